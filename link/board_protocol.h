@@ -1,0 +1,111 @@
+// Requests and replies spoken with the VARDEK board over UDP.
+//
+// Requests carry no sequence number or checksum and replies name no request: the panel matches
+// them by order of arrival alone. Every request is built in a 3-byte buffer, of which `count`
+// bytes go out as one datagram.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace vardek::link {
+
+inline constexpr std::uint16_t kBoardPort = 10001;
+
+enum Command : std::uint8_t {
+    kStatusCommand = 0x00,
+    kSetBitCommand = 0x01,
+    kClearBitCommand = 0x02,
+    kReadChannelCommand = 0x04,
+};
+
+// Operand of the set and clear commands that designates port B.
+inline constexpr std::uint8_t kPortBOperand = 0x06;
+// Last byte of every channel-read request.
+inline constexpr std::uint8_t kReadChannelTail = 0x01;
+
+// Port B pins RB2..RB7 are outputs; RB0 and RB1 are inputs and are never set or cleared.
+inline constexpr std::uint8_t kFirstOutputBit = 2;
+inline constexpr std::uint8_t kLastOutputBit = 7;
+constexpr bool isOutputBit(std::uint8_t bit) { return bit >= kFirstOutputBit && bit <= kLastOutputBit; }
+
+struct Request {
+    std::array<std::uint8_t, 3> buffer{};
+    int count = 0;
+
+    std::span<const std::uint8_t> bytes() const {
+        return std::span(buffer).first(static_cast<std::size_t>(count));
+    }
+};
+
+Request statusRequest();
+// Throw std::invalid_argument for a bit outside RB2..RB7: the inputs must never be driven.
+Request setBitRequest(std::uint8_t bit);
+Request clearBitRequest(std::uint8_t bit);
+Request readChannelRequest(std::uint8_t selector);
+
+// Channel selector: bit 7 set, the channel number in bits 5..3, bit 0 set. Zero is never a
+// selector, which lets the panel use it for "no channel read outstanding".
+constexpr std::uint8_t channelSelector(int channelNumber) {
+    return static_cast<std::uint8_t>(0x81 + 8 * channelNumber);
+}
+
+// The panel's result fields, named as in the window.
+enum class ResultField { Edit1, Edit2, Edit3, Edit4, Edit5 };
+enum class Reading { Raw, Temperature };
+
+struct Channel {
+    std::string_view pin;
+    int number;
+    std::uint8_t selector;
+    ResultField field;
+    Reading reading;
+};
+
+// RA5 is channel 4: the board has no RA4 input.
+inline constexpr std::array<Channel, 5> kChannels{{
+    {"RA0", 0, channelSelector(0), ResultField::Edit5, Reading::Raw},
+    {"RA1", 1, channelSelector(1), ResultField::Edit4, Reading::Raw},
+    {"RA2", 2, channelSelector(2), ResultField::Edit3, Reading::Raw},
+    {"RA3", 3, channelSelector(3), ResultField::Edit2, Reading::Raw},
+    {"RA5", 4, channelSelector(4), ResultField::Edit1, Reading::Temperature},
+}};
+
+// The channel a selector names, or nullptr for 0 and every byte that is not a selector.
+const Channel* findChannel(std::uint8_t selector);
+
+inline constexpr std::size_t kReplySize = 8;
+using ReplyBytes = std::array<std::uint8_t, kReplySize>;
+
+// The one reply layout: every 8-byte datagram is read with it, whatever it answers.
+struct Reply {
+    ReplyBytes bytes{};
+
+    std::uint8_t portB() const { return bytes[1]; }
+    // Big-endian conversion result at offsets 4 and 5.
+    std::uint16_t conversion() const {
+        return static_cast<std::uint16_t>(bytes[4] << 8 | bytes[5]);
+    }
+};
+
+// A datagram is a reply only at exactly 8 bytes; nothing of any other size is decoded.
+std::optional<Reply> decodeReply(std::span<const std::uint8_t> datagram);
+
+// A request as the board reads it: `argument` is the bit number of a set or clear command, the
+// selector of a channel read, and 0 for the status request.
+struct DecodedRequest {
+    Command command;
+    std::uint8_t argument;
+
+    bool operator==(const DecodedRequest&) const = default;
+};
+
+// The board's side of the exchange. Anything the panel would never send is rejected: an unknown
+// command, a wrong length, an operand other than port B, a bit outside RB2..RB7, an unknown
+// selector or a channel read not ending in 0x01.
+std::optional<DecodedRequest> decodeRequest(std::span<const std::uint8_t> datagram);
+
+}  // namespace vardek::link

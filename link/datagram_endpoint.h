@@ -1,0 +1,80 @@
+// The UDP endpoint through which all traffic with the board passes, driven by Qt's event loop.
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+
+#include "board_protocol.h"
+#include "datagram_link.h"
+
+class QSocketNotifier;
+
+namespace vardek::link {
+
+struct EndpointConfig {
+    std::string RemoteHost;  // dotted-decimal IPv4 address of the board
+    std::uint16_t RemotePort = kBoardPort;
+    std::uint16_t LocalPort = 0;  // 0: the system picks the port
+};
+
+class DatagramEndpoint final : public QObject, public DatagramLink {
+    Q_OBJECT
+
+public:
+    // Raised once for every datagram that arrives, on the thread that runs the event loop.
+    using DataReceivedEvent =
+        std::function<void(int numberBytes, const std::string& fromIP, int port)>;
+
+    // Datagrams taken off the socket per turn of the event loop, so a flood of them still leaves
+    // timers, input and painting their turn.
+    static constexpr int kDatagramsPerTurn = 32;
+
+    // Opens and binds the socket. Throws std::invalid_argument for a RemoteHost that is not a
+    // dotted-decimal IPv4 address and std::system_error when the socket cannot be opened.
+    explicit DatagramEndpoint(EndpointConfig config, QObject* parent = nullptr);
+    ~DatagramEndpoint() override;
+
+    DatagramEndpoint(const DatagramEndpoint&) = delete;
+    DatagramEndpoint& operator=(const DatagramEndpoint&) = delete;
+
+    void SendBuffer(std::span<const std::uint8_t> buffer, int count) override;
+    void ReadBuffer(std::span<std::uint8_t> buffer, int& count) override;
+
+    DataReceivedEvent OnDataReceived;
+
+    const EndpointConfig& config() const { return config_; }
+    // The bound local port, the one the board answers to.
+    std::uint16_t localPort() const;
+    int socketDescriptor() const { return fd_; }
+
+private:
+    struct Datagram {
+        std::vector<std::uint8_t> bytes;
+        std::string fromIP;
+        int port = 0;
+    };
+
+    void onReadable();
+    void schedulePump();
+    void pump();
+    bool receive(Datagram& datagram);
+    void deliver(const Datagram& datagram);
+
+    EndpointConfig config_;
+    sockaddr_in remote_{};
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    std::vector<std::uint8_t> receiveBuffer_;
+    bool pumpScheduled_ = false;
+    // The datagrams whose events are running, innermost last: a handler's nested event loop can
+    // deliver further datagrams, and each ReadBuffer must see the one that raised its own event.
+    std::vector<const Datagram*> delivering_;
+};
+
+}  // namespace vardek::link

@@ -1,0 +1,43 @@
+#include "error_report.h"
+
+#include <exception>
+#include <iostream>
+#include <utility>
+
+namespace vardek {
+
+namespace {
+
+ErrorReporter& installedReporter() {
+    static ErrorReporter reporter;
+    return reporter;
+}
+
+}  // namespace
+
+void setErrorReporter(ErrorReporter reporter) { installedReporter() = std::move(reporter); }
+
+void reportError(const std::string& message) noexcept {
+    try {
+        // A copy, so a reporter that replaces itself while it runs stays alive until it returns.
+        if (const ErrorReporter reporter = installedReporter()) {
+            reporter(message);
+            return;
+        }
+    } catch (...) {
+        // The reporter itself failed: fall back to standard error below.
+    }
+    std::cerr << "vardek-control: " << message << std::endl;
+}
+
+void reportCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        reportError(error.what());
+    } catch (...) {
+        reportError("unknown error");
+    }
+}
+
+}  // namespace vardek

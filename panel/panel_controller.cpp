@@ -1,0 +1,105 @@
+#include "panel_controller.h"
+
+#include "reply_text.h"
+
+namespace vardek::panel {
+
+using link::Reading;
+
+PanelController::PanelController(PanelView& view, link::DatagramLink& link)
+    : view_(view), link_(link) {}
+
+void PanelController::FormActivate() {
+    GetStatus();
+    // Replies are handled only between handlers, so this is set before the status reply can be.
+    SyncPB = true;
+}
+
+void PanelController::BtnGetStatusClick() { GetStatus(); }
+
+void PanelController::OutputBoxClick(int bit) {
+    const auto pin = static_cast<std::uint8_t>(bit);
+    if (view_.isChecked(bit)) {
+        RBset(pin);
+    } else {
+        RBclear(pin);
+    }
+}
+
+void PanelController::CheckBoxRB7Click() { OutputBoxClick(7); }
+void PanelController::CheckBoxRB6Click() { OutputBoxClick(6); }
+void PanelController::CheckBoxRB5Click() { OutputBoxClick(5); }
+void PanelController::CheckBoxRB4Click() { OutputBoxClick(4); }
+void PanelController::CheckBoxRB3Click() { OutputBoxClick(3); }
+void PanelController::CheckBoxRB2Click() { OutputBoxClick(2); }
+
+void PanelController::BtnRA5Click() { readChannel(link::channelSelector(4)); }
+void PanelController::BtnRA3Click() { readChannel(link::channelSelector(3)); }
+void PanelController::BtnRA2Click() { readChannel(link::channelSelector(2)); }
+void PanelController::BtnRA1Click() { readChannel(link::channelSelector(1)); }
+void PanelController::BtnRA0Click() { readChannel(link::channelSelector(0)); }
+
+void PanelController::readChannel(std::uint8_t selector) {
+    PendingADC = selector;
+    GetADC();
+}
+
+void PanelController::NMUDP1DataReceived(int numberBytes, std::string_view, int) {
+    if (numberBytes != static_cast<int>(link::kReplySize)) {
+        if (!wrongSizeMessageOpen_) {
+            wrongSizeMessageOpen_ = true;
+            struct Reopen {
+                bool& open;
+                ~Reopen() { open = false; }
+            } closeOnReturn{wrongSizeMessageOpen_};
+            view_.showMessage(std::string(kWrongSizeText), std::string(kWrongSizeCaption));
+        }
+        PendingADC = 0;
+        return;
+    }
+
+    link::ReplyBytes bytes{};
+    int count = 0;
+    link_.ReadBuffer(bytes, count);
+    const link::Reply reply{bytes};
+    if (SyncPB) {
+        // First, so the commands it raises go out before the rest of the reply is shown.
+        SetPB(reply.portB());
+        SyncPB = false;
+    }
+    showReply(reply);
+    PendingADC = 0;
+}
+
+void PanelController::showReply(const link::Reply& reply) {
+    view_.setDumpText(link::dumpText(reply.bytes));
+    // By order of arrival alone: whatever reply comes next is taken as the channel's answer.
+    if (const link::Channel* channel = link::findChannel(PendingADC)) {
+        const std::uint16_t value = reply.conversion();
+        view_.setResultText(channel->field, channel->reading == Reading::Temperature
+                                                ? link::temperatureText(value)
+                                                : link::rawText(value));
+    }
+    view_.setChecked(1, (reply.portB() >> 1 & 1) != 0);
+    view_.setChecked(0, (reply.portB() & 1) != 0);
+}
+
+void PanelController::send(const link::Request& request) {
+    link_.SendBuffer(request.buffer, request.count);
+}
+
+void PanelController::GetStatus() { send(link::statusRequest()); }
+
+void PanelController::RBset(std::uint8_t bit) { send(link::setBitRequest(bit)); }
+
+void PanelController::RBclear(std::uint8_t bit) { send(link::clearBitRequest(bit)); }
+
+void PanelController::GetADC() { send(link::readChannelRequest(PendingADC)); }
+
+void PanelController::SetPB(std::uint8_t portB) {
+    for (int bit = link::kLastOutputBit; bit >= link::kFirstOutputBit; --bit) {
+        view_.setChecked(bit, (portB >> bit & 1) != 0);
+    }
+}
+
+}  // namespace vardek::panel

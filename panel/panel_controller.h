@@ -1,0 +1,70 @@
+// The behaviour of the control window: window events, poll ticks and arriving datagrams turned
+// into requests to the board and updates of the widgets.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "board_protocol.h"
+#include "datagram_link.h"
+#include "panel_view.h"
+
+namespace vardek::panel {
+
+inline constexpr std::string_view kWrongSizeText = "データ数が一致しません";
+inline constexpr std::string_view kWrongSizeCaption = "受信したデータに誤りがあります";
+
+class PanelController {
+public:
+    PanelController(PanelView& view, link::DatagramLink& link);
+
+    // Event handlers, one per bound event of the window.
+    void FormActivate();
+    void BtnGetStatusClick();
+    void CheckBoxRB7Click();
+    void CheckBoxRB6Click();
+    void CheckBoxRB5Click();
+    void CheckBoxRB4Click();
+    void CheckBoxRB3Click();
+    void CheckBoxRB2Click();
+    void BtnRA5Click();
+    void BtnRA3Click();
+    void BtnRA2Click();
+    void BtnRA1Click();
+    void BtnRA0Click();
+    // Only the size is used: an 8-byte datagram is a reply from whoever sent it.
+    void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
+
+    // The click handler of output box `bit` (2..7), for views that bind boxes by number.
+    void OutputBoxClick(int bit);
+
+    void GetStatus();
+    void RBset(std::uint8_t bit);
+    void RBclear(std::uint8_t bit);
+    // Reads the channel whose selector PendingADC holds.
+    void GetADC();
+    // Copies port B bits 7 down to 2 into the output boxes; each box that changes sends its
+    // command through its click handler.
+    void SetPB(std::uint8_t portB);
+
+    // The selector of the channel read awaiting its answer, 0 for none.
+    std::uint8_t pendingADC() const { return PendingADC; }
+    // Whether the next reply's output bits are copied into the boxes.
+    bool syncPB() const { return SyncPB; }
+
+private:
+    void send(const link::Request& request);
+    void readChannel(std::uint8_t selector);
+    void showReply(const link::Reply& reply);
+
+    PanelView& view_;
+    link::DatagramLink& link_;
+    std::uint8_t PendingADC = 0;
+    bool SyncPB = false;
+    // Any host can send to the panel's port, so a run of wrong-sized datagrams must not stack
+    // one modal message inside another.
+    bool wrongSizeMessageOpen_ = false;
+};
+
+}  // namespace vardek::panel
