@@ -30,7 +30,9 @@ inline constexpr std::uint8_t kReadChannelTail = 0x01;
 // Port B pins RB2..RB7 are outputs; RB0 and RB1 are inputs and are never set or cleared.
 inline constexpr std::uint8_t kFirstOutputBit = 2;
 inline constexpr std::uint8_t kLastOutputBit = 7;
-constexpr bool isOutputBit(std::uint8_t bit) { return bit >= kFirstOutputBit && bit <= kLastOutputBit; }
+constexpr bool isOutputBit(std::uint8_t bit) {
+    return bit >= kFirstOutputBit && bit <= kLastOutputBit;
+}
 
 struct Request {
     std::array<std::uint8_t, 3> buffer{};

@@ -26,7 +26,7 @@ struct EndpointConfig {
 class DatagramEndpoint final : public QObject, public DatagramLink {
     Q_OBJECT
 
-public:
+  public:
     // Raised once for every datagram that arrives, on the thread that runs the event loop.
     using DataReceivedEvent =
         std::function<void(int numberBytes, const std::string& fromIP, int port)>;
@@ -53,7 +53,7 @@ public:
     std::uint16_t localPort() const;
     int socketDescriptor() const { return fd_; }
 
-private:
+  private:
     struct Datagram {
         std::vector<std::uint8_t> bytes;
         std::string fromIP;

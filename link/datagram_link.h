@@ -7,7 +7,7 @@
 namespace vardek::link {
 
 class DatagramLink {
-public:
+  public:
     virtual ~DatagramLink() = default;
 
     // Sends the first `count` bytes of `buffer` as one datagram to the board and returns without

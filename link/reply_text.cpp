@@ -16,7 +16,7 @@ void appendHex(std::string& out, unsigned value, int digits) {
 
 }  // namespace
 
-std::string dumpText(const ReplyBytes& bytes) {
+std::string hexDump(std::span<const std::uint8_t> bytes) {
     std::string text;
     text.reserve(4 * bytes.size());
     for (const std::uint8_t byte : bytes) {
@@ -25,6 +25,8 @@ std::string dumpText(const ReplyBytes& bytes) {
     }
     return text;
 }
+
+std::string dumpText(const ReplyBytes& bytes) { return hexDump(bytes); }
 
 std::string rawText(std::uint16_t value) {
     std::string text;

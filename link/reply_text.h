@@ -3,13 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "board_protocol.h"
 
 namespace vardek::link {
 
-// Each byte as 3 upper-case hex digits and one space: always 32 characters, "0FF " for 255.
+// Each byte as 3 upper-case hex digits and one space, "0FF " for 255; empty for no bytes.
+std::string hexDump(std::span<const std::uint8_t> bytes);
+
+// The dump of a reply: always 32 characters.
 std::string dumpText(const ReplyBytes& bytes);
 
 // A raw channel result: 4 hex digits, then the decimal value in parentheses ("012C(300)").

@@ -16,7 +16,7 @@ inline constexpr std::string_view kWrongSizeText = "データ数が一致しま�
 inline constexpr std::string_view kWrongSizeCaption = "受信したデータに誤りがあります";
 
 class PanelController {
-public:
+  public:
     PanelController(PanelView& view, link::DatagramLink& link);
 
     // Event handlers, one per bound event of the window.
@@ -53,7 +53,7 @@ public:
     // Whether the next reply's output bits are copied into the boxes.
     bool syncPB() const { return SyncPB; }
 
-private:
+  private:
     void send(const link::Request& request);
     void readChannel(std::uint8_t selector);
     void showReply(const link::Reply& reply);

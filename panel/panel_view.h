@@ -8,7 +8,7 @@
 namespace vardek::panel {
 
 class PanelView {
-public:
+  public:
     virtual ~PanelView() = default;
 
     // Port B box of bit n (CheckBoxRB0..CheckBoxRB7).

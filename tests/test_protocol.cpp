@@ -22,7 +22,7 @@ QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 class TestProtocol : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void requests_data() {
         QTest::addColumn<Bytes>("sent");
         QTest::addColumn<Bytes>("expected");
