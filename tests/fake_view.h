@@ -1,0 +1,79 @@
+// A window stand-in for the panel controller: plain state, plus a journal of what was done to it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "panel_view.h"
+
+namespace vardek::test {
+
+class FakeView : public panel::PanelView {
+  public:
+    bool isChecked(int bit) const override { return boxes.at(static_cast<std::size_t>(bit)); }
+
+    void setChecked(int bit, bool checked) override {
+        bool& box = boxes.at(static_cast<std::size_t>(bit));
+        if (box == checked) {
+            return;
+        }
+        box = checked;
+        journal << QStringLiteral("RB%1 %2").arg(bit).arg(checked ? "on" : "off");
+        // RB0 and RB1 are inputs: no handler is bound to them.
+        if (bit >= 2 && onClick) {
+            onClick(bit);
+        }
+    }
+
+    void setResultText(link::ResultField field, const std::string& text) override {
+        edits.at(static_cast<std::size_t>(field)) = QString::fromStdString(text);
+        journal << QStringLiteral("Edit%1 %2")
+                       .arg(static_cast<int>(field) + 1)
+                       .arg(QString::fromStdString(text));
+    }
+
+    void setDumpText(const std::string& text) override {
+        memo = QString::fromStdString(text);
+        journal << QStringLiteral("Memo1 ") + memo;
+    }
+
+    void showMessage(const std::string& text, const std::string& caption) override {
+        ++messagesShown;
+        ++messagesOpen;
+        deepestMessages = std::max(deepestMessages, messagesOpen);
+        lastMessage = QString::fromStdString(text);
+        lastCaption = QString::fromStdString(caption);
+        journal << QStringLiteral("message");
+        struct Close {
+            int& open;
+            ~Close() { --open; }
+        } close{messagesOpen};
+        if (whileMessageOpen) {
+            whileMessageOpen();
+        }
+    }
+
+    QString edit(int number) const { return edits.at(static_cast<std::size_t>(number - 1)); }
+
+    std::array<bool, 8> boxes{};
+    std::array<QString, 5> edits{};
+    QString memo;
+    QStringList journal;
+
+    int messagesShown = 0;
+    int messagesOpen = 0;
+    int deepestMessages = 0;
+    QString lastMessage;
+    QString lastCaption;
+
+    // The click handler of output boxes RB2..RB7.
+    std::function<void(int bit)> onClick;
+    // Runs while a message is open, as the user's nested event loop would.
+    std::function<void()> whileMessageOpen;
+};
+
+}  // namespace vardek::test

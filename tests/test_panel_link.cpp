@@ -1,0 +1,115 @@
+// The panel's behaviour over the real endpoint, with a loopback socket playing the board.
+#include <QTest>
+
+#include <memory>
+
+#include "datagram_endpoint.h"
+#include "error_report.h"
+#include "fake_link.h"
+#include "fake_view.h"
+#include "loopback_board.h"
+#include "panel_controller.h"
+
+using vardek::link::DatagramEndpoint;
+using vardek::link::EndpointConfig;
+using vardek::panel::PanelController;
+using vardek::test::Bytes;
+using vardek::test::FakeView;
+using vardek::test::hex;
+using vardek::test::LoopbackBoard;
+
+namespace {
+
+QStringList hexAll(const std::vector<Bytes>& datagrams) {
+    QStringList texts;
+    for (const Bytes& datagram : datagrams) {
+        texts << hex(datagram);
+    }
+    return texts;
+}
+
+}  // namespace
+
+class TestPanelLink : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LoopbackBoard> board;
+    std::unique_ptr<FakeView> view;
+    std::unique_ptr<DatagramEndpoint> endpoint;
+    std::unique_ptr<PanelController> panel;
+    int datagramsHandled = 0;
+    QStringList reported;
+
+    bool waitForHandled(int count) {
+        return vardek::test::waitUntil([&] { return datagramsHandled >= count; });
+    }
+
+  private slots:
+    void init() {
+        reported.clear();
+        vardek::setErrorReporter(
+            [this](const std::string& message) { reported << QString::fromStdString(message); });
+        datagramsHandled = 0;
+        board = std::make_unique<LoopbackBoard>();
+        view = std::make_unique<FakeView>();
+        endpoint = std::make_unique<DatagramEndpoint>(EndpointConfig{"127.0.0.1", board->port()});
+        panel = std::make_unique<PanelController>(*view, *endpoint);
+        view->onClick = [this](int bit) { panel->OutputBoxClick(bit); };
+        endpoint->OnDataReceived = [this](int size, const std::string& fromIP, int port) {
+            ++datagramsHandled;
+            panel->NMUDP1DataReceived(size, fromIP, port);
+        };
+    }
+
+    void cleanupTestCase() { vardek::setErrorReporter(nullptr); }
+
+    void activationSynchronisesOverTheWire() {
+        panel->FormActivate();
+        QCOMPARE(hexAll(board->receiveAll()), QStringList{"00"});
+        board->reply({0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+        QCOMPARE(hexAll(board->receiveAll()), (QStringList{"01 06 07", "01 06 06", "01 06 05",
+                                                           "01 06 04", "01 06 03", "01 06 02"}));
+        QCOMPARE(view->boxes,
+                 (std::array<bool, 8>{true, true, true, true, true, true, true, true}));
+        QCOMPARE(view->memo, QStringLiteral("000 0FF 000 000 000 000 000 000 "));
+    }
+
+    void temperatureReadOverTheWire() {
+        panel->BtnRA5Click();
+        QCOMPARE(hexAll(board->receiveAll()), QStringList{"04 A1 01"});
+        board->reply({0x04, 0x00, 0x00, 0x00, 0x00, 0x33, 0x00, 0x00});
+        QVERIFY(waitForHandled(1));
+        QCOMPARE(view->edit(1), QString::fromUtf8("24.9 ℃"));
+        QCOMPARE(panel->pendingADC(), std::uint8_t{0});
+    }
+
+    void aBurstOfWrongSizesOpensOneMessage() {
+        constexpr int kBurst = 10'000;
+        constexpr int kChunk = 100;  // paced, so the socket's buffer never overflows
+        QString dumpSeenWhileOpen;
+        view->whileMessageOpen = [&] {
+            for (int sent = 0; sent < kBurst; sent += kChunk) {
+                for (int i = 0; i < kChunk; ++i) {
+                    board->sendTo(endpoint->localPort(), Bytes(static_cast<std::size_t>(i % 8), 1));
+                }
+                QVERIFY(waitForHandled(1 + sent + kChunk));
+            }
+            board->sendTo(endpoint->localPort(), {0x00, 0x02, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00});
+            QVERIFY(waitForHandled(2 + kBurst));
+            dumpSeenWhileOpen = view->memo;
+        };
+        panel->BtnRA1Click();
+        board->sendTo(endpoint->localPort(), Bytes(9, 0));
+        QVERIFY(waitForHandled(1));
+        QCOMPARE(datagramsHandled, 2 + kBurst);
+        QCOMPARE(view->messagesShown, 1);
+        QCOMPARE(view->deepestMessages, 1);
+        QCOMPARE(dumpSeenWhileOpen, QStringLiteral("000 002 000 000 000 007 000 000 "));
+        QVERIFY(view->boxes[1]);
+        QCOMPARE(panel->pendingADC(), std::uint8_t{0});
+        QCOMPARE(reported, QStringList{});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPanelLink)
+#include "test_panel_link.moc"
