@@ -1,0 +1,606 @@
+// The board simulator: its answers, its drift and fault injection, its command line, and the
+// real executable on the loopback interface.
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "board_model.h"
+#include "options.h"
+#include "traffic_log.h"
+
+using namespace vardek::sim;
+using vardek::link::channelSelector;
+
+Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(Options)
+
+namespace vardek::sim {
+
+// Lets QCOMPARE print both sides of a failed comparison.
+char* toString(const Options& o) {
+    const QString text =
+        QStringLiteral("bind=%1 port=%2 pb=%3 seed=%4 drop=%5 delay=%6 size=%7 drift=%8 help=%9")
+            .arg(QString::fromStdString(o.bindAddress))
+            .arg(o.port)
+            .arg(o.initialPortB)
+            .arg(o.seed ? QString::number(*o.seed) : QStringLiteral("none"))
+            .arg(o.dropEvery)
+            .arg(o.delayMs)
+            .arg(o.replySize)
+            .arg(o.driftMs)
+            .arg(o.help);
+    return qstrdup(text.toUtf8().constData());
+}
+
+}  // namespace vardek::sim
+
+namespace {
+
+constexpr std::uint32_t kSeed = 20240501;
+// Generous waits for the child process: a loaded machine may be slow, and nothing here measures
+// how long anything takes.
+constexpr int kWaitMs = 10000;
+
+BoardConfig frozen(std::uint8_t initialPortB = 0) {
+    return {.seed = kSeed, .initialPortB = initialPortB, .driftPeriod = Millis::zero()};
+}
+
+Bytes status() { return {0x00}; }
+
+std::uint16_t conversionOf(const Bytes& reply) {
+    return static_cast<std::uint16_t>(reply.at(4) << 8 | reply.at(5));
+}
+
+struct Run {
+    QProcess process;
+    QString log;
+    quint16 port = 0;
+};
+
+// Reads the simulator's log until a line matches or the process has ended, and returns the
+// match.
+QRegularExpressionMatch waitForLog(Run& run, const QRegularExpression& pattern) {
+    QDeadlineTimer deadline(kWaitMs);
+    while (true) {
+        run.log += QString::fromUtf8(run.process.readAllStandardOutput());
+        const auto match = pattern.match(run.log);
+        if (match.hasMatch() || deadline.hasExpired() ||
+            run.process.state() == QProcess::NotRunning) {
+            return match;
+        }
+        run.process.waitForReadyRead(int(deadline.remainingTime()));
+    }
+}
+
+}  // namespace
+
+class TestBoardSim : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void answers_data() {
+        QTest::addColumn<int>("initialPortB");
+        QTest::addColumn<Bytes>("request");
+        QTest::addColumn<Bytes>("expected");  // bytes 4 and 5 come from `channel`
+        QTest::addColumn<int>("portBAfter");
+        QTest::addColumn<int>("channel");  // whose reading the reply carries; -1 for none yet
+
+        QTest::newRow("status") << 0x00 << status() << Bytes{0, 0x00, 0, 1, 0, 0, 0, 0} << 0x00
+                                << -1;
+        QTest::newRow("status shows outputs and inputs")
+            << 0xA7 << status() << Bytes{0, 0xA7, 0, 1, 0, 0, 0, 0} << 0xA7 << -1;
+        QTest::newRow("set RB2") << 0x00 << Bytes{1, 6, 2} << Bytes{1, 0x04, 2, 1, 0, 0, 0, 0}
+                                 << 0x04 << -1;
+        QTest::newRow("set RB7 keeps the rest")
+            << 0x43 << Bytes{1, 6, 7} << Bytes{1, 0xC3, 7, 1, 0, 0, 0, 0} << 0xC3 << -1;
+        QTest::newRow("set RB5 already set")
+            << 0x20 << Bytes{1, 6, 5} << Bytes{1, 0x20, 5, 1, 0, 0, 0, 0} << 0x20 << -1;
+        QTest::newRow("clear RB7")
+            << 0xFF << Bytes{2, 6, 7} << Bytes{2, 0x7F, 7, 1, 0, 0, 0, 0} << 0x7F << -1;
+        QTest::newRow("clear RB2 keeps the inputs")
+            << 0x07 << Bytes{2, 6, 2} << Bytes{2, 0x03, 2, 1, 0, 0, 0, 0} << 0x03 << -1;
+        QTest::newRow("clear RB4 already clear")
+            << 0x00 << Bytes{2, 6, 4} << Bytes{2, 0x00, 4, 1, 0, 0, 0, 0} << 0x00 << -1;
+        for (const auto& channel : vardek::link::kChannels) {
+            const std::uint8_t sel = channel.selector;
+            QTest::addRow("read %s", channel.pin.data())
+                << 0x12 << Bytes{4, sel, 1} << Bytes{4, 0x12, sel, 1, 0, 0, 0, 0} << 0x12
+                << channel.number;
+        }
+    }
+    void answers() {
+        QFETCH(int, initialPortB);
+        QFETCH(Bytes, request);
+        QFETCH(Bytes, expected);
+        QFETCH(int, portBAfter);
+        QFETCH(int, channel);
+        BoardModel board(frozen(static_cast<std::uint8_t>(initialPortB)));
+        if (channel >= 0) {
+            const std::uint16_t reading = board.state().readings.at(std::size_t(channel));
+            expected[4] = static_cast<std::uint8_t>(reading >> 8);
+            expected[5] = static_cast<std::uint8_t>(reading);
+        }
+
+        const Outcome outcome = board.handle(request, Millis(0));
+
+        QCOMPARE(outcome.disposition, Disposition::Answered);
+        QCOMPARE(outcome.reply, expected);
+        QCOMPARE(int(board.state().portB()), portBAfter);
+        QCOMPARE(board.state().lastConversion, conversionOf(expected));
+    }
+
+    void lastConversionStaysInLaterReplies() {
+        BoardModel board(frozen());
+        const auto& readings = board.state().readings;
+        board.handle(Bytes{4, channelSelector(1), 1}, Millis(0));
+
+        const Bytes afterStatus = board.handle(status(), Millis(0)).reply;
+        QCOMPARE(conversionOf(afterStatus), readings[1]);
+        QCOMPARE(afterStatus[3], std::uint8_t{2});
+        const Bytes afterSet = board.handle(Bytes{1, 6, 3}, Millis(0)).reply;
+        QCOMPARE(conversionOf(afterSet), readings[1]);
+        QCOMPARE(afterSet[3], std::uint8_t{3});
+        const Bytes afterRead = board.handle(Bytes{4, channelSelector(4), 1}, Millis(0)).reply;
+        QCOMPARE(conversionOf(afterRead), readings[4]);
+    }
+
+    void malformedIsIgnored_data() {
+        QTest::addColumn<Bytes>("request");
+        QTest::newRow("empty") << Bytes{};
+        QTest::newRow("command 03") << Bytes{3};
+        QTest::newRow("command 03, 3 bytes") << Bytes{3, 6, 2};
+        QTest::newRow("command 05") << Bytes{5, 6, 2};
+        QTest::newRow("command FF") << Bytes{0xFF};
+        QTest::newRow("status, 2 bytes") << Bytes{0, 0};
+        QTest::newRow("status, 3 bytes") << Bytes{0, 0, 0};
+        QTest::newRow("set, 2 bytes") << Bytes{1, 6};
+        QTest::newRow("set, 4 bytes") << Bytes{1, 6, 2, 0};
+        QTest::newRow("set, operand 05") << Bytes{1, 5, 2};
+        QTest::newRow("set RB0") << Bytes{1, 6, 0};
+        QTest::newRow("set RB1") << Bytes{1, 6, 1};
+        QTest::newRow("set bit 8") << Bytes{1, 6, 8};
+        QTest::newRow("clear RB1") << Bytes{2, 6, 1};
+        QTest::newRow("clear, operand 07") << Bytes{2, 7, 3};
+        QTest::newRow("clear bit FF") << Bytes{2, 6, 0xFF};
+        QTest::newRow("read, 2 bytes") << Bytes{4, 0x81};
+        QTest::newRow("read, tail 00") << Bytes{4, 0x81, 0};
+        QTest::newRow("read, 4 bytes") << Bytes{4, 0x81, 1, 0};
+        QTest::newRow("read, selector 00") << Bytes{4, 0, 1};
+        QTest::newRow("read RA4 (no such)") << Bytes{4, channelSelector(5), 1};
+        QTest::newRow("read, selector 80") << Bytes{4, 0x80, 1};
+        QTest::newRow("read, selector 82") << Bytes{4, 0x82, 1};
+        QTest::newRow("largest datagram") << Bytes(65507, 0);
+    }
+    void malformedIsIgnored() {
+        QFETCH(Bytes, request);
+        BoardModel board({.seed = kSeed, .initialPortB = 0x5C, .dropEvery = 2});
+        board.handle(Bytes{4, channelSelector(2), 1}, Millis(0));
+        const BoardState before = board.state();
+
+        // Much later: not even the drift may catch up on a malformed request.
+        const Outcome outcome = board.handle(request, Millis(60000));
+
+        QCOMPARE(outcome.disposition, Disposition::Malformed);
+        QVERIFY(!outcome.request.has_value());
+        QVERIFY(outcome.reply.empty());
+        QVERIFY(board.state() == before);
+        // Nor does it count towards the drops: the next well-formed request is the second.
+        QCOMPARE(board.handle(status(), Millis(60000)).disposition, Disposition::Dropped);
+    }
+
+    void everyNthRequestIsDropped() {
+        BoardModel board({.seed = kSeed, .dropEvery = 3, .driftPeriod = Millis::zero()});
+        const std::vector<Bytes> requests{status(),  {1, 6, 2}, {1, 6, 3}, {3},
+                                          {2, 6, 2}, status(),  status(),  {4, 0x99, 1}};
+        std::vector<Disposition> dispositions;
+        std::vector<int> numbers;
+        for (const Bytes& request : requests) {
+            const Outcome outcome = board.handle(request, Millis(0));
+            dispositions.push_back(outcome.disposition);
+            numbers.push_back(outcome.reply.empty() ? -1 : outcome.reply[3]);
+        }
+        using enum Disposition;
+        QCOMPARE(dispositions, (std::vector{Answered, Answered, Dropped, Malformed, Answered,
+                                            Answered, Dropped, Answered}));
+        QCOMPARE(numbers, (std::vector{1, 2, -1, -1, 4, 5, -1, 7}));
+        // The dropped set was still carried out.
+        QCOMPARE(int(board.state().portB()), 0x08);
+    }
+
+    void replySize_data() {
+        QTest::addColumn<int>("size");
+        for (const int size : {0, 1, 7, 8, 9, 65507}) {
+            QTest::addRow("%d bytes", size) << size;
+        }
+    }
+    void replySize() {
+        QFETCH(int, size);
+        const Bytes full{1, 0x84, 7, 1, 0, 0, 0, 0};
+        BoardConfig config = frozen(0x04);
+        config.replySize = std::size_t(size);
+        BoardModel board(config);
+
+        const Outcome outcome = board.handle(Bytes{1, 6, 7}, Millis(0));
+
+        QCOMPARE(outcome.disposition, Disposition::Answered);
+        Bytes expected(full.begin(), full.begin() + std::min(size, 8));
+        expected.resize(std::size_t(size), 0);
+        QCOMPARE(outcome.reply, expected);
+    }
+
+    void readingsDriftSlowlyWithinBounds() {
+        for (const std::uint32_t seed : {0u, 1u, 2u, 3u, kSeed}) {
+            BoardModel board({.seed = seed, .initialPortB = 0xFC});
+            auto previous = board.state().readings;
+            const auto first = previous;
+            bool inputChanged[2] = {false, false};
+            for (int step = 1; step <= 20000; ++step) {
+                board.handle(status(), Millis(250 * step));
+                const BoardState& state = board.state();
+                for (std::size_t ch = 0; ch < previous.size(); ++ch) {
+                    QVERIFY(std::abs(state.readings[ch] - previous[ch]) <= 1);
+                }
+                for (std::size_t ch = 0; ch < 4; ++ch) {
+                    QVERIFY(state.readings[ch] <= kRawMax);
+                }
+                QVERIFY(state.readings[4] >= kTemperatureMin);
+                QVERIFY(state.readings[4] <= kTemperatureMax);
+                QCOMPARE(state.outputs, std::uint8_t{0xFC});
+                inputChanged[0] |= (state.inputs & 1) != 0;
+                inputChanged[1] |= (state.inputs & 2) != 0;
+                previous = state.readings;
+            }
+            QVERIFY2(previous != first, "the readings never moved");
+            QVERIFY2(inputChanged[0] && inputChanged[1], "an input never moved");
+        }
+    }
+
+    void driftDependsOnTimeNotOnRequests() {
+        BoardModel polled({.seed = kSeed});
+        for (int ms = 0; ms <= 60000; ms += 1000) {
+            polled.handle(status(), Millis(ms));
+        }
+        BoardModel idle({.seed = kSeed});
+        idle.handle(status(), Millis(60000));
+
+        QCOMPARE(polled.state().readings, idle.state().readings);
+        QCOMPARE(polled.state().inputs, idle.state().inputs);
+        QVERIFY(polled.state().random == idle.state().random);
+    }
+
+    void seedDecidesTheReadings() {
+        QCOMPARE(BoardModel({.seed = 7}).state().readings,
+                 BoardModel({.seed = 7}).state().readings);
+        QVERIFY(BoardModel({.seed = 7}).state().readings !=
+                BoardModel({.seed = 8}).state().readings);
+    }
+
+    void zeroDriftPeriodFreezes() {
+        BoardModel board(frozen(0x02));
+        const BoardState before = board.state();
+        board.handle(status(), Millis(3600000));
+        QCOMPARE(board.state().readings, before.readings);
+        QCOMPARE(board.state().inputs, std::uint8_t{0x02});
+    }
+
+    void longIdleCatchesUpWithinBounds() {
+        BoardModel board({.seed = kSeed});
+        board.handle(status(), Millis(1000LL * 3600 * 24 * 365 * 100));
+        QVERIFY(board.state().readings[4] >= kTemperatureMin);
+        QVERIFY(board.state().readings[4] <= kTemperatureMax);
+        QCOMPARE(board.state().driftSteps, 4LL * 3600 * 24 * 365 * 100);
+    }
+
+    void logTexts() {
+        using namespace std::chrono;
+        QCOMPARE(QString::fromStdString(timestamp(system_clock::time_point{})),
+                 "1970-01-01T00:00:00.000Z");
+        const auto leapDay = sys_days{2024y / February / 29} + 23h + 59min + 59s + 7ms;
+        QCOMPARE(QString::fromStdString(timestamp(leapDay)), "2024-02-29T23:59:59.007Z");
+
+        QCOMPARE(QString::fromStdString(datagramText(Bytes{})), "[0]");
+        QCOMPARE(QString::fromStdString(datagramText(Bytes{4, 0xA1, 1})), "[3] 004 0A1 001");
+        Bytes longer(kLoggedBytes + 3, 0xFF);
+        const QString text = QString::fromStdString(datagramText(longer));
+        QVERIFY2(text.startsWith("[19] 0FF 0FF"), qPrintable(text));
+        QVERIFY2(text.endsWith("0FF ... +3"), qPrintable(text));
+        QCOMPARE(text.count("0FF"), qsizetype(kLoggedBytes));
+    }
+
+    void goodOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Options>("expected");
+        QTest::newRow("defaults") << QStringList{} << Options{};
+        Options all;
+        all.bindAddress = "127.0.0.2";
+        all.port = 0;
+        all.initialPortB = 0xFC;
+        all.seed = 42;
+        all.dropEvery = 3;
+        all.delayMs = 250;
+        all.replySize = 9;
+        all.driftMs = 0;
+        QTest::newRow("every option")
+            << QStringList{"--bind",       "127.0.0.2", "--port",       "0", "--initial-pb", "0xFC",
+                           "--seed",       "42",        "--drop-every", "3", "--delay-ms",   "250",
+                           "--reply-size", "9",         "--drift-ms",   "0"}
+            << all;
+        QTest::newRow("after '='")
+            << QStringList{"--bind=127.0.0.2", "--port=0",       "--initial-pb=0xFC",
+                           "--seed=42",        "--drop-every=3", "--delay-ms=250",
+                           "--reply-size=9",   "--drift-ms=0"}
+            << all;
+        Options largest;
+        largest.port = 65535;
+        largest.initialPortB = 255;
+        largest.seed = 4294967295u;
+        largest.dropEvery = 4294967295u;
+        largest.delayMs = kMaxDelayMs;
+        largest.replySize = kMaxReplySize;
+        largest.driftMs = kMaxDriftMs;
+        QTest::newRow("largest values")
+            << QStringList{"--port",       "65535",        "--initial-pb", "255",        "--seed",
+                           "0xFFFFFFFF",   "--drop-every", "4294967295",   "--delay-ms", "600000",
+                           "--reply-size", "65507",        "--drift-ms",   "3600000"}
+            << largest;
+        Options port;
+        port.port = 10001;
+        QTest::newRow("upper-case hex") << QStringList{"--port", "0X2711"} << port;
+        Options pb;
+        pb.initialPortB = 10;
+        QTest::newRow("leading zero is decimal") << QStringList{"--initial-pb", "010"} << pb;
+        Options open;
+        open.bindAddress = "0.0.0.0";
+        QTest::newRow("any address, by choice") << QStringList{"--bind", "0.0.0.0"} << open;
+        Options help;
+        help.help = true;
+        QTest::newRow("--help") << QStringList{"--help"} << help;
+        QTest::newRow("-h") << QStringList{"-h"} << help;
+    }
+    void goodOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(Options, expected);
+        const ParseResult result = parse(args);
+        QVERIFY2(result.ok(), result.error.c_str());
+        QCOMPARE(result.options, expected);
+    }
+
+    void badOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        const QString number =
+            "--port expects a number from 0 to 65535 (decimal or 0x hex), not '%1'";
+        QTest::newRow("unknown option") << QStringList{"--verbose"} << "unknown option '--verbose'";
+        QTest::newRow("single dash") << QStringList{"-p", "1"} << "unknown option '-p'";
+        QTest::newRow("argument") << QStringList{"10001"} << "unexpected argument '10001'";
+        QTest::newRow("missing value") << QStringList{"--seed"} << "--seed needs a value";
+        QTest::newRow("option as value")
+            << QStringList{"--port", "--seed", "1"} << number.arg("--seed");
+        QTest::newRow("empty value") << QStringList{"--port="} << number.arg("");
+        QTest::newRow("out of range") << QStringList{"--port", "65536"} << number.arg("65536");
+        QTest::newRow("negative") << QStringList{"--port", "-1"} << number.arg("-1");
+        QTest::newRow("plus sign") << QStringList{"--port", "+1"} << number.arg("+1");
+        QTest::newRow("leading space") << QStringList{"--port", " 1"} << number.arg(" 1");
+        QTest::newRow("trailing junk") << QStringList{"--port", "10x"} << number.arg("10x");
+        QTest::newRow("bare 0x") << QStringList{"--port", "0x"} << number.arg("0x");
+        QTest::newRow("bad hex") << QStringList{"--port", "0xZZ"} << number.arg("0xZZ");
+        QTest::newRow("overflow") << QStringList{"--port", "99999999999999999999999"}
+                                  << number.arg("99999999999999999999999");
+        QTest::newRow("initial-pb 256") << QStringList{"--initial-pb", "0x100"}
+                                        << "--initial-pb expects a number from 0 to 255";
+        QTest::newRow("seed 2^32") << QStringList{"--seed", "4294967296"}
+                                   << "--seed expects a number from 0 to 4294967295";
+        QTest::newRow("drop-every 2^32") << QStringList{"--drop-every", "0x100000000"}
+                                         << "--drop-every expects a number from 0 to 4294967295";
+        QTest::newRow("delay too long") << QStringList{"--delay-ms", "600001"}
+                                        << "--delay-ms expects a number from 0 to 600000";
+        QTest::newRow("reply too big") << QStringList{"--reply-size", "65508"}
+                                       << "--reply-size expects a number from 0 to 65507";
+        QTest::newRow("drift too slow") << QStringList{"--drift-ms", "3600001"}
+                                        << "--drift-ms expects a number from 0 to 3600000";
+        const QString address = "--bind expects a dotted-decimal IPv4 address, not '%1'";
+        for (const char* bad : {"localhost", "1.2.3", "256.0.0.1", "::1", "127.0.0.1 "}) {
+            QTest::addRow("bind %s", bad) << QStringList{"--bind", bad} << address.arg(bad);
+        }
+        QTest::newRow("bind missing") << QStringList{"--bind"} << "--bind needs a value";
+        QTest::newRow("duplicate")
+            << QStringList{"--port", "1", "--port=2"} << "--port is given more than once";
+        QTest::newRow("duplicate help")
+            << QStringList{"-h", "--help"} << "--help is given more than once";
+        QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help takes no value";
+    }
+    void badOptions() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        const ParseResult result = parse(args);
+        QVERIFY(!result.ok());
+        const QString actual = QString::fromStdString(result.error);
+        QVERIFY2(actual.startsWith(error), qPrintable(actual));
+    }
+
+    void loopback_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("loopback");
+        QTest::newRow("127.0.0.1") << "127.0.0.1" << true;
+        QTest::newRow("127.0.0.2") << "127.0.0.2" << true;
+        QTest::newRow("127.255.255.255") << "127.255.255.255" << true;
+        QTest::newRow("126.255.255.255") << "126.255.255.255" << false;
+        QTest::newRow("128.0.0.1") << "128.0.0.1" << false;
+        QTest::newRow("0.0.0.0") << "0.0.0.0" << false;
+        QTest::newRow("192.168.1.10") << "192.168.1.10" << false;
+    }
+    void loopback() {
+        QFETCH(QString, address);
+        QFETCH(bool, loopback);
+        QCOMPARE(isLoopback(address.toStdString()), loopback);
+    }
+
+    void helpNamesEveryOption() {
+        const QString help = QString::fromStdString(helpText());
+        for (const char* option : {"--bind", "--port", "--initial-pb", "--seed", "--drift-ms",
+                                   "--drop-every", "--delay-ms", "--reply-size", "--help"}) {
+            QVERIFY2(help.contains(option), option);
+        }
+    }
+
+    // The executable itself, as the end-to-end tests start it.
+
+    void init() {
+        socket_ = std::make_unique<QUdpSocket>();
+        QVERIFY(socket_->bind(QHostAddress::LocalHost, 0));
+    }
+
+    void exchangesOverLoopback() {
+        Run run;
+        QVERIFY(start(run, {"--seed", "5", "--drift-ms", "0", "--initial-pb", "0x81"}));
+
+        const Bytes reply = exchange(run, Bytes{4, 0xA1, 1});
+        BoardModel same({.seed = 5, .initialPortB = 0x81, .driftPeriod = Millis::zero()});
+        const Bytes expected = same.handle(Bytes{4, 0xA1, 1}, Millis(0)).reply;
+        QCOMPARE(reply, expected);
+
+        // A malformed request gets nothing: the next datagram back answers the status after it.
+        send(run, Bytes{3});
+        QCOMPARE(exchange(run, status()).at(3), std::uint8_t{2});
+
+        const QString me = QStringLiteral("127.0.0.1:%1").arg(socket_->localPort());
+        QVERIFY(
+            waitForLog(run, QRegularExpression("in  " + me + " \\[3\\] 004 0A1 001 \\| read RA5\n"))
+                .hasMatch());
+        QVERIFY(waitForLog(
+                    run, QRegularExpression("out " + me +
+                                            " \\[8\\] 004 081 0A1 001 000 0[0-9A-F]{2} 000 000\n"))
+                    .hasMatch());
+        QVERIFY(waitForLog(run, QRegularExpression("in  " + me +
+                                                   " \\[1\\] 003 \\| malformed, not answered\n"))
+                    .hasMatch());
+
+        run.process.terminate();
+        QVERIFY(run.process.waitForFinished(kWaitMs));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 0);
+        run.log += QString::fromUtf8(run.process.readAllStandardOutput());
+        const QRegularExpression line(
+            R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (listening|in  |out |stopped))");
+        const QStringList lines = run.log.split('\n', Qt::SkipEmptyParts);
+        for (const QString& each : lines) {
+            QVERIFY2(line.match(each).hasMatch(), qPrintable(each));
+        }
+        QVERIFY2(lines.last().endsWith("stopped by SIGTERM"), qPrintable(lines.last()));
+    }
+
+    void delayedRepliesKeepTheirOrder() {
+        Run run;
+        QVERIFY(start(run, {"--delay-ms", "50", "--reply-size", "9"}));
+        send(run, status());
+        send(run, Bytes{1, 6, 3});
+        const Bytes first = receive();
+        const Bytes second = receive();
+        QCOMPARE(first.size(), std::size_t{9});
+        QCOMPARE(first.at(3), std::uint8_t{1});
+        QCOMPARE(second.at(0), std::uint8_t{1});
+        QCOMPARE(second.at(3), std::uint8_t{2});
+
+        ::kill(pid_t(run.process.processId()), SIGINT);
+        QVERIFY(run.process.waitForFinished(kWaitMs));
+        QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY(waitForLog(run, QRegularExpression("stopped by SIGINT\n")).hasMatch());
+    }
+
+    void stopsWithRepliesStillWaiting() {
+        Run run;
+        QVERIFY(start(run, {"--delay-ms", "600000"}));
+        send(run, status());
+        QVERIFY(waitForLog(run, QRegularExpression("status, reply in 600000 ms\n")).hasMatch());
+        run.process.terminate();
+        QVERIFY(run.process.waitForFinished(kWaitMs));
+        QCOMPARE(run.process.exitCode(), 0);
+        QVERIFY(
+            waitForLog(run, QRegularExpression("stopped by SIGTERM, delayed replies not sent: 1\n"))
+                .hasMatch());
+    }
+
+    void refusesABadCommandLine() {
+        QProcess process;
+        process.start(VARDEK_BOARD_SIM, {"--reply-size", "70000"});
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        const QString error = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(error.startsWith("vardek-board-sim: --reply-size expects a number"),
+                 qPrintable(error));
+    }
+
+    void printsHelp() {
+        QProcess process;
+        process.start(VARDEK_BOARD_SIM, {"--help"});
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+                 QString::fromStdString(helpText()));
+    }
+
+    void reportsAPortInUse() {
+        QProcess process;
+        process.start(VARDEK_BOARD_SIM, {"--port", QString::number(socket_->localPort())});
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(
+            QString::fromUtf8(process.readAllStandardError()).contains("cannot bind 127.0.0.1:"));
+    }
+
+  private:
+    static ParseResult parse(const QStringList& args) {
+        std::vector<std::string> storage;
+        for (const QString& arg : args) {
+            storage.push_back(arg.toStdString());
+        }
+        const std::vector<std::string_view> views(storage.begin(), storage.end());
+        return parseOptions(views);
+    }
+
+    // Starts the simulator on an ephemeral loopback port, read back from its first log line.
+    static bool start(Run& run, QStringList args) {
+        args << "--port"
+             << "0";
+        run.process.start(VARDEK_BOARD_SIM, args);
+        const auto match =
+            waitForLog(run, QRegularExpression(R"(listening on 127\.0\.0\.1:(\d+) )"));
+        run.port = match.hasMatch() ? match.captured(1).toUShort() : 0;
+        return run.port != 0;
+    }
+
+    void send(const Run& run, const Bytes& request) {
+        const auto sent =
+            socket_->writeDatagram(reinterpret_cast<const char*>(request.data()),
+                                   qint64(request.size()), QHostAddress::LocalHost, run.port);
+        QCOMPARE(sent, qint64(request.size()));
+    }
+
+    Bytes receive() {
+        if (!socket_->hasPendingDatagrams() && !socket_->waitForReadyRead(kWaitMs)) {
+            return {};
+        }
+        Bytes bytes(std::size_t(socket_->pendingDatagramSize()));
+        socket_->readDatagram(reinterpret_cast<char*>(bytes.data()), qint64(bytes.size()));
+        return bytes;
+    }
+
+    Bytes exchange(const Run& run, const Bytes& request) {
+        send(run, request);
+        return receive();
+    }
+
+    std::unique_ptr<QUdpSocket> socket_;
+};
+
+QTEST_GUILESS_MAIN(TestBoardSim)
+#include "test_board_sim.moc"

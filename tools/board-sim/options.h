@@ -1,0 +1,54 @@
+// The simulator's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "board_model.h"
+#include "board_protocol.h"
+
+namespace vardek::sim {
+
+inline constexpr std::string_view kProgramName = "vardek-board-sim";
+
+// Upper bounds of the numeric options.
+inline constexpr std::uint32_t kMaxDelayMs = 600000;
+inline constexpr std::uint32_t kMaxDriftMs = 3600000;
+inline constexpr std::size_t kMaxReplySize = 65507;  // the largest UDP payload over IPv4
+
+struct Options {
+    std::string bindAddress = "127.0.0.1";
+    std::uint16_t port = link::kBoardPort;  // 0: the system picks one
+    std::uint8_t initialPortB = 0;
+    std::optional<std::uint32_t> seed;  // none: a fresh one from the system
+    std::uint32_t dropEvery = 0;
+    std::uint32_t delayMs = 0;
+    std::size_t replySize = link::kReplySize;
+    std::uint32_t driftMs = static_cast<std::uint32_t>(kDefaultDriftPeriod.count());
+    bool help = false;
+
+    bool operator==(const Options&) const = default;
+};
+
+struct ParseResult {
+    Options options;
+    std::string error;  // empty when the command line is good
+
+    bool ok() const { return error.empty(); }
+};
+
+// `args` leaves out the program name. Options take their value as the next argument or after
+// '='; numbers are decimal or 0x-prefixed hex. Each option may be given once.
+ParseResult parseOptions(std::span<const std::string_view> args);
+
+std::string helpText();
+
+// Whether a dotted-decimal IPv4 address is in 127.0.0.0/8.
+bool isLoopback(std::string_view address);
+
+BoardConfig boardConfig(const Options& options, std::uint32_t seed);
+
+}  // namespace vardek::sim
