@@ -1,0 +1,34 @@
+// VARDEK_Control: brings up the application, creates the control window and runs the event loop
+// until the window is closed.
+#include <QApplication>
+
+#include <exception>
+#include <memory>
+
+#include "Unit1.h"
+#include "application_info.h"
+#include "error_box.h"
+
+int main(int argc, char* argv[]) {
+    // The program takes no command line, not even Qt's own options.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication application(qtArgc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(vardek::app::kApplicationName));
+    QApplication::setApplicationVersion(QString::fromUtf8(vardek::app::kVersion));
+    QApplication::setDesktopFileName(QString::fromUtf8(vardek::app::kDesktopFileName));
+    // Qt has no fields for these; a display name would be appended to the window's caption.
+    application.setProperty("productName", QString::fromUtf8(vardek::app::kProductName));
+    application.setProperty("comment", QString::fromUtf8(vardek::app::kComment));
+
+    vardek::panel::ErrorBox errorBox;
+    std::unique_ptr<TVARDEK_Ctrl> window;
+    try {
+        window = std::make_unique<TVARDEK_Ctrl>();
+    } catch (const std::exception& error) {
+        errorBox.report(error.what());
+        return 1;
+    }
+    window->show();
+    QApplication::exec();
+    return 0;
+}

@@ -1,0 +1,185 @@
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QEvent>
+#include <QFont>
+#include <QIcon>
+#include <QMessageBox>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <array>
+#include <utility>
+
+#include "error_report.h"
+#include "modal_box.h"
+#include "ui_Unit1.h"
+
+namespace {
+
+using vardek::runReported;
+using vardek::link::ResultField;
+using vardek::panel::PanelController;
+
+constexpr QPoint kDesignedPosition{192, 107};
+// Including the frame, if the platform draws one.
+constexpr QSize kOuterSize{400, 300};
+constexpr int kPollIntervalMs = 5000;
+constexpr int kFontPixelSize = 12;
+
+QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
+
+// The designed face has no Linux build, and fontconfig's own stand-in for it has no kana.
+void substituteJapaneseFont() {
+    const QString substitute = QStringLiteral("IPAPGothic");
+    if (!QFont::substitutes(designedFontFamily()).contains(substitute)) {
+        QFont::insertSubstitution(designedFontFamily(), substitute);
+    }
+}
+
+}  // namespace
+
+TVARDEK_Ctrl::TVARDEK_Ctrl(QWidget* parent)
+    : TVARDEK_Ctrl(vardek::link::EndpointConfig{.RemoteHost = VARDEK_BOARD_ADDRESS}, parent) {}
+
+TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::TVARDEK_Ctrl>()),
+      NMUDP1(new vardek::link::DatagramEndpoint(std::move(endpoint), this)),
+      Timer1(new QTimer(this)),
+      controller_(*this, *NMUDP1) {
+    ui_->setupUi(this);
+    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+
+    substituteJapaneseFont();
+    QFont designedFont(designedFontFamily());
+    designedFont.setPixelSize(kFontPixelSize);
+    setFont(designedFont);
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
+    move(kDesignedPosition);
+
+    bindEvents();
+    Timer1->start(kPollIntervalMs);
+}
+
+TVARDEK_Ctrl::~TVARDEK_Ctrl() = default;
+
+void TVARDEK_Ctrl::bindEvents() {
+    // Every handler runs under runReported: an exception must never unwind through Qt.
+    const auto bind = [this](const auto* sender, auto signal, void (PanelController::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { runReported([this, handler] { (controller_.*handler)(); }); });
+    };
+    bind(Timer1, &QTimer::timeout, &PanelController::BtnGetStatusClick);
+    bind(ui_->BtnGetStatus, &QPushButton::clicked, &PanelController::BtnGetStatusClick);
+    bind(ui_->BtnRA5, &QPushButton::clicked, &PanelController::BtnRA5Click);
+    bind(ui_->BtnRA3, &QPushButton::clicked, &PanelController::BtnRA3Click);
+    bind(ui_->BtnRA2, &QPushButton::clicked, &PanelController::BtnRA2Click);
+    bind(ui_->BtnRA1, &QPushButton::clicked, &PanelController::BtnRA1Click);
+    bind(ui_->BtnRA0, &QPushButton::clicked, &PanelController::BtnRA0Click);
+    // On every change of state, not only on the user's clicks.
+    bind(ui_->CheckBoxRB7, &QCheckBox::toggled, &PanelController::CheckBoxRB7Click);
+    bind(ui_->CheckBoxRB6, &QCheckBox::toggled, &PanelController::CheckBoxRB6Click);
+    bind(ui_->CheckBoxRB5, &QCheckBox::toggled, &PanelController::CheckBoxRB5Click);
+    bind(ui_->CheckBoxRB4, &QCheckBox::toggled, &PanelController::CheckBoxRB4Click);
+    bind(ui_->CheckBoxRB3, &QCheckBox::toggled, &PanelController::CheckBoxRB3Click);
+    bind(ui_->CheckBoxRB2, &QCheckBox::toggled, &PanelController::CheckBoxRB2Click);
+    // The endpoint reports what the handler throws.
+    NMUDP1->OnDataReceived = [this](int numberBytes, const std::string& fromIP, int port) {
+        controller_.NMUDP1DataReceived(numberBytes, fromIP, port);
+    };
+}
+
+bool TVARDEK_Ctrl::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowDeactivate) {
+        deactivatedByModalBox_ = QApplication::activeModalWidget() != nullptr;
+    } else if (event->type() == QEvent::WindowActivate) {
+        // Focus coming back from a box that the program opened is no new activation: with the
+        // board unreachable, every error box closed would raise the next one at once.
+        if (!deactivatedByModalBox_) {
+            // From the event queue, so a box that the handler opens does not run its loop in the
+            // middle of Qt's own switch of the active window.
+            QMetaObject::invokeMethod(
+                this, [this] { runReported([this] { controller_.FormActivate(); }); },
+                Qt::QueuedConnection);
+        }
+        deactivatedByModalBox_ = false;
+    }
+    return handled;
+}
+
+void TVARDEK_Ctrl::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        // Without a window manager nothing activates a new window, and the first status
+        // request goes out on activation.
+        activateWindow();
+    }
+    fitOuterSize();
+}
+
+void TVARDEK_Ctrl::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // A window manager reports its frame only once it has framed the window.
+    fitOuterSize();
+}
+
+void TVARDEK_Ctrl::fitOuterSize() {
+    if (outerSizeFitted_ || !isVisible()) {
+        return;
+    }
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.isNull()) {
+        return;
+    }
+    outerSizeFitted_ = true;
+    resize(kOuterSize - frame);
+}
+
+QCheckBox* TVARDEK_Ctrl::portBBox(int bit) const {
+    const std::array<QCheckBox*, 8> boxes{ui_->CheckBoxRB0, ui_->CheckBoxRB1, ui_->CheckBoxRB2,
+                                          ui_->CheckBoxRB3, ui_->CheckBoxRB4, ui_->CheckBoxRB5,
+                                          ui_->CheckBoxRB6, ui_->CheckBoxRB7};
+    return boxes.at(static_cast<std::size_t>(bit));
+}
+
+bool TVARDEK_Ctrl::isChecked(int bit) const { return portBBox(bit)->isChecked(); }
+
+void TVARDEK_Ctrl::setChecked(int bit, bool checked) {
+    QCheckBox* box = portBBox(bit);
+    if (box->isChecked() == checked) {
+        return;
+    }
+    {
+        // The click handler is called below instead, so that a failed send unwinds into the
+        // controller that made the change rather than through a signal emission.
+        const QSignalBlocker blocker(box);
+        box->setChecked(checked);
+    }
+    if (vardek::link::isOutputBit(static_cast<std::uint8_t>(bit))) {
+        controller_.OutputBoxClick(bit);
+    }
+}
+
+void TVARDEK_Ctrl::setResultText(ResultField field, const std::string& text) {
+    // In the order of ResultField.
+    const std::array<QLineEdit*, 5> fields{ui_->Edit1, ui_->Edit2, ui_->Edit3, ui_->Edit4,
+                                           ui_->Edit5};
+    fields.at(static_cast<std::size_t>(field))->setText(QString::fromStdString(text));
+}
+
+void TVARDEK_Ctrl::setDumpText(const std::string& text) {
+    ui_->Memo1->setPlainText(QString::fromStdString(text));
+}
+
+void TVARDEK_Ctrl::showMessage(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok, this);
+    vardek::panel::runModal(box);
+}

@@ -1,0 +1,55 @@
+// The control window: the widgets of Unit1.ui, the endpoint NMUDP1 and the poll timer Timer1,
+// with every event bound to the panel controller, where the behaviour lives.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+#include "datagram_endpoint.h"
+#include "panel_controller.h"
+#include "panel_view.h"
+
+class QCheckBox;
+class QTimer;
+
+namespace Ui {
+class TVARDEK_Ctrl;
+}
+
+class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
+    Q_OBJECT
+
+  public:
+    // Talks to the board address fixed at build time, port 10001.
+    explicit TVARDEK_Ctrl(QWidget* parent = nullptr);
+    explicit TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* parent = nullptr);
+    ~TVARDEK_Ctrl() override;
+
+  protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+
+  private:
+    bool isChecked(int bit) const override;
+    void setChecked(int bit, bool checked) override;
+    void setResultText(vardek::link::ResultField field, const std::string& text) override;
+    void setDumpText(const std::string& text) override;
+    void showMessage(const std::string& text, const std::string& caption) override;
+
+    QCheckBox* portBBox(int bit) const;
+    void bindEvents();
+    void fitOuterSize();
+
+    // The widgets, as Unit1.ui describes them.
+    std::unique_ptr<Ui::TVARDEK_Ctrl> ui_;
+    vardek::link::DatagramEndpoint* NMUDP1;
+    QTimer* Timer1;
+    vardek::panel::PanelController controller_;
+    bool shown_ = false;
+    bool outerSizeFitted_ = false;
+    // Set when the window lost the activation to one of the program's own modal boxes, which
+    // hands it back when closed.
+    bool deactivatedByModalBox_ = false;
+};

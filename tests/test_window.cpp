@@ -1,0 +1,233 @@
+// The control window as built from its description: every widget, the window's own properties
+// and its non-visual parts. Runs offscreen.
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRawFont>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "Unit1.h"
+#include "datagram_endpoint.h"
+#include "loopback_board.h"
+
+using vardek::link::DatagramEndpoint;
+using vardek::link::EndpointConfig;
+using vardek::test::LoopbackBoard;
+
+namespace {
+
+// What a widget shows: a label's text, a frame's title, a button's caption, a field's text.
+QString caption(const QWidget* widget) {
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+        return label->text();
+    }
+    if (const auto* group = qobject_cast<const QGroupBox*>(widget)) {
+        return group->title();
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+        return button->text();
+    }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
+        return edit->text();
+    }
+    if (const auto* memo = qobject_cast<const QPlainTextEdit*>(widget)) {
+        return memo->toPlainText();
+    }
+    return QStringLiteral("<no caption>");
+}
+
+// Tabbing goes through one chain in Qt: the frame's boxes come where the frame stands.
+const QStringList kTabOrder{"CheckBoxRB7",  "CheckBoxRB6", "CheckBoxRB5", "CheckBoxRB4",
+                            "CheckBoxRB3",  "CheckBoxRB2", "CheckBoxRB1", "Memo1",
+                            "BtnGetStatus", "CheckBoxRB0", "BtnRA5",      "BtnRA3",
+                            "BtnRA2",       "BtnRA1",      "BtnRA0",      "Edit1",
+                            "Edit2",        "Edit3",       "Edit4",       "Edit5"};
+
+}  // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    LoopbackBoard board;
+    std::unique_ptr<TVARDEK_Ctrl> window;
+
+    QWidget* widget(const QString& name) const { return window->findChild<QWidget*>(name); }
+
+  private slots:
+    void init() {
+        window.reset();
+        // The board here never answers: what a shown window sends only has to go somewhere.
+        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", board.port()});
+    }
+
+    void widgets_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("hidden");
+
+        const auto row = [](const char* name, const char* kind, const char* parent, QRect geometry,
+                            const QString& caption, bool enabled = true, bool hidden = false) {
+            QTest::newRow(name) << QString(kind) << QString(parent) << geometry << caption
+                                << enabled << hidden;
+        };
+        // The label mixes a full-width opening parenthesis with an ASCII closing one.
+        row("Label1", "QLabel", "VARDEK_Ctrl", {136, 8, 117, 12},
+            QStringLiteral("ポートＡ\uFF08アナログ入力)"));
+        row("GroupBox", "QGroupBox", "VARDEK_Ctrl", {8, 8, 89, 209}, QStringLiteral("ポートＢ"));
+        row("CheckBoxRB7", "QCheckBox", "GroupBox", {24, 16, 50, 17}, "RB7");
+        row("CheckBoxRB6", "QCheckBox", "GroupBox", {24, 40, 50, 17}, "RB6");
+        row("CheckBoxRB5", "QCheckBox", "GroupBox", {24, 64, 50, 17}, "RB5");
+        row("CheckBoxRB4", "QCheckBox", "GroupBox", {24, 88, 50, 17}, "RB4");
+        row("CheckBoxRB3", "QCheckBox", "GroupBox", {24, 112, 50, 17}, "RB3");
+        row("CheckBoxRB2", "QCheckBox", "GroupBox", {24, 136, 50, 17}, "RB2");
+        row("CheckBoxRB1", "QCheckBox", "GroupBox", {24, 160, 50, 17}, "RB1", false);
+        row("Memo1", "QPlainTextEdit", "VARDEK_Ctrl", {104, 224, 265, 41}, "");
+        row("BtnGetStatus", "QPushButton", "VARDEK_Ctrl", {16, 232, 75, 25}, "Status", true, true);
+        row("CheckBoxRB0", "QCheckBox", "VARDEK_Ctrl", {32, 192, 50, 17}, "RB0", false);
+        row("BtnRA5", "QPushButton", "VARDEK_Ctrl", {144, 32, 75, 25}, "Get RA5");
+        row("BtnRA3", "QPushButton", "VARDEK_Ctrl", {144, 64, 75, 25}, "Get RA3");
+        row("BtnRA2", "QPushButton", "VARDEK_Ctrl", {144, 96, 75, 25}, "Get RA2");
+        row("BtnRA1", "QPushButton", "VARDEK_Ctrl", {144, 128, 75, 25}, "Get RA1");
+        row("BtnRA0", "QPushButton", "VARDEK_Ctrl", {144, 160, 75, 25}, "Get RA0");
+        row("Edit1", "QLineEdit", "VARDEK_Ctrl", {224, 34, 121, 20}, "");
+        row("Edit2", "QLineEdit", "VARDEK_Ctrl", {224, 66, 121, 20}, "");
+        row("Edit3", "QLineEdit", "VARDEK_Ctrl", {224, 98, 121, 20}, "");
+        row("Edit4", "QLineEdit", "VARDEK_Ctrl", {224, 130, 121, 20}, "");
+        row("Edit5", "QLineEdit", "VARDEK_Ctrl", {224, 162, 121, 20}, "");
+    }
+    void widgets() {
+        QFETCH(QString, kind);
+        QFETCH(QString, parent);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, caption);
+        QFETCH(bool, enabled);
+        QFETCH(bool, hidden);
+
+        const QWidget* found = widget(QTest::currentDataTag());
+        QVERIFY(found);
+        QCOMPARE(found->metaObject()->className(), kind);
+        QCOMPARE(found->parentWidget()->objectName(), parent);
+        QCOMPARE(found->geometry(), geometry);
+        QCOMPARE(::caption(found), caption);
+        QCOMPARE(found->isEnabled(), enabled);
+        QCOMPARE(found->isHidden(), hidden);
+        if (const auto* box = qobject_cast<const QCheckBox*>(found)) {
+            QVERIFY(!box->isChecked());
+            QVERIFY(!box->isTristate());
+        }
+    }
+
+    void tabOrder() {
+        QStringList chain;
+        QWidget* current = window.get();
+        do {
+            current = current->nextInFocusChain();
+            if (kTabOrder.contains(current->objectName())) {
+                chain << current->objectName();
+            }
+        } while (current != window.get());
+        QCOMPARE(chain, kTabOrder);
+    }
+
+    void tabFromMemoSkipsTheHiddenAndDisabled() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        auto* memo = window->findChild<QPlainTextEdit*>("Memo1");
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), widget("BtnRA5"));
+        QVERIFY(memo->toPlainText().isEmpty());
+    }
+
+    void windowProperties() {
+        QCOMPARE(window->objectName(), QStringLiteral("VARDEK_Ctrl"));
+        QCOMPARE(window->metaObject()->className(), "TVARDEK_Ctrl");
+        QCOMPARE(window->windowTitle(), QStringLiteral("VARDEK_Ctrl"));
+        QVERIFY(window->minimumSize() != window->maximumSize());
+    }
+
+    // The outer size includes whatever frame the platform reports; the client area gives way.
+    void placedAtItsDesignedPlace() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(window->frameGeometry(), QRect(192, 107, 400, 300));
+        const QMargins frame = window->windowHandle()->frameMargins();
+        QCOMPARE(window->size(),
+                 QSize(400 - frame.left() - frame.right(), 300 - frame.top() - frame.bottom()));
+    }
+
+    // QFontMetrics::inFont counts fallback fonts; only the raw font tells whether the face that
+    // was chosen has the glyph.
+    void japaneseCaptionsHaveAJapaneseFace() {
+        for (const QString name : {"Label1", "GroupBox", "CheckBoxRB7"}) {
+            const QFont font = widget(name)->font();
+            QVERIFY2(QRawFont::fromFont(font).supportsCharacter(U'ポ'),
+                     qPrintable(name + " is drawn in " + QFontInfo(font).family()));
+            QCOMPARE(QFontInfo(font).pixelSize(), 12);
+        }
+    }
+
+    void backgroundIsTheButtonColour() {
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Button, Qt::red);
+        palette.setColor(QPalette::Window, Qt::blue);
+        window->setPalette(palette);
+        // Right of the result fields nothing is drawn but the background.
+        const QImage image = window->grab().toImage();
+        QCOMPARE(image.pixelColor(380, 10), QColor(Qt::red));
+        QCOMPARE(image.pixelColor(380, 290), QColor(Qt::red));
+    }
+
+    void iconIs32By32In16Colours() {
+        const QImage icon(QStringLiteral(":/vardek-control.png"));
+        QCOMPARE(icon.size(), QSize(32, 32));
+        QVERIFY(icon.colorCount() > 0 && icon.colorCount() <= 16);
+        QVERIFY(window->windowIcon().availableSizes().contains(QSize(32, 32)));
+    }
+
+    void nonVisualParts() {
+        const auto* timer = window->findChild<QTimer*>("Timer1");
+        QVERIFY(timer);
+        QCOMPARE(timer->interval(), 5000);
+        QVERIFY(timer->isActive());
+        QVERIFY(!timer->isSingleShot());
+
+        const auto* endpoint = window->findChild<DatagramEndpoint*>("NMUDP1");
+        QVERIFY(endpoint);
+        QVERIFY(endpoint->localPort() != 0);
+    }
+
+    void defaultEndpointIsTheConfiguredBoard() {
+        // Created and destroyed unshown: nothing is sent.
+        window.reset();
+        window = std::make_unique<TVARDEK_Ctrl>();
+        const auto* endpoint = window->findChild<DatagramEndpoint*>("NMUDP1");
+        QCOMPARE(endpoint->config().RemoteHost, std::string(VARDEK_BOARD_ADDRESS));
+        QCOMPARE(endpoint->config().RemotePort, 10001);
+        QCOMPARE(endpoint->config().LocalPort, 0);
+    }
+
+    void partsGoWithTheWindow() {
+        const QPointer<QObject> endpoint = window->findChild<DatagramEndpoint*>("NMUDP1");
+        const QPointer<QObject> timer = window->findChild<QTimer*>("Timer1");
+        window.reset();
+        QVERIFY(endpoint.isNull());
+        QVERIFY(timer.isNull());
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "test_window.moc"

@@ -1,0 +1,379 @@
+// The window's events reaching the controller, end to end: the real window and endpoint, real
+// clicks, and a loopback socket playing the board. Runs offscreen.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Unit1.h"
+#include "datagram_endpoint.h"
+#include "error_box.h"
+#include "error_report.h"
+#include "fake_link.h"
+#include "loopback_board.h"
+
+using vardek::link::DatagramEndpoint;
+using vardek::link::EndpointConfig;
+using vardek::panel::ErrorBox;
+using vardek::test::Bytes;
+using vardek::test::hex;
+using vardek::test::LoopbackBoard;
+using vardek::test::waitUntil;
+
+namespace {
+
+Bytes reply(std::uint8_t portB, std::uint16_t conversion = 0) {
+    return {0x00,
+            portB,
+            0x00,
+            0x00,
+            static_cast<std::uint8_t>(conversion >> 8),
+            static_cast<std::uint8_t>(conversion & 0xFF),
+            0x00,
+            0x00};
+}
+
+QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
+
+// Runs the events already queued, closing any box that opens meanwhile; returns how many did.
+int boxesOpenedWhileEventsRun() {
+    int opened = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QMessageBox* box = openBox()) {
+            ++opened;
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    closer.start(10);
+    QCoreApplication::processEvents();
+    return opened;
+}
+
+int visibleBoxes() {
+    int count = 0;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        count += qobject_cast<const QMessageBox*>(widget) && widget->isVisible() ? 1 : 0;
+    }
+    return count;
+}
+
+// Steps run one after another from a timer, each retried until it returns true. A timer also
+// fires inside a modal box's nested event loop, where the test's own code is suspended.
+class ModalScript {
+  public:
+    explicit ModalScript(std::vector<std::function<bool()>> steps) : steps_(std::move(steps)) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (next_ < steps_.size() && steps_[next_]()) {
+                ++next_;
+            }
+        });
+        timer_.start(10);
+    }
+
+    bool finished() const { return next_ == steps_.size(); }
+
+  private:
+    std::vector<std::function<bool()>> steps_;
+    std::size_t next_ = 0;
+    QTimer timer_;
+};
+
+}  // namespace
+
+class TestWindowBindings : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LoopbackBoard> board;
+    std::unique_ptr<ErrorBox> errorBox;
+    std::unique_ptr<TVARDEK_Ctrl> window;
+    int errorsReported = 0;
+
+    template <typename Widget = QWidget>
+    Widget* child(const QString& name) const {
+        return window->findChild<Widget*>(name);
+    }
+    QTimer* timer1() const { return window->findChild<QTimer*>("Timer1"); }
+    std::uint16_t windowPort() const { return child<DatagramEndpoint>("NMUDP1")->localPort(); }
+    QString memo() const { return child<QPlainTextEdit>("Memo1")->toPlainText(); }
+
+    void createWindow(std::uint16_t boardPort) {
+        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", boardPort});
+        // Ticks are raised by hand below, so none comes in the middle of an exchange.
+        timer1()->stop();
+    }
+
+    QString nextRequest() {
+        const auto datagram = board->receive();
+        return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
+    }
+
+    // Shows the window and answers its first status request with all pins clear, so the boxes
+    // start unchecked and the synchronisation is spent.
+    bool showAndSynchronise() {
+        window->show();
+        if (!QTest::qWaitForWindowActive(window.get()) || nextRequest() != "00") {
+            return false;
+        }
+        board->reply(reply(0x00));
+        return waitUntil([&] { return !memo().isEmpty(); });
+    }
+
+    // Everything sent before a channel read shows up ahead of it, in order. Events already
+    // queued run first.
+    QStringList requestsUntilSentinel() {
+        QCoreApplication::processEvents();
+        QTest::mouseClick(child<QPushButton>("BtnRA0"), Qt::LeftButton);
+        QStringList requests;
+        for (QString request = nextRequest(); request != "04 81 01" && request != "<nothing>";
+             request = nextRequest()) {
+            requests << request;
+        }
+        return requests;
+    }
+
+  private slots:
+    void init() {
+        window.reset();
+        errorBox.reset();
+        errorBox = std::make_unique<ErrorBox>();
+        errorsReported = 0;
+        vardek::setErrorReporter([this](const std::string& message) {
+            ++errorsReported;
+            errorBox->report(message);
+        });
+        board = std::make_unique<LoopbackBoard>();
+        createWindow(board->port());
+    }
+
+    void firstActivationSynchronisesTheOutputs() {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+
+        board->reply(reply(0xFF));
+        QStringList sent;
+        for (int i = 0; i < 6; ++i) {
+            sent << nextRequest();
+        }
+        QCOMPARE(sent, (QStringList{"01 06 07", "01 06 06", "01 06 05", "01 06 04", "01 06 03",
+                                    "01 06 02"}));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
+        QCOMPARE(memo(), QStringLiteral("000 0FF 000 000 000 000 000 000 "));
+        for (int bit = 0; bit <= 7; ++bit) {
+            QVERIFY2(child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked(),
+                     qPrintable(QStringLiteral("RB%1").arg(bit)));
+        }
+        // One activation, one status request: nothing else went out.
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void laterRepliesLeaveTheOutputsAlone() {
+        QVERIFY(showAndSynchronise());
+        board->reply(reply(0xFF, 1));
+        QVERIFY(waitUntil([&] { return memo().startsWith("000 0FF"); }));
+        for (int bit = 2; bit <= 7; ++bit) {
+            QVERIFY(!child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked());
+        }
+        QVERIFY(child<QCheckBox>("CheckBoxRB1")->isChecked());
+        QVERIFY(child<QCheckBox>("CheckBoxRB0")->isChecked());
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void outputBoxClicks_data() {
+        QTest::addColumn<int>("bit");
+        for (int bit = 2; bit <= 7; ++bit) {
+            QTest::addRow("RB%d", bit) << bit;
+        }
+    }
+    void outputBoxClicks() {
+        QFETCH(int, bit);
+        QVERIFY(showAndSynchronise());
+        auto* box = child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit));
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(box->isChecked());
+        QCOMPARE(nextRequest(), QStringLiteral("01 06 0%1").arg(bit));
+        QTest::mouseClick(box, Qt::LeftButton);
+        QVERIFY(!box->isChecked());
+        QCOMPARE(nextRequest(), QStringLiteral("02 06 0%1").arg(bit));
+    }
+
+    void inputBoxesCannotBeClicked() {
+        QVERIFY(showAndSynchronise());
+        for (const QString name : {"CheckBoxRB0", "CheckBoxRB1"}) {
+            QTest::mouseClick(child<QCheckBox>(name), Qt::LeftButton);
+            QVERIFY(!child<QCheckBox>(name)->isChecked());
+        }
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void channelButtons_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("request");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("RA5") << "BtnRA5"
+                             << "04 A1 01"
+                             << "Edit1" << QStringLiteral("146.5 ℃");
+        QTest::newRow("RA3") << "BtnRA3"
+                             << "04 99 01"
+                             << "Edit2"
+                             << "012C(300)";
+        QTest::newRow("RA2") << "BtnRA2"
+                             << "04 91 01"
+                             << "Edit3"
+                             << "012C(300)";
+        QTest::newRow("RA1") << "BtnRA1"
+                             << "04 89 01"
+                             << "Edit4"
+                             << "012C(300)";
+        QTest::newRow("RA0") << "BtnRA0"
+                             << "04 81 01"
+                             << "Edit5"
+                             << "012C(300)";
+    }
+    void channelButtons() {
+        QFETCH(QString, button);
+        QFETCH(QString, request);
+        QFETCH(QString, field);
+        QFETCH(QString, shown);
+        QVERIFY(showAndSynchronise());
+
+        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+        QCOMPARE(nextRequest(), request);
+        board->reply(reply(0x00, 300));
+        QVERIFY(waitUntil([&] { return !child<QLineEdit>(field)->text().isEmpty(); }));
+        QCOMPARE(child<QLineEdit>(field)->text(), shown);
+        for (int index = 1; index <= 5; ++index) {
+            const QString other = QStringLiteral("Edit%1").arg(index);
+            if (other != field) {
+                QVERIFY2(child<QLineEdit>(other)->text().isEmpty(), qPrintable(other));
+            }
+        }
+    }
+
+    void tickPolls() {
+        QVERIFY(showAndSynchronise());
+        QVERIFY(QMetaObject::invokeMethod(timer1(), "timeout"));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        QVERIFY(QMetaObject::invokeMethod(child<QPushButton>("BtnGetStatus"), "click"));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+    }
+
+    void everyActivationSynchronisesAgain() {
+        QVERIFY(showAndSynchronise());
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        board->reply(reply(0x84));
+        QCOMPARE(nextRequest(), QStringLiteral("01 06 07"));
+        QCOMPARE(nextRequest(), QStringLiteral("01 06 02"));
+    }
+
+    // The reply that comes while the message is open is handled at once, not after it closes.
+    void wrongSizedDatagramShowsTheMessage() {
+        QVERIFY(showAndSynchronise());
+        QString text, title;
+        QMessageBox::Icon icon = QMessageBox::Critical;
+        QMessageBox::StandardButtons buttons;
+        bool dumpUpdatedWhileOpen = false;
+        const Bytes late = reply(0x00, 0x0102);
+        ModalScript script({
+            [&] {
+                QMessageBox* box = openBox();
+                if (!box) {
+                    return false;
+                }
+                text = box->text();
+                title = box->windowTitle();
+                icon = box->icon();
+                buttons = box->standardButtons();
+                board->sendTo(windowPort(), late);
+                return true;
+            },
+            [&] {
+                if (!memo().startsWith("000 000 000 000 001 002")) {
+                    return false;
+                }
+                dumpUpdatedWhileOpen = openBox() != nullptr;
+                QTest::mouseClick(openBox()->button(QMessageBox::Ok), Qt::LeftButton);
+                return true;
+            },
+        });
+        board->sendTo(windowPort(), Bytes(7, 0xEE));
+        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+
+        QCOMPARE(text, QStringLiteral("データ数が一致しません"));
+        QCOMPARE(title, QStringLiteral("受信したデータに誤りがあります"));
+        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QVERIFY(dumpUpdatedWhileOpen);
+        // Focus coming back from the message is no new activation.
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void sendFailureShowsOneErrorBoxAndPollingGoesOn() {
+        // Port 0 is refused by the kernel: every send fails.
+        window.reset();
+        createWindow(0);
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        int mostBoxesOpen = 0;
+        ModalScript firstBox({[&] {
+            QMessageBox* box = openBox();
+            if (!box) {
+                return false;
+            }
+            text = box->text();
+            icon = box->icon();
+            // Two more failed polls while the box is open.
+            QMetaObject::invokeMethod(timer1(), "timeout");
+            QMetaObject::invokeMethod(timer1(), "timeout");
+            mostBoxesOpen = visibleBoxes();
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            return true;
+        }});
+        window->show();
+        QVERIFY(waitUntil([&] { return firstBox.finished(); }, 10000));
+        QVERIFY(text.contains("cannot send to 127.0.0.1:0"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(errorsReported, 3);
+        QCOMPARE(mostBoxesOpen, 1);
+        // Closing the box reactivates the window without raising another failed request.
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(boxesOpenedWhileEventsRun(), 0);
+        QCOMPARE(errorsReported, 3);
+        QVERIFY(!errorBox->isOpen());
+
+        bool nextBoxShown = false;
+        ModalScript nextBox({[&] {
+            QMessageBox* box = openBox();
+            if (!box) {
+                return false;
+            }
+            nextBoxShown = true;
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            return true;
+        }});
+        QVERIFY(QMetaObject::invokeMethod(timer1(), "timeout"));
+        QVERIFY(nextBox.finished());
+        QVERIFY(nextBoxShown);
+        QCOMPARE(errorsReported, 4);
+    }
+};
+
+QTEST_MAIN(TestWindowBindings)
+#include "test_window_bindings.moc"
