@@ -1,0 +1,188 @@
+// The real window, offscreen, against the real board simulator on an ephemeral loopback port.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+#include "Unit1.h"
+#include "datagram_endpoint.h"
+#include "error_report.h"
+#include "loopback_board.h"
+
+using vardek::link::EndpointConfig;
+using vardek::test::LoopbackBoard;
+using vardek::test::waitUntil;
+
+namespace {
+
+constexpr int kWaitMs = 5000;
+
+// vardek-board-sim on 127.0.0.1 with a port of the system's choosing, read from its first line.
+class Simulator {
+  public:
+    explicit Simulator(QStringList options) {
+        process_.start(VARDEK_BOARD_SIM,
+                       QStringList{"--bind", "127.0.0.1", "--port", "0"} + options);
+        const QRegularExpression listening(R"(listening on 127\.0\.0\.1:(\d+) )");
+        waitUntil(
+            [&] {
+                readLog();
+                return listening.match(log_).hasMatch() || process_.state() == QProcess::NotRunning;
+            },
+            kWaitMs);
+        port_ = static_cast<std::uint16_t>(listening.match(log_).captured(1).toUInt());
+    }
+    ~Simulator() {
+        process_.terminate();
+        process_.waitForFinished(kWaitMs);
+    }
+
+    std::uint16_t port() const { return port_; }
+    // Lines of the log that match `pattern`.
+    int count(const QString& pattern) {
+        readLog();
+        return int(log_.count(QRegularExpression(pattern)));
+    }
+
+  private:
+    void readLog() { log_ += QString::fromUtf8(process_.readAllStandardOutput()); }
+
+    QProcess process_;
+    QString log_;
+    std::uint16_t port_ = 0;
+};
+
+QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
+
+}  // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Simulator> simulator;
+    std::unique_ptr<TVARDEK_Ctrl> window;
+    QStringList reported;
+
+    template <typename Widget = QWidget>
+    Widget* child(const QString& name) const {
+        return window->findChild<Widget*>(name);
+    }
+    QCheckBox* box(int bit) const {
+        return child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit));
+    }
+    QString memo() const { return child<QPlainTextEdit>("Memo1")->toPlainText(); }
+
+    // Starts the simulator with `options` and opens the window on it.
+    bool open(const QStringList& options) {
+        simulator = std::make_unique<Simulator>(options);
+        if (simulator->port() == 0) {
+            return false;
+        }
+        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", simulator->port()});
+        window->show();
+        return QTest::qWaitForWindowActive(window.get());
+    }
+
+    // Port B as the simulator itself reports it to a status request of the test's own.
+    int simulatedPortB() {
+        LoopbackBoard probe;
+        probe.sendTo(simulator->port(), {0x00});
+        const auto reply = probe.receive(kWaitMs);
+        return reply && reply->size() == 8 ? (*reply)[1] : -1;
+    }
+
+  private slots:
+    void init() {
+        window.reset();
+        simulator.reset();
+        reported.clear();
+        vardek::setErrorReporter(
+            [this](const std::string& message) { reported << QString::fromStdString(message); });
+    }
+
+    void cleanup() {
+        window.reset();
+        simulator.reset();
+    }
+
+    void cleanupTestCase() { vardek::setErrorReporter(nullptr); }
+
+    void activationSynchronisesWithTheBoard() {
+        QVERIFY(open({"--initial-pb", "0x29", "--drift-ms", "0"}));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        for (int bit = 0; bit <= 7; ++bit) {
+            QVERIFY2(box(bit)->isChecked() == ((0x29 >> bit & 1) != 0),
+                     qPrintable(QStringLiteral("RB%1").arg(bit)));
+        }
+        // The echoed set commands leave the board as it was.
+        QCOMPARE(simulatedPortB(), 0x29);
+        QCOMPARE(reported, QStringList{});
+    }
+
+    void clickingAnOutputSetsTheBoardsPin() {
+        QVERIFY(open({"--drift-ms", "0"}));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        QTest::mouseClick(box(3), Qt::LeftButton);
+        QVERIFY(box(3)->isChecked());
+        QVERIFY(waitUntil([&] { return simulator->count(R"(\| set RB3)") == 1; }, kWaitMs));
+        QCOMPARE(simulatedPortB() & 0x08, 0x08);
+    }
+
+    void temperatureReadsInRange() {
+        QVERIFY(open({"--seed", "7"}));
+        QTest::mouseClick(child<QPushButton>("BtnRA5"), Qt::LeftButton);
+        auto* edit1 = child<QLineEdit>("Edit1");
+        QVERIFY(waitUntil([&] { return !edit1->text().isEmpty(); }, kWaitMs));
+        const QString text = edit1->text();
+        QVERIFY2(text.endsWith(QString::fromUtf8(" ℃")), qPrintable(text));
+        bool number = false;
+        const double celsius = text.chopped(2).trimmed().toDouble(&number);
+        QVERIFY2(number && celsius >= 20.0 && celsius <= 30.3, qPrintable(text));
+    }
+
+    void shortRepliesBringTheMessage() {
+        // The box runs its own event loop, so it is read and closed from a timer inside it.
+        QString title;
+        QString text;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (QMessageBox* message = openBox()) {
+                title = message->windowTitle();
+                text = message->text();
+                message->button(QMessageBox::Ok)->click();
+            }
+        });
+        closer.start(10);
+        QVERIFY(open({"--reply-size", "7"}));
+        QVERIFY(waitUntil([&] { return !text.isEmpty(); }, kWaitMs));
+        QCOMPARE(title, QString::fromUtf8("受信したデータに誤りがあります"));
+        QCOMPARE(text, QString::fromUtf8("データ数が一致しません"));
+        QVERIFY(memo().isEmpty());
+    }
+
+    void droppedRepliesLeaveTheLastValuesAndPollingGoesOn() {
+        QVERIFY(open({"--drop-every", "2", "--drift-ms", "0", "--initial-pb", "0x01"}));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        const QString shown = memo();
+        auto* timer1 = window->findChild<QTimer*>("Timer1");
+        timer1->start(20);  // polls come faster than the board's 5000 ms, nothing else changes
+        QVERIFY(waitUntil([&] { return simulator->count(R"(reply dropped)") >= 3; }, kWaitMs));
+        QVERIFY(simulator->count(R"(\| status)") >= 6);
+        QVERIFY(box(0)->isChecked());
+        QVERIFY(!memo().isEmpty());
+        QVERIFY(openBox() == nullptr);
+        QCOMPARE(reported, QStringList{});
+        QCOMPARE(memo().mid(4, 3), shown.mid(4, 3));  // port B as last received
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "test_end_to_end.moc"
