@@ -13,7 +13,7 @@ namespace {
 
 enum class Kind { Address, Number, Flag };
 
-struct Spec {
+struct OptionRule {
     std::string_view name;
     Kind kind;
     std::uint64_t max;
@@ -21,39 +21,39 @@ struct Spec {
     void (*store)(Options&, std::string_view text, std::uint64_t number);
 };
 
-constexpr std::array kSpecs{
-    Spec{"--bind", Kind::Address, 0,
-         [](Options& o, std::string_view text, std::uint64_t) { o.bindAddress = text; }},
-    Spec{"--port", Kind::Number, 65535,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.port = static_cast<std::uint16_t>(n);
-         }},
-    Spec{"--initial-pb", Kind::Number, 255,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.initialPortB = static_cast<std::uint8_t>(n);
-         }},
-    Spec{"--seed", Kind::Number, 4294967295,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.seed = static_cast<std::uint32_t>(n);
-         }},
-    Spec{"--drop-every", Kind::Number, 4294967295,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.dropEvery = static_cast<std::uint32_t>(n);
-         }},
-    Spec{"--delay-ms", Kind::Number, kMaxDelayMs,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.delayMs = static_cast<std::uint32_t>(n);
-         }},
-    Spec{"--reply-size", Kind::Number, kMaxReplySize,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.replySize = static_cast<std::size_t>(n);
-         }},
-    Spec{"--drift-ms", Kind::Number, kMaxDriftMs,
-         [](Options& o, std::string_view, std::uint64_t n) {
-             o.driftMs = static_cast<std::uint32_t>(n);
-         }},
-    Spec{"--help", Kind::Flag, 0,
-         [](Options& o, std::string_view, std::uint64_t) { o.help = true; }},
+constexpr std::array kRules{
+    OptionRule{"--bind", Kind::Address, 0,
+               [](Options& o, std::string_view text, std::uint64_t) { o.bindAddress = text; }},
+    OptionRule{"--port", Kind::Number, 65535,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.port = static_cast<std::uint16_t>(n);
+               }},
+    OptionRule{"--initial-pb", Kind::Number, 255,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.initialPortB = static_cast<std::uint8_t>(n);
+               }},
+    OptionRule{"--seed", Kind::Number, 4294967295,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.seed = static_cast<std::uint32_t>(n);
+               }},
+    OptionRule{"--drop-every", Kind::Number, 4294967295,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.dropEvery = static_cast<std::uint32_t>(n);
+               }},
+    OptionRule{"--delay-ms", Kind::Number, kMaxDelayMs,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.delayMs = static_cast<std::uint32_t>(n);
+               }},
+    OptionRule{"--reply-size", Kind::Number, kMaxReplySize,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.replySize = static_cast<std::size_t>(n);
+               }},
+    OptionRule{"--drift-ms", Kind::Number, kMaxDriftMs,
+               [](Options& o, std::string_view, std::uint64_t n) {
+                   o.driftMs = static_cast<std::uint32_t>(n);
+               }},
+    OptionRule{"--help", Kind::Flag, 0,
+               [](Options& o, std::string_view, std::uint64_t) { o.help = true; }},
 };
 
 std::optional<std::uint64_t> parseNumber(std::string_view text, std::uint64_t max) {
@@ -92,21 +92,21 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
             result.error = "unexpected argument '" + std::string(arg) + "'";
             return result;
         }
-        const auto spec = std::ranges::find(kSpecs, name, &Spec::name);
-        if (spec == kSpecs.end()) {
+        const auto rule = std::ranges::find(kRules, name, &OptionRule::name);
+        if (rule == kRules.end()) {
             result.error = "unknown option '" + std::string(name) + "'";
             return result;
         }
-        if (!seen.insert(spec->name).second) {
+        if (!seen.insert(rule->name).second) {
             result.error = std::string(name) + " is given more than once";
             return result;
         }
-        if (spec->kind == Kind::Flag) {
+        if (rule->kind == Kind::Flag) {
             if (equals != std::string_view::npos) {
                 result.error = std::string(name) + " takes no value";
                 return result;
             }
-            spec->store(result.options, {}, 0);
+            rule->store(result.options, {}, 0);
             continue;
         }
         std::string_view value;
@@ -119,21 +119,21 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
             return result;
         }
         std::uint64_t number = 0;
-        if (spec->kind == Kind::Address) {
+        if (rule->kind == Kind::Address) {
             if (!isAddress(value)) {
                 result.error = std::string(name) + " expects a dotted-decimal IPv4 address, not '" +
                                std::string(value) + "'";
                 return result;
             }
-        } else if (const auto parsed = parseNumber(value, spec->max)) {
+        } else if (const auto parsed = parseNumber(value, rule->max)) {
             number = *parsed;
         } else {
             result.error = std::string(name) + " expects a number from 0 to " +
-                           std::to_string(spec->max) + " (decimal or 0x hex), not '" +
+                           std::to_string(rule->max) + " (decimal or 0x hex), not '" +
                            std::string(value) + "'";
             return result;
         }
-        spec->store(result.options, value, number);
+        rule->store(result.options, value, number);
     }
     return result;
 }
