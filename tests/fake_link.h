@@ -14,6 +14,18 @@ namespace vardek::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// A board reply carrying `portB` and the conversion result; its other bytes are zero.
+inline Bytes replyWith(std::uint8_t portB, std::uint16_t conversion = 0) {
+    return {0x00,
+            portB,
+            0x00,
+            0x00,
+            static_cast<std::uint8_t>(conversion >> 8),
+            static_cast<std::uint8_t>(conversion & 0xFF),
+            0x00,
+            0x00};
+}
+
 inline QString hex(const Bytes& bytes) {
     QStringList parts;
     for (const std::uint8_t byte : bytes) {

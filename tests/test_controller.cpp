@@ -12,25 +12,13 @@ using vardek::panel::PanelController;
 using vardek::test::Bytes;
 using vardek::test::FakeLink;
 using vardek::test::FakeView;
+using vardek::test::replyWith;
 
 using Handler = void (PanelController::*)();
 Q_DECLARE_METATYPE(Handler)
 Q_DECLARE_METATYPE(Bytes)
 
-namespace {
-
-Bytes replyWith(std::uint8_t portB, std::uint16_t conversion = 0) {
-    return {0x00,
-            portB,
-            0x00,
-            0x00,
-            static_cast<std::uint8_t>(conversion >> 8),
-            static_cast<std::uint8_t>(conversion & 0xFF),
-            0x00,
-            0x00};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class TestController : public QObject {
     Q_OBJECT

@@ -26,20 +26,10 @@ using vardek::panel::ErrorBox;
 using vardek::test::Bytes;
 using vardek::test::hex;
 using vardek::test::LoopbackBoard;
+using vardek::test::replyWith;
 using vardek::test::waitUntil;
 
 namespace {
-
-Bytes reply(std::uint8_t portB, std::uint16_t conversion = 0) {
-    return {0x00,
-            portB,
-            0x00,
-            0x00,
-            static_cast<std::uint8_t>(conversion >> 8),
-            static_cast<std::uint8_t>(conversion & 0xFF),
-            0x00,
-            0x00};
-}
 
 QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
@@ -123,7 +113,7 @@ class TestWindowBindings : public QObject {
         if (!QTest::qWaitForWindowActive(window.get()) || nextRequest() != "00") {
             return false;
         }
-        board->reply(reply(0x00));
+        board->reply(replyWith(0x00));
         return waitUntil([&] { return !memo().isEmpty(); });
     }
 
@@ -159,7 +149,7 @@ class TestWindowBindings : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(nextRequest(), QStringLiteral("00"));
 
-        board->reply(reply(0xFF));
+        board->reply(replyWith(0xFF));
         QStringList sent;
         for (int i = 0; i < 6; ++i) {
             sent << nextRequest();
@@ -178,7 +168,7 @@ class TestWindowBindings : public QObject {
 
     void laterRepliesLeaveTheOutputsAlone() {
         QVERIFY(showAndSynchronise());
-        board->reply(reply(0xFF, 1));
+        board->reply(replyWith(0xFF, 1));
         QVERIFY(waitUntil([&] { return memo().startsWith("000 0FF"); }));
         for (int bit = 2; bit <= 7; ++bit) {
             QVERIFY(!child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked());
@@ -249,7 +239,7 @@ class TestWindowBindings : public QObject {
 
         QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
         QCOMPARE(nextRequest(), request);
-        board->reply(reply(0x00, 300));
+        board->reply(replyWith(0x00, 300));
         QVERIFY(waitUntil([&] { return !child<QLineEdit>(field)->text().isEmpty(); }));
         QCOMPARE(child<QLineEdit>(field)->text(), shown);
         for (int index = 1; index <= 5; ++index) {
@@ -277,7 +267,7 @@ class TestWindowBindings : public QObject {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(nextRequest(), QStringLiteral("00"));
-        board->reply(reply(0x84));
+        board->reply(replyWith(0x84));
         QCOMPARE(nextRequest(), QStringLiteral("01 06 07"));
         QCOMPARE(nextRequest(), QStringLiteral("01 06 02"));
     }
@@ -289,7 +279,7 @@ class TestWindowBindings : public QObject {
         QMessageBox::Icon icon = QMessageBox::Critical;
         QMessageBox::StandardButtons buttons;
         bool dumpUpdatedWhileOpen = false;
-        const Bytes late = reply(0x00, 0x0102);
+        const Bytes late = replyWith(0x00, 0x0102);
         ModalScript script({
             [&] {
                 QMessageBox* box = openBox();
