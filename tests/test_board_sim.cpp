@@ -1,6 +1,5 @@
 // The board simulator: its answers, its drift and fault injection, its command line, and the
 // real executable on the loopback interface.
-#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +13,7 @@
 
 #include "board_model.h"
 #include "options.h"
+#include "simulator_run.h"
 #include "traffic_log.h"
 
 using namespace vardek::sim;
@@ -59,25 +59,10 @@ std::uint16_t conversionOf(const Bytes& reply) {
     return static_cast<std::uint16_t>(reply.at(4) << 8 | reply.at(5));
 }
 
-struct Run {
-    QProcess process;
-    QString log;
-    quint16 port = 0;
-};
+using Run = vardek::test::SimulatorRun;
 
-// Reads the simulator's log until a line matches or the process has ended, and returns the
-// match.
 QRegularExpressionMatch waitForLog(Run& run, const QRegularExpression& pattern) {
-    QDeadlineTimer deadline(kWaitMs);
-    while (true) {
-        run.log += QString::fromUtf8(run.process.readAllStandardOutput());
-        const auto match = pattern.match(run.log);
-        if (match.hasMatch() || deadline.hasExpired() ||
-            run.process.state() == QProcess::NotRunning) {
-            return match;
-        }
-        run.process.waitForReadyRead(int(deadline.remainingTime()));
-    }
+    return vardek::test::waitForLog(run, pattern, kWaitMs);
 }
 
 }  // namespace
@@ -568,15 +553,8 @@ class TestBoardSim : public QObject {
         return parseOptions(views);
     }
 
-    // Starts the simulator on an ephemeral loopback port, read back from its first log line.
-    static bool start(Run& run, QStringList args) {
-        args << "--port"
-             << "0";
-        run.process.start(VARDEK_BOARD_SIM, args);
-        const auto match =
-            waitForLog(run, QRegularExpression(R"(listening on 127\.0\.0\.1:(\d+) )"));
-        run.port = match.hasMatch() ? match.captured(1).toUShort() : 0;
-        return run.port != 0;
+    static bool start(Run& run, const QStringList& args) {
+        return vardek::test::startSimulator(run, VARDEK_BOARD_SIM, args, kWaitMs);
     }
 
     void send(const Run& run, const Bytes& request) {

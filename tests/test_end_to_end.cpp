@@ -4,9 +4,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -16,49 +14,16 @@
 #include "datagram_endpoint.h"
 #include "error_report.h"
 #include "loopback_board.h"
+#include "simulator_run.h"
 
 using vardek::link::EndpointConfig;
 using vardek::test::LoopbackBoard;
+using vardek::test::SimulatorRun;
 using vardek::test::waitUntil;
 
 namespace {
 
 constexpr int kWaitMs = 5000;
-
-// vardek-board-sim on 127.0.0.1 with a port of the system's choosing, read from its first line.
-class Simulator {
-  public:
-    explicit Simulator(QStringList options) {
-        process_.start(VARDEK_BOARD_SIM,
-                       QStringList{"--bind", "127.0.0.1", "--port", "0"} + options);
-        const QRegularExpression listening(R"(listening on 127\.0\.0\.1:(\d+) )");
-        waitUntil(
-            [&] {
-                readLog();
-                return listening.match(log_).hasMatch() || process_.state() == QProcess::NotRunning;
-            },
-            kWaitMs);
-        port_ = static_cast<std::uint16_t>(listening.match(log_).captured(1).toUInt());
-    }
-    ~Simulator() {
-        process_.terminate();
-        process_.waitForFinished(kWaitMs);
-    }
-
-    std::uint16_t port() const { return port_; }
-    // Lines of the log that match `pattern`.
-    int count(const QString& pattern) {
-        readLog();
-        return int(log_.count(QRegularExpression(pattern)));
-    }
-
-  private:
-    void readLog() { log_ += QString::fromUtf8(process_.readAllStandardOutput()); }
-
-    QProcess process_;
-    QString log_;
-    std::uint16_t port_ = 0;
-};
 
 QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
@@ -67,7 +32,7 @@ QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeM
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Simulator> simulator;
+    std::unique_ptr<SimulatorRun> simulator;
     std::unique_ptr<TVARDEK_Ctrl> window;
     QStringList reported;
 
@@ -82,11 +47,11 @@ class TestEndToEnd : public QObject {
 
     // Starts the simulator with `options` and opens the window on it.
     bool open(const QStringList& options) {
-        simulator = std::make_unique<Simulator>(options);
-        if (simulator->port() == 0) {
+        simulator = std::make_unique<SimulatorRun>();
+        if (!vardek::test::startSimulator(*simulator, VARDEK_BOARD_SIM, options, kWaitMs)) {
             return false;
         }
-        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", simulator->port()});
+        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", simulator->port});
         window->show();
         return QTest::qWaitForWindowActive(window.get());
     }
@@ -94,7 +59,7 @@ class TestEndToEnd : public QObject {
     // Port B as the simulator itself reports it to a status request of the test's own.
     int simulatedPortB() {
         LoopbackBoard probe;
-        probe.sendTo(simulator->port(), {0x00});
+        probe.sendTo(simulator->port, {0x00});
         const auto reply = probe.receive(kWaitMs);
         return reply && reply->size() == 8 ? (*reply)[1] : -1;
     }
@@ -132,7 +97,7 @@ class TestEndToEnd : public QObject {
         QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
         QTest::mouseClick(box(3), Qt::LeftButton);
         QVERIFY(box(3)->isChecked());
-        QVERIFY(waitUntil([&] { return simulator->count(R"(\| set RB3)") == 1; }, kWaitMs));
+        QVERIFY(waitUntil([&] { return simulator->countLines(R"(\| set RB3)") == 1; }, kWaitMs));
         QCOMPARE(simulatedPortB() & 0x08, 0x08);
     }
 
@@ -174,8 +139,8 @@ class TestEndToEnd : public QObject {
         const QString shown = memo();
         auto* timer1 = window->findChild<QTimer*>("Timer1");
         timer1->start(20);  // polls come faster than the board's 5000 ms, nothing else changes
-        QVERIFY(waitUntil([&] { return simulator->count(R"(reply dropped)") >= 3; }, kWaitMs));
-        QVERIFY(simulator->count(R"(\| status)") >= 6);
+        QVERIFY(waitUntil([&] { return simulator->countLines(R"(reply dropped)") >= 3; }, kWaitMs));
+        QVERIFY(simulator->countLines(R"(\| status)") >= 6);
         QVERIFY(box(0)->isChecked());
         QVERIFY(!memo().isEmpty());
         QVERIFY(openBox() == nullptr);
