@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a finished build tree, unpacks it into a scratch root and checks
-# its name, version, dependencies and files.
+# Builds the Debian package from a finished build tree and judges it as Debian's own tools do:
+# its name, version and dependencies, the files it must hold (other files may join them), its
+# desktop entry and AppStream metadata, and lintian with warnings counted as failures.
 # Usage: check_deb.sh CPACK BUILD_DIR VERSION
 set -euo pipefail
 
@@ -15,6 +16,10 @@ fail() {
     echo "check_deb: $*" >&2
     exit 1
 }
+
+for tool in lintian appstreamcli desktop-file-validate; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/setup installs it)"
+done
 
 if ! "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log" >&2
@@ -39,25 +44,38 @@ dpkg -x "$deb" "$root"
 for program in VARDEK_Control vardek-board-sim; do
     [ -f "$root/usr/bin/$program" ] && [ -x "$root/usr/bin/$program" ] ||
         fail "usr/bin/$program missing or not executable"
+    [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no manual page $program(1)"
 done
 "$root/usr/bin/vardek-board-sim" --help >/dev/null || fail "the packaged simulator does not run"
+for file in copyright changelog.gz; do
+    [ -f "$root/usr/share/doc/vardek-control/$file" ] || fail "no usr/share/doc/vardek-control/$file"
+done
 
 desktops=("$root"/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no usr/share/applications/*.desktop"
-icons=("$root"/usr/share/icons/hicolor/32x32/apps/*)
-[ -f "${icons[0]}" ] || fail "no icon in usr/share/icons/hicolor/32x32/apps"
+metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)
+[ -f "${metainfos[0]}" ] || fail "no usr/share/metainfo/*.metainfo.xml"
 
-# The menu entry must start the packaged program and name an icon that the package installs.
+# Every desktop entry starts the packaged program, names an icon the package installs at each
+# size, and is the one a metadata file launches.
 for desktop in "${desktops[@]}"; do
-    grep -Eq '^Exec=(/usr/bin/)?VARDEK_Control( |$)' "$desktop" ||
-        fail "$(basename "$desktop") does not start VARDEK_Control"
+    name=$(basename "$desktop")
+    desktop-file-validate "$desktop" || fail "$name is not a valid desktop entry"
+    grep -Eq '^Exec=(/usr/bin/)?VARDEK_Control( |$)' "$desktop" || fail "$name does not start VARDEK_Control"
     icon=$(sed -n 's/^Icon=//p' "$desktop")
-    found=no
-    for file in "${icons[@]}"; do
-        name=$(basename "$file")
-        [ "${name%.*}" = "$icon" ] && found=yes
+    for size in 32 64 128; do
+        png="$root/usr/share/icons/hicolor/${size}x$size/apps/$icon.png"
+        file "$png" 2>/dev/null | grep -q "PNG image data, $size x $size" ||
+            fail "$name names icon '$icon', which is not installed at ${size}x$size"
     done
-    [ $found = yes ] || fail "$(basename "$desktop") names icon '$icon', which is not installed"
+    grep -qF "<launchable type=\"desktop-id\">$name</launchable>" "${metainfos[@]}" ||
+        fail "no AppStream metadata launches $name"
+done
+for metainfo in "${metainfos[@]}"; do
+    appstreamcli validate --no-net "$metainfo" ||
+        fail "$(basename "$metainfo") is not valid AppStream metadata"
 done
 
-echo "check_deb: $(basename "$deb") is complete"
+lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings"
+
+echo "check_deb: $(basename "$deb") is complete, valid and lintian-clean"
