@@ -25,7 +25,7 @@ installed() {
 installed && fail "vardek-control is installed already"
 
 export DEBIAN_FRONTEND=noninteractive
-apt=(apt-get -y -o DPkg::Lock::Timeout=600)
+apt=(apt-get -y -q -o DPkg::Lock::Timeout=600)
 "${apt[@]}" install "$deb"
 installed || fail "apt-get did not install vardek-control"
 mapfile -t files < <(dpkg-query -L vardek-control | while read -r path; do
