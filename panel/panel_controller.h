@@ -36,16 +36,13 @@ class PanelController {
     // Only the size is used: an 8-byte datagram is a reply from whoever sent it.
     void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
 
-    // The click handler of output box `bit` (2..7), for views that bind boxes by number.
-    void OutputBoxClick(int bit);
-
     void GetStatus();
     void RBset(std::uint8_t bit);
     void RBclear(std::uint8_t bit);
     // Reads the channel whose selector PendingADC holds.
     void GetADC();
     // Copies port B bits 7 down to 2 into the output boxes; each box that changes sends its
-    // command through its click handler.
+    // command at once, as its click handler does.
     void SetPB(std::uint8_t portB);
 
     // The selector of the channel read awaiting its answer, 0 for none.
@@ -55,6 +52,9 @@ class PanelController {
 
   private:
     void send(const link::Request& request);
+    // Sends the command for the state of output box `bit` (2..7): what a change of the box
+    // does, whether the user clicked it or SetPB set it.
+    void sendOutputState(int bit);
     void readChannel(std::uint8_t selector);
     void showReply(const link::Reply& reply);
 

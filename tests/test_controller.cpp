@@ -18,8 +18,6 @@ using Handler = void (PanelController::*)();
 Q_DECLARE_METATYPE(Handler)
 Q_DECLARE_METATYPE(Bytes)
 
-namespace {}  // namespace
-
 class TestController : public QObject {
     Q_OBJECT
 
@@ -44,7 +42,6 @@ class TestController : public QObject {
         view = std::make_unique<FakeView>();
         link = std::make_unique<FakeLink>(view->journal);
         panel = std::make_unique<PanelController>(*view, *link);
-        view->onClick = [this](int bit) { panel->OutputBoxClick(bit); };
     }
 
     void handlersSend_data() {
@@ -72,15 +69,27 @@ class TestController : public QObject {
 
     void outputBoxFollowsItsState_data() {
         QTest::addColumn<int>("bit");
-        for (int bit = 2; bit <= 7; ++bit) {
-            QTest::addRow("RB%d", bit) << bit;
-        }
+        QTest::addColumn<Handler>("handler");
+        QTest::newRow("RB7") << 7 << &PanelController::CheckBoxRB7Click;
+        QTest::newRow("RB6") << 6 << &PanelController::CheckBoxRB6Click;
+        QTest::newRow("RB5") << 5 << &PanelController::CheckBoxRB5Click;
+        QTest::newRow("RB4") << 4 << &PanelController::CheckBoxRB4Click;
+        QTest::newRow("RB3") << 3 << &PanelController::CheckBoxRB3Click;
+        QTest::newRow("RB2") << 2 << &PanelController::CheckBoxRB2Click;
     }
     void outputBoxFollowsItsState() {
         QFETCH(int, bit);
-        view->setChecked(bit, true);
-        view->setChecked(bit, true);  // no change, no command
-        view->setChecked(bit, false);
+        QFETCH(Handler, handler);
+        bool& box = view->boxes.at(static_cast<std::size_t>(bit));
+        // As the user's click does: the box changes, then its handler runs.
+        const auto click = [&] {
+            box = !box;
+            (panel.get()->*handler)();
+        };
+        click();
+        QVERIFY(box);
+        click();
+        QVERIFY(!box);
         QCOMPARE(sent(), (QStringList{QStringLiteral("01 06 0%1").arg(bit),
                                       QStringLiteral("02 06 0%1").arg(bit)}));
     }

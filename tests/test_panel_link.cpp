@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "datagram_endpoint.h"
-#include "error_report.h"
 #include "fake_link.h"
 #include "fake_view.h"
 #include "loopback_board.h"
@@ -47,21 +46,19 @@ class TestPanelLink : public QObject {
   private slots:
     void init() {
         reported.clear();
-        vardek::setErrorReporter(
-            [this](const std::string& message) { reported << QString::fromStdString(message); });
         datagramsHandled = 0;
         board = std::make_unique<LoopbackBoard>();
         view = std::make_unique<FakeView>();
         endpoint = std::make_unique<DatagramEndpoint>(EndpointConfig{"127.0.0.1", board->port()});
         panel = std::make_unique<PanelController>(*view, *endpoint);
-        view->onClick = [this](int bit) { panel->OutputBoxClick(bit); };
         endpoint->OnDataReceived = [this](int size, const std::string& fromIP, int port) {
             ++datagramsHandled;
             panel->NMUDP1DataReceived(size, fromIP, port);
         };
+        endpoint->OnError = [this](const std::string& message) {
+            reported << QString::fromStdString(message);
+        };
     }
-
-    void cleanupTestCase() { vardek::setErrorReporter(nullptr); }
 
     void activationSynchronisesOverTheWire() {
         panel->FormActivate();
