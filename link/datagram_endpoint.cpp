@@ -158,6 +158,10 @@ DatagramEndpoint::Receipt DatagramEndpoint::receive(Datagram& datagram) {
         }
         return Receipt::Nothing;
     }
+    // Taken off the socket all the same, so strangers cannot hold up the board's replies.
+    if (from.sin_family != AF_INET || from.sin_addr.s_addr != remote_.sin_addr.s_addr) {
+        return Receipt::Dropped;
+    }
     datagram.bytes.assign(receiveBuffer_.begin(), receiveBuffer_.begin() + size);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);

@@ -27,7 +27,9 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     Q_OBJECT
 
   public:
-    // Raised once for every datagram that arrives, on the thread that runs the event loop.
+    // Raised once for every datagram that arrives from RemoteHost, from any of its ports, on the
+    // thread that runs the event loop. The socket listens on every interface, so datagrams from
+    // any other address are dropped unseen: only the board may act through the endpoint.
     using DataReceivedEvent =
         std::function<void(int numberBytes, const std::string& fromIP, int port)>;
     // Raised with the reason when OnDataReceived throws or a datagram cannot be received; nothing
@@ -64,7 +66,7 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
         int port = 0;
     };
 
-    enum class Receipt { Nothing, FromBoard };
+    enum class Receipt { Nothing, Dropped, FromBoard };
 
     void onReadable();
     void schedulePump();

@@ -33,7 +33,8 @@ class PanelController {
     void BtnRA2Click();
     void BtnRA1Click();
     void BtnRA0Click();
-    // Only the size is used: an 8-byte datagram is a reply from whoever sent it.
+    // Only the size is used: the endpoint hands on datagrams from the board's address alone, and
+    // every 8-byte one is a reply.
     void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
 
     void GetStatus();
