@@ -21,9 +21,11 @@ PanelController::PanelController(PanelView& view, link::DatagramLink& link)
     : view_(view), link_(link) {}
 
 void PanelController::FormActivate() {
-    GetStatus();
-    // Replies are handled only between handlers, so this is set before the status reply can be.
+    // Armed first, so a status request that cannot be sent leaves the next good reply (a poll's,
+    // once the network is back) to synchronise. Replies are handled only between handlers, so
+    // nothing can spend it before the request has gone out.
     SyncPB = true;
+    GetStatus();
 }
 
 void PanelController::BtnGetStatusClick() { GetStatus(); }
@@ -37,12 +39,22 @@ void PanelController::sendOutputState(int bit) {
     }
 }
 
-void PanelController::CheckBoxRB7Click() { sendOutputState(7); }
-void PanelController::CheckBoxRB6Click() { sendOutputState(6); }
-void PanelController::CheckBoxRB5Click() { sendOutputState(5); }
-void PanelController::CheckBoxRB4Click() { sendOutputState(4); }
-void PanelController::CheckBoxRB3Click() { sendOutputState(3); }
-void PanelController::CheckBoxRB2Click() { sendOutputState(2); }
+void PanelController::CheckBoxRB7Click() { userClick(7); }
+void PanelController::CheckBoxRB6Click() { userClick(6); }
+void PanelController::CheckBoxRB5Click() { userClick(5); }
+void PanelController::CheckBoxRB4Click() { userClick(4); }
+void PanelController::CheckBoxRB3Click() { userClick(3); }
+void PanelController::CheckBoxRB2Click() { userClick(2); }
+
+void PanelController::userClick(int bit) {
+    try {
+        sendOutputState(bit);
+    } catch (...) {
+        // The board never got the command: the box must not show a state it does not have.
+        view_.setChecked(bit, !view_.isChecked(bit));
+        throw;
+    }
+}
 
 void PanelController::BtnRA5Click() { readChannel(link::channelSelector(4)); }
 void PanelController::BtnRA3Click() { readChannel(link::channelSelector(3)); }

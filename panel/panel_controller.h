@@ -19,7 +19,9 @@ class PanelController {
   public:
     PanelController(PanelView& view, link::DatagramLink& link);
 
-    // Event handlers, one per bound event of the window.
+    // Event handlers, one per bound event of the window. The output boxes' handlers run on the
+    // user's clicks; when the command cannot be sent, the box goes back to its previous state
+    // and the failure is thrown on.
     void FormActivate();
     void BtnGetStatusClick();
     void CheckBoxRB7Click();
@@ -56,6 +58,7 @@ class PanelController {
     // Sends the command for the state of output box `bit` (2..7): what a change of the box
     // does, whether the user clicked it or SetPB set it.
     void sendOutputState(int bit);
+    void userClick(int bit);
     void readChannel(std::uint8_t selector);
     void showReply(const link::Reply& reply);
 
