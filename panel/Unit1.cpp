@@ -28,6 +28,8 @@ constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
 
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
 QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
 
 // The designed face has no Linux build, and fontconfig's own stand-in for it has no kana.
@@ -60,7 +62,10 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
-    move(kDesignedPosition);
+    // A Wayland client cannot place its windows: the compositor does.
+    if (!onWayland()) {
+        move(kDesignedPosition);
+    }
 
     bindEvents();
     Timer1->start(kPollIntervalMs);
@@ -97,29 +102,45 @@ void TVARDEK_Ctrl::bindEvents() {
 bool TVARDEK_Ctrl::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowDeactivate) {
-        deactivatedByModalBox_ = QApplication::activeModalWidget() != nullptr;
+        // Losing the activation to one of the program's own boxes, or before the activation that
+        // a closed box handed back has come, does not end the window's activation.
+        if (!vardek::panel::modalBoxOpen() && !vardek::panel::handBackPending(this)) {
+            activated_ = false;
+        }
     } else if (event->type() == QEvent::WindowActivate) {
         // Focus coming back from a box that the program opened is no new activation: with the
         // board unreachable, every error box closed would raise the next one at once.
-        if (!deactivatedByModalBox_) {
-            // From the event queue, so a box that the handler opens does not run its loop in the
-            // middle of Qt's own switch of the active window.
-            QMetaObject::invokeMethod(
-                this, [this] { runReported([this] { controller_.FormActivate(); }); },
-                Qt::QueuedConnection);
+        const bool handedBack = vardek::panel::takeHandBack(this);
+        if (!activated_ && !handedBack) {
+            raiseFormActivate();
         }
-        deactivatedByModalBox_ = false;
+        activated_ = true;
     }
     return handled;
+}
+
+void TVARDEK_Ctrl::raiseFormActivate() {
+    // From the event queue, so a box that the handler opens does not run its loop in the middle
+    // of Qt's own switch of the active window.
+    QMetaObject::invokeMethod(
+        this, [this] { runReported([this] { controller_.FormActivate(); }); },
+        Qt::QueuedConnection);
 }
 
 void TVARDEK_Ctrl::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        // Without a window manager nothing activates a new window, and the first status
-        // request goes out on activation.
-        activateWindow();
+        // The first showing is the first activation, whether or not the platform activates the
+        // window: without a window manager, or on a compositor that keeps the focus where it is,
+        // none would come. The platform's own activation of it then raises nothing more.
+        activated_ = true;
+        raiseFormActivate();
+        // An X server without a window manager activates nothing by itself; a Wayland
+        // compositor refuses the request.
+        if (!onWayland()) {
+            activateWindow();
+        }
     }
     fitOuterSize();
 }

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -276,6 +277,7 @@ class TestWindowBindings : public QObject {
     void wrongSizedDatagramShowsTheMessage() {
         QVERIFY(showAndSynchronise());
         QString text, title;
+        int captionRoom = 0;
         QMessageBox::Icon icon = QMessageBox::Critical;
         QMessageBox::StandardButtons buttons;
         bool dumpUpdatedWhileOpen = false;
@@ -290,6 +292,7 @@ class TestWindowBindings : public QObject {
                 title = box->windowTitle();
                 icon = box->icon();
                 buttons = box->standardButtons();
+                captionRoom = box->width() - QFontMetrics(window->font()).horizontalAdvance(title);
                 board->sendTo(windowPort(), late);
                 return true;
             },
@@ -310,9 +313,59 @@ class TestWindowBindings : public QObject {
         QCOMPARE(icon, QMessageBox::NoIcon);
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(dumpUpdatedWhileOpen);
+        // Beside the whole caption, room for the icon and three buttons of a 24-pixel title bar.
+        QVERIFY2(captionRoom >= 4 * 24, qPrintable(QString::number(captionRoom)));
         // Focus coming back from the message is no new activation.
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    // Whatever their kind, the program's boxes never stack: what would open a second one while
+    // one is open shows nothing.
+    void oneBoxAtATime_data() {
+        QTest::addColumn<bool>("errorFirst");
+        QTest::newRow("error box, then a wrong-sized datagram") << true;
+        QTest::newRow("wrong-size message, then a failed send") << false;
+    }
+    void oneBoxAtATime() {
+        QFETCH(bool, errorFirst);
+        // Port 0 is refused by the kernel: every send fails.
+        window.reset();
+        createWindow(0);
+        const std::function<void()> failSend = [&] {
+            QMetaObject::invokeMethod(timer1(), "timeout");
+        };
+        const std::function<void()> sendWrongSize = [&] {
+            board->sendTo(windowPort(), Bytes(7, 0xEE));
+            // Datagrams are handled in order: once this one shows, the wrong-sized one was handled.
+            board->sendTo(windowPort(), replyWith(0x00, 0x0102));
+        };
+        QString firstTitle;
+        int mostBoxesOpen = 0;
+        ModalScript script({
+            [&] {
+                if (!openBox()) {
+                    return false;
+                }
+                firstTitle = openBox()->windowTitle();
+                (errorFirst ? sendWrongSize : failSend)();
+                return true;
+            },
+            [&] {
+                mostBoxesOpen = std::max(mostBoxesOpen, visibleBoxes());
+                if (!memo().startsWith("000 000 000 000 001 002") || errorsReported == 0) {
+                    return false;
+                }
+                QTest::mouseClick(openBox()->button(QMessageBox::Ok), Qt::LeftButton);
+                return true;
+            },
+        });
+        (errorFirst ? failSend : sendWrongSize)();
+        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+        QCOMPARE(firstTitle == QStringLiteral("受信したデータに誤りがあります"), !errorFirst);
+        QCOMPARE(errorsReported, 1);
+        QCOMPARE(mostBoxesOpen, 1);
+        QCOMPARE(visibleBoxes(), 0);
     }
 
     void sendFailureShowsOneErrorBoxAndPollingGoesOn() {
