@@ -4,9 +4,13 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 #include <array>
@@ -40,6 +44,37 @@ void substituteJapaneseFont() {
     }
 }
 
+// Draws a group frame the conventional way, its caption on the top border: the style's own frame
+// starts below the caption, across the first box placed inside it.
+class CaptionOnBorder final : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* frame = qobject_cast<QGroupBox*>(watched);
+        if (!frame || event->type() != QEvent::Paint) {
+            return false;
+        }
+        QPainter painter(frame);
+        const QFontMetrics metrics = frame->fontMetrics();
+        const int indent = metrics.averageCharWidth();
+        const QRect caption(indent, 0, metrics.horizontalAdvance(frame->title()) + indent,
+                            metrics.height());
+        const QRect border = frame->rect().adjusted(0, caption.center().y(), -1, -1);
+        // Etched: a shadow line with a light one inside it, broken where the caption stands.
+        painter.setClipRegion(QRegion(frame->rect()).subtracted(caption));
+        painter.setPen(frame->palette().color(QPalette::Mid));
+        painter.drawRect(border.adjusted(0, 0, -1, -1));
+        painter.setPen(frame->palette().color(QPalette::Light));
+        painter.drawRect(border.adjusted(1, 1, 0, 0));
+        painter.setClipping(false);
+        frame->style()->drawItemText(&painter, caption, Qt::AlignCenter, frame->palette(),
+                                     frame->isEnabled(), frame->title(), QPalette::WindowText);
+        return true;
+    }
+};
+
 }  // namespace
 
 TVARDEK_Ctrl::TVARDEK_Ctrl(QWidget* parent)
@@ -52,6 +87,7 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       Timer1(new QTimer(this)),
       controller_(*this, *NMUDP1) {
     ui_->setupUi(this);
+    ui_->GroupBox->installEventFilter(new CaptionOnBorder(ui_->GroupBox));
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
 

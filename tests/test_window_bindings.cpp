@@ -206,39 +206,44 @@ class TestWindowBindings : public QObject {
         QCOMPARE(requestsUntilSentinel(), QStringList{});
     }
 
+    // Pressed with the mouse, or by keyboard once focused: Return and Enter as well as Space.
     void channelButtons_data() {
         QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("RA5") << "BtnRA5"
-                             << "04 A1 01"
+        const int mouse = 0;
+        QTest::newRow("RA5") << "BtnRA5" << mouse << "04 A1 01"
                              << "Edit1" << QStringLiteral("146.5 ℃");
-        QTest::newRow("RA3") << "BtnRA3"
-                             << "04 99 01"
+        QTest::newRow("RA3") << "BtnRA3" << int(Qt::Key_Return) << "04 99 01"
                              << "Edit2"
                              << "012C(300)";
-        QTest::newRow("RA2") << "BtnRA2"
-                             << "04 91 01"
+        QTest::newRow("RA2") << "BtnRA2" << int(Qt::Key_Enter) << "04 91 01"
                              << "Edit3"
                              << "012C(300)";
-        QTest::newRow("RA1") << "BtnRA1"
-                             << "04 89 01"
+        QTest::newRow("RA1") << "BtnRA1" << int(Qt::Key_Space) << "04 89 01"
                              << "Edit4"
                              << "012C(300)";
-        QTest::newRow("RA0") << "BtnRA0"
-                             << "04 81 01"
+        QTest::newRow("RA0") << "BtnRA0" << mouse << "04 81 01"
                              << "Edit5"
                              << "012C(300)";
     }
     void channelButtons() {
         QFETCH(QString, button);
+        QFETCH(int, key);
         QFETCH(QString, request);
         QFETCH(QString, field);
         QFETCH(QString, shown);
         QVERIFY(showAndSynchronise());
 
-        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+        auto* pushButton = child<QPushButton>(button);
+        if (key == 0) {
+            QTest::mouseClick(pushButton, Qt::LeftButton);
+        } else {
+            pushButton->setFocus();
+            QTest::keyClick(pushButton, Qt::Key(key));
+        }
         QCOMPARE(nextRequest(), request);
         board->reply(replyWith(0x00, 300));
         QVERIFY(waitUntil([&] { return !child<QLineEdit>(field)->text().isEmpty(); }));
