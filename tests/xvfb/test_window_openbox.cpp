@@ -22,12 +22,14 @@ using vardek::test::waitUntil;
 
 namespace {
 
-// Runs one of the X tools that stand in for the user's hand on the window manager.
-QString run(const QString& program, const QStringList& arguments) {
+// Runs wmctrl, which stands in for the user's hand on the window manager: its output, or what
+// went wrong.
+QString wmctrl(const QStringList& arguments) {
     QProcess process;
-    process.start(program, arguments);
+    process.start(QStringLiteral("wmctrl"), arguments);
     if (!process.waitForFinished(10000) || process.exitCode() != 0) {
-        return QStringLiteral("<%1 failed>").arg(program);
+        return QStringLiteral("<wmctrl failed: %1>")
+            .arg(QString::fromUtf8(process.readAllStandardError()));
     }
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
@@ -62,7 +64,7 @@ class TestWindowOpenbox : public QObject {
   private slots:
     void initTestCase() {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-        QVERIFY(run("wmctrl", {"-m"}).startsWith("Name: Openbox"));
+        QVERIFY(wmctrl({"-m"}).startsWith("Name: Openbox"));
     }
 
     void framedPlacedAndActivated() {
@@ -83,7 +85,7 @@ class TestWindowOpenbox : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QVERIFY(!window->isActiveWindow());
         // As a pager or task bar would ask the window manager.
-        run("xdotool", {"windowactivate", QString::number(window->winId())});
+        wmctrl({"-i", "-a", QString::number(window->winId())});
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(nextRequest(), QStringLiteral("00"));
         board.sendTo(windowPort(), replyWith(0x84));
@@ -120,11 +122,20 @@ class TestWindowOpenbox : public QObject {
         QProcess program;
         program.start(VARDEK_CONTROL, {});
         QVERIFY(program.waitForStarted());
-        const QString id =
-            run("xdotool", {"search", "--sync", "--onlyvisible", "--pid",
-                            QString::number(program.processId()), "--name", "^VARDEK_Ctrl$"});
-        QVERIFY2(!id.startsWith("<"), qPrintable(id));
-        QCOMPARE(run("wmctrl", {"-i", "-c", id}), QString());
+        // The window manager's list of the windows it manages, with their process.
+        QString id;
+        const auto managed = [&] {
+            for (const QString& line : wmctrl({"-l", "-p"}).split('\n')) {
+                const QStringList fields = line.simplified().split(' ');
+                if (fields.size() == 5 && fields[2] == QString::number(program.processId()) &&
+                    fields[4] == "VARDEK_Ctrl") {
+                    id = fields[0];
+                }
+            }
+            return !id.isEmpty();
+        };
+        QVERIFY(waitUntil(managed, 60000));
+        QCOMPARE(wmctrl({"-i", "-c", id}), QString());
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
