@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include <array>
+#include <functional>
 
 #include "reply_text.h"
 #include "simulator_run.h"
@@ -18,7 +19,9 @@ namespace {
 // Generous waits for child processes on a loaded machine; nothing here measures speed.
 constexpr int kWaitMs = 10000;
 
-enum class Target { Simulator, Silent, None };
+// Silent: a socket that never answers. Stranger: a board on 127.0.0.2 whose reply comes after
+// an 8-byte datagram from 127.0.0.9.
+enum class Target { Simulator, Silent, Stranger, None };
 
 struct Outcome {
     int exitCode = -1;
@@ -27,11 +30,15 @@ struct Outcome {
     qint64 elapsedMs = 0;
 };
 
-Outcome runProbe(const QStringList& args) {
+// `whileRunning` plays the other side of the exchange, if any.
+Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {}) {
     QProcess probe;
     QElapsedTimer clock;
     clock.start();
     probe.start(VARDEK_PROBE, args);
+    if (whileRunning) {
+        whileRunning();
+    }
     if (!probe.waitForFinished(kWaitMs) || probe.exitStatus() != QProcess::NormalExit) {
         return {};
     }
@@ -128,6 +135,14 @@ class TestProbe : public QObject {
             << Target::Silent << QStringList{} << QStringList{"--timeout", "200", "status"} << 1
             << QVariantList{} << "^$"
             << R"(no reply from 127\.0\.0\.1:\d+ to status \(00\) after 3 )";
+        QTest::newRow("stranger ignored")
+            << Target::Stranger << QStringList{} << QStringList{"--json", "status"} << 0
+            << QVariantList{reply("status", "00", 0x14)} << ""
+            << "ignored 1 datagram\\(s\\) from addresses other than 127\\.0\\.0\\.2";
+        QTest::newRow("any sender")
+            << Target::Stranger << QStringList{} << QStringList{"--any-sender", "--json", "status"}
+            << 0 << QVariantList{reply("status", "00", 0x55)} << ""
+            << "^$";
         QTest::newRow("cannot send")
             << Target::None << QStringList{}
             << QStringList{"--board", "127.0.0.1", "--port", "0", "status"} << 4 << QVariantList{}
@@ -184,7 +199,31 @@ class TestProbe : public QObject {
                    args;
         }
 
-        const Outcome outcome = runProbe(args);
+        std::function<void()> playBoard;
+        vardek::link::UdpSocket board;
+        vardek::link::UdpSocket stranger;
+        if (target == Target::Stranger) {
+            board.bind({vardek::link::kLoopbackAddress + 1, 0});
+            stranger.bind({vardek::link::kLoopbackAddress + 8, 0});
+            args = QStringList{"--board", "127.0.0.2", "--port",
+                               QString::number(board.localAddress().port)} +
+                   args;
+            playBoard = [&] {
+                std::array<std::uint8_t, 8> request{};
+                std::optional<vardek::link::UdpSocket::Received> received;
+                while (!received && board.waitReadable(std::chrono::milliseconds(kWaitMs))) {
+                    received = board.receive(request);
+                }
+                if (received) {
+                    const std::array<std::uint8_t, 8> strangers{0, 0x55, 0, 0, 0, 0, 0, 0};
+                    const std::array<std::uint8_t, 8> boards{0, 0x14, 0, 0, 0, 0, 0, 0};
+                    stranger.sendTo(strangers, received->from);
+                    board.sendTo(boards, received->from);
+                }
+            };
+        }
+
+        const Outcome outcome = runProbe(args, playBoard);
         QVERIFY2(outcome.exitCode == exitCode,
                  qPrintable(QString("exit %1, stderr: %2").arg(outcome.exitCode).arg(outcome.err)));
         QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
