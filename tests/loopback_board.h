@@ -33,8 +33,14 @@ bool waitUntil(Predicate done, int timeoutMs = 3000) {
 
 class LoopbackBoard {
   public:
-    LoopbackBoard() {
-        socket_.bind({link::kLoopbackAddress, 0});
+    // Bound to `host`, which must be a loopback address: a stranger on another address is
+    // played from 127.0.0.2 and up.
+    explicit LoopbackBoard(const char* host = "127.0.0.1") {
+        const auto address = link::parseIpv4(host);
+        if (!address || !link::isLoopback(*address)) {
+            throw std::invalid_argument("not a loopback address");
+        }
+        socket_.bind({*address, 0});
         port_ = socket_.localAddress().port;
     }
 
