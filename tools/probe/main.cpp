@@ -53,7 +53,7 @@ void complain(const std::string& message) {
 
 class Probe {
   public:
-    Probe(const ProbeOptions& options)
+    explicit Probe(const ProbeOptions& options)
         : options_(options),
           board_{*link::parseIpv4(options.board), options.port},
           buffer_(kReceiveCapacity) {}
@@ -69,7 +69,7 @@ class Probe {
         int status = kNoReply;
         for (std::uint32_t attempt = 0; attempt <= options_.retries && status == kNoReply;
              ++attempt) {
-            status = attempt_(request, exchange, what);
+            status = tryOnce(request, exchange, what);
         }
         if (ignored_ > 0) {
             complain("ignored " + std::to_string(ignored_) + " datagram(s) from addresses other " +
@@ -98,7 +98,7 @@ class Probe {
         return std::chrono::ceil<milliseconds>(until - Clock::now());
     }
 
-    int attempt_(const link::Request& request, Exchange& exchange, const std::string& what) {
+    int tryOnce(const link::Request& request, Exchange& exchange, const std::string& what) {
         const auto sent = Clock::now();
         if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
             complain("cannot send " + what + " to " + board_.text() + ": " + error.message());
