@@ -1,8 +1,8 @@
 # The Debian package vardek-control: the window, its desktop entry, icons and metadata, the board
-# simulator, their manual pages, and the copyright file and changelog Debian asks of every package.
-# The dependencies on shared libraries come from dpkg-shlibdeps, so they follow what the binaries
-# really link; the Qt platform plugins and the Japanese font are loaded at run time and named
-# explicitly.
+# simulator and the probe, their manual pages, and the copyright file and changelog Debian asks of
+# every package. The dependencies on shared libraries come from dpkg-shlibdeps, so they follow
+# what the binaries really link; the Qt platform plugins and the Japanese font are loaded at run
+# time and named explicitly.
 set(VARDEK_PACKAGE_MAINTAINER "vardek-control maintainers <maintainers@vardek-control.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -33,8 +33,8 @@ file(WRITE ${package_docs}/changelog
 "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium
 
   * First release: the control window VARDEK_Control with its desktop
-    entry, icons and AppStream metadata, and the board simulator
-    vardek-board-sim.
+    entry, icons and AppStream metadata, the board simulator
+    vardek-board-sim and the command-line probe vardek-probe.
 
  -- ${VARDEK_PACKAGE_MAINTAINER}  ${release_date}
 ")
@@ -59,7 +59,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 board, shows its inputs, reads its analogue channels and shows the raw
 bytes of every reply, over the board's UDP protocol on port 10001.
 vardek-board-sim answers that protocol on the local machine, for trying
-the panel out without a board.")
+the panel out without a board. vardek-probe sends the board's requests
+from a terminal or a script and prints the replies, as text or JSON.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

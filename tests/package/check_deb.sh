@@ -41,7 +41,7 @@ done
 root=$work/root
 dpkg -x "$deb" "$root"
 
-for program in VARDEK_Control vardek-board-sim; do
+for program in VARDEK_Control vardek-board-sim vardek-probe; do
     [ -f "$root/usr/bin/$program" ] && [ -x "$root/usr/bin/$program" ] ||
         fail "usr/bin/$program missing or not executable"
     [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no manual page $program(1)"
@@ -50,6 +50,8 @@ done
 for file in copyright changelog.gz; do
     [ -f "$root/usr/share/doc/vardek-control/$file" ] || fail "no usr/share/doc/vardek-control/$file"
 done
+[ "$("$root/usr/bin/vardek-probe" --version)" = "vardek-probe $version" ] ||
+    fail "the packaged probe does not give its version"
 
 desktops=("$root"/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no usr/share/applications/*.desktop"
