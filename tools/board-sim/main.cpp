@@ -20,6 +20,7 @@
 
 #include "board_model.h"
 #include "options.h"
+#include "pcap_writer.h"
 #include "traffic_log.h"
 
 namespace {
@@ -49,6 +50,10 @@ std::string peerText(const sockaddr_in& peer) {
     return std::string(address) + ':' + std::to_string(ntohs(peer.sin_port));
 }
 
+Endpoint endpointOf(const sockaddr_in& address) {
+    return {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+}
+
 struct PendingReply {
     Clock::time_point due;
     sockaddr_in peer;
@@ -57,10 +62,13 @@ struct PendingReply {
 
 class Simulator {
   public:
-    Simulator(const Options& options, int socket, std::uint32_t seed)
+    Simulator(const Options& options, int socket, const sockaddr_in& local, PcapWriter& capture,
+              std::uint32_t seed)
         : model_(boardConfig(options, seed)),
           delay_(options.delayMs),
           socket_(socket),
+          local_(local),
+          capture_(capture),
           start_(Clock::now()),
           buffer_(kReceiveCapacity) {}
 
@@ -122,6 +130,7 @@ class Simulator {
     void handle(std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
         const auto arrival = Clock::now();
         const auto since = std::chrono::duration_cast<Millis>(arrival - start_);
+        capture(peer, local_, datagram);
         Outcome outcome = model_.handle(datagram, since);
         std::string line = "in  " + peerText(peer) + ' ' + datagramText(datagram) + " | ";
         switch (outcome.disposition) {
@@ -162,12 +171,28 @@ class Simulator {
                 " | not sent: " + std::strerror(errno));
             return;
         }
+        // Captured before the log line, so whoever sees the line finds the datagram in the file.
+        capture(local_, reply.peer, reply.bytes);
         log("out " + peerText(reply.peer) + ' ' + datagramText(reply.bytes));
+    }
+
+    // A capture that cannot be written any more ends; the simulator goes on without it.
+    void capture(const sockaddr_in& from, const sockaddr_in& to,
+                 std::span<const std::uint8_t> datagram) {
+        if (!capture_.isOpen()) {
+            return;
+        }
+        const std::string error = capture_.write(endpointOf(from), endpointOf(to), datagram);
+        if (!error.empty()) {
+            complain(error + "; capture stopped");
+        }
     }
 
     BoardModel model_;
     Millis delay_;
     int socket_;
+    sockaddr_in local_;
+    PcapWriter& capture_;
     Clock::time_point start_;
     Bytes buffer_;
     std::deque<PendingReply> pending_;
@@ -192,11 +217,11 @@ int openSocket(const Options& options) {
     return fd;
 }
 
-std::string boundText(int fd) {
+sockaddr_in boundAddress(int fd) {
     sockaddr_in bound{};
     socklen_t length = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    return peerText(bound);
+    return bound;
 }
 
 }  // namespace
@@ -235,9 +260,17 @@ int main(int argc, char** argv) {
     if (socket < 0) {
         return 1;
     }
+    PcapWriter capture;
+    if (!options.pcapPath.empty()) {
+        if (const std::string error = capture.open(options.pcapPath); !error.empty()) {
+            complain(error);
+            return 1;
+        }
+    }
+    const sockaddr_in local = boundAddress(socket);
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
-    log("listening on " + boundText(socket) + " (seed " + std::to_string(seed) + ")");
-    const bool stopped = Simulator(options, socket, seed).run(signals);
+    log("listening on " + peerText(local) + " (seed " + std::to_string(seed) + ")");
+    const bool stopped = Simulator(options, socket, local, capture, seed).run(signals);
     ::close(socket);
     ::close(signals);
     return stopped ? 0 : 1;

@@ -11,13 +11,13 @@ namespace vardek::sim {
 
 namespace {
 
-enum class Kind { Address, Number, Flag };
+enum class Kind { Address, Number, File, Flag };
 
 struct OptionRule {
     std::string_view name;
     Kind kind;
     std::uint64_t max;
-    // Stores the checked value: the text for an address, the number for a number.
+    // Stores the checked value: the text for an address or a file, the number for a number.
     void (*store)(Options&, std::string_view text, std::uint64_t number);
 };
 
@@ -52,6 +52,8 @@ constexpr std::array kRules{
                [](Options& o, std::string_view, std::uint64_t n) {
                    o.driftMs = static_cast<std::uint32_t>(n);
                }},
+    OptionRule{"--pcap", Kind::File, 0,
+               [](Options& o, std::string_view text, std::uint64_t) { o.pcapPath = text; }},
     OptionRule{"--help", Kind::Flag, 0,
                [](Options& o, std::string_view, std::uint64_t) { o.help = true; }},
 };
@@ -125,6 +127,11 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
                                std::string(value) + "'";
                 return result;
             }
+        } else if (rule->kind == Kind::File) {
+            if (value.empty()) {
+                result.error = std::string(name) + " needs a file name";
+                return result;
+            }
         } else if (const auto parsed = parseNumber(value, rule->max)) {
             number = *parsed;
         } else {
@@ -157,6 +164,9 @@ Options (numbers are decimal or 0x-prefixed hex):
                      readings at the same times since start.
   --drift-ms N       milliseconds between two drift steps of the readings and inputs, up to
                      3600000 (default 250); 0 keeps them fixed.
+  --pcap FILE        also write every datagram in and out to FILE, a pcap capture of raw IPv4
+                     packets for Wireshark or tshark. FILE is replaced; each datagram is written
+                     as it passes, so the capture can be read while the simulator runs.
   -h, --help         show this text and exit.
 
 Fault injection:
@@ -184,8 +194,8 @@ Each request is answered with 8 bytes, sent to the request's source address and 
 Anything else (an unknown command, a wrong length, an operand other than 06, a bit outside
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 if the socket cannot be opened, 2 for a bad command
-line.
+Exit status: 0 after SIGINT or SIGTERM, 1 if the socket or the capture file cannot be opened,
+2 for a bad command line.
 )";
 }
 
