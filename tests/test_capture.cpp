@@ -170,9 +170,10 @@ class TestCapture : public QObject {
 
         QProcess tshark;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // No personal settings, and no installed copy of the dissector beside the one under test.
+        // No personal settings, and no personal copy of the dissector (in ~/.local) beside the
+        // one under test.
         environment.insert("WIRESHARK_CONFIG_DIR", work.path());
-        environment.insert("WIRESHARK_PLUGIN_DIR", work.path());
+        environment.insert("HOME", work.path());
         tshark.setProcessEnvironment(environment);
         QStringList tsharkArgs{"-X", "lua_script:" VARDEK_DISSECTOR,
                                "-o", "vardek.port:" + QString::number(run.port),

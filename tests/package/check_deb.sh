@@ -42,6 +42,10 @@ for program in VARDEK_Control vardek-board-sim; do
 done
 "$root/usr/bin/vardek-board-sim" --help >/dev/null || fail "the packaged simulator does not run"
 
+# The dissector goes where this machine's Wireshark looks for global Lua plugins.
+lua_dir=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+[ -f "$root$lua_dir/vardek.lua" ] || fail "no vardek.lua in Wireshark's Lua plugin folder $lua_dir"
+
 desktops=("$root"/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no usr/share/applications/*.desktop"
 icons=("$root"/usr/share/icons/hicolor/32x32/apps/*)
