@@ -89,7 +89,8 @@ local function celsius(value)
 end
 local function temperature_text(value)
     local tenths = math.floor(celsius(value) * 10 + 0.5)
-    return string.format("%4s \226\132\131", string.format("%d.%d", math.floor(tenths / 10), tenths % 10))
+    local number = string.format("%d.%d", math.floor(tenths / 10), tenths % 10)
+    return string.format("%4s \226\132\131", number)
 end
 
 local function dissect_request(tvb, pinfo, tree)
