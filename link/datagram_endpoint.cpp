@@ -1,9 +1,11 @@
 #include "datagram_endpoint.h"
 
 #include <QSocketNotifier>
+#include <QtGlobal>
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -11,8 +13,6 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "error_report.h"
 
 namespace vardek::link {
 
@@ -101,54 +101,73 @@ void DatagramEndpoint::ReadBuffer(std::span<std::uint8_t> buffer, int& count) {
 }
 
 void DatagramEndpoint::onReadable() {
-    // The notifier is level-triggered: keep it quiet until the pump has run.
-    notifier_->setEnabled(false);
-    schedulePump();
+    try {
+        // The notifier is level-triggered: keep it quiet until the pump has run.
+        notifier_->setEnabled(false);
+        schedulePump();
+    } catch (...) {
+        notifier_->setEnabled(true);
+        reportCurrentException();
+    }
 }
 
 void DatagramEndpoint::schedulePump() {
     if (pumpScheduled_) {
         return;
     }
-    pumpScheduled_ = true;
     // Delivered from the event queue rather than from the notifier, so a handler that opens a
     // modal loop still sees later datagrams arrive as events of their own.
     QMetaObject::invokeMethod(this, &DatagramEndpoint::pump, Qt::QueuedConnection);
+    pumpScheduled_ = true;
 }
 
 void DatagramEndpoint::pump() {
     pumpScheduled_ = false;
     // While a handler below runs a nested event loop, new arrivals must wake that loop.
     notifier_->setEnabled(true);
-    for (int taken = 0; taken < kDatagramsPerTurn; ++taken) {
-        Datagram datagram;
-        if (!receive(datagram)) {
-            return;
+    // Not even a failed allocation may unwind into Qt's event loop. The notifier stays on, so
+    // whatever is still waiting is taken at a later turn.
+    try {
+        for (int taken = 0; taken < kDatagramsPerTurn; ++taken) {
+            Datagram datagram;
+            const Receipt receipt = receive(datagram);
+            if (receipt == Receipt::Nothing) {
+                return;
+            }
+            if (receipt == Receipt::FromBoard) {
+                deliver(datagram);
+            }
         }
-        deliver(datagram);
+        // More may be waiting: go on at a later turn of the loop, after other events.
+        notifier_->setEnabled(false);
+        schedulePump();
+    } catch (...) {
+        notifier_->setEnabled(true);
+        reportCurrentException();
     }
-    // More may be waiting: go on at a later turn of the loop, after other events.
-    notifier_->setEnabled(false);
-    schedulePump();
 }
 
-bool DatagramEndpoint::receive(Datagram& datagram) {
+DatagramEndpoint::Receipt DatagramEndpoint::receive(Datagram& datagram) {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     const ssize_t size = ::recvfrom(fd_, receiveBuffer_.data(), receiveBuffer_.size(), 0,
                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (size < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            reportError(socketError("cannot receive a datagram").what());
+            throw socketError("cannot receive a datagram");
         }
-        return false;
+        return Receipt::Nothing;
+    }
+    // Taken off the socket all the same, so strangers cannot hold up the board's replies.
+    if (from.sin_family != AF_INET || from.sin_addr.s_addr != remote_.sin_addr.s_addr) {
+        return Receipt::Dropped;
     }
     datagram.bytes.assign(receiveBuffer_.begin(), receiveBuffer_.begin() + size);
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
     datagram.fromIP = text;
     datagram.port = ntohs(from.sin_port);
-    return true;
+    return Receipt::FromBoard;
 }
 
 void DatagramEndpoint::deliver(const Datagram& datagram) {
@@ -156,11 +175,33 @@ void DatagramEndpoint::deliver(const Datagram& datagram) {
         return;
     }
     delivering_.push_back(&datagram);
-    // A handler's exception must not unwind into Qt's event machinery.
-    runReported([&] {
+    // A handler's failure is reported, and the datagrams after it are still delivered.
+    try {
         OnDataReceived(static_cast<int>(datagram.bytes.size()), datagram.fromIP, datagram.port);
-    });
+    } catch (...) {
+        reportCurrentException();
+    }
     delivering_.pop_back();
+}
+
+void DatagramEndpoint::reportCurrentException() noexcept {
+    try {
+        std::string message = "unknown error";
+        try {
+            throw;
+        } catch (const std::exception& error) {
+            message = error.what();
+        } catch (...) {
+        }
+        if (OnError) {
+            OnError(message);
+        } else {
+            qWarning("vardek datagram endpoint: %s", message.c_str());
+        }
+    } catch (...) {
+        // Reporting failed too (OnError threw, or no memory for the text): nothing is left to
+        // report with, and the event loop must go on.
+    }
 }
 
 }  // namespace vardek::link

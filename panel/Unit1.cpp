@@ -19,8 +19,8 @@
 namespace {
 
 using vardek::runReported;
-using vardek::link::ResultField;
 using vardek::panel::PanelController;
+using vardek::panel::ResultField;
 
 constexpr QPoint kDesignedPosition{192, 107};
 // Including the frame, if the platform draws one.
@@ -66,7 +66,11 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     Timer1->start(kPollIntervalMs);
 }
 
-TVARDEK_Ctrl::~TVARDEK_Ctrl() = default;
+TVARDEK_Ctrl::~TVARDEK_Ctrl() {
+    // The endpoint is a child, released after the controller it calls into.
+    NMUDP1->OnDataReceived = nullptr;
+    NMUDP1->OnError = nullptr;
+}
 
 void TVARDEK_Ctrl::bindEvents() {
     // Every handler runs under runReported: an exception must never unwind through Qt.
@@ -81,17 +85,19 @@ void TVARDEK_Ctrl::bindEvents() {
     bind(ui_->BtnRA2, &QPushButton::clicked, &PanelController::BtnRA2Click);
     bind(ui_->BtnRA1, &QPushButton::clicked, &PanelController::BtnRA1Click);
     bind(ui_->BtnRA0, &QPushButton::clicked, &PanelController::BtnRA0Click);
-    // On every change of state, not only on the user's clicks.
+    // On every change of state that the user makes (mouse, keyboard or an assistive tool), not
+    // only on clicks; setChecked below changes a box without raising it.
     bind(ui_->CheckBoxRB7, &QCheckBox::toggled, &PanelController::CheckBoxRB7Click);
     bind(ui_->CheckBoxRB6, &QCheckBox::toggled, &PanelController::CheckBoxRB6Click);
     bind(ui_->CheckBoxRB5, &QCheckBox::toggled, &PanelController::CheckBoxRB5Click);
     bind(ui_->CheckBoxRB4, &QCheckBox::toggled, &PanelController::CheckBoxRB4Click);
     bind(ui_->CheckBoxRB3, &QCheckBox::toggled, &PanelController::CheckBoxRB3Click);
     bind(ui_->CheckBoxRB2, &QCheckBox::toggled, &PanelController::CheckBoxRB2Click);
-    // The endpoint reports what the handler throws.
+    // The endpoint catches what the handler throws and hands it back through OnError.
     NMUDP1->OnDataReceived = [this](int numberBytes, const std::string& fromIP, int port) {
         controller_.NMUDP1DataReceived(numberBytes, fromIP, port);
     };
+    NMUDP1->OnError = [](const std::string& message) { vardek::reportError(message); };
 }
 
 bool TVARDEK_Ctrl::event(QEvent* event) {
@@ -153,18 +159,10 @@ bool TVARDEK_Ctrl::isChecked(int bit) const { return portBBox(bit)->isChecked();
 
 void TVARDEK_Ctrl::setChecked(int bit, bool checked) {
     QCheckBox* box = portBBox(bit);
-    if (box->isChecked() == checked) {
-        return;
-    }
-    {
-        // The click handler is called below instead, so that a failed send unwinds into the
-        // controller that made the change rather than through a signal emission.
-        const QSignalBlocker blocker(box);
-        box->setChecked(checked);
-    }
-    if (vardek::link::isOutputBit(static_cast<std::uint8_t>(bit))) {
-        controller_.OutputBoxClick(bit);
-    }
+    // The state only: the boxes' handlers answer the user's changes, and the controller sends
+    // what a change of its own calls for itself.
+    const QSignalBlocker blocker(box);
+    box->setChecked(checked);
 }
 
 void TVARDEK_Ctrl::setResultText(ResultField field, const std::string& text) {

@@ -34,7 +34,7 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
   private:
     bool isChecked(int bit) const override;
     void setChecked(int bit, bool checked) override;
-    void setResultText(vardek::link::ResultField field, const std::string& text) override;
+    void setResultText(vardek::panel::ResultField field, const std::string& text) override;
     void setDumpText(const std::string& text) override;
     void showMessage(const std::string& text, const std::string& caption) override;
 

@@ -35,9 +35,15 @@ bool waitUntil(Predicate done, int timeoutMs = 3000) {
 
 class LoopbackBoard {
   public:
-    LoopbackBoard() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // Bound to `host`, which must be a loopback address: a stranger on another address is
+    // played from 127.0.0.2 and up.
+    explicit LoopbackBoard(const char* host = "127.0.0.1") {
         sockaddr_in address = loopback(0);
+        if (::inet_pton(AF_INET, host, &address.sin_addr) != 1 ||
+            ntohl(address.sin_addr.s_addr) >> 24 != 127) {
+            throw std::invalid_argument("not a loopback address");
+        }
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             throw std::runtime_error("cannot bind the loopback board");
         }
