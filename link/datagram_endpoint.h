@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-
 #include "board_protocol.h"
 #include "datagram_link.h"
+#include "udp_socket.h"
 
 class QSocketNotifier;
 
@@ -57,7 +56,7 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     const EndpointConfig& config() const { return config_; }
     // The bound local port, the one the board answers to.
     std::uint16_t localPort() const;
-    int socketDescriptor() const { return fd_; }
+    int socketDescriptor() const { return socket_.descriptor(); }
 
   private:
     struct Datagram {
@@ -77,8 +76,8 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     void reportCurrentException() noexcept;
 
     EndpointConfig config_;
-    sockaddr_in remote_{};
-    int fd_ = -1;
+    SocketAddress remote_;
+    UdpSocket socket_;
     QSocketNotifier* notifier_ = nullptr;
     std::vector<std::uint8_t> receiveBuffer_;
     bool pumpScheduled_ = false;

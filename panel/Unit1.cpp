@@ -4,9 +4,13 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 #include <array>
@@ -28,6 +32,8 @@ constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
 
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
 QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
 
 // The designed face has no Linux build, and fontconfig's own stand-in for it has no kana.
@@ -37,6 +43,37 @@ void substituteJapaneseFont() {
         QFont::insertSubstitution(designedFontFamily(), substitute);
     }
 }
+
+// Draws a group frame the conventional way, its caption on the top border: the style's own frame
+// starts below the caption, across the first box placed inside it.
+class CaptionOnBorder final : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* frame = qobject_cast<QGroupBox*>(watched);
+        if (!frame || event->type() != QEvent::Paint) {
+            return false;
+        }
+        QPainter painter(frame);
+        const QFontMetrics metrics = frame->fontMetrics();
+        const int indent = metrics.averageCharWidth();
+        const QRect caption(indent, 0, metrics.horizontalAdvance(frame->title()) + indent,
+                            metrics.height());
+        const QRect border = frame->rect().adjusted(0, caption.center().y(), -1, -1);
+        // Etched: a shadow line with a light one inside it, broken where the caption stands.
+        painter.setClipRegion(QRegion(frame->rect()).subtracted(caption));
+        painter.setPen(frame->palette().color(QPalette::Mid));
+        painter.drawRect(border.adjusted(0, 0, -1, -1));
+        painter.setPen(frame->palette().color(QPalette::Light));
+        painter.drawRect(border.adjusted(1, 1, 0, 0));
+        painter.setClipping(false);
+        frame->style()->drawItemText(&painter, caption, Qt::AlignCenter, frame->palette(),
+                                     frame->isEnabled(), frame->title(), QPalette::WindowText);
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -50,6 +87,7 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       Timer1(new QTimer(this)),
       controller_(*this, *NMUDP1) {
     ui_->setupUi(this);
+    ui_->GroupBox->installEventFilter(new CaptionOnBorder(ui_->GroupBox));
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
@@ -60,7 +98,10 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
-    move(kDesignedPosition);
+    // A Wayland client cannot place its windows: the compositor does.
+    if (!onWayland()) {
+        move(kDesignedPosition);
+    }
 
     bindEvents();
     Timer1->start(kPollIntervalMs);
@@ -103,29 +144,45 @@ void TVARDEK_Ctrl::bindEvents() {
 bool TVARDEK_Ctrl::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowDeactivate) {
-        deactivatedByModalBox_ = QApplication::activeModalWidget() != nullptr;
+        // Losing the activation to one of the program's own boxes, or before the activation that
+        // a closed box handed back has come, does not end the window's activation.
+        if (!vardek::panel::modalBoxOpen() && !vardek::panel::handBackPending(this)) {
+            activated_ = false;
+        }
     } else if (event->type() == QEvent::WindowActivate) {
         // Focus coming back from a box that the program opened is no new activation: with the
         // board unreachable, every error box closed would raise the next one at once.
-        if (!deactivatedByModalBox_) {
-            // From the event queue, so a box that the handler opens does not run its loop in the
-            // middle of Qt's own switch of the active window.
-            QMetaObject::invokeMethod(
-                this, [this] { runReported([this] { controller_.FormActivate(); }); },
-                Qt::QueuedConnection);
+        const bool handedBack = vardek::panel::takeHandBack(this);
+        if (!activated_ && !handedBack) {
+            raiseFormActivate();
         }
-        deactivatedByModalBox_ = false;
+        activated_ = true;
     }
     return handled;
+}
+
+void TVARDEK_Ctrl::raiseFormActivate() {
+    // From the event queue, so a box that the handler opens does not run its loop in the middle
+    // of Qt's own switch of the active window.
+    QMetaObject::invokeMethod(
+        this, [this] { runReported([this] { controller_.FormActivate(); }); },
+        Qt::QueuedConnection);
 }
 
 void TVARDEK_Ctrl::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        // Without a window manager nothing activates a new window, and the first status
-        // request goes out on activation.
-        activateWindow();
+        // The first showing is the first activation, whether or not the platform activates the
+        // window: without a window manager, or on a compositor that keeps the focus where it is,
+        // none would come. The platform's own activation of it then raises nothing more.
+        activated_ = true;
+        raiseFormActivate();
+        // An X server without a window manager activates nothing by itself; a Wayland
+        // compositor refuses the request.
+        if (!onWayland()) {
+            activateWindow();
+        }
     }
     fitOuterSize();
 }

@@ -69,7 +69,7 @@ Bytes pcapFileHeader() {
     return header;
 }
 
-Bytes pcapRecord(const Endpoint& source, const Endpoint& destination,
+Bytes pcapRecord(const link::SocketAddress& source, const link::SocketAddress& destination,
                  std::span<const std::uint8_t> payload, std::chrono::system_clock::time_point time,
                  std::uint16_t identification) {
     const auto micros =
@@ -125,7 +125,8 @@ std::string PcapWriter::open(const std::string& path) {
     return append(pcapFileHeader());
 }
 
-std::string PcapWriter::write(const Endpoint& source, const Endpoint& destination,
+std::string PcapWriter::write(const link::SocketAddress& source,
+                              const link::SocketAddress& destination,
                               std::span<const std::uint8_t> payload) {
     if (!isOpen()) {
         return "the capture is closed";

@@ -10,21 +10,16 @@
 #include <string>
 
 #include "board_model.h"
+#include "udp_socket.h"
 
 namespace vardek::sim {
-
-// An IPv4 address and UDP port, both in host byte order.
-struct Endpoint {
-    std::uint32_t address = 0;
-    std::uint16_t port = 0;
-};
 
 // The file header: pcap 2.4, little-endian, microsecond timestamps, raw IPv4 packets.
 Bytes pcapFileHeader();
 
 // One record: the record header, then `payload` in a UDP datagram in an IPv4 packet.
 // `payload` is at most 65507 bytes, the most that UDP carries over IPv4.
-Bytes pcapRecord(const Endpoint& source, const Endpoint& destination,
+Bytes pcapRecord(const link::SocketAddress& source, const link::SocketAddress& destination,
                  std::span<const std::uint8_t> payload, std::chrono::system_clock::time_point time,
                  std::uint16_t identification);
 
@@ -44,7 +39,7 @@ class PcapWriter {
 
     // Appends one datagram. On failure the file is cut back to its last whole record and
     // closed, and the text says why; nothing more is written to it.
-    std::string write(const Endpoint& source, const Endpoint& destination,
+    std::string write(const link::SocketAddress& source, const link::SocketAddress& destination,
                       std::span<const std::uint8_t> payload);
 
   private:
