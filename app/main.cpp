@@ -8,11 +8,15 @@
 #include "Unit1.h"
 #include "application_info.h"
 #include "error_box.h"
+#include "stop_signals.h"
 
 int main(int argc, char* argv[]) {
+    // Before the application object, whose threads inherit the blocked signals.
+    vardek::app::StopSignals stopSignals;
     // The program takes no command line, not even Qt's own options.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
+    stopSignals.watch();
     QApplication::setApplicationName(QString::fromUtf8(vardek::app::kApplicationName));
     QApplication::setApplicationVersion(QString::fromUtf8(vardek::app::kVersion));
     QApplication::setDesktopFileName(QString::fromUtf8(vardek::app::kDesktopFileName));

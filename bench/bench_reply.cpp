@@ -60,7 +60,7 @@ class NullView : public vardek::panel::PanelView {
   public:
     bool isChecked(int) const override { return false; }
     void setChecked(int, bool) override {}
-    void setResultText(vardek::link::ResultField, const std::string& text) override {
+    void setResultText(vardek::panel::ResultField, const std::string& text) override {
         benchmark::DoNotOptimize(text.data());
     }
     void setDumpText(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }

@@ -55,25 +55,23 @@ constexpr std::uint8_t channelSelector(int channelNumber) {
     return static_cast<std::uint8_t>(0x81 + 8 * channelNumber);
 }
 
-// The panel's result fields, named as in the window.
-enum class ResultField { Edit1, Edit2, Edit3, Edit4, Edit5 };
+// What a channel's conversion result stands for: a raw value, or RA5's temperature sensor.
 enum class Reading { Raw, Temperature };
 
 struct Channel {
     std::string_view pin;
     int number;
     std::uint8_t selector;
-    ResultField field;
     Reading reading;
 };
 
 // RA5 is channel 4: the board has no RA4 input.
 inline constexpr std::array<Channel, 5> kChannels{{
-    {"RA0", 0, channelSelector(0), ResultField::Edit5, Reading::Raw},
-    {"RA1", 1, channelSelector(1), ResultField::Edit4, Reading::Raw},
-    {"RA2", 2, channelSelector(2), ResultField::Edit3, Reading::Raw},
-    {"RA3", 3, channelSelector(3), ResultField::Edit2, Reading::Raw},
-    {"RA5", 4, channelSelector(4), ResultField::Edit1, Reading::Temperature},
+    {"RA0", 0, channelSelector(0), Reading::Raw},
+    {"RA1", 1, channelSelector(1), Reading::Raw},
+    {"RA2", 2, channelSelector(2), Reading::Raw},
+    {"RA3", 3, channelSelector(3), Reading::Raw},
+    {"RA5", 4, channelSelector(4), Reading::Temperature},
 }};
 
 // The channel a selector names, or nullptr for 0 and every byte that is not a selector.

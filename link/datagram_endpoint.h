@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-
 #include "board_protocol.h"
 #include "datagram_link.h"
+#include "udp_socket.h"
 
 class QSocketNotifier;
 
@@ -27,9 +26,14 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     Q_OBJECT
 
   public:
-    // Raised once for every datagram that arrives, on the thread that runs the event loop.
+    // Raised once for every datagram that arrives from RemoteHost, from any of its ports, on the
+    // thread that runs the event loop. The socket listens on every interface, so datagrams from
+    // any other address are dropped unseen: only the board may act through the endpoint.
     using DataReceivedEvent =
         std::function<void(int numberBytes, const std::string& fromIP, int port)>;
+    // Raised with the reason when OnDataReceived throws or a datagram cannot be received; nothing
+    // unwinds into the event loop. Without a handler the reason goes to Qt's warning output.
+    using ErrorEvent = std::function<void(const std::string& message)>;
 
     // Datagrams taken off the socket per turn of the event loop, so a flood of them still leaves
     // timers, input and painting their turn.
@@ -47,11 +51,12 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     void ReadBuffer(std::span<std::uint8_t> buffer, int& count) override;
 
     DataReceivedEvent OnDataReceived;
+    ErrorEvent OnError;
 
     const EndpointConfig& config() const { return config_; }
     // The bound local port, the one the board answers to.
     std::uint16_t localPort() const;
-    int socketDescriptor() const { return fd_; }
+    int socketDescriptor() const { return socket_.descriptor(); }
 
   private:
     struct Datagram {
@@ -60,15 +65,19 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
         int port = 0;
     };
 
+    enum class Receipt { Nothing, Dropped, FromBoard };
+
     void onReadable();
     void schedulePump();
     void pump();
-    bool receive(Datagram& datagram);
+    Receipt receive(Datagram& datagram);
     void deliver(const Datagram& datagram);
+    // For use inside a catch block: raises OnError with the exception being handled.
+    void reportCurrentException() noexcept;
 
     EndpointConfig config_;
-    sockaddr_in remote_{};
-    int fd_ = -1;
+    SocketAddress remote_;
+    UdpSocket socket_;
     QSocketNotifier* notifier_ = nullptr;
     std::vector<std::uint8_t> receiveBuffer_;
     bool pumpScheduled_ = false;

@@ -4,9 +4,13 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 #include <array>
@@ -19,14 +23,16 @@
 namespace {
 
 using vardek::runReported;
-using vardek::link::ResultField;
 using vardek::panel::PanelController;
+using vardek::panel::ResultField;
 
 constexpr QPoint kDesignedPosition{192, 107};
 // Including the frame, if the platform draws one.
 constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
+
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
 
@@ -37,6 +43,37 @@ void substituteJapaneseFont() {
         QFont::insertSubstitution(designedFontFamily(), substitute);
     }
 }
+
+// Draws a group frame the conventional way, its caption on the top border: the style's own frame
+// starts below the caption, across the first box placed inside it.
+class CaptionOnBorder final : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* frame = qobject_cast<QGroupBox*>(watched);
+        if (!frame || event->type() != QEvent::Paint) {
+            return false;
+        }
+        QPainter painter(frame);
+        const QFontMetrics metrics = frame->fontMetrics();
+        const int indent = metrics.averageCharWidth();
+        const QRect caption(indent, 0, metrics.horizontalAdvance(frame->title()) + indent,
+                            metrics.height());
+        const QRect border = frame->rect().adjusted(0, caption.center().y(), -1, -1);
+        // Etched: a shadow line with a light one inside it, broken where the caption stands.
+        painter.setClipRegion(QRegion(frame->rect()).subtracted(caption));
+        painter.setPen(frame->palette().color(QPalette::Mid));
+        painter.drawRect(border.adjusted(0, 0, -1, -1));
+        painter.setPen(frame->palette().color(QPalette::Light));
+        painter.drawRect(border.adjusted(1, 1, 0, 0));
+        painter.setClipping(false);
+        frame->style()->drawItemText(&painter, caption, Qt::AlignCenter, frame->palette(),
+                                     frame->isEnabled(), frame->title(), QPalette::WindowText);
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -50,6 +87,7 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       Timer1(new QTimer(this)),
       controller_(*this, *NMUDP1) {
     ui_->setupUi(this);
+    ui_->GroupBox->installEventFilter(new CaptionOnBorder(ui_->GroupBox));
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
@@ -60,13 +98,20 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
-    move(kDesignedPosition);
+    // A Wayland client cannot place its windows: the compositor does.
+    if (!onWayland()) {
+        move(kDesignedPosition);
+    }
 
     bindEvents();
     Timer1->start(kPollIntervalMs);
 }
 
-TVARDEK_Ctrl::~TVARDEK_Ctrl() = default;
+TVARDEK_Ctrl::~TVARDEK_Ctrl() {
+    // The endpoint is a child, released after the controller it calls into.
+    NMUDP1->OnDataReceived = nullptr;
+    NMUDP1->OnError = nullptr;
+}
 
 void TVARDEK_Ctrl::bindEvents() {
     // Every handler runs under runReported: an exception must never unwind through Qt.
@@ -81,45 +126,63 @@ void TVARDEK_Ctrl::bindEvents() {
     bind(ui_->BtnRA2, &QPushButton::clicked, &PanelController::BtnRA2Click);
     bind(ui_->BtnRA1, &QPushButton::clicked, &PanelController::BtnRA1Click);
     bind(ui_->BtnRA0, &QPushButton::clicked, &PanelController::BtnRA0Click);
-    // On every change of state, not only on the user's clicks.
+    // On every change of state that the user makes (mouse, keyboard or an assistive tool), not
+    // only on clicks; setChecked below changes a box without raising it.
     bind(ui_->CheckBoxRB7, &QCheckBox::toggled, &PanelController::CheckBoxRB7Click);
     bind(ui_->CheckBoxRB6, &QCheckBox::toggled, &PanelController::CheckBoxRB6Click);
     bind(ui_->CheckBoxRB5, &QCheckBox::toggled, &PanelController::CheckBoxRB5Click);
     bind(ui_->CheckBoxRB4, &QCheckBox::toggled, &PanelController::CheckBoxRB4Click);
     bind(ui_->CheckBoxRB3, &QCheckBox::toggled, &PanelController::CheckBoxRB3Click);
     bind(ui_->CheckBoxRB2, &QCheckBox::toggled, &PanelController::CheckBoxRB2Click);
-    // The endpoint reports what the handler throws.
+    // The endpoint catches what the handler throws and hands it back through OnError.
     NMUDP1->OnDataReceived = [this](int numberBytes, const std::string& fromIP, int port) {
         controller_.NMUDP1DataReceived(numberBytes, fromIP, port);
     };
+    NMUDP1->OnError = [](const std::string& message) { vardek::reportError(message); };
 }
 
 bool TVARDEK_Ctrl::event(QEvent* event) {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowDeactivate) {
-        deactivatedByModalBox_ = QApplication::activeModalWidget() != nullptr;
+        // Losing the activation to one of the program's own boxes, or before the activation that
+        // a closed box handed back has come, does not end the window's activation.
+        if (!vardek::panel::modalBoxOpen() && !vardek::panel::handBackPending(this)) {
+            activated_ = false;
+        }
     } else if (event->type() == QEvent::WindowActivate) {
         // Focus coming back from a box that the program opened is no new activation: with the
         // board unreachable, every error box closed would raise the next one at once.
-        if (!deactivatedByModalBox_) {
-            // From the event queue, so a box that the handler opens does not run its loop in the
-            // middle of Qt's own switch of the active window.
-            QMetaObject::invokeMethod(
-                this, [this] { runReported([this] { controller_.FormActivate(); }); },
-                Qt::QueuedConnection);
+        const bool handedBack = vardek::panel::takeHandBack(this);
+        if (!activated_ && !handedBack) {
+            raiseFormActivate();
         }
-        deactivatedByModalBox_ = false;
+        activated_ = true;
     }
     return handled;
+}
+
+void TVARDEK_Ctrl::raiseFormActivate() {
+    // From the event queue, so a box that the handler opens does not run its loop in the middle
+    // of Qt's own switch of the active window.
+    QMetaObject::invokeMethod(
+        this, [this] { runReported([this] { controller_.FormActivate(); }); },
+        Qt::QueuedConnection);
 }
 
 void TVARDEK_Ctrl::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!shown_) {
         shown_ = true;
-        // Without a window manager nothing activates a new window, and the first status
-        // request goes out on activation.
-        activateWindow();
+        // The first showing is the first activation, whether or not the platform activates the
+        // window: without a window manager, or on a compositor that keeps the focus where it is,
+        // none would come. The platform's own activation of it then raises nothing more.
+        activated_ = true;
+        raiseFormActivate();
+        // An X server without a window manager activates nothing by itself; a Wayland
+        // compositor refuses the request.
+        if (!onWayland()) {
+            activateWindow();
+        }
     }
     fitOuterSize();
 }
@@ -153,18 +216,10 @@ bool TVARDEK_Ctrl::isChecked(int bit) const { return portBBox(bit)->isChecked();
 
 void TVARDEK_Ctrl::setChecked(int bit, bool checked) {
     QCheckBox* box = portBBox(bit);
-    if (box->isChecked() == checked) {
-        return;
-    }
-    {
-        // The click handler is called below instead, so that a failed send unwinds into the
-        // controller that made the change rather than through a signal emission.
-        const QSignalBlocker blocker(box);
-        box->setChecked(checked);
-    }
-    if (vardek::link::isOutputBit(static_cast<std::uint8_t>(bit))) {
-        controller_.OutputBoxClick(bit);
-    }
+    // The state only: the boxes' handlers answer the user's changes, and the controller sends
+    // what a change of its own calls for itself.
+    const QSignalBlocker blocker(box);
+    box->setChecked(checked);
 }
 
 void TVARDEK_Ctrl::setResultText(ResultField field, const std::string& text) {

@@ -34,12 +34,13 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
   private:
     bool isChecked(int bit) const override;
     void setChecked(int bit, bool checked) override;
-    void setResultText(vardek::link::ResultField field, const std::string& text) override;
+    void setResultText(vardek::panel::ResultField field, const std::string& text) override;
     void setDumpText(const std::string& text) override;
     void showMessage(const std::string& text, const std::string& caption) override;
 
     QCheckBox* portBBox(int bit) const;
     void bindEvents();
+    void raiseFormActivate();
     void fitOuterSize();
 
     // The widgets, as Unit1.ui describes them.
@@ -49,7 +50,8 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     vardek::panel::PanelController controller_;
     bool shown_ = false;
     bool outerSizeFitted_ = false;
-    // Set when the window lost the activation to one of the program's own modal boxes, which
-    // hands it back when closed.
-    bool deactivatedByModalBox_ = false;
+    // Whether the window holds the activation, as the controller sees it: from the first
+    // showing, or from the platform's activation, until it goes to another window than the
+    // program's own boxes.
+    bool activated_ = false;
 };

@@ -15,17 +15,11 @@ ErrorBox::ErrorBox() {
 ErrorBox::~ErrorBox() { setErrorReporter({}); }
 
 void ErrorBox::report(const std::string& message) {
-    if (open_) {
-        return;
-    }
-    open_ = true;
-    struct MarkClosed {
-        bool& open;
-        ~MarkClosed() { open = false; }
-    } markClosedOnReturn{open_};
     QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    QString::fromStdString(message), QMessageBox::Ok);
+                    QString::fromStdString(message), QMessageBox::Ok, ownerWindow());
     runModal(box);
 }
+
+bool ErrorBox::isOpen() const { return modalBoxOpen(); }
 
 }  // namespace vardek::panel

@@ -6,9 +6,9 @@
 
 namespace vardek::panel {
 
-// Installs itself as the error reporter for its lifetime. At most one box is open at a time:
-// errors raised while it is open are dropped, since with the board unreachable every poll fails
-// the same way every 5 s.
+// Installs itself as the error reporter for its lifetime. Errors raised while one of the
+// program's boxes is open are dropped, since with the board unreachable every poll fails the
+// same way every 5 s.
 class ErrorBox {
   public:
     ErrorBox();
@@ -20,10 +20,8 @@ class ErrorBox {
     // Returns when the user has closed the box; the event loop keeps running meanwhile.
     void report(const std::string& message);
 
-    bool isOpen() const { return open_; }
-
-  private:
-    bool open_ = false;
+    // Whether one of the program's boxes is open, this one or the wrong-size message.
+    bool isOpen() const;
 };
 
 }  // namespace vardek::panel

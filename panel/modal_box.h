@@ -1,14 +1,28 @@
-// Message boxes shown the way a desktop shows them: modal, and handing the activation back to
-// the window that had it once closed.
+// The program's own boxes (the wrong-size message and the error box): modal, one at a time, wide
+// enough for their whole caption, and handing the activation back to their window once closed.
 #pragma once
 
 class QMessageBox;
+class QWidget;
 
 namespace vardek::panel {
 
 // Runs `box` in a nested event loop, so timers and datagrams go on being handled, and returns
-// when the user has closed it. Without a window manager nothing else would reactivate the
-// window underneath.
-void runModal(QMessageBox& box);
+// true once the user has closed it. While another of the program's boxes is open it shows
+// nothing and returns false at once: a stream of failed sends or bad datagrams must not stack
+// boxes on top of each other.
+bool runModal(QMessageBox& box);
+
+bool modalBoxOpen();
+
+// The window a box reporting an error belongs to: the active one, or else the program's window.
+QWidget* ownerWindow();
+
+// A box that closes hands the activation back to its owner window and marks that it did. The
+// owner's next activation is that hand-back, whenever the platform delivers it, and not a new
+// activation. True while such a mark is waiting for `window`.
+bool handBackPending(const QWidget* window);
+// Consumes the mark: true if `window` was handed the activation back.
+bool takeHandBack(const QWidget* window);
 
 }  // namespace vardek::panel

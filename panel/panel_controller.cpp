@@ -1,23 +1,36 @@
 #include "panel_controller.h"
 
+#include <array>
+
 #include "reply_text.h"
 
 namespace vardek::panel {
 
 using link::Reading;
 
+namespace {
+
+// The field beside each channel's button, by channel number: RA0 in Edit5 up to RA5 in Edit1.
+constexpr std::array<ResultField, link::kChannels.size()> kResultFields{
+    ResultField::Edit5, ResultField::Edit4, ResultField::Edit3, ResultField::Edit2,
+    ResultField::Edit1};
+
+}  // namespace
+
 PanelController::PanelController(PanelView& view, link::DatagramLink& link)
     : view_(view), link_(link) {}
 
 void PanelController::FormActivate() {
-    GetStatus();
-    // Replies are handled only between handlers, so this is set before the status reply can be.
+    // Armed first, so a status request that cannot be sent leaves the next good reply (a poll's,
+    // once the network is back) to synchronise. Replies are handled only between handlers, so
+    // nothing can spend it before the request has gone out.
     SyncPB = true;
+    GetStatus();
 }
 
 void PanelController::BtnGetStatusClick() { GetStatus(); }
 
-void PanelController::OutputBoxClick(int bit) {
+void PanelController::sendOutputState(int bit) {
     const auto pin = static_cast<std::uint8_t>(bit);
     if (view_.isChecked(bit)) {
         RBset(pin);
@@ -26,12 +39,22 @@ void PanelController::OutputBoxClick(int bit) {
     }
 }
 
-void PanelController::CheckBoxRB7Click() { OutputBoxClick(7); }
-void PanelController::CheckBoxRB6Click() { OutputBoxClick(6); }
-void PanelController::CheckBoxRB5Click() { OutputBoxClick(5); }
-void PanelController::CheckBoxRB4Click() { OutputBoxClick(4); }
-void PanelController::CheckBoxRB3Click() { OutputBoxClick(3); }
-void PanelController::CheckBoxRB2Click() { OutputBoxClick(2); }
+void PanelController::CheckBoxRB7Click() { userClick(7); }
+void PanelController::CheckBoxRB6Click() { userClick(6); }
+void PanelController::CheckBoxRB5Click() { userClick(5); }
+void PanelController::CheckBoxRB4Click() { userClick(4); }
+void PanelController::CheckBoxRB3Click() { userClick(3); }
+void PanelController::CheckBoxRB2Click() { userClick(2); }
+
+void PanelController::userClick(int bit) {
+    try {
+        sendOutputState(bit);
+    } catch (...) {
+        // The board never got the command: the box must not show a state it does not have.
+        view_.setChecked(bit, !view_.isChecked(bit));
+        throw;
+    }
+}
 
 void PanelController::BtnRA5Click() { readChannel(link::channelSelector(4)); }
 void PanelController::BtnRA3Click() { readChannel(link::channelSelector(3)); }
@@ -76,9 +99,9 @@ void PanelController::showReply(const link::Reply& reply) {
     // By order of arrival alone: whatever reply comes next is taken as the channel's answer.
     if (const link::Channel* channel = link::findChannel(PendingADC)) {
         const std::uint16_t value = reply.conversion();
-        view_.setResultText(channel->field, channel->reading == Reading::Temperature
-                                                ? link::temperatureText(value)
-                                                : link::rawText(value));
+        view_.setResultText(kResultFields.at(static_cast<std::size_t>(channel->number)),
+                            channel->reading == Reading::Temperature ? link::temperatureText(value)
+                                                                     : link::rawText(value));
     }
     view_.setChecked(1, (reply.portB() >> 1 & 1) != 0);
     view_.setChecked(0, (reply.portB() & 1) != 0);
@@ -98,7 +121,12 @@ void PanelController::GetADC() { send(link::readChannelRequest(PendingADC)); }
 
 void PanelController::SetPB(std::uint8_t portB) {
     for (int bit = link::kLastOutputBit; bit >= link::kFirstOutputBit; --bit) {
-        view_.setChecked(bit, (portB >> bit & 1) != 0);
+        const bool set = (portB >> bit & 1) != 0;
+        if (view_.isChecked(bit) != set) {
+            view_.setChecked(bit, set);
+            // As for a click: the box's command goes out at once, before the next box is set.
+            sendOutputState(bit);
+        }
     }
 }
 

@@ -19,7 +19,9 @@ class PanelController {
   public:
     PanelController(PanelView& view, link::DatagramLink& link);
 
-    // Event handlers, one per bound event of the window.
+    // Event handlers, one per bound event of the window. The output boxes' handlers run on the
+    // user's clicks; when the command cannot be sent, the box goes back to its previous state
+    // and the failure is thrown on.
     void FormActivate();
     void BtnGetStatusClick();
     void CheckBoxRB7Click();
@@ -33,11 +35,9 @@ class PanelController {
     void BtnRA2Click();
     void BtnRA1Click();
     void BtnRA0Click();
-    // Only the size is used: an 8-byte datagram is a reply from whoever sent it.
+    // Only the size is used: the endpoint hands on datagrams from the board's address alone, and
+    // every 8-byte one is a reply.
     void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
-
-    // The click handler of output box `bit` (2..7), for views that bind boxes by number.
-    void OutputBoxClick(int bit);
 
     void GetStatus();
     void RBset(std::uint8_t bit);
@@ -45,7 +45,7 @@ class PanelController {
     // Reads the channel whose selector PendingADC holds.
     void GetADC();
     // Copies port B bits 7 down to 2 into the output boxes; each box that changes sends its
-    // command through its click handler.
+    // command at once, as its click handler does.
     void SetPB(std::uint8_t portB);
 
     // The selector of the channel read awaiting its answer, 0 for none.
@@ -55,6 +55,10 @@ class PanelController {
 
   private:
     void send(const link::Request& request);
+    // Sends the command for the state of output box `bit` (2..7): what a change of the box
+    // does, whether the user clicked it or SetPB set it.
+    void sendOutputState(int bit);
+    void userClick(int bit);
     void readChannel(std::uint8_t selector);
     void showReply(const link::Reply& reply);
 

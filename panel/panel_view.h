@@ -3,9 +3,10 @@
 
 #include <string>
 
-#include "board_protocol.h"
-
 namespace vardek::panel {
+
+// The result fields beside the channel buttons, named as in the window.
+enum class ResultField { Edit1, Edit2, Edit3, Edit4, Edit5 };
 
 class PanelView {
   public:
@@ -13,12 +14,11 @@ class PanelView {
 
     // Port B box of bit n (CheckBoxRB0..CheckBoxRB7).
     virtual bool isChecked(int bit) const = 0;
-    // When the state really changes, the box's click handler (RB2..RB7 have one) runs at once,
-    // inside this call, exactly as for a user's click. Setting the state it already has does
-    // nothing.
+    // Only sets the state: no click handler runs. The controller runs the handler itself where
+    // a change of state must send its command.
     virtual void setChecked(int bit, bool checked) = 0;
 
-    virtual void setResultText(link::ResultField field, const std::string& text) = 0;
+    virtual void setResultText(ResultField field, const std::string& text) = 0;
     // Replaces the whole text of Memo1.
     virtual void setDumpText(const std::string& text) = 0;
     // A modal message with one OK button and no icon; returns when the user closes it. The event

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <string>
@@ -16,20 +17,16 @@ class FakeView : public panel::PanelView {
   public:
     bool isChecked(int bit) const override { return boxes.at(static_cast<std::size_t>(bit)); }
 
+    // Journals changes only, so a reply that leaves the inputs as they were adds nothing.
     void setChecked(int bit, bool checked) override {
         bool& box = boxes.at(static_cast<std::size_t>(bit));
-        if (box == checked) {
-            return;
+        if (box != checked) {
+            journal << QStringLiteral("RB%1 %2").arg(bit).arg(checked ? "on" : "off");
         }
         box = checked;
-        journal << QStringLiteral("RB%1 %2").arg(bit).arg(checked ? "on" : "off");
-        // RB0 and RB1 are inputs: no handler is bound to them.
-        if (bit >= 2 && onClick) {
-            onClick(bit);
-        }
     }
 
-    void setResultText(link::ResultField field, const std::string& text) override {
+    void setResultText(panel::ResultField field, const std::string& text) override {
         edits.at(static_cast<std::size_t>(field)) = QString::fromStdString(text);
         journal << QStringLiteral("Edit%1 %2")
                        .arg(static_cast<int>(field) + 1)
@@ -70,8 +67,6 @@ class FakeView : public panel::PanelView {
     QString lastMessage;
     QString lastCaption;
 
-    // The click handler of output boxes RB2..RB7.
-    std::function<void(int bit)> onClick;
     // Runs while a message is open, as the user's nested event loop would.
     std::function<void()> whileMessageOpen;
 };

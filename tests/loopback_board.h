@@ -6,15 +6,13 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "udp_socket.h"
 
 namespace vardek::test {
 
@@ -35,19 +33,16 @@ bool waitUntil(Predicate done, int timeoutMs = 3000) {
 
 class LoopbackBoard {
   public:
-    LoopbackBoard() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in address = loopback(0);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw std::runtime_error("cannot bind the loopback board");
+    // Bound to `host`, which must be a loopback address: a stranger on another address is
+    // played from 127.0.0.2 and up.
+    explicit LoopbackBoard(const char* host = "127.0.0.1") {
+        const auto address = link::parseIpv4(host);
+        if (!address || !link::isLoopback(*address)) {
+            throw std::invalid_argument("not a loopback address");
         }
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        socket_.bind({*address, 0});
+        port_ = socket_.localAddress().port;
     }
-    ~LoopbackBoard() { ::close(fd_); }
-    LoopbackBoard(const LoopbackBoard&) = delete;
-    LoopbackBoard& operator=(const LoopbackBoard&) = delete;
 
     std::uint16_t port() const { return port_; }
     // The port the last datagram came from: where a board sends its reply.
@@ -61,8 +56,7 @@ class LoopbackBoard {
             if (auto datagram = take()) {
                 return datagram;
             }
-            pollfd readable{fd_, POLLIN, 0};
-            ::poll(&readable, 1, 5);
+            socket_.waitReadable(std::chrono::milliseconds(5));
         } while (!deadline.hasExpired());
         return std::nullopt;
     }
@@ -77,9 +71,7 @@ class LoopbackBoard {
     }
 
     void sendTo(std::uint16_t port, const Bytes& bytes) {
-        const sockaddr_in to = loopback(port);
-        if (::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                     sizeof to) != static_cast<ssize_t>(bytes.size())) {
+        if (socket_.sendTo(bytes, {link::kLoopbackAddress, port})) {
             throw std::runtime_error("the loopback board cannot send");
         }
     }
@@ -87,29 +79,18 @@ class LoopbackBoard {
     void reply(const Bytes& bytes) { sendTo(senderPort_, bytes); }
 
   private:
-    static sockaddr_in loopback(std::uint16_t port) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        return address;
-    }
-
     std::optional<Bytes> take() {
         Bytes buffer(65536);
-        sockaddr_in from{};
-        socklen_t length = sizeof from;
-        const ssize_t size = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
-                                        reinterpret_cast<sockaddr*>(&from), &length);
-        if (size < 0) {
+        const auto received = socket_.receive(buffer);
+        if (!received) {
             return std::nullopt;
         }
-        senderPort_ = ntohs(from.sin_port);
-        buffer.resize(static_cast<std::size_t>(size));
+        senderPort_ = received->from.port;
+        buffer.resize(received->size);
         return buffer;
     }
 
-    int fd_ = -1;
+    link::UdpSocket socket_;
     std::uint16_t port_ = 0;
     std::uint16_t senderPort_ = 0;
 };

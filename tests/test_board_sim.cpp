@@ -13,6 +13,7 @@
 
 #include "board_model.h"
 #include "options.h"
+#include "reply_queue.h"
 #include "simulator_run.h"
 #include "traffic_log.h"
 
@@ -344,7 +345,9 @@ class TestBoardSim : public QObject {
         QTest::newRow("leading zero is decimal") << QStringList{"--initial-pb", "010"} << pb;
         Options open;
         open.bindAddress = "0.0.0.0";
-        QTest::newRow("any address, by choice") << QStringList{"--bind", "0.0.0.0"} << open;
+        open.replySize = 7;
+        QTest::newRow("any address, by choice")
+            << QStringList{"--bind", "0.0.0.0", "--reply-size", "7"} << open;
         Options help;
         help.help = true;
         QTest::newRow("--help") << QStringList{"--help"} << help;
@@ -369,7 +372,7 @@ class TestBoardSim : public QObject {
         QTest::newRow("missing value") << QStringList{"--seed"} << "--seed needs a value";
         QTest::newRow("option as value")
             << QStringList{"--port", "--seed", "1"} << number.arg("--seed");
-        QTest::newRow("empty value") << QStringList{"--port="} << number.arg("");
+        QTest::newRow("empty value") << QStringList{"--port="} << "--port needs a value";
         QTest::newRow("out of range") << QStringList{"--port", "65536"} << number.arg("65536");
         QTest::newRow("negative") << QStringList{"--port", "-1"} << number.arg("-1");
         QTest::newRow("plus sign") << QStringList{"--port", "+1"} << number.arg("+1");
@@ -401,6 +404,10 @@ class TestBoardSim : public QObject {
         QTest::newRow("duplicate help")
             << QStringList{"-h", "--help"} << "--help is given more than once";
         QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help takes no value";
+        // Replies go to whatever source a request claims: no amplifier on the network.
+        QTest::newRow("large replies off loopback")
+            << QStringList{"--reply-size", "9", "--bind", "0.0.0.0"}
+            << "--reply-size 9 is refused with --bind 0.0.0.0";
     }
     void badOptions() {
         QFETCH(QStringList, args);
@@ -500,17 +507,70 @@ class TestBoardSim : public QObject {
         QVERIFY(waitForLog(run, QRegularExpression("stopped by SIGINT\n")).hasMatch());
     }
 
+    void replyQueueIsBounded_data() {
+        QTest::addColumn<int>("maxReplies");
+        QTest::addColumn<int>("maxBytes");
+        QTest::addColumn<QList<int>>("sizes");
+        QTest::addColumn<QList<bool>>("queued");
+        QTest::newRow("count") << 3 << 100 << QList<int>{8, 8, 8, 8} << QList<bool>{1, 1, 1, 0};
+        QTest::newRow("bytes, a smaller one still fits")
+            << 10 << 20 << QList<int>{8, 8, 8, 4} << QList<bool>{1, 1, 0, 1};
+        QTest::newRow("exactly full") << 10 << 16 << QList<int>{8, 8, 1} << QList<bool>{1, 1, 0};
+        QTest::newRow("one alone too big") << 10 << 4 << QList<int>{5, 4} << QList<bool>{0, 1};
+    }
+    void replyQueueIsBounded() {
+        QFETCH(int, maxReplies);
+        QFETCH(int, maxBytes);
+        QFETCH(QList<int>, sizes);
+        QFETCH(QList<bool>, queued);
+        ReplyQueue queue{std::size_t(maxReplies), std::size_t(maxBytes)};
+        std::size_t bytes = 0;
+        for (qsizetype i = 0; i < sizes.size(); ++i) {
+            const std::size_t size(sizes[i]);
+            QCOMPARE(queue.push({Clock::time_point{}, {}, Bytes(size, std::uint8_t(i))}),
+                     queued[i]);
+            bytes += queued[i] ? size : 0;
+            QCOMPARE(queue.bytes(), bytes);
+        }
+        // Sending a reply frees its room.
+        while (!queue.empty()) {
+            queue.pop();
+        }
+        QCOMPARE(queue.bytes(), std::size_t{0});
+        QVERIFY(queue.push({Clock::time_point{}, {}, Bytes(std::size_t(maxBytes))}));
+    }
+
+    void stopsWithRepliesStillWaiting_data() {
+        QTest::addColumn<QString>("replySize");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("waiting");
+        QTest::newRow("one") << "8" << 1 << 1;
+        // 64 of the largest replies fill the 4 MiB: later requests are carried out, their replies
+        // dropped.
+        QTest::newRow("queue full") << "65507" << 70 << 64;
+    }
     void stopsWithRepliesStillWaiting() {
+        QFETCH(QString, replySize);
+        QFETCH(int, requests);
+        QFETCH(int, waiting);
         Run run;
-        QVERIFY(start(run, {"--delay-ms", "600000"}));
-        send(run, status());
-        QVERIFY(waitForLog(run, QRegularExpression("status, reply in 600000 ms\n")).hasMatch());
+        QVERIFY(start(run, {"--delay-ms", "600000", "--reply-size", replySize}));
+        for (int i = 0; i < requests; ++i) {
+            send(run, status());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(run.countLines(" \\| status, reply "), requests, kWaitMs);
+        QCOMPARE(run.countLines("status, reply in 600000 ms\n"), waiting);
+        QCOMPARE(run.countLines("status, reply dropped: delay queue full \\(64 replies, 4192448 "
+                                "bytes waiting, this one 65507\\)\n"),
+                 requests - waiting);
         run.process.terminate();
         QVERIFY(run.process.waitForFinished(kWaitMs));
         QCOMPARE(run.process.exitCode(), 0);
-        QVERIFY(
-            waitForLog(run, QRegularExpression("stopped by SIGTERM, delayed replies not sent: 1\n"))
-                .hasMatch());
+        QVERIFY(waitForLog(
+                    run,
+                    QRegularExpression(
+                        QString("stopped by SIGTERM, delayed replies not sent: %1\n").arg(waiting)))
+                    .hasMatch());
     }
 
     void refusesABadCommandLine() {

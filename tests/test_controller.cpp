@@ -18,8 +18,6 @@ using Handler = void (PanelController::*)();
 Q_DECLARE_METATYPE(Handler)
 Q_DECLARE_METATYPE(Bytes)
 
-namespace {}  // namespace
-
 class TestController : public QObject {
     Q_OBJECT
 
@@ -44,7 +42,6 @@ class TestController : public QObject {
         view = std::make_unique<FakeView>();
         link = std::make_unique<FakeLink>(view->journal);
         panel = std::make_unique<PanelController>(*view, *link);
-        view->onClick = [this](int bit) { panel->OutputBoxClick(bit); };
     }
 
     void handlersSend_data() {
@@ -72,15 +69,37 @@ class TestController : public QObject {
 
     void outputBoxFollowsItsState_data() {
         QTest::addColumn<int>("bit");
-        for (int bit = 2; bit <= 7; ++bit) {
-            QTest::addRow("RB%d", bit) << bit;
-        }
+        QTest::addColumn<Handler>("handler");
+        QTest::newRow("RB7") << 7 << &PanelController::CheckBoxRB7Click;
+        QTest::newRow("RB6") << 6 << &PanelController::CheckBoxRB6Click;
+        QTest::newRow("RB5") << 5 << &PanelController::CheckBoxRB5Click;
+        QTest::newRow("RB4") << 4 << &PanelController::CheckBoxRB4Click;
+        QTest::newRow("RB3") << 3 << &PanelController::CheckBoxRB3Click;
+        QTest::newRow("RB2") << 2 << &PanelController::CheckBoxRB2Click;
     }
     void outputBoxFollowsItsState() {
         QFETCH(int, bit);
-        view->setChecked(bit, true);
-        view->setChecked(bit, true);  // no change, no command
-        view->setChecked(bit, false);
+        QFETCH(Handler, handler);
+        bool& box = view->boxes.at(static_cast<std::size_t>(bit));
+        // As the user's click does: the box changes, then its handler runs.
+        const auto click = [&] {
+            box = !box;
+            (panel.get()->*handler)();
+        };
+        const auto failingClick = [&] {
+            link->failSend = [](const Bytes&) { return true; };
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, click());
+            link->failSend = nullptr;
+        };
+        click();
+        QVERIFY(box);
+        // A command that cannot be sent puts the box back, whichever way it was clicked.
+        failingClick();
+        QVERIFY(box);
+        click();
+        QVERIFY(!box);
+        failingClick();
+        QVERIFY(!box);
         QCOMPARE(sent(), (QStringList{QStringLiteral("01 06 0%1").arg(bit),
                                       QStringLiteral("02 06 0%1").arg(bit)}));
     }
@@ -171,25 +190,37 @@ class TestController : public QObject {
         QTest::addColumn<int>("checkedBefore");
         QTest::addColumn<int>("portB");
         QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<bool>("statusSendFails");
         QTest::newRow("all set") << 0x00 << 0xFF << QStringList{"01 06 07", "01 06 06", "01 06 05",
-                                                                "01 06 04", "01 06 03", "01 06 02"};
-        QTest::newRow("all clear, nothing to do") << 0x00 << 0x00 << QStringList{};
-        QTest::newRow("already matching") << 0xA4 << 0xA4 << QStringList{};
+                                                                "01 06 04", "01 06 03", "01 06 02"}
+                                 << false;
+        QTest::newRow("all clear, nothing to do") << 0x00 << 0x00 << QStringList{} << false;
+        QTest::newRow("already matching") << 0xA4 << 0xA4 << QStringList{} << false;
         QTest::newRow("mixed, RB7 down to RB2")
             << 0b1001'0100 << 0b0101'1000
-            << QStringList{"02 06 07", "01 06 06", "01 06 03", "02 06 02"};
-        QTest::newRow("inputs never echoed") << 0x00 << 0x03 << QStringList{};
+            << QStringList{"02 06 07", "01 06 06", "01 06 03", "02 06 02"} << false;
+        QTest::newRow("inputs never echoed") << 0x00 << 0x03 << QStringList{} << false;
+        // The network was down at activation; the next good reply (a poll's) still synchronises.
+        QTest::newRow("status request failed")
+            << 0x00 << 0x14 << QStringList{"01 06 04", "01 06 02"} << true;
     }
     void activationSynchronisesTheOutputs() {
         QFETCH(int, checkedBefore);
         QFETCH(int, portB);
         QFETCH(QStringList, commands);
+        QFETCH(bool, statusSendFails);
         for (int bit = 2; bit <= 7; ++bit) {
             view->boxes[bit] = (checkedBefore >> bit & 1) != 0;
         }
-        panel->FormActivate();
+        if (statusSendFails) {
+            link->failSend = [](const Bytes&) { return true; };
+            QVERIFY_THROWS_EXCEPTION(std::runtime_error, panel->FormActivate());
+            link->failSend = nullptr;
+        } else {
+            panel->FormActivate();
+        }
         QVERIFY(panel->syncPB());
-        QCOMPARE(sent(), QStringList{"00"});
+        QCOMPARE(sent(), statusSendFails ? QStringList{} : QStringList{"00"});
         clearJournal();
 
         deliver(replyWith(static_cast<std::uint8_t>(portB)));
@@ -305,12 +336,6 @@ class TestController : public QObject {
         deliver(replyWith(0xFF, 51));
         QCOMPARE(sent(), (QStringList{"01 06 07", "01 06 05", "01 06 04", "01 06 03", "01 06 02"}));
         QCOMPARE(view->edit(1), QString::fromUtf8("24.9 ℃"));
-        QVERIFY(!panel->syncPB());
-    }
-
-    void failedActivationDoesNotArmTheSync() {
-        link->failSend = [](const Bytes&) { return true; };
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, panel->FormActivate());
         QVERIFY(!panel->syncPB());
     }
 };

@@ -103,6 +103,8 @@ class TestEndToEnd : public QObject {
 
     void temperatureReadsInRange() {
         QVERIFY(open({"--seed", "7"}));
+        // Replies name no request: the status reply must be in before the channel is read.
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
         QTest::mouseClick(child<QPushButton>("BtnRA5"), Qt::LeftButton);
         auto* edit1 = child<QLineEdit>("Edit1");
         QVERIFY(waitUntil([&] { return !edit1->text().isEmpty(); }, kWaitMs));

@@ -11,7 +11,6 @@
 #include <sys/socket.h>
 
 #include "datagram_endpoint.h"
-#include "error_report.h"
 #include "loopback_board.h"
 
 using vardek::link::DatagramEndpoint;
@@ -63,16 +62,15 @@ class TestEndpoint : public QObject {
     void init() {
         arrivals.clear();
         reported.clear();
-        vardek::setErrorReporter(
-            [this](const std::string& message) { reported << QString::fromStdString(message); });
         board = std::make_unique<LoopbackBoard>();
         endpoint = std::make_unique<DatagramEndpoint>(EndpointConfig{"127.0.0.1", board->port()});
         endpoint->OnDataReceived = [this](int size, const std::string& fromIP, int port) {
             arrivals.push_back(readArrival(size, fromIP, port));
         };
+        endpoint->OnError = [this](const std::string& message) {
+            reported << QString::fromStdString(message);
+        };
     }
-
-    void cleanupTestCase() { vardek::setErrorReporter(nullptr); }
 
     void sendsTheFirstCountBytes_data() {
         QTest::addColumn<Bytes>("buffer");

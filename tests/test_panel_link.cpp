@@ -4,7 +4,6 @@
 #include <memory>
 
 #include "datagram_endpoint.h"
-#include "error_report.h"
 #include "fake_link.h"
 #include "fake_view.h"
 #include "loopback_board.h"
@@ -17,6 +16,9 @@ using vardek::test::Bytes;
 using vardek::test::FakeView;
 using vardek::test::hex;
 using vardek::test::LoopbackBoard;
+using vardek::test::replyWith;
+
+Q_DECLARE_METATYPE(Bytes)
 
 namespace {
 
@@ -47,21 +49,19 @@ class TestPanelLink : public QObject {
   private slots:
     void init() {
         reported.clear();
-        vardek::setErrorReporter(
-            [this](const std::string& message) { reported << QString::fromStdString(message); });
         datagramsHandled = 0;
         board = std::make_unique<LoopbackBoard>();
         view = std::make_unique<FakeView>();
         endpoint = std::make_unique<DatagramEndpoint>(EndpointConfig{"127.0.0.1", board->port()});
         panel = std::make_unique<PanelController>(*view, *endpoint);
-        view->onClick = [this](int bit) { panel->OutputBoxClick(bit); };
         endpoint->OnDataReceived = [this](int size, const std::string& fromIP, int port) {
             ++datagramsHandled;
             panel->NMUDP1DataReceived(size, fromIP, port);
         };
+        endpoint->OnError = [this](const std::string& message) {
+            reported << QString::fromStdString(message);
+        };
     }
-
-    void cleanupTestCase() { vardek::setErrorReporter(nullptr); }
 
     void activationSynchronisesOverTheWire() {
         panel->FormActivate();
@@ -72,6 +72,45 @@ class TestPanelLink : public QObject {
         QCOMPARE(view->boxes,
                  (std::array<bool, 8>{true, true, true, true, true, true, true, true}));
         QCOMPARE(view->memo, QStringLiteral("000 0FF 000 000 000 000 000 000 "));
+    }
+
+    // Only the board's address is heard, from whichever port: anyone else could otherwise
+    // switch the board's outputs through the synchronisation, or lock the window with messages.
+    void onlyTheBoardsAddressIsHeard_data() {
+        QTest::addColumn<QString>("sender");
+        QTest::addColumn<Bytes>("datagram");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QString>("temperature");
+        const QStringList allSet{"01 06 07", "01 06 06", "01 06 05",
+                                 "01 06 04", "01 06 03", "01 06 02"};
+        QTest::newRow("reply from another address")
+            << "127.0.0.9" << replyWith(0xFC, 51) << QStringList{"01 06 02"}
+            << QStringLiteral("146.5 ℃");
+        QTest::newRow("wrong size from another address")
+            << "127.0.0.9" << Bytes(3, 0xFC) << QStringList{"01 06 02"}
+            << QStringLiteral("146.5 ℃");
+        QTest::newRow("reply from the board's address, another port")
+            << "127.0.0.1" << replyWith(0xFC, 51) << allSet << QStringLiteral("24.9 ℃");
+    }
+    void onlyTheBoardsAddressIsHeard() {
+        QFETCH(QString, sender);
+        QFETCH(Bytes, datagram);
+        QFETCH(QStringList, commands);
+        QFETCH(QString, temperature);
+        panel->FormActivate();
+        panel->BtnRA5Click();
+        QCOMPARE(hexAll(board->receiveAll()), (QStringList{"00", "04 A1 01"}));
+
+        LoopbackBoard other(sender.toLatin1().constData());
+        other.sendTo(endpoint->localPort(), datagram);
+        // The board's own reply comes after it; by then the other one was handled or dropped.
+        board->reply(replyWith(0x04, 300));
+        QVERIFY(vardek::test::waitUntil(
+            [&] { return view->memo == QStringLiteral("000 004 000 000 001 02C 000 000 "); }));
+        QCOMPARE(hexAll(board->receiveAll()), commands);
+        QCOMPARE(view->edit(1), temperature);
+        QCOMPARE(view->messagesShown, 0);
+        QCOMPARE(reported, QStringList{});
     }
 
     void temperatureReadOverTheWire() {

@@ -62,23 +62,20 @@ class TestProtocol : public QObject {
     void channelTable_data() {
         QTest::addColumn<QString>("pin");
         QTest::addColumn<int>("selector");
-        QTest::addColumn<int>("field");
         QTest::addColumn<bool>("temperature");
-        QTest::newRow("RA0") << "RA0" << 0x81 << int(ResultField::Edit5) << false;
-        QTest::newRow("RA1") << "RA1" << 0x89 << int(ResultField::Edit4) << false;
-        QTest::newRow("RA2") << "RA2" << 0x91 << int(ResultField::Edit3) << false;
-        QTest::newRow("RA3") << "RA3" << 0x99 << int(ResultField::Edit2) << false;
-        QTest::newRow("RA5") << "RA5" << 0xA1 << int(ResultField::Edit1) << true;
+        QTest::newRow("RA0") << "RA0" << 0x81 << false;
+        QTest::newRow("RA1") << "RA1" << 0x89 << false;
+        QTest::newRow("RA2") << "RA2" << 0x91 << false;
+        QTest::newRow("RA3") << "RA3" << 0x99 << false;
+        QTest::newRow("RA5") << "RA5" << 0xA1 << true;
     }
     void channelTable() {
         QFETCH(QString, pin);
         QFETCH(int, selector);
-        QFETCH(int, field);
         QFETCH(bool, temperature);
         const Channel* channel = findChannel(static_cast<std::uint8_t>(selector));
         QVERIFY(channel != nullptr);
         QCOMPARE(QString::fromUtf8(channel->pin.data(), qsizetype(channel->pin.size())), pin);
-        QCOMPARE(int(channel->field), field);
         QCOMPARE(channel->reading == Reading::Temperature, temperature);
     }
 

@@ -1,5 +1,6 @@
 // The control window as built from its description: every widget, the window's own properties
 // and its non-visual parts. Runs offscreen.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -77,11 +78,15 @@ class TestWindow : public QObject {
         QTest::addColumn<QString>("caption");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<bool>("hidden");
+        // What a screen reader announces for it.
+        QTest::addColumn<QString>("accessibleName");
 
         const auto row = [](const char* name, const char* kind, const char* parent, QRect geometry,
-                            const QString& caption, bool enabled = true, bool hidden = false) {
+                            const QString& caption, bool enabled = true, bool hidden = false,
+                            const QString& accessibleName = {}) {
             QTest::newRow(name) << QString(kind) << QString(parent) << geometry << caption
-                                << enabled << hidden;
+                                << enabled << hidden
+                                << (accessibleName.isEmpty() ? caption : accessibleName);
         };
         // The label mixes a full-width opening parenthesis with an ASCII closing one.
         row("Label1", "QLabel", "VARDEK_Ctrl", {136, 8, 117, 12},
@@ -94,7 +99,8 @@ class TestWindow : public QObject {
         row("CheckBoxRB3", "QCheckBox", "GroupBox", {24, 112, 50, 17}, "RB3");
         row("CheckBoxRB2", "QCheckBox", "GroupBox", {24, 136, 50, 17}, "RB2");
         row("CheckBoxRB1", "QCheckBox", "GroupBox", {24, 160, 50, 17}, "RB1", false);
-        row("Memo1", "QPlainTextEdit", "VARDEK_Ctrl", {104, 224, 265, 41}, "");
+        row("Memo1", "QPlainTextEdit", "VARDEK_Ctrl", {104, 224, 265, 41}, "", true, false,
+            QStringLiteral("受信データ"));
         row("BtnGetStatus", "QPushButton", "VARDEK_Ctrl", {16, 232, 75, 25}, "Status", true, true);
         row("CheckBoxRB0", "QCheckBox", "VARDEK_Ctrl", {32, 192, 50, 17}, "RB0", false);
         row("BtnRA5", "QPushButton", "VARDEK_Ctrl", {144, 32, 75, 25}, "Get RA5");
@@ -102,11 +108,12 @@ class TestWindow : public QObject {
         row("BtnRA2", "QPushButton", "VARDEK_Ctrl", {144, 96, 75, 25}, "Get RA2");
         row("BtnRA1", "QPushButton", "VARDEK_Ctrl", {144, 128, 75, 25}, "Get RA1");
         row("BtnRA0", "QPushButton", "VARDEK_Ctrl", {144, 160, 75, 25}, "Get RA0");
-        row("Edit1", "QLineEdit", "VARDEK_Ctrl", {224, 34, 121, 20}, "");
-        row("Edit2", "QLineEdit", "VARDEK_Ctrl", {224, 66, 121, 20}, "");
-        row("Edit3", "QLineEdit", "VARDEK_Ctrl", {224, 98, 121, 20}, "");
-        row("Edit4", "QLineEdit", "VARDEK_Ctrl", {224, 130, 121, 20}, "");
-        row("Edit5", "QLineEdit", "VARDEK_Ctrl", {224, 162, 121, 20}, "");
+        row("Edit1", "QLineEdit", "VARDEK_Ctrl", {224, 34, 121, 20}, "", true, false,
+            QStringLiteral("RA5 ℃"));
+        row("Edit2", "QLineEdit", "VARDEK_Ctrl", {224, 66, 121, 20}, "", true, false, "RA3");
+        row("Edit3", "QLineEdit", "VARDEK_Ctrl", {224, 98, 121, 20}, "", true, false, "RA2");
+        row("Edit4", "QLineEdit", "VARDEK_Ctrl", {224, 130, 121, 20}, "", true, false, "RA1");
+        row("Edit5", "QLineEdit", "VARDEK_Ctrl", {224, 162, 121, 20}, "", true, false, "RA0");
     }
     void widgets() {
         QFETCH(QString, kind);
@@ -115,8 +122,9 @@ class TestWindow : public QObject {
         QFETCH(QString, caption);
         QFETCH(bool, enabled);
         QFETCH(bool, hidden);
+        QFETCH(QString, accessibleName);
 
-        const QWidget* found = widget(QTest::currentDataTag());
+        QWidget* found = widget(QTest::currentDataTag());
         QVERIFY(found);
         QCOMPARE(found->metaObject()->className(), kind);
         QCOMPARE(found->parentWidget()->objectName(), parent);
@@ -124,10 +132,36 @@ class TestWindow : public QObject {
         QCOMPARE(::caption(found), caption);
         QCOMPARE(found->isEnabled(), enabled);
         QCOMPARE(found->isHidden(), hidden);
+        const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(found);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Name), accessibleName);
+        if (accessibleName != caption) {
+            // What the field holds is no caption: say what it is.
+            QVERIFY(!accessible->text(QAccessible::Description).isEmpty());
+        }
         if (const auto* box = qobject_cast<const QCheckBox*>(found)) {
             QVERIFY(!box->isChecked());
             QVERIFY(!box->isTristate());
         }
+    }
+
+    // The frame's top border runs through the middle of its caption, clear of the boxes inside.
+    void frameCaptionSitsOnTheBorder() {
+        const auto* frame = window->findChild<QGroupBox*>("GroupBox");
+        QImage image(frame->size(), QImage::Format_RGB32);
+        const QColor blank(Qt::magenta);
+        image.fill(blank);
+        // The frame alone: no background, no boxes.
+        const_cast<QGroupBox*>(frame)->render(&image, {}, {}, QWidget::RenderFlags());
+        // Right of the caption, the first row drawn is the top border.
+        const int x = frame->width() - 6;
+        int border = 0;
+        while (border < image.height() && image.pixelColor(x, border) == blank) {
+            ++border;
+        }
+        const int captionHeight = QFontMetrics(frame->font()).height();
+        QVERIFY2(qAbs(border - captionHeight / 2) <= 1, qPrintable(QString::number(border)));
+        QVERIFY(border < widget("CheckBoxRB7")->y());
     }
 
     void tabOrder() {

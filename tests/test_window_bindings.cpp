@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -205,39 +206,44 @@ class TestWindowBindings : public QObject {
         QCOMPARE(requestsUntilSentinel(), QStringList{});
     }
 
+    // Pressed with the mouse, or by keyboard once focused: Return and Enter as well as Space.
     void channelButtons_data() {
         QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("RA5") << "BtnRA5"
-                             << "04 A1 01"
+        const int mouse = 0;
+        QTest::newRow("RA5") << "BtnRA5" << mouse << "04 A1 01"
                              << "Edit1" << QStringLiteral("146.5 ℃");
-        QTest::newRow("RA3") << "BtnRA3"
-                             << "04 99 01"
+        QTest::newRow("RA3") << "BtnRA3" << int(Qt::Key_Return) << "04 99 01"
                              << "Edit2"
                              << "012C(300)";
-        QTest::newRow("RA2") << "BtnRA2"
-                             << "04 91 01"
+        QTest::newRow("RA2") << "BtnRA2" << int(Qt::Key_Enter) << "04 91 01"
                              << "Edit3"
                              << "012C(300)";
-        QTest::newRow("RA1") << "BtnRA1"
-                             << "04 89 01"
+        QTest::newRow("RA1") << "BtnRA1" << int(Qt::Key_Space) << "04 89 01"
                              << "Edit4"
                              << "012C(300)";
-        QTest::newRow("RA0") << "BtnRA0"
-                             << "04 81 01"
+        QTest::newRow("RA0") << "BtnRA0" << mouse << "04 81 01"
                              << "Edit5"
                              << "012C(300)";
     }
     void channelButtons() {
         QFETCH(QString, button);
+        QFETCH(int, key);
         QFETCH(QString, request);
         QFETCH(QString, field);
         QFETCH(QString, shown);
         QVERIFY(showAndSynchronise());
 
-        QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
+        auto* pushButton = child<QPushButton>(button);
+        if (key == 0) {
+            QTest::mouseClick(pushButton, Qt::LeftButton);
+        } else {
+            pushButton->setFocus();
+            QTest::keyClick(pushButton, Qt::Key(key));
+        }
         QCOMPARE(nextRequest(), request);
         board->reply(replyWith(0x00, 300));
         QVERIFY(waitUntil([&] { return !child<QLineEdit>(field)->text().isEmpty(); }));
@@ -276,6 +282,7 @@ class TestWindowBindings : public QObject {
     void wrongSizedDatagramShowsTheMessage() {
         QVERIFY(showAndSynchronise());
         QString text, title;
+        int captionRoom = 0;
         QMessageBox::Icon icon = QMessageBox::Critical;
         QMessageBox::StandardButtons buttons;
         bool dumpUpdatedWhileOpen = false;
@@ -290,6 +297,7 @@ class TestWindowBindings : public QObject {
                 title = box->windowTitle();
                 icon = box->icon();
                 buttons = box->standardButtons();
+                captionRoom = box->width() - QFontMetrics(window->font()).horizontalAdvance(title);
                 board->sendTo(windowPort(), late);
                 return true;
             },
@@ -310,9 +318,59 @@ class TestWindowBindings : public QObject {
         QCOMPARE(icon, QMessageBox::NoIcon);
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(dumpUpdatedWhileOpen);
+        // Beside the whole caption, room for the icon and three buttons of a 24-pixel title bar.
+        QVERIFY2(captionRoom >= 4 * 24, qPrintable(QString::number(captionRoom)));
         // Focus coming back from the message is no new activation.
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    // Whatever their kind, the program's boxes never stack: what would open a second one while
+    // one is open shows nothing.
+    void oneBoxAtATime_data() {
+        QTest::addColumn<bool>("errorFirst");
+        QTest::newRow("error box, then a wrong-sized datagram") << true;
+        QTest::newRow("wrong-size message, then a failed send") << false;
+    }
+    void oneBoxAtATime() {
+        QFETCH(bool, errorFirst);
+        // Port 0 is refused by the kernel: every send fails.
+        window.reset();
+        createWindow(0);
+        const std::function<void()> failSend = [&] {
+            QMetaObject::invokeMethod(timer1(), "timeout");
+        };
+        const std::function<void()> sendWrongSize = [&] {
+            board->sendTo(windowPort(), Bytes(7, 0xEE));
+            // Datagrams are handled in order: once this one shows, the wrong-sized one was handled.
+            board->sendTo(windowPort(), replyWith(0x00, 0x0102));
+        };
+        QString firstTitle;
+        int mostBoxesOpen = 0;
+        ModalScript script({
+            [&] {
+                if (!openBox()) {
+                    return false;
+                }
+                firstTitle = openBox()->windowTitle();
+                (errorFirst ? sendWrongSize : failSend)();
+                return true;
+            },
+            [&] {
+                mostBoxesOpen = std::max(mostBoxesOpen, visibleBoxes());
+                if (!memo().startsWith("000 000 000 000 001 002") || errorsReported == 0) {
+                    return false;
+                }
+                QTest::mouseClick(openBox()->button(QMessageBox::Ok), Qt::LeftButton);
+                return true;
+            },
+        });
+        (errorFirst ? failSend : sendWrongSize)();
+        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+        QCOMPARE(firstTitle == QStringLiteral("受信したデータに誤りがあります"), !errorFirst);
+        QCOMPARE(errorsReported, 1);
+        QCOMPARE(mostBoxesOpen, 1);
+        QCOMPARE(visibleBoxes(), 0);
     }
 
     void sendFailureShowsOneErrorBoxAndPollingGoesOn() {

@@ -36,11 +36,13 @@ done
 root=$work/root
 dpkg -x "$deb" "$root"
 
-for program in VARDEK_Control vardek-board-sim; do
+for program in VARDEK_Control vardek-board-sim vardek-probe; do
     [ -f "$root/usr/bin/$program" ] && [ -x "$root/usr/bin/$program" ] ||
         fail "usr/bin/$program missing or not executable"
 done
 "$root/usr/bin/vardek-board-sim" --help >/dev/null || fail "the packaged simulator does not run"
+[ "$("$root/usr/bin/vardek-probe" --version)" = "vardek-probe $version" ] ||
+    fail "the packaged probe does not give its version"
 
 desktops=("$root"/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no usr/share/applications/*.desktop"

@@ -6,26 +6,28 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <random>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "board_model.h"
+#include "command_line.h"
 #include "options.h"
+#include "reply_queue.h"
 #include "traffic_log.h"
+#include "udp_socket.h"
 
 namespace {
 
 using namespace vardek::sim;
-using Clock = std::chrono::steady_clock;
+using vardek::link::SocketAddress;
+using vardek::link::UdpSocket;
 
 // Larger than any UDP payload over IPv4.
 constexpr std::size_t kReceiveCapacity = 65536;
@@ -43,21 +45,9 @@ void complain(const std::string& message) {
     std::fprintf(stderr, "%s: %s\n", kProgramName.data(), message.c_str());
 }
 
-std::string peerText(const sockaddr_in& peer) {
-    char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    return std::string(address) + ':' + std::to_string(ntohs(peer.sin_port));
-}
-
-struct PendingReply {
-    Clock::time_point due;
-    sockaddr_in peer;
-    Bytes bytes;
-};
-
 class Simulator {
   public:
-    Simulator(const Options& options, int socket, std::uint32_t seed)
+    Simulator(const Options& options, UdpSocket& socket, std::uint32_t seed)
         : model_(boardConfig(options, seed)),
           delay_(options.delayMs),
           socket_(socket),
@@ -66,7 +56,7 @@ class Simulator {
 
     // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
     bool run(int signals) {
-        std::array<pollfd, 2> fds{{{socket_, POLLIN, 0}, {signals, POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{socket_.descriptor(), POLLIN, 0}, {signals, POLLIN, 0}}};
         while (true) {
             if (::poll(fds.data(), fds.size(), pollTimeout()) < 0) {
                 if (errno == EINTR) {
@@ -105,25 +95,25 @@ class Simulator {
 
     void receive() {
         for (int i = 0; i < kDatagramsPerTurn; ++i) {
-            sockaddr_in peer{};
-            socklen_t length = sizeof peer;
-            const ssize_t size = ::recvfrom(socket_, buffer_.data(), buffer_.size(), 0,
-                                            reinterpret_cast<sockaddr*>(&peer), &length);
-            if (size < 0) {
-                if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                    complain(std::string("receive failed: ") + std::strerror(errno));
-                }
+            std::optional<UdpSocket::Received> received;
+            try {
+                received = socket_.receive(buffer_);
+            } catch (const std::system_error& error) {
+                complain(error.what());
+            }
+            if (!received) {
                 return;
             }
-            handle(std::span(buffer_).first(static_cast<std::size_t>(size)), peer);
+            const std::size_t size = std::min(received->size, buffer_.size());
+            handle(std::span(buffer_).first(size), received->from);
         }
     }
 
-    void handle(std::span<const std::uint8_t> datagram, const sockaddr_in& peer) {
+    void handle(std::span<const std::uint8_t> datagram, const SocketAddress& peer) {
         const auto arrival = Clock::now();
         const auto since = std::chrono::duration_cast<Millis>(arrival - start_);
         Outcome outcome = model_.handle(datagram, since);
-        std::string line = "in  " + peerText(peer) + ' ' + datagramText(datagram) + " | ";
+        std::string line = "in  " + peer.text() + ' ' + datagramText(datagram) + " | ";
         switch (outcome.disposition) {
             case Disposition::Malformed:
                 log(line + "malformed, not answered");
@@ -139,71 +129,59 @@ class Simulator {
             send({arrival, peer, std::move(outcome.reply)});
             return;
         }
+        // Every reply waits the same time, so the queue stays in order of its deadlines.
+        const std::size_t replySize = outcome.reply.size();
+        if (!pending_.push({arrival + delay_, peer, std::move(outcome.reply)})) {
+            log(line + describe(*outcome.request) + ", reply dropped: delay queue full (" +
+                std::to_string(pending_.size()) + " replies, " + std::to_string(pending_.bytes()) +
+                " bytes waiting, this one " + std::to_string(replySize) + ")");
+            return;
+        }
         log(line + describe(*outcome.request) + ", reply in " + std::to_string(delay_.count()) +
             " ms");
-        // Every reply waits the same time, so the queue stays in order of its deadlines.
-        pending_.push_back({arrival + delay_, peer, std::move(outcome.reply)});
     }
 
     void sendDue() {
         const auto now = Clock::now();
         while (!pending_.empty() && pending_.front().due <= now) {
             send(pending_.front());
-            pending_.pop_front();
+            pending_.pop();
         }
     }
 
     void send(const PendingReply& reply) {
-        const ssize_t sent =
-            ::sendto(socket_, reply.bytes.data(), reply.bytes.size(), 0,
-                     reinterpret_cast<const sockaddr*>(&reply.peer), sizeof reply.peer);
-        if (sent < 0) {
-            log("out " + peerText(reply.peer) + ' ' + datagramText(reply.bytes) +
-                " | not sent: " + std::strerror(errno));
+        const std::string line = "out " + reply.peer.text() + ' ' + datagramText(reply.bytes);
+        if (const std::error_code error = socket_.sendTo(reply.bytes, reply.peer)) {
+            log(line + " | not sent: " + error.message());
             return;
         }
-        log("out " + peerText(reply.peer) + ' ' + datagramText(reply.bytes));
+        log(line);
     }
 
     BoardModel model_;
     Millis delay_;
-    int socket_;
+    UdpSocket& socket_;
     Clock::time_point start_;
     Bytes buffer_;
-    std::deque<PendingReply> pending_;
+    ReplyQueue pending_;
 };
 
-int openSocket(const Options& options) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        complain(std::string("cannot open a UDP socket: ") + std::strerror(errno));
-        return -1;
+// The socket bound as the options ask, or nothing after saying why not.
+std::optional<UdpSocket> openSocket(const Options& options) {
+    try {
+        UdpSocket socket;
+        socket.bind({*vardek::link::parseIpv4(options.bindAddress), options.port});
+        return socket;
+    } catch (const std::system_error& error) {
+        complain(error.what());
+        return std::nullopt;
     }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(options.port);
-    inet_pton(AF_INET, options.bindAddress.c_str(), &local.sin_addr);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        complain("cannot bind " + options.bindAddress + ':' + std::to_string(options.port) + ": " +
-                 std::strerror(errno));
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-std::string boundText(int fd) {
-    sockaddr_in bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    return peerText(bound);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
-    const ParseResult parsed = parseOptions(args);
+    const ParseResult parsed = parseOptions(vardek::cli::arguments(argc, argv));
     if (!parsed.ok()) {
         complain(parsed.error);
         std::fprintf(stderr, "Try '%s --help'.\n", kProgramName.data());
@@ -231,14 +209,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const int socket = openSocket(options);
-    if (socket < 0) {
+    std::optional<UdpSocket> socket = openSocket(options);
+    if (!socket) {
         return 1;
     }
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
-    log("listening on " + boundText(socket) + " (seed " + std::to_string(seed) + ")");
-    const bool stopped = Simulator(options, socket, seed).run(signals);
-    ::close(socket);
+    log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
+    const bool stopped = Simulator(options, *socket, seed).run(signals);
     ::close(signals);
     return stopped ? 0 : 1;
 }

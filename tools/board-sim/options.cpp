@@ -1,139 +1,48 @@
 #include "options.h"
 
-#include <algorithm>
-#include <array>
-#include <charconv>
-#include <set>
-
-#include <arpa/inet.h>
+#include "command_line.h"
+#include "udp_socket.h"
 
 namespace vardek::sim {
 
 namespace {
 
-enum class Kind { Address, Number, Flag };
-
-struct OptionRule {
-    std::string_view name;
-    Kind kind;
-    std::uint64_t max;
-    // Stores the checked value: the text for an address, the number for a number.
-    void (*store)(Options&, std::string_view text, std::uint64_t number);
-};
-
-constexpr std::array kRules{
-    OptionRule{"--bind", Kind::Address, 0,
-               [](Options& o, std::string_view text, std::uint64_t) { o.bindAddress = text; }},
-    OptionRule{"--port", Kind::Number, 65535,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.port = static_cast<std::uint16_t>(n);
-               }},
-    OptionRule{"--initial-pb", Kind::Number, 255,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.initialPortB = static_cast<std::uint8_t>(n);
-               }},
-    OptionRule{"--seed", Kind::Number, 4294967295,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.seed = static_cast<std::uint32_t>(n);
-               }},
-    OptionRule{"--drop-every", Kind::Number, 4294967295,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.dropEvery = static_cast<std::uint32_t>(n);
-               }},
-    OptionRule{"--delay-ms", Kind::Number, kMaxDelayMs,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.delayMs = static_cast<std::uint32_t>(n);
-               }},
-    OptionRule{"--reply-size", Kind::Number, kMaxReplySize,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.replySize = static_cast<std::size_t>(n);
-               }},
-    OptionRule{"--drift-ms", Kind::Number, kMaxDriftMs,
-               [](Options& o, std::string_view, std::uint64_t n) {
-                   o.driftMs = static_cast<std::uint32_t>(n);
-               }},
-    OptionRule{"--help", Kind::Flag, 0,
-               [](Options& o, std::string_view, std::uint64_t) { o.help = true; }},
-};
-
-std::optional<std::uint64_t> parseNumber(std::string_view text, std::uint64_t max) {
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        text.remove_prefix(2);
-        base = 16;
-    }
-    // from_chars on an unsigned type takes no sign, so "-1" and "+1" fail here too.
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value > max) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-bool isAddress(std::string_view text) {
-    in_addr address{};
-    return inet_pton(AF_INET, std::string(text).c_str(), &address) == 1;
+template <typename Number>
+void addNumber(CLI::App& app, const std::string& name, Number& target, std::uint64_t max) {
+    app.add_option_function<std::uint64_t>(
+           name, [&target](std::uint64_t value) { target = static_cast<Number>(value); })
+        ->transform(cli::number(0, max));
 }
 
 }  // namespace
 
 ParseResult parseOptions(std::span<const std::string_view> args) {
     ParseResult result;
-    std::set<std::string_view> seen;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (arg == "-h") {
-            arg = "--help";
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        if (!name.starts_with("-")) {
-            result.error = "unexpected argument '" + std::string(arg) + "'";
-            return result;
-        }
-        const auto rule = std::ranges::find(kRules, name, &OptionRule::name);
-        if (rule == kRules.end()) {
-            result.error = "unknown option '" + std::string(name) + "'";
-            return result;
-        }
-        if (!seen.insert(rule->name).second) {
-            result.error = std::string(name) + " is given more than once";
-            return result;
-        }
-        if (rule->kind == Kind::Flag) {
-            if (equals != std::string_view::npos) {
-                result.error = std::string(name) + " takes no value";
-                return result;
-            }
-            rule->store(result.options, {}, 0);
-            continue;
-        }
-        std::string_view value;
-        if (equals != std::string_view::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            result.error = std::string(name) + " needs a value";
-            return result;
-        }
-        std::uint64_t number = 0;
-        if (rule->kind == Kind::Address) {
-            if (!isAddress(value)) {
-                result.error = std::string(name) + " expects a dotted-decimal IPv4 address, not '" +
-                               std::string(value) + "'";
-                return result;
-            }
-        } else if (const auto parsed = parseNumber(value, rule->max)) {
-            number = *parsed;
-        } else {
-            result.error = std::string(name) + " expects a number from 0 to " +
-                           std::to_string(rule->max) + " (decimal or 0x hex), not '" +
-                           std::string(value) + "'";
-            return result;
-        }
-        rule->store(result.options, value, number);
+    Options& o = result.options;
+    CLI::App app{std::string(kProgramName)};
+    app.set_help_flag();
+    app.allow_extras();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    app.add_option("--bind", o.bindAddress)->transform(cli::ipv4Address());
+    addNumber(app, "--port", o.port, 65535);
+    addNumber(app, "--initial-pb", o.initialPortB, 255);
+    app.add_option_function<std::uint64_t>(
+           "--seed", [&o](std::uint64_t value) { o.seed = static_cast<std::uint32_t>(value); })
+        ->transform(cli::number(0, 4294967295));
+    addNumber(app, "--drop-every", o.dropEvery, 4294967295);
+    addNumber(app, "--delay-ms", o.delayMs, kMaxDelayMs);
+    addNumber(app, "--reply-size", o.replySize, kMaxReplySize);
+    addNumber(app, "--drift-ms", o.driftMs, kMaxDriftMs);
+    app.add_flag("-h,--help", o.help)->disable_flag_override();
+
+    result.error = cli::parse(app, args);
+    if (result.ok() && o.replySize > link::kReplySize && !isLoopback(o.bindAddress)) {
+        // A reply goes to whatever source address a request claims: a larger one would let
+        // anyone on the network aim the simulator at a third host as an amplifier.
+        result.error = "--reply-size " + std::to_string(o.replySize) + " is refused with --bind " +
+                       o.bindAddress +
+                       ": replies larger than 8 bytes are for a loopback address only";
     }
     return result;
 }
@@ -163,9 +72,12 @@ Fault injection:
   --drop-every N     carry out every Nth well-formed request but send no reply (default 0:
                      never). Malformed requests are not counted.
   --delay-ms N       send every reply N ms after its request arrived, up to 600000 (default 0).
-                     Replies keep their order and other requests are still read meanwhile.
+                     Replies keep their order and other requests are still read meanwhile. At
+                     most 1024 replies and 4 MiB wait at once; beyond that a reply is dropped
+                     and logged.
   --reply-size N     reply with N bytes instead of 8, 0 to 65507: fewer are the first N bytes of
-                     the reply, more are padded with zero bytes.
+                     the reply, more are padded with zero bytes. Above 8 only with a --bind
+                     address in 127.0.0.0/8.
 
 Requests and replies:
   00           status
@@ -190,9 +102,8 @@ line.
 }
 
 bool isLoopback(std::string_view address) {
-    in_addr parsed{};
-    return inet_pton(AF_INET, std::string(address).c_str(), &parsed) == 1 &&
-           (ntohl(parsed.s_addr) >> 24) == 127;
+    const auto parsed = link::parseIpv4(address);
+    return parsed && link::isLoopback(*parsed);
 }
 
 BoardConfig boardConfig(const Options& options, std::uint32_t seed) {

@@ -1,0 +1,33 @@
+// SIGTERM and SIGINT (a session's logout, a terminal's Ctrl-C, a script's clean-up) end the
+// program as its close button would, instead of killing it in the middle of an event.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace vardek::app {
+
+class StopSignals final : public QObject {
+    Q_OBJECT
+
+  public:
+    // Blocks the signals for this thread and every thread started after it, so they only
+    // arrive through the event loop: construct before the application object.
+    StopSignals();
+    ~StopSignals() override;
+
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Starts watching; needs the application object.
+    void watch();
+
+  private:
+    void onSignal();
+
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+};
+
+}  // namespace vardek::app

@@ -1,0 +1,51 @@
+// The window as a Wayland client, under a weston compositor that activates no window (run by
+// with_weston.sh): its first showing still counts as its activation, once, and placing it and
+// asking for the activation, which Wayland leaves to the compositor, are not even tried.
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "Unit1.h"
+#include "fake_link.h"
+#include "loopback_board.h"
+
+using vardek::link::EndpointConfig;
+using vardek::test::hex;
+using vardek::test::LoopbackBoard;
+using vardek::test::replyWith;
+
+class TestWindowWayland : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("wayland"));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    }
+
+    void firstShowingActivatesOnce() {
+        LoopbackBoard board;
+        TVARDEK_Ctrl window(EndpointConfig{"127.0.0.1", board.port()});
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto next = [&] {
+            const auto datagram = board.receive();
+            return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
+        };
+        QCOMPARE(next(), QStringLiteral("00"));
+        // The synchronisation is armed: the reply's outputs go into the boxes.
+        board.sendTo(window.findChild<vardek::link::DatagramEndpoint*>("NMUDP1")->localPort(),
+                     replyWith(0x84));
+        QCOMPARE(next(), QStringLiteral("01 06 07"));
+        QCOMPARE(next(), QStringLiteral("01 06 02"));
+        // No second status request before a channel read pressed now.
+        window.findChild<QPushButton*>("BtnRA0")->click();
+        QCOMPARE(next(), QStringLiteral("04 81 01"));
+        QVERIFY(!window.isActiveWindow());
+        QVERIFY(!window.testAttribute(Qt::WA_Moved));
+    }
+};
+
+QTEST_MAIN(TestWindowWayland)
+#include "test_window_wayland.moc"

@@ -1,0 +1,146 @@
+// The window under a real window manager, openbox on Xvfb (run by with_xvfb.sh --openbox): the
+// frame the manager draws, the activation it gives and takes, and its close button.
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+
+#include "Unit1.h"
+#include "fake_link.h"
+#include "loopback_board.h"
+
+using vardek::link::DatagramEndpoint;
+using vardek::link::EndpointConfig;
+using vardek::test::Bytes;
+using vardek::test::hex;
+using vardek::test::LoopbackBoard;
+using vardek::test::replyWith;
+using vardek::test::waitUntil;
+
+namespace {
+
+// Runs wmctrl, which stands in for the user's hand on the window manager: its output, or what
+// went wrong.
+QString wmctrl(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("wmctrl"), arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0) {
+        return QStringLiteral("<wmctrl failed: %1>")
+            .arg(QString::fromUtf8(process.readAllStandardError()));
+    }
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace
+
+class TestWindowOpenbox : public QObject {
+    Q_OBJECT
+
+    LoopbackBoard board;
+    std::unique_ptr<TVARDEK_Ctrl> window;
+
+    QString nextRequest() {
+        const auto datagram = board.receive();
+        return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
+    }
+    // Everything sent before a channel read pressed now; events already queued run first.
+    QStringList requestsUntilSentinel() {
+        QCoreApplication::processEvents();
+        window->findChild<QPushButton*>("BtnRA0")->click();
+        QStringList requests;
+        for (QString request = nextRequest(); request != "04 81 01" && request != "<nothing>";
+             request = nextRequest()) {
+            requests << request;
+        }
+        return requests;
+    }
+    std::uint16_t windowPort() const {
+        return window->findChild<DatagramEndpoint*>("NMUDP1")->localPort();
+    }
+
+  private slots:
+    void initTestCase() {
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        QVERIFY(wmctrl({"-m"}).startsWith("Name: Openbox"));
+    }
+
+    void framedPlacedAndActivated() {
+        window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", board.port()});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        board.sendTo(windowPort(), replyWith(0x00));
+        QTRY_COMPARE(window->frameGeometry(), QRect(192, 107, 400, 300));
+        QVERIFY(window->geometry() != window->frameGeometry());
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void focusAwayAndBackActivatesAgain() {
+        QWidget other;
+        other.setWindowTitle("other");
+        other.show();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(!window->isActiveWindow());
+        // As a pager or task bar would ask the window manager.
+        wmctrl({"-i", "-a", QString::number(window->winId())});
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        board.sendTo(windowPort(), replyWith(0x84));
+        QCOMPARE(nextRequest(), QStringLiteral("01 06 07"));
+        QCOMPARE(nextRequest(), QStringLiteral("01 06 02"));
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    // The window manager gives the focus back to the window when the box closes: no new
+    // activation, no request.
+    void closingTheProgramsBoxSendsNothing() {
+        bool boxWasActive = false;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isActiveWindow()) {
+                boxWasActive = true;
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        closer.start(10);
+        board.sendTo(windowPort(), Bytes(7, 0xEE));
+        QVERIFY(waitUntil([&] { return boxWasActive; }, 10000));
+        closer.stop();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QCOMPARE(requestsUntilSentinel(), QStringList{});
+    }
+
+    void closingThroughTheWindowManagerEndsTheProgram() {
+        window.reset();
+        if (!QString(VARDEK_BOARD_ADDRESS).startsWith("127.")) {
+            QSKIP("the program talks to a board outside loopback");
+        }
+        QProcess program;
+        program.start(VARDEK_CONTROL, {});
+        QVERIFY(program.waitForStarted());
+        // The window manager's list of the windows it manages, with their process.
+        QString id;
+        const auto managed = [&] {
+            for (const QString& line : wmctrl({"-l", "-p"}).split('\n')) {
+                const QStringList fields = line.simplified().split(' ');
+                if (fields.size() == 5 && fields[2] == QString::number(program.processId()) &&
+                    fields[4] == "VARDEK_Ctrl") {
+                    id = fields[0];
+                }
+            }
+            return !id.isEmpty();
+        };
+        QVERIFY(waitUntil(managed, 60000));
+        QCOMPARE(wmctrl({"-i", "-c", id}), QString());
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+    }
+};
+
+QTEST_MAIN(TestWindowOpenbox)
+#include "test_window_openbox.moc"

@@ -1,0 +1,31 @@
+// What the tools' command lines share on top of CLI11: number and address checks whose messages
+// say what is wrong, and the checks that CLI11 leaves to its caller.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vardek::cli {
+
+// Decimal or 0x-prefixed hex from `min` to `max`, rewritten to decimal so that CLI11 never reads
+// a leading zero as octal. The message names the range and the text given.
+CLI::Validator number(std::uint64_t min, std::uint64_t max);
+
+// Dotted-decimal IPv4 only: no host names, which would need a resolver.
+CLI::Validator ipv4Address();
+
+// Runs `app` on `args` (without the program name). Returns the reason the command line is
+// wrong, or an empty string. The app must allow extras: a leftover argument is reported here as
+// an unknown option or an unexpected argument, by name. An option given twice is refused.
+// CLI::CallForHelp and CLI::CallForVersion pass through to the caller.
+std::string parse(CLI::App& app, std::span<const std::string_view> args);
+
+// For a program's main(): argv without the program name.
+std::vector<std::string_view> arguments(int argc, char** argv);
+
+}  // namespace vardek::cli

@@ -1,0 +1,206 @@
+#include "probe_options.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include "command_line.h"
+#include "udp_socket.h"
+
+namespace vardek::probe {
+
+namespace {
+
+constexpr std::string_view kCommands = "status, set, clear, read or watch";
+
+std::string upper(std::string text) {
+    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+// "RB2".."RB7", in either case.
+CLI::Validator outputPin(std::uint8_t& bit) {
+    return CLI::Validator(
+        [&bit](std::string& text) -> std::string {
+            const std::string pin = upper(text);
+            if (pin.size() == 3 && pin.starts_with("RB") &&
+                link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0'))) {
+                bit = static_cast<std::uint8_t>(pin[2] - '0');
+                return {};
+            }
+            return "expects an output pin RB2 to RB7, not '" + text + "'";
+        },
+        "RBn");
+}
+
+CLI::Validator analogPin(const link::Channel*& channel) {
+    return CLI::Validator(
+        [&channel](std::string& text) -> std::string {
+            const std::string pin = upper(text);
+            const auto found = std::ranges::find(link::kChannels, pin, &link::Channel::pin);
+            if (found != link::kChannels.end()) {
+                channel = &*found;
+                return {};
+            }
+            return "expects an analogue pin RA0, RA1, RA2, RA3 or RA5, not '" + text + "'";
+        },
+        "PIN");
+}
+
+// A broadcast address of one of this machine's interfaces.
+bool isLocalBroadcast(std::uint32_t address) {
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0) {
+        return false;
+    }
+    bool found = false;
+    for (const ifaddrs* each = interfaces; each != nullptr && !found; each = each->ifa_next) {
+        if ((each->ifa_flags & IFF_BROADCAST) != 0 && each->ifa_broadaddr != nullptr &&
+            each->ifa_broadaddr->sa_family == AF_INET) {
+            const auto* broadcast = reinterpret_cast<const sockaddr_in*>(each->ifa_broadaddr);
+            found = ntohl(broadcast->sin_addr.s_addr) == address;
+        }
+    }
+    freeifaddrs(interfaces);
+    return found;
+}
+
+// The probe speaks to one board: an address that reaches many hosts is refused.
+std::string refuseGroupAddress(const std::string& board) {
+    const std::uint32_t address = *link::parseIpv4(board);
+    if (address >> 28 == 0xE) {
+        return "--board " + board + " is a multicast address; give the address of one board";
+    }
+    if (address == 0xFFFFFFFF || isLocalBroadcast(address)) {
+        return "--board " + board + " is a broadcast address; give the address of one board";
+    }
+    return {};
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
+                                   std::string_view defaultBoard) {
+    ParsedCommandLine parsed;
+    ProbeOptions& o = parsed.options;
+    o.board = defaultBoard;
+
+    CLI::App app{std::string(kProgramName)};
+    app.set_help_flag();
+    app.allow_extras();
+    // The common options may also follow the command.
+    app.fallthrough();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    bool help = false;
+    bool version = false;
+    app.add_option("--board", o.board)->transform(cli::ipv4Address());
+    app.add_option("--port", o.port)->transform(cli::number(0, 65535));
+    app.add_option("--timeout", o.timeoutMs)->transform(cli::number(1, 600000));
+    app.add_option("--retries", o.retries)->transform(cli::number(0, 100));
+    app.add_flag("--json", o.json)->disable_flag_override();
+    app.add_flag("--any-sender", o.anySender)->disable_flag_override();
+    app.add_flag("-h,--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
+
+    app.add_subcommand("status");
+    CLI::App* set = app.add_subcommand("set");
+    CLI::App* clear = app.add_subcommand("clear");
+    CLI::App* read = app.add_subcommand("read");
+    CLI::App* watch = app.add_subcommand("watch");
+    std::string pinText;
+    for (CLI::App* bitCommand : {set, clear}) {
+        bitCommand->add_option("RBn", pinText)->check(outputPin(o.bit));
+    }
+    read->add_option("PIN", pinText)->check(analogPin(o.channel));
+    watch->add_option("--interval", o.intervalMs)->transform(cli::number(1, 86400000));
+    watch->add_option_function<std::uint32_t>("--count", [&o](std::uint32_t n) { o.count = n; })
+        ->transform(cli::number(1, 4294967295));
+
+    parsed.error = cli::parse(app, args);
+    if (help || version) {
+        parsed.action = help ? ParsedCommandLine::Action::Help : ParsedCommandLine::Action::Version;
+        parsed.error.clear();
+        return parsed;
+    }
+    const auto chosen = app.get_subcommands();
+    if (chosen.empty()) {
+        const auto left = app.remaining();
+        if (!left.empty() && !left.front().starts_with('-')) {
+            parsed.error =
+                "unknown command '" + left.front() + "' (" + std::string(kCommands) + ")";
+        } else if (parsed.error.empty()) {
+            parsed.error = "no command given (" + std::string(kCommands) + ")";
+        }
+    }
+    if (parsed.error.empty() && pinText.empty()) {
+        if (chosen.front() == read) {
+            parsed.error = "read needs an analogue pin: RA0, RA1, RA2, RA3 or RA5";
+        } else if (chosen.front() == set || chosen.front() == clear) {
+            parsed.error = chosen.front()->get_name() + " needs an output pin: RB2 to RB7";
+        }
+    }
+    if (parsed.error.empty()) {
+        parsed.error = refuseGroupAddress(o.board);
+    }
+    if (!parsed.error.empty()) {
+        parsed.action = ParsedCommandLine::Action::Refuse;
+        return parsed;
+    }
+    const CLI::App* command = chosen.front();
+    o.command = command == set     ? Command::Set
+                : command == clear ? Command::Clear
+                : command == read  ? Command::Read
+                : command == watch ? Command::Watch
+                                   : Command::Status;
+    return parsed;
+}
+
+std::string usageText() {
+    return R"(Usage: vardek-probe [--board ADDR] [--port N] [--timeout MS] [--retries N] [--json]
+                    [--any-sender] COMMAND [ARG]
+Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
+          | watch [--interval MS] [--count N]
+Try 'vardek-probe --help'.
+)";
+}
+
+std::string helpText(std::string_view defaultBoard) {
+    return R"(Usage: vardek-probe [OPTION]... COMMAND [ARG]
+Sends one request to a VARDEK board over UDP and prints its 8-byte reply: the raw bytes as
+VARDEK_Control shows them, then port B as bits RB7..RB0 and, for read, the reading.
+
+Commands:
+  status             one status request
+  set RBn            set output pin RBn (n = 2 to 7)
+  clear RBn          clear output pin RBn (n = 2 to 7)
+  read PIN           convert analogue pin RA0, RA1, RA2, RA3 or RA5 (RA5 reads in degrees C)
+  watch              a status request every interval, until --count replies or Ctrl-C
+    --interval MS    time between two requests (default 5000)
+    --count N        stop after N intervals
+
+Options (numbers are decimal or 0x-prefixed hex):
+  --board ADDR       the board's IPv4 address in dotted decimal (default )" +
+           std::string(defaultBoard) + R"().
+                     Broadcast and multicast addresses are refused.
+  --port N           the board's UDP port (default 10001)
+  --timeout MS       how long to wait for the reply to one try, 1 to 600000 (default 500)
+  --retries N        tries after the first when no reply comes, 0 to 100 (default 2)
+  --json             print each reply as one JSON object per line (JSON Lines)
+  --any-sender       take a reply from any address, not only from the board's
+  -h, --help         show this text and exit
+  --version          show the version and exit
+
+The first 8-byte datagram from the board's address (any port) after the request is its reply:
+the protocol matches replies by order alone. Messages go to standard error.
+
+Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
+with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
+interval got its reply, else the status of the first one that did not; 130 after Ctrl-C.
+)";
+}
+
+}  // namespace vardek::probe

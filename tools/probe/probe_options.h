@@ -1,0 +1,47 @@
+// vardek-probe's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "board_protocol.h"
+
+namespace vardek::probe {
+
+inline constexpr std::string_view kProgramName = "vardek-probe";
+
+enum class Command { Status, Set, Clear, Read, Watch };
+
+struct ProbeOptions {
+    std::string board;  // dotted decimal, neither broadcast nor multicast
+    std::uint16_t port = link::kBoardPort;
+    std::uint32_t timeoutMs = 500;  // per try
+    std::uint32_t retries = 2;      // tries after the first
+    bool json = false;
+    bool anySender = false;
+    Command command = Command::Status;
+    std::uint8_t bit = 0;                    // set and clear: RB2..RB7
+    const link::Channel* channel = nullptr;  // read
+    std::uint32_t intervalMs = 5000;         // watch
+    std::optional<std::uint32_t> count;      // watch: none runs until Ctrl-C
+};
+
+struct ParsedCommandLine {
+    enum class Action { Run, Help, Version, Refuse };
+
+    Action action = Action::Run;
+    ProbeOptions options;
+    std::string error;  // the reason for Refuse
+};
+
+// `args` leaves out the program name; `defaultBoard` is the build's board address.
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
+                                   std::string_view defaultBoard);
+
+std::string usageText();
+std::string helpText(std::string_view defaultBoard);
+
+}  // namespace vardek::probe

@@ -1,0 +1,34 @@
+// How vardek-probe prints a reply: one line for a person, or one JSON object for a script.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "board_protocol.h"
+
+namespace vardek::probe {
+
+struct Exchange {
+    std::string command;  // "status", "set", "clear" or "read"
+    std::string pin;      // "RB5" or "RA0"; empty for status
+    std::string board;    // "127.0.0.1:10001"
+    link::Request request;
+    link::Reply reply;
+    std::chrono::duration<double, std::milli> roundTrip{};
+    bool reading = false;  // a channel read: the reply carries its result
+    link::Reading kind = link::Reading::Raw;
+};
+
+// Two hex digits a byte, separated by spaces: "04 A1 01".
+std::string requestText(std::span<const std::uint8_t> bytes);
+
+// The dump as the window shows it, then port B and, for a read, the reading as the window
+// shows it.
+std::string humanLine(const Exchange& exchange);
+
+// One JSON object, without the newline.
+std::string jsonLine(const Exchange& exchange);
+
+}  // namespace vardek::probe
