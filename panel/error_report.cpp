@@ -1,7 +1,7 @@
 #include "error_report.h"
 
+#include <cstdio>
 #include <exception>
-#include <iostream>
 #include <utility>
 
 namespace vardek {
@@ -27,7 +27,8 @@ void reportError(const std::string& message) noexcept {
     } catch (...) {
         // The reporter itself failed: fall back to standard error below.
     }
-    std::cerr << "vardek-control: " << message << std::endl;
+    // stdio rather than iostream: the standard streams' set-up costs every start of the program.
+    std::fprintf(stderr, "vardek-control: %s\n", message.c_str());
 }
 
 void reportCurrentException() noexcept {

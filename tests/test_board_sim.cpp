@@ -28,7 +28,9 @@ namespace vardek::sim {
 // Lets QCOMPARE print both sides of a failed comparison.
 char* toString(const Options& o) {
     const QString text =
-        QStringLiteral("bind=%1 port=%2 pb=%3 seed=%4 drop=%5 delay=%6 size=%7 drift=%8 help=%9")
+        QStringLiteral(
+            "bind=%1 port=%2 pb=%3 seed=%4 drop=%5 delay=%6 size=%7 drift=%8 pcap=%9 "
+            "help=%10")
             .arg(QString::fromStdString(o.bindAddress))
             .arg(o.port)
             .arg(o.initialPortB)
@@ -37,6 +39,7 @@ char* toString(const Options& o) {
             .arg(o.delayMs)
             .arg(o.replySize)
             .arg(o.driftMs)
+            .arg(QString::fromStdString(o.pcapPath))
             .arg(o.help);
     return qstrdup(text.toUtf8().constData());
 }
@@ -314,15 +317,18 @@ class TestBoardSim : public QObject {
         all.delayMs = 250;
         all.replySize = 9;
         all.driftMs = 0;
+        all.pcapPath = "board.pcap";
         QTest::newRow("every option")
-            << QStringList{"--bind",       "127.0.0.2", "--port",       "0", "--initial-pb", "0xFC",
-                           "--seed",       "42",        "--drop-every", "3", "--delay-ms",   "250",
-                           "--reply-size", "9",         "--drift-ms",   "0"}
+            << QStringList{"--bind",       "127.0.0.2", "--port",     "0",
+                           "--initial-pb", "0xFC",      "--seed",     "42",
+                           "--drop-every", "3",         "--delay-ms", "250",
+                           "--reply-size", "9",         "--drift-ms", "0",
+                           "--pcap",       "board.pcap"}
             << all;
         QTest::newRow("after '='")
             << QStringList{"--bind=127.0.0.2", "--port=0",       "--initial-pb=0xFC",
                            "--seed=42",        "--drop-every=3", "--delay-ms=250",
-                           "--reply-size=9",   "--drift-ms=0"}
+                           "--reply-size=9",   "--drift-ms=0",   "--pcap=board.pcap"}
             << all;
         Options largest;
         largest.port = 65535;
@@ -399,6 +405,7 @@ class TestBoardSim : public QObject {
             QTest::addRow("bind %s", bad) << QStringList{"--bind", bad} << address.arg(bad);
         }
         QTest::newRow("bind missing") << QStringList{"--bind"} << "--bind needs a value";
+        QTest::newRow("pcap empty") << QStringList{"--pcap", ""} << "--pcap needs a file name";
         QTest::newRow("duplicate")
             << QStringList{"--port", "1", "--port=2"} << "--port is given more than once";
         QTest::newRow("duplicate help")
@@ -437,8 +444,9 @@ class TestBoardSim : public QObject {
 
     void helpNamesEveryOption() {
         const QString help = QString::fromStdString(helpText());
-        for (const char* option : {"--bind", "--port", "--initial-pb", "--seed", "--drift-ms",
-                                   "--drop-every", "--delay-ms", "--reply-size", "--help"}) {
+        for (const char* option :
+             {"--bind", "--port", "--initial-pb", "--seed", "--drift-ms", "--drop-every",
+              "--delay-ms", "--reply-size", "--pcap", "--help"}) {
             QVERIFY2(help.contains(option), option);
         }
     }

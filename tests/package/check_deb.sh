@@ -53,6 +53,10 @@ done
 [ "$("$root/usr/bin/vardek-probe" --version)" = "vardek-probe $version" ] ||
     fail "the packaged probe does not give its version"
 
+# The dissector goes where this machine's Wireshark looks for global Lua plugins.
+lua_dir=$(tshark -G folders 2>/dev/null | sed -n 's/^Global Lua Plugins:[[:space:]]*//p')
+[ -f "$root$lua_dir/vardek.lua" ] || fail "no vardek.lua in Wireshark's Lua plugin folder $lua_dir"
+
 desktops=("$root"/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no usr/share/applications/*.desktop"
 metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)

@@ -19,6 +19,7 @@
 #include "board_model.h"
 #include "command_line.h"
 #include "options.h"
+#include "pcap_writer.h"
 #include "reply_queue.h"
 #include "traffic_log.h"
 #include "udp_socket.h"
@@ -47,10 +48,12 @@ void complain(const std::string& message) {
 
 class Simulator {
   public:
-    Simulator(const Options& options, UdpSocket& socket, std::uint32_t seed)
+    Simulator(const Options& options, UdpSocket& socket, PcapWriter& capture, std::uint32_t seed)
         : model_(boardConfig(options, seed)),
           delay_(options.delayMs),
           socket_(socket),
+          local_(socket.localAddress()),
+          capture_(capture),
           start_(Clock::now()),
           buffer_(kReceiveCapacity) {}
 
@@ -112,6 +115,7 @@ class Simulator {
     void handle(std::span<const std::uint8_t> datagram, const SocketAddress& peer) {
         const auto arrival = Clock::now();
         const auto since = std::chrono::duration_cast<Millis>(arrival - start_);
+        capture(peer, local_, datagram);
         Outcome outcome = model_.handle(datagram, since);
         std::string line = "in  " + peer.text() + ' ' + datagramText(datagram) + " | ";
         switch (outcome.disposition) {
@@ -155,12 +159,27 @@ class Simulator {
             log(line + " | not sent: " + error.message());
             return;
         }
+        // Captured before the log line, so whoever sees the line finds the datagram in the file.
+        capture(local_, reply.peer, reply.bytes);
         log(line);
+    }
+
+    // A capture that cannot be written any more ends; the simulator goes on without it.
+    void capture(const SocketAddress& from, const SocketAddress& to,
+                 std::span<const std::uint8_t> datagram) {
+        if (!capture_.isOpen()) {
+            return;
+        }
+        if (const std::string error = capture_.write(from, to, datagram); !error.empty()) {
+            complain(error + "; capture stopped");
+        }
     }
 
     BoardModel model_;
     Millis delay_;
     UdpSocket& socket_;
+    SocketAddress local_;
+    PcapWriter& capture_;
     Clock::time_point start_;
     Bytes buffer_;
     ReplyQueue pending_;
@@ -213,9 +232,16 @@ int main(int argc, char** argv) {
     if (!socket) {
         return 1;
     }
+    PcapWriter capture;
+    if (!options.pcapPath.empty()) {
+        if (const std::string error = capture.open(options.pcapPath); !error.empty()) {
+            complain(error);
+            return 1;
+        }
+    }
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
     log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
-    const bool stopped = Simulator(options, *socket, seed).run(signals);
+    const bool stopped = Simulator(options, *socket, capture, seed).run(signals);
     ::close(signals);
     return stopped ? 0 : 1;
 }

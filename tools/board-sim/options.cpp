@@ -34,6 +34,10 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
     addNumber(app, "--delay-ms", o.delayMs, kMaxDelayMs);
     addNumber(app, "--reply-size", o.replySize, kMaxReplySize);
     addNumber(app, "--drift-ms", o.driftMs, kMaxDriftMs);
+    app.add_option("--pcap", o.pcapPath)
+        ->check(CLI::Validator(
+            [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
+            "FILE"));
     app.add_flag("-h,--help", o.help)->disable_flag_override();
 
     result.error = cli::parse(app, args);
@@ -66,6 +70,9 @@ Options (numbers are decimal or 0x-prefixed hex):
                      readings at the same times since start.
   --drift-ms N       milliseconds between two drift steps of the readings and inputs, up to
                      3600000 (default 250); 0 keeps them fixed.
+  --pcap FILE        also write every datagram in and out to FILE, a pcap capture of raw IPv4
+                     packets for Wireshark or tshark. FILE is replaced; each datagram is written
+                     as it passes, so the capture can be read while the simulator runs.
   -h, --help         show this text and exit.
 
 Fault injection:
@@ -96,8 +103,8 @@ Each request is answered with 8 bytes, sent to the request's source address and 
 Anything else (an unknown command, a wrong length, an operand other than 06, a bit outside
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 if the socket cannot be opened, 2 for a bad command
-line.
+Exit status: 0 after SIGINT or SIGTERM, 1 if the socket or the capture file cannot be opened,
+2 for a bad command line.
 )";
 }
 

@@ -28,6 +28,7 @@ struct Options {
     std::uint32_t delayMs = 0;
     std::size_t replySize = link::kReplySize;
     std::uint32_t driftMs = static_cast<std::uint32_t>(kDefaultDriftPeriod.count());
+    std::string pcapPath;  // empty: no capture
     bool help = false;
 
     bool operator==(const Options&) const = default;
