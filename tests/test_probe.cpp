@@ -10,6 +10,9 @@
 #include <array>
 #include <functional>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "reply_text.h"
 #include "simulator_run.h"
 #include "udp_socket.h"
@@ -162,11 +165,23 @@ class TestProbe : public QObject {
         refused("pin missing", one + QStringList{"set"}, "set needs an output pin");
         refused("host name", {"--board", "localhost", "status"},
                 "--board expects a dotted-decimal IPv4 address, not 'localhost'");
-        refused("broadcast", {"--board", "255.255.255.255", "status"},
+        // Refused before anything is sent. Port 0 keeps a refusal that broke on this machine:
+        // the kernel rejects the send (EINVAL) instead of letting it onto the network.
+        const auto offLoopback = [](in_addr_t address) {
+            QStringList args{"--board", "", "--port", "0", "status"};
+            const in_addr raw{htonl(address)};
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &raw, text, sizeof text);
+            args[1] = QString::fromLatin1(text);
+            return args;
+        };
+        refused("broadcast", offLoopback(INADDR_BROADCAST),
                 "--board 255\\.255\\.255\\.255 is a broadcast address");
-        refused("multicast", {"--board", "224.0.0.1", "status"},
+        refused("multicast", offLoopback(INADDR_ALLHOSTS_GROUP),
                 "--board 224\\.0\\.0\\.1 is a multicast address");
-        refused("last multicast", {"--board", "239.255.255.255", "status"}, "--board 239");
+        // The last address of the multicast range.
+        refused("last multicast", offLoopback(INADDR_ALLHOSTS_GROUP | 0x0FFFFFFF),
+                "--board 239\\.255\\.255\\.255 is a multicast address");
         refused("port too high", one + QStringList{"--port", "65536", "status"},
                 "--port expects a number from 0 to 65535");
         refused("no timeout", one + QStringList{"--timeout", "0", "status"},
