@@ -23,6 +23,7 @@
 namespace {
 
 using vardek::runReported;
+using vardek::panel::onWayland;
 using vardek::panel::PanelController;
 using vardek::panel::ResultField;
 
@@ -31,8 +32,6 @@ constexpr QPoint kDesignedPosition{192, 107};
 constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
-
-bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
 

@@ -14,8 +14,6 @@ namespace {
 bool boxOpen = false;
 QPointer<QWidget> handedBackTo;
 
-bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
 // Qt sizes a message box by its text; its caption is as long again as its text. Title bars
 // draw the caption (often in bold) beside the window's icon and its three buttons, each about
 // as wide as the title bar is high.
@@ -63,6 +61,8 @@ bool runModal(QMessageBox& box) {
 }
 
 bool modalBoxOpen() { return boxOpen; }
+
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
 
 QWidget* ownerWindow() {
     if (QWidget* active = QApplication::activeWindow()) {

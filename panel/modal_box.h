@@ -15,6 +15,10 @@ bool runModal(QMessageBox& box);
 
 bool modalBoxOpen();
 
+// A Wayland compositor places windows and hands out the activation itself, and refuses a
+// client's requests for either.
+bool onWayland();
+
 // The window a box reporting an error belongs to: the active one, or else the program's window.
 QWidget* ownerWindow();
 
