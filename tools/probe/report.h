@@ -21,6 +21,10 @@ struct Exchange {
     link::Reading kind = link::Reading::Raw;
 };
 
+// A JSON string holding `text`. Our own texts hold no quote, backslash or control character;
+// they are escaped all the same, so the output stays valid JSON whatever a later text holds.
+std::string jsonString(const std::string& text);
+
 // Two hex digits a byte, separated by spaces: "04 A1 01".
 std::string requestText(std::span<const std::uint8_t> bytes);
 
