@@ -1,6 +1,7 @@
 #include "board_check.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 
