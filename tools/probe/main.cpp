@@ -39,8 +39,6 @@ enum ExitStatus {
     kCheckFailed = 5,
 };
 
-// Larger than any UDP payload over IPv4, so a wrong-sized answer is reported whole.
-constexpr std::size_t kReceiveCapacity = 65536;
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
 
@@ -95,18 +93,19 @@ class Probe : public CheckedBoard {
         : options_(options),
           stop_(stop),
           board_{*link::parseIpv4(options.board), options.port},
-          buffer_(kReceiveCapacity) {}
+          buffer_(link::kReceiveCapacity) {}
 
     const link::SocketAddress& board() const { return board_; }
     // Why the last send was refused.
     std::string notSentReason() const { return notSent_.message(); }
 
     // One request, tried until a reply comes or the tries run out, its reply printed.
-    int exchange(const link::Request& request, Exchange exchange) {
+    int exchange(const link::Request& request) {
+        Exchange exchange;
         exchange.board = board_.text();
         exchange.request = request;
-        const std::string what = exchange.command + (exchange.pin.empty() ? "" : " ") +
-                                 exchange.pin + " (" + requestText(request.bytes()) + ")";
+        const std::string what =
+            link::describeRequest(request.bytes()) + " (" + link::hexText(request.bytes(), 2) + ")";
         const Answer answer = ask(request);
         switch (answer.kind) {
             case Answer::Kind::Reply:
@@ -116,13 +115,7 @@ class Probe : public CheckedBoard {
                 return kReplied;
             case Answer::Kind::WrongSize: {
                 const auto bytes = std::span(buffer_).first(std::min(answer.size, buffer_.size()));
-                std::string shown = link::hexDump(bytes.first(std::min(bytes.size(), kShownBytes)));
-                if (!shown.empty()) {
-                    shown.pop_back();
-                }
-                if (bytes.size() > kShownBytes) {
-                    shown += " ... (" + std::to_string(bytes.size() - kShownBytes) + " more)";
-                }
+                const std::string shown = link::hexText(bytes, 3, kShownBytes);
                 complain(answerFrom_.text() + " answered " + what + " with " +
                          std::to_string(answer.size) + " bytes instead of 8" +
                          (shown.empty() ? "" : ": " + shown));
@@ -289,29 +282,6 @@ class Probe : public CheckedBoard {
     std::optional<Clock::time_point> unanswered_;  // until when a cut-short request may be answered
 };
 
-Exchange describe(const ProbeOptions& options) {
-    Exchange exchange;
-    switch (options.command) {
-        case Command::Status:
-        case Command::Watch:
-        case Command::Check:
-            exchange.command = "status";
-            break;
-        case Command::Set:
-        case Command::Clear:
-            exchange.command = options.command == Command::Set ? "set" : "clear";
-            exchange.pin = "RB" + std::to_string(options.bit);
-            break;
-        case Command::Read:
-            exchange.command = "read";
-            exchange.pin = std::string(options.channel->pin);
-            exchange.reading = true;
-            exchange.kind = options.channel->reading;
-            break;
-    }
-    return exchange;
-}
-
 link::Request requestFor(const ProbeOptions& options) {
     switch (options.command) {
         case Command::Set:
@@ -332,7 +302,7 @@ int watch(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
     int first = kReplied;
     for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
         const auto started = Clock::now();
-        const int status = probe.exchange(link::statusRequest(), describe(options));
+        const int status = probe.exchange(link::statusRequest());
         if (stop.signal() != 0) {
             return stop.exitStatus();
         }
@@ -413,7 +383,7 @@ int run(const ProbeOptions& options) {
         default:
             break;
     }
-    return probe.exchange(requestFor(options), describe(options));
+    return probe.exchange(requestFor(options));
 }
 
 }  // namespace
