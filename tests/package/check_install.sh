@@ -48,7 +48,7 @@ trap cleanup EXIT
 # Waits until the simulator's log holds a line matching the pattern.
 await() {
     for _ in $(seq 600); do
-        grep -q "$1" "$work/sim.log" && return
+        grep -q "$1" "$work/sim.log" 2>/dev/null && return
         kill -0 "$simulator" 2>/dev/null || break
         sleep 0.1
     done
