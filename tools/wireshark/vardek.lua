@@ -63,16 +63,17 @@ vardek.experts = { e.request_length, e.command, e.operand, e.bit, e.selector, e.
 
 -- On the first pass, in frame order: per conversation, the requests the board has taken and not
 -- yet answered, oldest first, and the read that the window would still be waiting for (it keeps
--- one, the last sent). Per reply frame, what it answers and what the window shows it as, so a
--- second pass (clicking in the GUI) shows the same.
+-- one, the last sent). Per reply frame, the request it answers, that request's selector (0 for
+-- none) and the selector of the window's read, so a second pass (clicking in the GUI) shows the
+-- same. Numbers only, in flat tables: a large capture allocates nothing per datagram here.
 local unanswered = {}
 local window_waiting = {}
-local answers = {}
+local answers_frame, answers_selector, window_selector = {}, {}, {}
 
 function vardek.init()
     unanswered = {}
     window_waiting = {}
-    answers = {}
+    answers_frame, answers_selector, window_selector = {}, {}, {}
 end
 
 local function conversation(panel_address, panel_port, board_address)
@@ -169,11 +170,12 @@ local function dissect_request(tvb, pinfo, tree, length, b)
         local key = conversation(pinfo.src, pinfo.src_port, pinfo.dst)
         local queue = unanswered[key]
         if queue == nil then
-            queue = { first = 1, last = 0 }
+            queue = { first = 1, last = 0, frames = {}, selectors = {} }
             unanswered[key] = queue
         end
         queue.last = queue.last + 1
-        queue[queue.last] = { selector = selector, frame = pinfo.number }
+        queue.frames[queue.last] = pinfo.number
+        queue.selectors[queue.last] = selector or 0
         if selector ~= nil then
             window_waiting[key] = selector
         end
@@ -185,16 +187,16 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
     if not pinfo.visited then
         -- Any datagram back answers the oldest request, and ends the window's wait for a read.
         local key = conversation(pinfo.dst, pinfo.dst_port, pinfo.src)
-        local answer = {}
         local queue = unanswered[key]
         if queue ~= nil and queue.first <= queue.last then
-            answer.request = queue[queue.first]
-            queue[queue.first] = nil
-            queue.first = queue.first + 1
+            local first = queue.first
+            answers_frame[pinfo.number] = queue.frames[first]
+            answers_selector[pinfo.number] = queue.selectors[first]
+            queue.frames[first], queue.selectors[first] = nil, nil
+            queue.first = first + 1
         end
-        answer.window = window_waiting[key]
+        window_selector[pinfo.number] = window_waiting[key]
         window_waiting[key] = nil
-        answers[pinfo.number] = answer
     end
     if length ~= REPLY_SIZE then
         local text = string.format("wrong length: %d bytes, not 8", length)
@@ -210,9 +212,10 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
     local info = string.format("%03X %03X %03X %03X %03X %03X %03X %03X", b[1], b[2], b[3], b[4],
         b[5], b[6], b[7], b[8])
     local value = b[5] * 256 + b[6]
-    local answer = answers[pinfo.number] or {}
-    local request = answer.request
-    local selector = request and request.selector
+    local selector = answers_selector[pinfo.number]
+    if selector == 0 then
+        selector = nil
+    end
     if selector ~= nil then
         info = info .. "; " .. pins[selector] .. " " .. reading_text(selector, value)
     end
@@ -223,8 +226,8 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
             portb:add(pin_fields[n], tvb(1, 1))
         end
         tree:add(f.value, tvb(4, 2))
-        if request ~= nil then
-            tree:add(f.request_in, request.frame):set_generated()
+        if answers_frame[pinfo.number] ~= nil then
+            tree:add(f.request_in, answers_frame[pinfo.number]):set_generated()
         end
         if selector ~= nil then
             tree:add(f.selector, selector):set_generated()
@@ -234,9 +237,10 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
             end
         end
         -- The window keeps one read and takes whatever reply comes next as its answer.
-        if answer.window ~= selector then
-            local shown = answer.window and ("as " .. pins[answer.window] .. " " ..
-                reading_text(answer.window, value) .. ": it keeps only the last read sent")
+        local window = window_selector[pinfo.number]
+        if window ~= selector then
+            local shown = window and ("as " .. pins[window] .. " " .. reading_text(window, value) ..
+                ": it keeps only the last read sent")
                 or "as no reading: it took an earlier reply for its read's answer"
             tree:add(f.window, shown):set_generated()
         end
