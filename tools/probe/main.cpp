@@ -26,6 +26,7 @@
 namespace {
 
 using namespace vardek::probe;
+using vardek::cli::complain;
 namespace link = vardek::link;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -41,10 +42,6 @@ enum ExitStatus {
 
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
-
-void complain(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgramName.data(), message.c_str());
-}
 
 // SIGINT and SIGTERM, blocked and read from a descriptor that the probe's waits watch beside
 // the socket: a signal only ever sets a plain member, and the outputs can be put back after it.
@@ -116,19 +113,20 @@ class Probe : public CheckedBoard {
             case Answer::Kind::WrongSize: {
                 const auto bytes = std::span(buffer_).first(std::min(answer.size, buffer_.size()));
                 const std::string shown = link::hexText(bytes, 3, kShownBytes);
-                complain(answerFrom_.text() + " answered " + what + " with " +
-                         std::to_string(answer.size) + " bytes instead of 8" +
-                         (shown.empty() ? "" : ": " + shown));
+                complain(kProgramName, answerFrom_.text() + " answered " + what + " with " +
+                                           std::to_string(answer.size) + " bytes instead of 8" +
+                                           (shown.empty() ? "" : ": " + shown));
                 return kWrongSize;
             }
             case Answer::Kind::NoReply:
-                complain("no reply from " + board_.text() + " to " + what + " after " +
-                         std::to_string(options_.retries + 1) + " tries of " +
-                         std::to_string(options_.timeoutMs) + " ms");
+                complain(kProgramName, "no reply from " + board_.text() + " to " + what +
+                                           " after " + std::to_string(options_.retries + 1) +
+                                           " tries of " + std::to_string(options_.timeoutMs) +
+                                           " ms");
                 return kNoReply;
             case Answer::Kind::NotSent:
-                complain("cannot send " + what + " to " + board_.text() + ": " +
-                         notSent_.message());
+                complain(kProgramName, "cannot send " + what + " to " + board_.text() + ": " +
+                                           notSent_.message());
                 return kNotSent;
             case Answer::Kind::Stopped:
                 break;
@@ -149,8 +147,9 @@ class Probe : public CheckedBoard {
             answer = tryOnce(request, evenIfStopped);
         }
         if (ignored_ > 0) {
-            complain("ignored " + std::to_string(ignored_) + " datagram(s) from addresses other " +
-                     "than " + board_.addressText() + " (--any-sender takes them)");
+            complain(kProgramName, "ignored " + std::to_string(ignored_) +
+                                       " datagram(s) from addresses other " + "than " +
+                                       board_.addressText() + " (--any-sender takes them)");
         }
         return answer;
     }
@@ -230,7 +229,7 @@ class Probe : public CheckedBoard {
         try {
             return socket_.receive(buffer_);
         } catch (const std::system_error& error) {
-            complain(error.what());
+            complain(kProgramName, error.what());
             return std::nullopt;
         }
     }
@@ -324,18 +323,21 @@ int check(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
     if (!options.junitPath.empty()) {
         junit = std::fopen(options.junitPath.c_str(), "w");
         if (junit == nullptr) {
-            complain("cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+            complain(kProgramName,
+                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
             return kBadUsage;
         }
     }
     const CheckRun run = runChecks(probe, options.check);
     if (run.end == CheckRun::End::Stopped) {
-        complain(std::string("stopped by ") + (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
-                 (run.restored.empty() ? "" : "; " + run.restored));
+        complain(kProgramName, std::string("stopped by ") +
+                                   (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
+                                   (run.restored.empty() ? "" : "; " + run.restored));
     }
     if (run.end == CheckRun::End::NotSent) {
-        complain("cannot send to " + probe.board().text() + ": " + probe.notSentReason() +
-                 (run.restored.empty() ? "" : "; " + run.restored));
+        complain(kProgramName, "cannot send to " + probe.board().text() + ": " +
+                                   probe.notSentReason() +
+                                   (run.restored.empty() ? "" : "; " + run.restored));
     }
     const std::string board = probe.board().text();
     if (run.end == CheckRun::End::Finished) {
@@ -352,7 +354,8 @@ int check(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
             run.end == CheckRun::End::Finished ? junitReport(run, board) : std::string{};
         const bool written = std::fputs(report.c_str(), junit) >= 0;
         if (std::fclose(junit) != 0 || !written) {
-            complain("cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+            complain(kProgramName,
+                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
         }
     }
     switch (run.end) {
@@ -399,7 +402,7 @@ int main(int argc, char** argv) {
             std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
             return 0;
         case ParsedCommandLine::Action::Refuse:
-            complain(parsed.error);
+            complain(kProgramName, parsed.error);
             std::fputs(usageText().c_str(), stderr);
             return kBadUsage;
         case ParsedCommandLine::Action::Run:
@@ -408,7 +411,7 @@ int main(int argc, char** argv) {
     try {
         return run(parsed.options);
     } catch (const std::system_error& error) {
-        complain(error.what());
+        complain(kProgramName, error.what());
         return kNotSent;
     }
 }
