@@ -23,6 +23,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Qt wants a private runtime folder; without one (as root, say) it warns on every start.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR=$work/runtime
+    mkdir -m 0700 "$XDG_RUNTIME_DIR"
+fi
+
 # Xvfb writes the display number it took to fd 3 once it accepts clients.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
