@@ -22,6 +22,16 @@ std::string readingText(const Exchange& exchange) {
                                                        : link::rawText(value);
 }
 
+// The panel's dump ends every byte with a space, the last one included, to lead into what
+// follows it on the line; a JSON value stands alone.
+std::string dumpValue(const link::ReplyBytes& bytes) {
+    std::string text = link::dumpText(bytes);
+    if (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
 // Our own texts hold no quote, backslash or control character; escaped all the same, so the
 // output stays valid JSON whatever a later text holds.
 std::string jsonString(const std::string& text) {
@@ -78,7 +88,7 @@ std::string jsonLine(const Exchange& exchange) {
     }
     line += ",\"board\":" + jsonString(exchange.board);
     line += ",\"request\":" + jsonString(requestText(exchange.request.bytes()));
-    line += ",\"reply\":" + jsonString(link::dumpText(exchange.reply.bytes));
+    line += ",\"reply\":" + jsonString(dumpValue(exchange.reply.bytes));
     line += ",\"port_b\":" + std::to_string(exchange.reply.portB());
     line += ",\"value\":" + std::to_string(exchange.reply.conversion());
     if (exchange.reading) {
