@@ -80,6 +80,12 @@ local function conversation(panel_address, panel_port, board_address)
     return tostring(panel_address) .. ":" .. panel_port .. ">" .. tostring(board_address)
 end
 
+-- Each byte as the panel's dump shows it: "0FF" for 255.
+local hex3 = {}
+for byte = 0, 255 do
+    hex3[byte] = string.format("%03X", byte)
+end
+
 -- A raw reading as the panel shows it: "012C(300)".
 local function raw_text(value)
     return string.format("%04X(%d)", value, value)
@@ -117,12 +123,12 @@ end
 -- the problems found, if any; adds to `tree` only when it is not nil.
 local function dissect_request(tvb, pinfo, tree, length, raw)
     local problems
-    local b = { raw:byte(1, 3) }
+    local first, second, third = raw:byte(1, 3)
 
     if length == 0 then
         return "Empty request", flag(problems, tree, e.request_length, "wrong length: 0 bytes")
     end
-    local command = b[1]
+    local command = first
     local command_item = tree and tree:add(f.command, tvb(0, 1))
     local info = command_names[command]
     local expected_length = 3
@@ -134,7 +140,7 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
     if command == 0x00 then
         expected_length = 1
     elseif command == 0x04 then
-        selector = b[2]
+        selector = second
         if selector ~= nil then
             local item = tree and tree:add(f.selector, tvb(1, 1))
             info = info .. " " .. (pins[selector] or string.format("0x%02X", selector))
@@ -142,22 +148,22 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
                 problems = flag(problems, item, e.selector, "unknown selector")
             end
         end
-        if b[3] ~= nil then
+        if third ~= nil then
             local item = tree and tree:add(f.tail, tvb(2, 1))
-            if b[3] ~= READ_TAIL then
-                problems = flag(problems, item, e.tail, string.format("tail 0x%02X, not 0x01", b[3]))
+            if third ~= READ_TAIL then
+                problems = flag(problems, item, e.tail, string.format("tail 0x%02X, not 0x01", third))
             end
         end
     else
-        if b[2] ~= nil then
+        if second ~= nil then
             local item = tree and tree:add(f.operand, tvb(1, 1))
-            if b[2] ~= PORT_B then
+            if second ~= PORT_B then
                 problems = flag(problems, item, e.operand,
-                    string.format("operand 0x%02X, not port B", b[2]))
+                    string.format("operand 0x%02X, not port B", second))
             end
         end
-        if b[3] ~= nil then
-            local n = b[3]
+        if third ~= nil then
+            local n = third
             local item = tree and tree:add(f.bit, tvb(2, 1))
             info = info .. " RB" .. n
             if n < 2 or n > 7 then
@@ -214,9 +220,10 @@ local function dissect_reply(tvb, pinfo, tree, length, raw)
         return "Reply"
     end
 
-    local info = string.format("%03X %03X %03X %03X %03X %03X %03X %03X", raw:byte(1, 8))
-    local high, low = raw:byte(5, 6)
-    local value = high * 256 + low
+    local b0, b1, b2, b3, b4, b5, b6, b7 = raw:byte(1, 8)
+    local info = hex3[b0] .. " " .. hex3[b1] .. " " .. hex3[b2] .. " " .. hex3[b3] .. " " ..
+        hex3[b4] .. " " .. hex3[b5] .. " " .. hex3[b6] .. " " .. hex3[b7]
+    local value = b4 * 256 + b5
     local selector = answers_selector[pinfo.number]
     if selector == 0 then
         selector = nil
