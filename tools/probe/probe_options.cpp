@@ -222,8 +222,8 @@ Options (numbers are decimal or 0x-prefixed hex):
   -h, --help         show this text and exit
   --version          show the version and exit
 
-The first 8-byte datagram from the board's address (any port) after the request is its reply:
-the protocol matches replies by order alone. Messages go to standard error.
+The first datagram from the board's address (any port) after the request is its reply, whatever
+its size: the protocol matches replies by order alone. Messages go to standard error.
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
 datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5 at
