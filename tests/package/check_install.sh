@@ -33,7 +33,11 @@ mapfile -t files < <(dpkg-query -L vardek-control | while read -r path; do
 done)
 echo "check_install: installed ${#files[@]} files"
 
-work=$(mktemp -d)
+# The window runs on a private Xvfb (display.sh, which stops it on exit) and, like the
+# simulator, as a child of this script, so each is stopped by its own PID.
+# shellcheck source=tests/display/display.sh
+. "$here/display/display.sh"
+work=$display_work
 simulator=
 window=
 cleanup() {
@@ -41,7 +45,7 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    rm -rf "$work"
+    display_stop
 }
 trap cleanup EXIT
 
@@ -59,11 +63,13 @@ await() {
 /usr/bin/vardek-board-sim --bind 127.0.0.1 --port 10001 >"$work/sim.log" 2>&1 &
 simulator=$!
 await ' listening on 127.0.0.1:10001 '
-"$here/xvfb/with_xvfb.sh" /usr/bin/VARDEK_Control &
+display_start_xvfb
+# Qt wants a private runtime folder; as root it has none and warns on every start.
+XDG_RUNTIME_DIR=$display_work QT_QPA_PLATFORM=xcb /usr/bin/VARDEK_Control &
 window=$!
 await '\] 000 | status'
 grep -E 'listening on|\] 000 \| status' "$work/sim.log" | head -n 2
-pkill -TERM -P "$window" -x VARDEK_Control || fail "the installed VARDEK_Control was not running"
+kill -TERM "$window" || fail "the installed VARDEK_Control was not running"
 wait "$window" || fail "the installed VARDEK_Control did not end cleanly"
 window=
 kill "$simulator"
