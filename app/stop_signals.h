@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include "signal_descriptor.h"
+
 class QSocketNotifier;
 
 namespace vardek::app {
@@ -14,7 +16,7 @@ class StopSignals final : public QObject {
   public:
     // Blocks the signals for this thread and every thread started after it, so they only
     // arrive through the event loop: construct before the application object.
-    StopSignals();
+    StopSignals() = default;
     ~StopSignals() override;
 
     StopSignals(const StopSignals&) = delete;
@@ -26,7 +28,7 @@ class StopSignals final : public QObject {
   private:
     void onSignal();
 
-    int fd_ = -1;
+    link::SignalDescriptor signals_;
     QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -13,8 +13,6 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include "board_model.h"
 #include "command_line.h"
@@ -22,6 +20,7 @@
 #include "pcap_writer.h"
 #include "reply_queue.h"
 #include "reply_text.h"
+#include "signal_descriptor.h"
 #include "traffic_log.h"
 #include "udp_socket.h"
 
@@ -54,8 +53,9 @@ class Simulator {
           buffer_(vardek::link::kReceiveCapacity) {}
 
     // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
-    bool run(int signals) {
-        std::array<pollfd, 2> fds{{{socket_.descriptor(), POLLIN, 0}, {signals, POLLIN, 0}}};
+    bool run(vardek::link::SignalDescriptor& signals) {
+        std::array<pollfd, 2> fds{
+            {{socket_.descriptor(), POLLIN, 0}, {signals.descriptor(), POLLIN, 0}}};
         while (true) {
             if (::poll(fds.data(), fds.size(), pollTimeout()) < 0) {
                 if (errno == EINTR) {
@@ -65,10 +65,11 @@ class Simulator {
                 return false;
             }
             if (fds[1].revents & POLLIN) {
-                signalfd_siginfo info{};
-                const bool read = ::read(signals, &info, sizeof info) == sizeof info;
+                signals.take();
                 std::string line = "stopped by ";
-                line += !read ? "a signal" : info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM";
+                line += signals.signal() == 0        ? "a signal"
+                        : signals.signal() == SIGINT ? "SIGINT"
+                                                     : "SIGTERM";
                 if (!pending_.empty()) {
                     line += ", delayed replies not sent: " + std::to_string(pending_.size());
                 }
@@ -213,14 +214,9 @@ int main(int argc, char** argv) {
     }
 
     // Blocked before anything else, so the signals only ever arrive through the descriptor.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    const int signals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
-    if (signals < 0) {
-        complain(kProgramName, std::string("cannot watch for signals: ") + std::strerror(errno));
+    vardek::link::SignalDescriptor signals;
+    if (signals.descriptor() < 0) {
+        complain(kProgramName, "cannot watch for signals: " + signals.error().message());
         return 1;
     }
 
@@ -241,6 +237,5 @@ int main(int argc, char** argv) {
         log(fault);
     }
     const bool stopped = Simulator(options, *socket, capture, seed).run(signals);
-    ::close(signals);
     return stopped ? 0 : 1;
 }

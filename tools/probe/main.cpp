@@ -12,8 +12,6 @@
 #include <vector>
 
 #include <poll.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 #include "board_check.h"
 #include "board_protocol.h"
@@ -21,6 +19,7 @@
 #include "probe_options.h"
 #include "reply_text.h"
 #include "report.h"
+#include "signal_descriptor.h"
 #include "udp_socket.h"
 
 namespace {
@@ -43,46 +42,12 @@ enum ExitStatus {
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
 
-// SIGINT and SIGTERM, blocked and read from a descriptor that the probe's waits watch beside
-// the socket: a signal only ever sets a plain member, and the outputs can be put back after it.
-class StopSignals {
-  public:
-    StopSignals() {
-        sigset_t signals;
-        sigemptyset(&signals);
-        sigaddset(&signals, SIGINT);
-        sigaddset(&signals, SIGTERM);
-        sigprocmask(SIG_BLOCK, &signals, nullptr);
-        fd_ = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (fd_ < 0) {
-            throw std::system_error(errno, std::generic_category(), "cannot watch for signals");
-        }
-    }
-    ~StopSignals() { ::close(fd_); }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
+// The probe's waits watch the signals beside the socket: a signal only ever ends a wait, and the
+// outputs can be put back after it.
+using StopSignals = link::SignalDescriptor;
 
-    int descriptor() const { return fd_; }
-
-    // Takes in the signals that arrived; the first one is kept.
-    void take() {
-        signalfd_siginfo info{};
-        while (::read(fd_, &info, sizeof info) == sizeof info) {
-            if (signal_ == 0) {
-                signal_ = static_cast<int>(info.ssi_signo);
-            }
-        }
-    }
-
-    // 0 until a signal came.
-    int signal() const { return signal_; }
-    // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
-    int exitStatus() const { return 128 + signal_; }
-
-  private:
-    int fd_ = -1;
-    int signal_ = 0;
-};
+// The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
+int exitStatus(const StopSignals& stop) { return 128 + stop.signal(); }
 
 class Probe : public CheckedBoard {
   public:
@@ -131,7 +96,7 @@ class Probe : public CheckedBoard {
             case Answer::Kind::Stopped:
                 break;
         }
-        return stop_.exitStatus();
+        return exitStatus(stop_);
     }
 
     Answer ask(const link::Request& request, bool evenIfStopped = false) override {
@@ -303,14 +268,14 @@ int watch(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
         const auto started = Clock::now();
         const int status = probe.exchange(link::statusRequest());
         if (stop.signal() != 0) {
-            return stop.exitStatus();
+            return exitStatus(stop);
         }
         if (first == kReplied) {
             first = status;
         }
         const bool last = options.count && done + 1 == *options.count;
         if (!last && !probe.idle(started + milliseconds(options.intervalMs))) {
-            return stop.exitStatus();
+            return exitStatus(stop);
         }
     }
     return first;
@@ -360,7 +325,7 @@ int check(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
     }
     switch (run.end) {
         case CheckRun::End::Stopped:
-            return stop.exitStatus();
+            return exitStatus(stop);
         case CheckRun::End::NotSent:
             return kNotSent;
         case CheckRun::End::Finished:
@@ -377,6 +342,9 @@ int check(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
 
 int run(const ProbeOptions& options) {
     StopSignals stop;
+    if (stop.descriptor() < 0) {
+        throw std::system_error(stop.error(), "cannot watch for signals");
+    }
     Probe probe(options, stop);
     switch (options.command) {
         case Command::Watch:

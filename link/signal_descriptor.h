@@ -1,0 +1,35 @@
+// SIGINT and SIGTERM (a terminal's Ctrl-C, a session's logout, a script's clean-up), blocked and
+// read from a descriptor that a program's wait watches beside its socket: the program stops where
+// it chooses, never in the middle of whatever a handler interrupted.
+#pragma once
+
+#include <system_error>
+
+namespace vardek::link {
+
+class SignalDescriptor {
+  public:
+    // Blocks the signals for this thread and every thread started after it, so construct it
+    // before any other thread. Without a descriptor (error() says why) the signals are unblocked
+    // again, so that they still end the program instead of being lost.
+    SignalDescriptor();
+    ~SignalDescriptor();
+    SignalDescriptor(const SignalDescriptor&) = delete;
+    SignalDescriptor& operator=(const SignalDescriptor&) = delete;
+
+    // Non-blocking; -1 when none could be opened.
+    int descriptor() const { return fd_; }
+    const std::error_code& error() const { return error_; }
+
+    // Takes in the signals that arrived; the first one is kept.
+    void take();
+    // SIGINT or SIGTERM, whichever came first; 0 until one did.
+    int signal() const { return signal_; }
+
+  private:
+    int fd_ = -1;
+    std::error_code error_;
+    int signal_ = 0;
+};
+
+}  // namespace vardek::link
