@@ -20,6 +20,4 @@ void ErrorBox::report(const std::string& message) {
     runModal(box);
 }
 
-bool ErrorBox::isOpen() const { return modalBoxOpen(); }
-
 }  // namespace vardek::panel

@@ -19,9 +19,6 @@ class ErrorBox {
 
     // Returns when the user has closed the box; the event loop keeps running meanwhile.
     void report(const std::string& message);
-
-    // Whether one of the program's boxes is open, this one or the wrong-size message.
-    bool isOpen() const;
 };
 
 }  // namespace vardek::panel

@@ -39,6 +39,12 @@ class PanelController {
     // every 8-byte one is a reply.
     void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
 
+    // The selector of the channel read awaiting its answer, 0 for none.
+    std::uint8_t pendingADC() const { return PendingADC; }
+    // Whether the next reply's output bits are copied into the boxes.
+    bool syncPB() const { return SyncPB; }
+
+  private:
     void GetStatus();
     void RBset(std::uint8_t bit);
     void RBclear(std::uint8_t bit);
@@ -48,12 +54,6 @@ class PanelController {
     // command at once, as its click handler does.
     void SetPB(std::uint8_t portB);
 
-    // The selector of the channel read awaiting its answer, 0 for none.
-    std::uint8_t pendingADC() const { return PendingADC; }
-    // Whether the next reply's output bits are copied into the boxes.
-    bool syncPB() const { return SyncPB; }
-
-  private:
     void send(const link::Request& request);
     // Sends the command for the state of output box `bit` (2..7): what a change of the box
     // does, whether the user clicked it or SetPB set it.
@@ -66,9 +66,6 @@ class PanelController {
     link::DatagramLink& link_;
     std::uint8_t PendingADC = 0;
     bool SyncPB = false;
-    // Any host can send to the panel's port, so a run of wrong-sized datagrams must not stack
-    // one modal message inside another.
-    bool wrongSizeMessageOpen_ = false;
 };
 
 }  // namespace vardek::panel

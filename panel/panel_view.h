@@ -22,7 +22,8 @@ class PanelView {
     // Replaces the whole text of Memo1.
     virtual void setDumpText(const std::string& text) = 0;
     // A modal message with one OK button and no icon; returns when the user closes it. The event
-    // loop keeps running meanwhile.
+    // loop keeps running meanwhile. While one of the program's boxes is open it shows nothing and
+    // returns at once, so datagrams that anyone can send never stack boxes.
     virtual void showMessage(const std::string& text, const std::string& caption) = 0;
 };
 
