@@ -194,8 +194,8 @@ Options (numbers are decimal or 0x-prefixed hex):
   -h, --help         show this text and exit
   --version          show the version and exit
 
-The first 8-byte datagram from the board's address (any port) after the request is its reply:
-the protocol matches replies by order alone. Messages go to standard error.
+The first datagram from the board's address (any port) after the request is its reply, whatever
+its size: the protocol matches replies by order alone. Messages go to standard error.
 
 Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every

@@ -74,7 +74,9 @@ std::string jsonLine(const Exchange& exchange) {
     }
     line += ",\"board\":" + jsonString(exchange.board);
     line += ",\"request\":" + jsonString(link::hexText(exchange.request.bytes(), 2));
-    line += ",\"reply\":" + jsonString(link::dumpText(exchange.reply.bytes));
+    // The reply's bytes as in the panel's dump, without the space the dump ends on to lead into
+    // what follows it on the line: a JSON value stands alone.
+    line += ",\"reply\":" + jsonString(link::hexText(exchange.reply.bytes, 3));
     line += ",\"port_b\":" + std::to_string(exchange.reply.portB());
     line += ",\"value\":" + std::to_string(exchange.reply.conversion());
     if (const link::Channel* channel = channelRead(exchange)) {
