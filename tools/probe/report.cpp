@@ -28,8 +28,14 @@ std::string readingText(const link::Channel& channel, const Exchange& exchange) 
                                                          : link::rawText(value);
 }
 
-// Our own texts hold no quote, backslash or control character; escaped all the same, so the
-// output stays valid JSON whatever a later text holds.
+std::string milliseconds(const Exchange& exchange) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", exchange.roundTrip.count());
+    return text;
+}
+
+}  // namespace
+
 std::string jsonString(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
@@ -46,14 +52,6 @@ std::string jsonString(const std::string& text) {
     }
     return quoted + '"';
 }
-
-std::string milliseconds(const Exchange& exchange) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", exchange.roundTrip.count());
-    return text;
-}
-
-}  // namespace
 
 std::string humanLine(const Exchange& exchange) {
     std::string line =
