@@ -58,6 +58,7 @@ void prober(std::span<const std::string_view> args) {
             FUZZ_REQUIRE(o.intervalMs >= 1 && (!o.count || *o.count >= 1));
             break;
         case probe::Command::Status:
+        case probe::Command::Check:
             break;
     }
 }
