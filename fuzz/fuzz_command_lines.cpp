@@ -21,8 +21,10 @@ namespace sim = vardek::sim;
 constexpr std::size_t kMaxArguments = 32;
 
 void simulator(std::span<const std::string_view> args) {
-    const sim::ParseResult parsed = sim::parseOptions(args);
-    if (!parsed.ok()) {
+    using Action = sim::ParsedCommandLine::Action;
+    const sim::ParsedCommandLine parsed = sim::parseCommandLine(args);
+    FUZZ_REQUIRE((parsed.action == Action::Refuse) == !parsed.error.empty());
+    if (parsed.action != Action::Run) {
         return;
     }
     const sim::Options& o = parsed.options;

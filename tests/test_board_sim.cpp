@@ -27,9 +27,7 @@ namespace vardek::sim {
 // Lets QCOMPARE print both sides of a failed comparison.
 char* toString(const Options& o) {
     const QString text =
-        QStringLiteral(
-            "bind=%1 port=%2 pb=%3 seed=%4 drop=%5 delay=%6 size=%7 drift=%8 pcap=%9 "
-            "help=%10")
+        QStringLiteral("bind=%1 port=%2 pb=%3 seed=%4 drop=%5 delay=%6 size=%7 drift=%8 pcap=%9")
             .arg(QString::fromStdString(o.bindAddress))
             .arg(o.port)
             .arg(o.initialPortB)
@@ -38,8 +36,7 @@ char* toString(const Options& o) {
             .arg(o.delayMs)
             .arg(o.replySize)
             .arg(o.driftMs)
-            .arg(QString::fromStdString(o.pcapPath))
-            .arg(o.help);
+            .arg(QString::fromStdString(o.pcapPath));
     return qstrdup(text.toUtf8().constData());
 }
 
@@ -354,16 +351,15 @@ class TestBoardSim : public QObject {
         QTest::newRow("faults, repeated") << QStringList{"--stuck",       "RB2=1", "--adc=ra5=300",
                                                          "--stuck=rb7=0", "--adc", "RA0=0xFFFF"}
                                           << faulty;
-        Options help;
-        help.help = true;
-        QTest::newRow("--help") << QStringList{"--help"} << help;
-        QTest::newRow("-h") << QStringList{"-h"} << help;
+        QTest::newRow("--help") << QStringList{"--help"} << Options{};
+        QTest::newRow("-h") << QStringList{"-h"} << Options{};
     }
     void goodOptions() {
         QFETCH(QStringList, args);
         QFETCH(Options, expected);
-        const ParseResult result = parse(args);
-        QVERIFY2(result.ok(), result.error.c_str());
+        const ParsedCommandLine result = parse(args);
+        const bool help = args.contains("--help") || args.contains("-h");
+        QVERIFY2(result.action == (help ? Action::Help : Action::Run), result.error.c_str());
         QCOMPARE(result.options, expected);
     }
 
@@ -433,8 +429,8 @@ class TestBoardSim : public QObject {
     void badOptions() {
         QFETCH(QStringList, args);
         QFETCH(QString, error);
-        const ParseResult result = parse(args);
-        QVERIFY(!result.ok());
+        const ParsedCommandLine result = parse(args);
+        QVERIFY(result.action == Action::Refuse);
         const QString actual = QString::fromStdString(result.error);
         QVERIFY2(actual.startsWith(error), qPrintable(actual));
     }
@@ -627,13 +623,15 @@ class TestBoardSim : public QObject {
     }
 
   private:
-    static ParseResult parse(const QStringList& args) {
+    using Action = ParsedCommandLine::Action;
+
+    static ParsedCommandLine parse(const QStringList& args) {
         std::vector<std::string> storage;
         for (const QString& arg : args) {
             storage.push_back(arg.toStdString());
         }
         const std::vector<std::string_view> views(storage.begin(), storage.end());
-        return parseOptions(views);
+        return parseCommandLine(views);
     }
 
     static bool start(Run& run, const QStringList& args) {

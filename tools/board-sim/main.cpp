@@ -197,17 +197,17 @@ std::optional<UdpSocket> openSocket(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ParseResult parsed = parseOptions(vardek::cli::arguments(argc, argv));
-    if (!parsed.ok()) {
+    const ParsedCommandLine parsed = parseCommandLine(vardek::cli::arguments(argc, argv));
+    if (parsed.action == ParsedCommandLine::Action::Refuse) {
         complain(kProgramName, parsed.error);
         std::fprintf(stderr, "Try '%s --help'.\n", kProgramName.data());
         return 2;
     }
-    const Options& options = parsed.options;
-    if (options.help) {
+    if (parsed.action == ParsedCommandLine::Action::Help) {
         std::fputs(helpText().c_str(), stdout);
         return 0;
     }
+    const Options& options = parsed.options;
     if (!isLoopback(options.bindAddress)) {
         complain(kProgramName, "warning: bound to " + options.bindAddress +
                                    ", the simulator is reachable from the network");

@@ -81,9 +81,10 @@ CLI::Validator fixedResult(Options& o) {
 
 }  // namespace
 
-ParseResult parseOptions(std::span<const std::string_view> args) {
-    ParseResult result;
-    Options& o = result.options;
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
+    ParsedCommandLine parsed;
+    Options& o = parsed.options;
+    bool help = false;
     CLI::App app{std::string(kProgramName)};
     app.set_help_flag();
     app.allow_extras();
@@ -113,17 +114,19 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(fixedResult(o));
-    app.add_flag("-h,--help", o.help)->disable_flag_override();
+    app.add_flag("-h,--help", help)->disable_flag_override();
 
-    result.error = cli::parse(app, args);
-    if (result.ok() && o.replySize > link::kReplySize && !isLoopback(o.bindAddress)) {
+    parsed.error = cli::parse(app, args);
+    if (parsed.error.empty() && o.replySize > link::kReplySize && !isLoopback(o.bindAddress)) {
         // A reply goes to whatever source address a request claims: a larger one would let
         // anyone on the network aim the simulator at a third host as an amplifier.
-        result.error = "--reply-size " + std::to_string(o.replySize) + " is refused with --bind " +
+        parsed.error = "--reply-size " + std::to_string(o.replySize) + " is refused with --bind " +
                        o.bindAddress +
                        ": replies larger than 8 bytes are for a loopback address only";
     }
-    return result;
+    using Action = ParsedCommandLine::Action;
+    parsed.action = !parsed.error.empty() ? Action::Refuse : help ? Action::Help : Action::Run;
+    return parsed;
 }
 
 std::string helpText() {

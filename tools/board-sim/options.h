@@ -11,6 +11,7 @@
 
 #include "board_model.h"
 #include "board_protocol.h"
+#include "parsed_command_line.h"
 
 namespace vardek::sim {
 
@@ -35,21 +36,16 @@ struct Options {
     std::uint8_t stuckMask = 0;
     std::uint8_t stuckLevels = 0;
     std::array<std::optional<std::uint16_t>, link::kChannels.size()> fixedResults{};
-    bool help = false;
 
     bool operator==(const Options&) const = default;
 };
 
-struct ParseResult {
-    Options options;
-    std::string error;  // empty when the command line is good
-
-    bool ok() const { return error.empty(); }
-};
+using ParsedCommandLine = cli::ParsedCommandLine<Options>;
 
 // `args` leaves out the program name. Options take their value as the next argument or after
-// '='; numbers are decimal or 0x-prefixed hex. Each option may be given once.
-ParseResult parseOptions(std::span<const std::string_view> args);
+// '='; numbers are decimal or 0x-prefixed hex. Each option may be given once, but for the
+// repeatable faults. A command line with a fault is refused even when it asks for help.
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> args);
 
 std::string helpText();
 

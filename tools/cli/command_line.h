@@ -22,7 +22,9 @@ CLI::Validator ipv4Address();
 // Runs `app` on `args` (without the program name). Returns the reason the command line is
 // wrong, or an empty string. The app must allow extras: a leftover argument is reported here as
 // an unknown option or an unexpected argument, by name. An option given twice is refused,
-// unless its multi-option policy is TakeAll (a repeatable one).
+// unless its multi-option policy is TakeAll (a repeatable one). CLI11 offers neither check as
+// wanted: Debian 12's CLI11 (2.1) takes a flag given twice without a word, even -h with
+// --help, and calls every leftover "not expected", an option as an argument.
 // CLI::CallForHelp and CLI::CallForVersion pass through to the caller.
 std::string parse(CLI::App& app, std::span<const std::string_view> args);
 

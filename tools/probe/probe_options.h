@@ -9,6 +9,7 @@
 
 #include "board_check.h"
 #include "board_protocol.h"
+#include "parsed_command_line.h"
 
 namespace vardek::probe {
 
@@ -32,13 +33,7 @@ struct ProbeOptions {
     std::string junitPath;                   // check: empty writes no JUnit report
 };
 
-struct ParsedCommandLine {
-    enum class Action { Run, Help, Version, Refuse };
-
-    Action action = Action::Run;
-    ProbeOptions options;
-    std::string error;  // the reason for Refuse
-};
+using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the build's board address.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
