@@ -38,6 +38,12 @@ class FakeView : public panel::PanelView {
         journal << QStringLiteral("Memo1 ") + memo;
     }
 
+    void showNoResponse(bool silent, const std::string& lastReply) override {
+        noResponse = silent;
+        lastReplyTime = QString::fromStdString(lastReply);
+        journal << (silent ? QStringLiteral("no response") : QStringLiteral("answering"));
+    }
+
     void showMessage(const std::string& text, const std::string& caption) override {
         ++messagesShown;
         ++messagesOpen;
@@ -60,6 +66,8 @@ class FakeView : public panel::PanelView {
     std::array<QString, 5> edits{};
     QString memo;
     QStringList journal;
+    bool noResponse = false;
+    QString lastReplyTime;
 
     int messagesShown = 0;
     int messagesOpen = 0;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "board_address.h"
 #include "udp_socket.h"
 
 namespace vardek::cli {
@@ -83,6 +84,11 @@ CLI::Validator ipv4Address() {
             return {};
         },
         "ADDR");
+}
+
+CLI::Validator boardAddress() {
+    return CLI::Validator([](std::string& text) { return link::boardAddressProblem(text); },
+                          "ADDR");
 }
 
 std::string parse(CLI::App& app, std::span<const std::string_view> args) {
