@@ -45,7 +45,10 @@ int main(int argc, char* argv[]) {
             "else from the key board= of $XDG_CONFIG_HOME/vardek-control/vardek-control.conf\n"
             "(~/.config/... without XDG_CONFIG_HOME), else it is the built-in ") +
         QStringLiteral(VARDEK_BOARD_ADDRESS "."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): its --help-all lists Qt's own options, which the program does not take.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Displays help on commandline options."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption boardOption(QStringLiteral("board"),
                                          QStringLiteral("The board's IPv4 address, such as "
