@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -32,6 +33,8 @@ constexpr QPoint kDesignedPosition{192, 107};
 constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
+// About one frame of a 60 Hz screen: replies drawn more often than this are never seen.
+constexpr int kDrawIntervalMs = 16;
 // Set off by a dash, after the caption and after the board's address.
 const QString kTitleSeparator = QStringLiteral(" — ");
 
@@ -86,7 +89,8 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       ui_(std::make_unique<Ui::TVARDEK_Ctrl>()),
       NMUDP1(new vardek::link::DatagramEndpoint(std::move(endpoint), this)),
       Timer1(new QTimer(this)),
-      controller_(*this, *NMUDP1) {
+      controller_(*this, *NMUDP1),
+      drawing_(new QTimer(this)) {
     ui_->setupUi(this);
     boardTitle_ = windowTitle();
     if (NMUDP1->config().RemoteHost != VARDEK_BOARD_ADDRESS) {
@@ -109,6 +113,8 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
         move(kDesignedPosition);
     }
 
+    drawing_->setSingleShot(true);
+    connect(drawing_, &QTimer::timeout, this, &TVARDEK_Ctrl::drawReplies);
     bindEvents();
     Timer1->start(kPollIntervalMs);
 }
@@ -239,16 +245,17 @@ void TVARDEK_Ctrl::setDumpText(const std::string& text) {
 }
 
 void TVARDEK_Ctrl::scheduleDrawing() {
-    if (drawingScheduled_) {
+    if (drawing_->isActive()) {
         return;
     }
-    drawingScheduled_ = true;
-    // After the replies already taken off the socket in this turn, before the next turn's.
-    QMetaObject::invokeMethod(this, &TVARDEK_Ctrl::drawReplies, Qt::QueuedConnection);
+    // After the replies already taken off the socket in this turn; a frame after the last
+    // drawing when replies keep coming.
+    const qint64 sinceDrawn = lastDrawn_.isValid() ? lastDrawn_.elapsed() : kDrawIntervalMs;
+    drawing_->start(static_cast<int>(std::max<qint64>(0, kDrawIntervalMs - sinceDrawn)));
 }
 
 void TVARDEK_Ctrl::drawReplies() {
-    drawingScheduled_ = false;
+    lastDrawn_.start();
     if (pendingDump_) {
         ui_->Memo1->setPlainText(QString::fromStdString(*pendingDump_));
         pendingDump_.reset();

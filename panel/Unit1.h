@@ -2,6 +2,7 @@
 // with every event bound to the panel controller, where the behaviour lives.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <array>
@@ -64,10 +65,11 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     bool activated_ = false;
     // "VARDEK_Ctrl", with the board's address after it when that is not the built-in one.
     QString boardTitle_;
-    // What the latest replies write into the dump and the result fields, drawn once per turn of
-    // the event loop: a board sending as fast as the link allows must not cost a layout of the
-    // dump per reply.
+    // What the latest replies write into the dump and the result fields, drawn at the end of
+    // the event loop's turn and no more often than a screen shows frames: a board sending as
+    // fast as the link allows must not cost a layout of the dump per reply.
     std::optional<std::string> pendingDump_;
     std::array<std::optional<std::string>, 5> pendingFields_;
-    bool drawingScheduled_ = false;
+    QTimer* drawing_;
+    QElapsedTimer lastDrawn_;
 };
