@@ -16,7 +16,7 @@ namespace {
 
 using vardek::link::ReplyBytes;
 
-constexpr ReplyBytes kReply{0x00, 0xA5, 0x00, 0x00, 0x01, 0x2C, 0x00, 0x00};
+const ReplyBytes kReply = vardek::link::encodeReply(0xA5, 300).bytes;
 
 void BaselineSnprintfDump(benchmark::State& state) {
     for (auto _ : state) {

@@ -42,6 +42,14 @@ std::optional<Reply> decodeReply(std::span<const std::uint8_t> datagram) {
     return reply;
 }
 
+Reply encodeReply(std::uint8_t portB, std::uint16_t conversion) {
+    Reply reply;
+    reply.bytes[kPortBOffset] = portB;
+    reply.bytes[kConversionOffset] = static_cast<std::uint8_t>(conversion >> 8);
+    reply.bytes[kConversionOffset + 1] = static_cast<std::uint8_t>(conversion);
+    return reply;
+}
+
 std::optional<DecodedRequest> decodeRequest(std::span<const std::uint8_t> datagram) {
     if (datagram.empty()) {
         return std::nullopt;

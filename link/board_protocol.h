@@ -80,19 +80,26 @@ const Channel* findChannel(std::uint8_t selector);
 inline constexpr std::size_t kReplySize = 8;
 using ReplyBytes = std::array<std::uint8_t, kReplySize>;
 
+// Where a reply carries what the panel reads; the other bytes are the board's own.
+inline constexpr std::size_t kPortBOffset = 1;
+inline constexpr std::size_t kConversionOffset = 4;  // high byte, then low byte
+
 // The one reply layout: every 8-byte datagram is read with it, whatever it answers.
 struct Reply {
     ReplyBytes bytes{};
 
-    std::uint8_t portB() const { return bytes[1]; }
-    // Big-endian conversion result at offsets 4 and 5.
+    std::uint8_t portB() const { return bytes[kPortBOffset]; }
     std::uint16_t conversion() const {
-        return static_cast<std::uint16_t>(bytes[4] << 8 | bytes[5]);
+        return static_cast<std::uint16_t>(bytes[kConversionOffset] << 8 |
+                                          bytes[kConversionOffset + 1]);
     }
 };
 
 // A datagram is a reply only at exactly 8 bytes; nothing of any other size is decoded.
 std::optional<Reply> decodeReply(std::span<const std::uint8_t> datagram);
+
+// The board's side: a reply carrying `portB` and `conversion`, all other bytes zero.
+Reply encodeReply(std::uint8_t portB, std::uint16_t conversion);
 
 // A request as the board reads it: `argument` is the bit number of a set or clear command, the
 // selector of a channel read, and 0 for the status request.

@@ -13,9 +13,6 @@ namespace vardek::link {
 
 namespace {
 
-// Larger than any UDP payload over IPv4 (65507 bytes).
-constexpr std::size_t kReceiveCapacity = 65536;
-
 SocketAddress ipv4Address(const std::string& dottedDecimal, std::uint16_t port) {
     const auto address = parseIpv4(dottedDecimal);
     if (!address) {

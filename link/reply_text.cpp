@@ -1,5 +1,6 @@
 #include "reply_text.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vardek::link {
@@ -16,17 +17,22 @@ void appendHex(std::string& out, unsigned value, int digits) {
 
 }  // namespace
 
-std::string hexDump(std::span<const std::uint8_t> bytes) {
+std::string hexText(std::span<const std::uint8_t> bytes, int digits, std::size_t shown) {
     std::string text;
-    text.reserve(4 * bytes.size());
-    for (const std::uint8_t byte : bytes) {
-        appendHex(text, byte, 3);
-        text += ' ';
+    text.reserve(static_cast<std::size_t>(digits + 1) * std::min(bytes.size(), shown));
+    for (std::size_t i = 0; i < bytes.size() && i < shown; ++i) {
+        if (i > 0) {
+            text += ' ';
+        }
+        appendHex(text, bytes[i], digits);
+    }
+    if (bytes.size() > shown) {
+        text += " ... (" + std::to_string(bytes.size() - shown) + " more)";
     }
     return text;
 }
 
-std::string dumpText(const ReplyBytes& bytes) { return hexDump(bytes); }
+std::string dumpText(const ReplyBytes& bytes) { return hexText(bytes, 3) + ' '; }
 
 std::string rawText(std::uint16_t value) {
     std::string text;
@@ -45,6 +51,39 @@ std::string temperatureText(std::uint16_t value) {
         number.insert(0, 4 - number.size(), ' ');
     }
     return number + " \u2103";
+}
+
+std::string describeRequest(std::span<const std::uint8_t> datagram) {
+    if (datagram.empty()) {
+        return "empty request";
+    }
+    const auto byteText = [](std::uint8_t byte) {
+        std::string text = "0x";
+        appendHex(text, byte, 2);
+        return text;
+    };
+    switch (datagram[0]) {
+        case kStatusCommand:
+            return "status";
+        case kSetBitCommand:
+        case kClearBitCommand: {
+            std::string text = datagram[0] == kSetBitCommand ? "set" : "clear";
+            if (datagram.size() >= 3) {
+                text += " RB" + std::to_string(datagram[2]);
+            }
+            return text;
+        }
+        case kReadChannelCommand: {
+            std::string text = "read";
+            if (datagram.size() >= 2) {
+                const Channel* channel = findChannel(datagram[1]);
+                text += ' ' + (channel ? std::string(channel->pin) : byteText(datagram[1]));
+            }
+            return text;
+        }
+        default:
+            return "command " + byteText(datagram[0]);
+    }
 }
 
 }  // namespace vardek::link

@@ -25,6 +25,9 @@ struct SocketAddress {
 
 inline constexpr std::uint32_t kLoopbackAddress = 0x7F000001;
 
+// A receive buffer this large takes any UDP payload over IPv4 (at most 65507 bytes) whole.
+inline constexpr std::size_t kReceiveCapacity = 65536;
+
 // Four decimal numbers 0..255 separated by dots and nothing else; no host names.
 std::optional<std::uint32_t> parseIpv4(std::string_view dottedDecimal);
 

@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "board_protocol.h"
 #include "datagram_link.h"
+#include "reply_text.h"
 
 namespace vardek::test {
 
@@ -16,23 +18,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A board reply carrying `portB` and the conversion result; its other bytes are zero.
 inline Bytes replyWith(std::uint8_t portB, std::uint16_t conversion = 0) {
-    return {0x00,
-            portB,
-            0x00,
-            0x00,
-            static_cast<std::uint8_t>(conversion >> 8),
-            static_cast<std::uint8_t>(conversion & 0xFF),
-            0x00,
-            0x00};
+    const link::ReplyBytes bytes = link::encodeReply(portB, conversion).bytes;
+    return {bytes.begin(), bytes.end()};
 }
 
-inline QString hex(const Bytes& bytes) {
-    QStringList parts;
-    for (const std::uint8_t byte : bytes) {
-        parts << QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-    }
-    return parts.join(' ');
-}
+// "01 06 02", as the probe writes a request.
+inline QString hex(const Bytes& bytes) { return QString::fromStdString(link::hexText(bytes, 2)); }
 
 class FakeLink : public link::DatagramLink {
   public:

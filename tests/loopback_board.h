@@ -80,7 +80,7 @@ class LoopbackBoard {
 
   private:
     std::optional<Bytes> take() {
-        Bytes buffer(65536);
+        Bytes buffer(link::kReceiveCapacity);
         const auto received = socket_.receive(buffer);
         if (!received) {
             return std::nullopt;

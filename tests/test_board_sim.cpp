@@ -300,7 +300,7 @@ class TestBoardSim : public QObject {
         Bytes longer(kLoggedBytes + 3, 0xFF);
         const QString text = QString::fromStdString(datagramText(longer));
         QVERIFY2(text.startsWith("[19] 0FF 0FF"), qPrintable(text));
-        QVERIFY2(text.endsWith("0FF ... +3"), qPrintable(text));
+        QVERIFY2(text.endsWith("0FF ... (3 more)"), qPrintable(text));
         QCOMPARE(text.count("0FF"), qsizetype(kLoggedBytes));
     }
 

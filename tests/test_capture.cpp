@@ -29,7 +29,6 @@ constexpr std::uint8_t kRA5 = channelSelector(4);
 struct Step {
     Bytes request;
     QString fields;         // command|operand|bit|selector, as tshark prints them
-    QString info;           // the Info column
     QString problem;        // the expert message of a malformed request, which goes unanswered
     std::uint8_t read = 0;  // the selector that the reply answers
 };
@@ -55,7 +54,7 @@ QString replyRow(const QString& addresses, const Bytes& reply, std::uint8_t read
         return addresses + "||||||||Reply [" + problem + "]|" + malformed(problem);
     }
     const unsigned value = unsigned(reply[4]) << 8 | reply[5];
-    QString info = QString::fromStdString(vardek::link::hexDump(reply)).trimmed();
+    QString info = QString::fromStdString(vardek::link::hexText(reply, 3));
     QString temperature;
     if (read != 0) {
         info += "; " + QString::fromUtf8(vardek::link::findChannel(read)->pin.data(), 3) + ' ';
@@ -91,31 +90,34 @@ class TestCapture : public QObject {
         QTest::addColumn<bool>("whileRunning");
 
         const Steps exchange{
-            {{0x00}, "0x00|||", "Status", {}},
-            {{0x01, 0x06, 0x05}, "0x01|0x06|5|", "Set RB5", {}},
-            {{0x02, 0x06, 0x05}, "0x02|0x06|5|", "Clear RB5", {}},
-            {{0x04, 0x81, 0x01}, "0x04|||0x81", "Read RA0", {}, 0x81},
-            {{0x04, 0x89, 0x01}, "0x04|||0x89", "Read RA1", {}, 0x89},
-            {{0x04, 0x91, 0x01}, "0x04|||0x91", "Read RA2", {}, 0x91},
-            {{0x04, 0x99, 0x01}, "0x04|||0x99", "Read RA3", {}, 0x99},
-            {{0x04, 0xA1, 0x01}, "0x04|||0xa1", "Read RA5", {}, kRA5},
-            {{0x03, 0x06, 0x02}, "0x03|||", "Command 0x03", "unknown command"},
-            {{0x01, 0x07, 0x02}, "0x01|0x07|2|", "Set RB2", "operand 0x07, not port B"},
-            {{0x02, 0x06, 0x01}, "0x02|0x06|1|", "Clear RB1", "bit outside 2..7"},
-            {{0x04, 0xA9, 0x01}, "0x04|||0xa9", "Read 0xA9", "unknown selector"},
-            {{0x04, 0x81, 0x00}, "0x04|||0x81", "Read RA0", "tail 0x00, not 0x01"},
-            {{0x00, 0x00, 0x00}, "0x00|||", "Status", "wrong length: 3 bytes, not 1"},
-            {{0x01, 0x06, 0x02, 0x00}, "0x01|0x06|2|", "Set RB2", "wrong length: 4 bytes, not 3"},
-            {{}, "|||", "Request", "wrong length: 0 bytes"},
+            {{0x00}, "0x00|||", {}},
+            {{0x01, 0x06, 0x05}, "0x01|0x06|5|", {}},
+            {{0x02, 0x06, 0x05}, "0x02|0x06|5|", {}},
+            {{0x04, 0x81, 0x01}, "0x04|||0x81", {}, 0x81},
+            {{0x04, 0x89, 0x01}, "0x04|||0x89", {}, 0x89},
+            {{0x04, 0x91, 0x01}, "0x04|||0x91", {}, 0x91},
+            {{0x04, 0x99, 0x01}, "0x04|||0x99", {}, 0x99},
+            {{0x04, 0xA1, 0x01}, "0x04|||0xa1", {}, kRA5},
+            {{0x03, 0x06, 0x02}, "0x03|||", "unknown command"},
+            {{0x01, 0x07, 0x02}, "0x01|0x07|2|", "operand 0x07, not port B"},
+            {{0x02, 0x06, 0x01}, "0x02|0x06|1|", "bit outside 2..7"},
+            {{0x04, 0xA9, 0x01}, "0x04|||0xa9", "unknown selector"},
+            {{0x04, 0x81, 0x00}, "0x04|||0x81", "tail 0x00, not 0x01"},
+            {{0x00, 0x00, 0x00}, "0x00|||", "wrong length: 3 bytes, not 1"},
+            {{0x01, 0x06, 0x02, 0x00}, "0x01|0x06|2|", "wrong length: 4 bytes, not 3"},
+            {{0x01, 0x06}, "0x01|0x06||", "wrong length: 2 bytes, not 3"},
+            {{0x04}, "0x04|||", "wrong length: 1 bytes, not 3"},
+            {{0xFF}, "0xff|||", "unknown command"},
+            {{}, "|||", "wrong length: 0 bytes"},
             // Malformed reads are never answered, so this reply answers no read.
-            {{0x00}, "0x00|||", "Status", {}},
+            {{0x00}, "0x00|||", {}},
         };
         QTest::newRow("exchange, read while the simulator runs")
             << QStringList{"--seed", "7", "--drift-ms", "0", "--initial-pb", "0x83"} << exchange
             << true;
         const Steps shortReplies{
-            {{0x04, 0xA1, 0x01}, "0x04|||0xa1", "Read RA5", {}, kRA5},
-            {{0x00}, "0x00|||", "Status", {}},
+            {{0x04, 0xA1, 0x01}, "0x04|||0xa1", {}, kRA5},
+            {{0x00}, "0x00|||", {}},
         };
         QTest::newRow("7-byte replies, read after SIGINT")
             << QStringList{"--reply-size", "7"} << shortReplies << false;
@@ -142,7 +144,9 @@ class TestCapture : public QObject {
                                             qint64(step.request.size()), QHostAddress::LocalHost,
                                             run.port),
                      qint64(step.request.size()));
-            QString info = step.info;
+            // The C++ name of the request, its first letter capitalised as Info columns are.
+            QString info = QString::fromStdString(vardek::link::describeRequest(step.request));
+            info[0] = info[0].toUpper();
             if (!step.problem.isEmpty()) {
                 info += " [" + step.problem + "]";
             }

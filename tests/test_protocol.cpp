@@ -121,38 +121,71 @@ class TestProtocol : public QObject {
         QCOMPARE(int(reply->conversion()), conversion);
     }
 
-    // The board's side: everything the panel sends is understood, anything else is refused.
+    // The board's side: everything the panel sends is understood, anything else is refused,
+    // and each is named as the logs, the probe and the dissector name it.
     void decodeRequests_data() {
         QTest::addColumn<Bytes>("datagram");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("command");
         QTest::addColumn<int>("argument");
-        QTest::newRow("status") << Bytes{0x00} << true << 0x00 << 0;
-        QTest::newRow("set RB4") << Bytes{0x01, 0x06, 0x04} << true << 0x01 << 4;
-        QTest::newRow("clear RB7") << Bytes{0x02, 0x06, 0x07} << true << 0x02 << 7;
-        QTest::newRow("read RA3") << Bytes{0x04, 0x99, 0x01} << true << 0x04 << 0x99;
-        QTest::newRow("empty") << Bytes{} << false << 0 << 0;
-        QTest::newRow("status too long") << Bytes{0x00, 0x00, 0x00} << false << 0 << 0;
-        QTest::newRow("command 3") << Bytes{0x03, 0x06, 0x02} << false << 0 << 0;
-        QTest::newRow("set short") << Bytes{0x01, 0x06} << false << 0 << 0;
-        QTest::newRow("set port A") << Bytes{0x01, 0x05, 0x02} << false << 0 << 0;
-        QTest::newRow("set input RB1") << Bytes{0x01, 0x06, 0x01} << false << 0 << 0;
-        QTest::newRow("clear bit 8") << Bytes{0x02, 0x06, 0x08} << false << 0 << 0;
-        QTest::newRow("read RA4") << Bytes{0x04, 0xA9, 0x01} << false << 0 << 0;
-        QTest::newRow("read tail 0") << Bytes{0x04, 0x81, 0x00} << false << 0 << 0;
-        QTest::newRow("read long") << Bytes{0x04, 0x81, 0x01, 0x00} << false << 0 << 0;
+        QTest::addColumn<QString>("name");
+        QTest::newRow("status") << Bytes{0x00} << true << 0x00 << 0 << "status";
+        QTest::newRow("set RB4") << Bytes{0x01, 0x06, 0x04} << true << 0x01 << 4 << "set RB4";
+        QTest::newRow("clear RB7") << Bytes{0x02, 0x06, 0x07} << true << 0x02 << 7 << "clear RB7";
+        QTest::newRow("read RA3") << Bytes{0x04, 0x99, 0x01} << true << 0x04 << 0x99 << "read RA3";
+        QTest::newRow("empty") << Bytes{} << false << 0 << 0 << "empty request";
+        QTest::newRow("status too long") << Bytes{0x00, 0x00, 0x00} << false << 0 << 0 << "status";
+        QTest::newRow("command 3") << Bytes{0x03, 0x06, 0x02} << false << 0 << 0 << "command 0x03";
+        QTest::newRow("command FF") << Bytes{0xFF} << false << 0 << 0 << "command 0xFF";
+        QTest::newRow("set short") << Bytes{0x01, 0x06} << false << 0 << 0 << "set";
+        QTest::newRow("set port A") << Bytes{0x01, 0x05, 0x02} << false << 0 << 0 << "set RB2";
+        QTest::newRow("set input RB1") << Bytes{0x01, 0x06, 0x01} << false << 0 << 0 << "set RB1";
+        QTest::newRow("clear bit 8") << Bytes{0x02, 0x06, 0x08} << false << 0 << 0 << "clear RB8";
+        QTest::newRow("read alone") << Bytes{0x04} << false << 0 << 0 << "read";
+        QTest::newRow("read RA4") << Bytes{0x04, 0xA9, 0x01} << false << 0 << 0 << "read 0xA9";
+        QTest::newRow("read tail 0") << Bytes{0x04, 0x81, 0x00} << false << 0 << 0 << "read RA0";
+        QTest::newRow("read long")
+            << Bytes{0x04, 0x81, 0x01, 0x00} << false << 0 << 0 << "read RA0";
     }
     void decodeRequests() {
         QFETCH(Bytes, datagram);
         QFETCH(bool, valid);
         QFETCH(int, command);
         QFETCH(int, argument);
+        QFETCH(QString, name);
         const auto request = decodeRequest(datagram);
         QCOMPARE(request.has_value(), valid);
         if (request) {
             QCOMPARE(int(request->command), command);
             QCOMPARE(int(request->argument), argument);
         }
+        QCOMPARE(text(describeRequest(datagram)), name);
+    }
+
+    // A board's reply read back by the panel's decoder carries what it was built with.
+    void encodedReplyDecodes() {
+        const Reply reply = encodeReply(0xA5, 0x012C);
+        QCOMPARE(hexText(reply.bytes, 2), std::string("00 A5 00 00 01 2C 00 00"));
+        QCOMPARE(int(decodeReply(reply.bytes)->conversion()), 300);
+    }
+
+    void hexStyle_data() {
+        QTest::addColumn<Bytes>("bytes");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << Bytes{} << 2 << 16 << "";
+        QTest::newRow("request") << Bytes{0x04, 0xA1, 0x01} << 2 << 16 << "04 A1 01";
+        QTest::newRow("as dumped") << Bytes{0x04, 0xA1, 0x01} << 3 << 16 << "004 0A1 001";
+        QTest::newRow("all shown") << Bytes(3, 0xFF) << 3 << 3 << "0FF 0FF 0FF";
+        QTest::newRow("rest counted") << Bytes(5, 0xFF) << 3 << 2 << "0FF 0FF ... (3 more)";
+    }
+    void hexStyle() {
+        QFETCH(Bytes, bytes);
+        QFETCH(int, digits);
+        QFETCH(int, shown);
+        QFETCH(QString, expected);
+        QCOMPARE(text(hexText(bytes, digits, std::size_t(shown))), expected);
     }
 
     void dump_data() {

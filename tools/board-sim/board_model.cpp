@@ -106,33 +106,14 @@ void BoardModel::driftStep() {
 unsigned BoardModel::roll(unsigned sides) { return static_cast<unsigned>(state_.random() % sides); }
 
 Bytes BoardModel::replyTo(const link::DecodedRequest& request) const {
-    const link::ReplyBytes full{
-        request.command,
-        state_.portB(),
-        request.argument,
-        static_cast<std::uint8_t>(state_.requests),
-        static_cast<std::uint8_t>(state_.lastConversion >> 8),
-        static_cast<std::uint8_t>(state_.lastConversion),
-        0,
-        0,
-    };
+    link::Reply full = link::encodeReply(state_.portB(), state_.lastConversion);
+    // The bytes the panel does not interpret tell a person reading a dump what was answered.
+    full.bytes[0] = request.command;
+    full.bytes[2] = request.argument;
+    full.bytes[3] = static_cast<std::uint8_t>(state_.requests);
     Bytes reply(config_.replySize, 0);
-    std::copy_n(full.begin(), std::min(full.size(), reply.size()), reply.begin());
+    std::copy_n(full.bytes.begin(), std::min(full.bytes.size(), reply.size()), reply.begin());
     return reply;
-}
-
-std::string describe(const link::DecodedRequest& request) {
-    switch (request.command) {
-        case link::kStatusCommand:
-            return "status";
-        case link::kSetBitCommand:
-            return "set RB" + std::to_string(request.argument);
-        case link::kClearBitCommand:
-            return "clear RB" + std::to_string(request.argument);
-        case link::kReadChannelCommand:
-            return "read " + std::string(link::findChannel(request.argument)->pin);
-    }
-    return {};
 }
 
 }  // namespace vardek::sim

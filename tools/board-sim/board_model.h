@@ -84,7 +84,4 @@ class BoardModel {
     BoardState state_;
 };
 
-// The request in words for the traffic log: "status", "set RB2", "clear RB7", "read RA5".
-std::string describe(const link::DecodedRequest& request);
-
 }  // namespace vardek::sim

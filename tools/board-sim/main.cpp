@@ -21,6 +21,7 @@
 #include "options.h"
 #include "pcap_writer.h"
 #include "reply_queue.h"
+#include "reply_text.h"
 #include "traffic_log.h"
 #include "udp_socket.h"
 
@@ -30,8 +31,6 @@ using namespace vardek::sim;
 using vardek::link::SocketAddress;
 using vardek::link::UdpSocket;
 
-// Larger than any UDP payload over IPv4.
-constexpr std::size_t kReceiveCapacity = 65536;
 // Datagrams read per turn of the loop, so a flood still lets signals and due replies through.
 constexpr int kDatagramsPerTurn = 64;
 
@@ -55,7 +54,7 @@ class Simulator {
           local_(socket.localAddress()),
           capture_(capture),
           start_(Clock::now()),
-          buffer_(kReceiveCapacity) {}
+          buffer_(vardek::link::kReceiveCapacity) {}
 
     // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
     bool run(int signals) {
@@ -118,31 +117,31 @@ class Simulator {
         capture(peer, local_, datagram);
         Outcome outcome = model_.handle(datagram, since);
         std::string line = "in  " + peer.text() + ' ' + datagramText(datagram) + " | ";
+        const std::string request = vardek::link::describeRequest(datagram);
         switch (outcome.disposition) {
             case Disposition::Malformed:
                 log(line + "malformed, not answered");
                 return;
             case Disposition::Dropped:
-                log(line + describe(*outcome.request) + ", reply dropped");
+                log(line + request + ", reply dropped");
                 return;
             case Disposition::Answered:
                 break;
         }
         if (delay_ == Millis::zero()) {
-            log(line + describe(*outcome.request));
+            log(line + request);
             send({arrival, peer, std::move(outcome.reply)});
             return;
         }
         // Every reply waits the same time, so the queue stays in order of its deadlines.
         const std::size_t replySize = outcome.reply.size();
         if (!pending_.push({arrival + delay_, peer, std::move(outcome.reply)})) {
-            log(line + describe(*outcome.request) + ", reply dropped: delay queue full (" +
+            log(line + request + ", reply dropped: delay queue full (" +
                 std::to_string(pending_.size()) + " replies, " + std::to_string(pending_.bytes()) +
                 " bytes waiting, this one " + std::to_string(replySize) + ")");
             return;
         }
-        log(line + describe(*outcome.request) + ", reply in " + std::to_string(delay_.count()) +
-            " ms");
+        log(line + request + ", reply in " + std::to_string(delay_.count()) + " ms");
     }
 
     void sendDue() {

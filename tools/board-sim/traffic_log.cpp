@@ -1,6 +1,5 @@
 #include "traffic_log.h"
 
-#include <algorithm>
 #include <array>
 #include <ctime>
 
@@ -34,12 +33,7 @@ std::string datagramText(std::span<const std::uint8_t> bytes) {
     text += ']';
     if (!bytes.empty()) {
         text += ' ';
-        text += link::hexDump(bytes.first(std::min(bytes.size(), kLoggedBytes)));
-        text.pop_back();
-    }
-    if (bytes.size() > kLoggedBytes) {
-        text += " ... +";
-        text += std::to_string(bytes.size() - kLoggedBytes);
+        text += link::hexText(bytes, 3, kLoggedBytes);
     }
     return text;
 }

@@ -30,8 +30,6 @@ enum ExitStatus {
     kInterrupted = 130,
 };
 
-// Larger than any UDP payload over IPv4, so a wrong-sized answer is reported whole.
-constexpr std::size_t kReceiveCapacity = 65536;
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
 
@@ -56,15 +54,16 @@ class Probe {
     explicit Probe(const ProbeOptions& options)
         : options_(options),
           board_{*link::parseIpv4(options.board), options.port},
-          buffer_(kReceiveCapacity) {}
+          buffer_(link::kReceiveCapacity) {}
 
     // One request, tried until a reply comes or the tries run out.
-    int exchange(const link::Request& request, Exchange exchange) {
+    int exchange(const link::Request& request) {
         discardWaiting();
+        Exchange exchange;
         exchange.board = board_.text();
         exchange.request = request;
-        const std::string what = exchange.command + (exchange.pin.empty() ? "" : " ") +
-                                 exchange.pin + " (" + requestText(request.bytes()) + ")";
+        const std::string what =
+            link::describeRequest(request.bytes()) + " (" + link::hexText(request.bytes(), 2) + ")";
         ignored_ = 0;
         int status = kNoReply;
         for (std::uint32_t attempt = 0; attempt <= options_.retries && status == kNoReply;
@@ -123,13 +122,7 @@ class Probe {
             const auto bytes = std::span(buffer_).first(std::min(received->size, buffer_.size()));
             const auto reply = link::decodeReply(bytes);
             if (!reply) {
-                std::string shown = link::hexDump(bytes.first(std::min(bytes.size(), kShownBytes)));
-                if (!shown.empty()) {
-                    shown.pop_back();
-                }
-                if (bytes.size() > kShownBytes) {
-                    shown += " ... (" + std::to_string(bytes.size() - kShownBytes) + " more)";
-                }
+                const std::string shown = link::hexText(bytes, 3, kShownBytes);
                 complain(received->from.text() + " answered " + what + " with " +
                          std::to_string(received->size) + " bytes instead of 8" +
                          (shown.empty() ? "" : ": " + shown));
@@ -171,28 +164,6 @@ class Probe {
     int ignored_ = 0;
 };
 
-Exchange describe(const ProbeOptions& options) {
-    Exchange exchange;
-    switch (options.command) {
-        case Command::Status:
-        case Command::Watch:
-            exchange.command = "status";
-            break;
-        case Command::Set:
-        case Command::Clear:
-            exchange.command = options.command == Command::Set ? "set" : "clear";
-            exchange.pin = "RB" + std::to_string(options.bit);
-            break;
-        case Command::Read:
-            exchange.command = "read";
-            exchange.pin = std::string(options.channel->pin);
-            exchange.reading = true;
-            exchange.kind = options.channel->reading;
-            break;
-    }
-    return exchange;
-}
-
 link::Request requestFor(const ProbeOptions& options) {
     switch (options.command) {
         case Command::Set:
@@ -212,7 +183,7 @@ int watch(Probe& probe, const ProbeOptions& options) {
     int first = kReplied;
     for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
         const auto started = Clock::now();
-        const int status = probe.exchange(link::statusRequest(), describe(options));
+        const int status = probe.exchange(link::statusRequest());
         if (status == kInterrupted) {
             return kInterrupted;
         }
@@ -233,7 +204,7 @@ int run(const ProbeOptions& options) {
     if (options.command == Command::Watch) {
         return watch(probe, options);
     }
-    return probe.exchange(requestFor(options), describe(options));
+    return probe.exchange(requestFor(options));
 }
 
 }  // namespace

@@ -16,10 +16,16 @@ std::string bits(std::uint8_t byte) {
     return text;
 }
 
-std::string readingText(const Exchange& exchange) {
+// The channel that a read asks for; nullptr for the other requests.
+const link::Channel* channelRead(const Exchange& exchange) {
+    const auto& request = exchange.request.buffer;
+    return request[0] == link::kReadChannelCommand ? link::findChannel(request[1]) : nullptr;
+}
+
+std::string readingText(const link::Channel& channel, const Exchange& exchange) {
     const std::uint16_t value = exchange.reply.conversion();
-    return exchange.kind == link::Reading::Temperature ? link::temperatureText(value)
-                                                       : link::rawText(value);
+    return channel.reading == link::Reading::Temperature ? link::temperatureText(value)
+                                                         : link::rawText(value);
 }
 
 // Our own texts hold no quote, backslash or control character; escaped all the same, so the
@@ -49,40 +55,30 @@ std::string milliseconds(const Exchange& exchange) {
 
 }  // namespace
 
-std::string requestText(std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0xF];
-    }
-    return text;
-}
-
 std::string humanLine(const Exchange& exchange) {
     std::string line =
         link::dumpText(exchange.reply.bytes) + "RB7..RB0=" + bits(exchange.reply.portB());
-    if (exchange.reading) {
-        line += ' ' + exchange.pin + '=' + readingText(exchange);
+    if (const link::Channel* channel = channelRead(exchange)) {
+        line += ' ' + std::string(channel->pin) + '=' + readingText(*channel, exchange);
     }
     return line + " (" + milliseconds(exchange) + " ms)";
 }
 
 std::string jsonLine(const Exchange& exchange) {
-    std::string line = "{\"command\":" + jsonString(exchange.command);
-    if (!exchange.pin.empty()) {
-        line += ",\"pin\":" + jsonString(exchange.pin);
+    // "read RA5" is the command "read" on the pin "RA5".
+    const std::string name = link::describeRequest(exchange.request.bytes());
+    const auto space = name.find(' ');
+    std::string line = "{\"command\":" + jsonString(name.substr(0, space));
+    if (space != std::string::npos) {
+        line += ",\"pin\":" + jsonString(name.substr(space + 1));
     }
     line += ",\"board\":" + jsonString(exchange.board);
-    line += ",\"request\":" + jsonString(requestText(exchange.request.bytes()));
+    line += ",\"request\":" + jsonString(link::hexText(exchange.request.bytes(), 2));
     line += ",\"reply\":" + jsonString(link::dumpText(exchange.reply.bytes));
     line += ",\"port_b\":" + std::to_string(exchange.reply.portB());
     line += ",\"value\":" + std::to_string(exchange.reply.conversion());
-    if (exchange.reading) {
-        line += ",\"text\":" + jsonString(readingText(exchange));
+    if (const link::Channel* channel = channelRead(exchange)) {
+        line += ",\"text\":" + jsonString(readingText(*channel, exchange));
     }
     return line + ",\"rtt_ms\":" + milliseconds(exchange) + '}';
 }

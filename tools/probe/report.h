@@ -3,7 +3,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <span>
 #include <string>
 
 #include "board_protocol.h"
@@ -11,18 +10,11 @@
 namespace vardek::probe {
 
 struct Exchange {
-    std::string command;  // "status", "set", "clear" or "read"
-    std::string pin;      // "RB5" or "RA0"; empty for status
-    std::string board;    // "127.0.0.1:10001"
+    std::string board;  // "127.0.0.1:10001"
     link::Request request;
     link::Reply reply;
     std::chrono::duration<double, std::milli> roundTrip{};
-    bool reading = false;  // a channel read: the reply carries its result
-    link::Reading kind = link::Reading::Raw;
 };
-
-// Two hex digits a byte, separated by spaces: "04 A1 01".
-std::string requestText(std::span<const std::uint8_t> bytes);
 
 // The dump as the window shows it, then port B and, for a read, the reading as the window
 // shows it.

@@ -103,7 +103,7 @@ local function dissect_request(tvb, pinfo, tree)
 
     if length == 0 then
         flag(tree, e.request_length, "wrong length: 0 bytes")
-        return "Request", problems
+        return "Empty request", problems
     end
     local command = tvb(0, 1):uint()
     local command_item = tree:add(f.command, tvb(0, 1))
