@@ -98,9 +98,6 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QString::fromUtf8(vardek::app::kApplicationName));
     QApplication::setApplicationVersion(QString::fromUtf8(vardek::app::kVersion));
     QApplication::setDesktopFileName(QString::fromUtf8(vardek::app::kDesktopFileName));
-    // Qt has no fields for these; a display name would be appended to the window's caption.
-    application.setProperty("productName", QString::fromUtf8(vardek::app::kProductName));
-    application.setProperty("comment", QString::fromUtf8(vardek::app::kComment));
 
     vardek::panel::ErrorBox errorBox;
     if (fromSettings && !fromSettings->problem.empty()) {

@@ -1,6 +1,8 @@
 # Manual pages, written in roff next to the program they describe. vardek_add_manpage(<page>.<n>)
-# gzips the page at build time with gzip -n (no name or time stamp in the header, so the package
-# is byte for byte the same from one build to the next) and installs it to share/man/man<n>.
+# fills in the project's version and release date (@PROJECT_VERSION@ and @VARDEK_RELEASE_DATE@
+# in the .TH line), gzips the page at build time with gzip -n (no name or time stamp in the
+# header, so the package is byte for byte the same from one build to the next) and installs it
+# to share/man/man<n>.
 find_program(VARDEK_GZIP gzip REQUIRED)
 
 function(vardek_add_manpage page)
@@ -10,12 +12,13 @@ function(vardek_add_manpage page)
     if(NOT section MATCHES "^[1-9]$")
         message(FATAL_ERROR "vardek_add_manpage: ${page} has no manual section as its extension")
     endif()
-    set(source ${CMAKE_CURRENT_SOURCE_DIR}/${page})
+    set(filled ${CMAKE_CURRENT_BINARY_DIR}/${name}.filled)
     set(copy ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    configure_file(${page} ${filled} @ONLY)
     add_custom_command(OUTPUT ${copy}.gz
-        COMMAND ${CMAKE_COMMAND} -E copy ${source} ${copy}
+        COMMAND ${CMAKE_COMMAND} -E copy ${filled} ${copy}
         COMMAND ${VARDEK_GZIP} -9 -n -f ${copy}
-        DEPENDS ${source}
+        DEPENDS ${filled}
         COMMENT "Compressing the manual page ${name}"
         VERBATIM)
     add_custom_target(manpage_${name} ALL DEPENDS ${copy}.gz)

@@ -1,10 +1,10 @@
 #include "datagram_endpoint.h"
+#include "exception_text.h"
 
 #include <QSocketNotifier>
 #include <QtGlobal>
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -146,13 +146,7 @@ void DatagramEndpoint::deliver(const Datagram& datagram) {
 
 void DatagramEndpoint::reportCurrentException() noexcept {
     try {
-        std::string message = "unknown error";
-        try {
-            throw;
-        } catch (const std::exception& error) {
-            message = error.what();
-        } catch (...) {
-        }
+        const std::string message = currentExceptionText();
         if (OnError) {
             OnError(message);
         } else {

@@ -34,6 +34,4 @@ void ErrorBox::showNow(const std::string& message) {
     runModal(box);
 }
 
-bool ErrorBox::isOpen() const { return modalBoxOpen(); }
-
 }  // namespace vardek::panel

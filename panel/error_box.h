@@ -29,9 +29,6 @@ class ErrorBox {
     // event loop runs.
     void showNow(const std::string& message);
 
-    // Whether one of the program's boxes is open, this one or the wrong-size message.
-    bool isOpen() const;
-
   private:
     // Owns the queued showing, so none outlives the reporter.
     std::unique_ptr<QObject> queue_;

@@ -1,8 +1,9 @@
 #include "error_report.h"
 
 #include <cstdio>
-#include <exception>
 #include <utility>
+
+#include "exception_text.h"
 
 namespace vardek {
 
@@ -33,11 +34,9 @@ void reportError(const std::string& message) noexcept {
 
 void reportCurrentException() noexcept {
     try {
-        throw;
-    } catch (const std::exception& error) {
-        reportError(error.what());
+        reportError(link::currentExceptionText());
     } catch (...) {
-        reportError("unknown error");
+        reportError("unknown error");  // no memory for the message
     }
 }
 

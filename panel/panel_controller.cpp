@@ -117,14 +117,8 @@ void PanelController::readChannel(std::uint8_t selector) {
 void PanelController::NMUDP1DataReceived(int numberBytes, std::string_view, int) {
     heardFromBoard();
     if (numberBytes != static_cast<int>(link::kReplySize)) {
-        if (!wrongSizeMessageOpen_) {
-            wrongSizeMessageOpen_ = true;
-            struct Reopen {
-                bool& open;
-                ~Reopen() { open = false; }
-            } closeOnReturn{wrongSizeMessageOpen_};
-            view_.showMessage(std::string(kWrongSizeText), std::string(kWrongSizeCaption));
-        }
+        // The view shows one box at a time: a run of wrong-sized datagrams cannot stack them.
+        view_.showMessage(std::string(kWrongSizeText), std::string(kWrongSizeCaption));
         PendingADC = 0;
         return;
     }

@@ -43,6 +43,14 @@ class PanelController {
     // every 8-byte one is a reply.
     void NMUDP1DataReceived(int numberBytes, std::string_view fromIP, int port);
 
+    // The selector of the channel read awaiting its answer, 0 for none.
+    std::uint8_t pendingADC() const { return PendingADC; }
+    // Whether the next reply's output bits are copied into the boxes.
+    bool syncPB() const { return SyncPB; }
+    // Whether the window shows that the board does not answer.
+    bool noResponse() const { return noResponse_; }
+
+  private:
     void GetStatus();
     void RBset(std::uint8_t bit);
     void RBclear(std::uint8_t bit);
@@ -52,14 +60,6 @@ class PanelController {
     // command at once, as its click handler does.
     void SetPB(std::uint8_t portB);
 
-    // The selector of the channel read awaiting its answer, 0 for none.
-    std::uint8_t pendingADC() const { return PendingADC; }
-    // Whether the next reply's output bits are copied into the boxes.
-    bool syncPB() const { return SyncPB; }
-    // Whether the window shows that the board does not answer.
-    bool noResponse() const { return noResponse_; }
-
-  private:
     void send(const link::Request& request);
     // Sends the command for the state of output box `bit` (2..7): what a change of the box
     // does, whether the user clicked it or SetPB set it.
@@ -73,9 +73,6 @@ class PanelController {
     link::DatagramLink& link_;
     std::uint8_t PendingADC = 0;
     bool SyncPB = false;
-    // Any host can send to the panel's port, so a run of wrong-sized datagrams must not stack
-    // one modal message inside another.
-    bool wrongSizeMessageOpen_ = false;
     // Whether a poll's request has gone out, and whether any datagram came after the last one.
     bool polled_ = false;
     bool heardSincePoll_ = false;

@@ -25,7 +25,8 @@ class PanelView {
     // local time of its last datagram, "HH:MM:SS", or empty when none has come yet.
     virtual void showNoResponse(bool silent, const std::string& lastReply) = 0;
     // A modal message with one OK button and no icon; returns when the user closes it. The event
-    // loop keeps running meanwhile.
+    // loop keeps running meanwhile. While one of the program's boxes is open it shows nothing and
+    // returns at once, so datagrams that anyone can send never stack boxes.
     virtual void showMessage(const std::string& text, const std::string& caption) = 0;
 };
 

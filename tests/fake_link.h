@@ -25,6 +25,14 @@ inline Bytes replyWith(std::uint8_t portB, std::uint16_t conversion = 0) {
 // "01 06 02", as the probe writes a request.
 inline QString hex(const Bytes& bytes) { return QString::fromStdString(link::hexText(bytes, 2)); }
 
+inline QStringList hexAll(const std::vector<Bytes>& datagrams) {
+    QStringList texts;
+    for (const Bytes& datagram : datagrams) {
+        texts << hex(datagram);
+    }
+    return texts;
+}
+
 class FakeLink : public link::DatagramLink {
   public:
     explicit FakeLink(QStringList& journal) : journal_(journal) {}
@@ -44,13 +52,7 @@ class FakeLink : public link::DatagramLink {
         count = static_cast<int>(copied);
     }
 
-    QStringList sentHex() const {
-        QStringList texts;
-        for (const Bytes& datagram : sent) {
-            texts << hex(datagram);
-        }
-        return texts;
-    }
+    QStringList sentHex() const { return hexAll(sent); }
 
     std::vector<Bytes> sent;
     Bytes incoming;

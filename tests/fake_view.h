@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <algorithm>
 #include <array>
 #include <functional>
 #include <string>
@@ -44,20 +43,20 @@ class FakeView : public panel::PanelView {
         journal << (silent ? QStringLiteral("no response") : QStringLiteral("answering"));
     }
 
+    // One box at a time, as the window's boxes are.
     void showMessage(const std::string& text, const std::string& caption) override {
+        if (messageOpen) {
+            return;
+        }
         ++messagesShown;
-        ++messagesOpen;
-        deepestMessages = std::max(deepestMessages, messagesOpen);
         lastMessage = QString::fromStdString(text);
         lastCaption = QString::fromStdString(caption);
         journal << QStringLiteral("message");
-        struct Close {
-            int& open;
-            ~Close() { --open; }
-        } close{messagesOpen};
+        messageOpen = true;
         if (whileMessageOpen) {
             whileMessageOpen();
         }
+        messageOpen = false;
     }
 
     QString edit(int number) const { return edits.at(static_cast<std::size_t>(number - 1)); }
@@ -70,8 +69,7 @@ class FakeView : public panel::PanelView {
     QString lastReplyTime;
 
     int messagesShown = 0;
-    int messagesOpen = 0;
-    int deepestMessages = 0;
+    bool messageOpen = false;
     QString lastMessage;
     QString lastCaption;
 

@@ -18,10 +18,14 @@ namespace vardek::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// How long any test waits for something that should happen: generous, because a loaded 2-core
+// machine can be slow, and every wait ends as soon as its condition holds.
+inline constexpr int kWaitMs = 10000;
+
 // Runs the event loop until `done()` holds or `timeoutMs` has passed; waking on each event
 // rather than on a fixed sleep keeps long exchanges fast.
 template <typename Predicate>
-bool waitUntil(Predicate done, int timeoutMs = 3000) {
+bool waitUntil(Predicate done, int timeoutMs = kWaitMs) {
     const QDeadlineTimer deadline(timeoutMs);
     QTimer wake;
     wake.start(10);
@@ -49,7 +53,7 @@ class LoopbackBoard {
     std::uint16_t senderPort() const { return senderPort_; }
 
     // The next datagram, running the event loop while waiting; nothing after `timeoutMs`.
-    std::optional<Bytes> receive(int timeoutMs = 2000) {
+    std::optional<Bytes> receive(int timeoutMs = kWaitMs) {
         const QDeadlineTimer deadline(timeoutMs);
         do {
             QCoreApplication::processEvents();

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "loopback_board.h"
+
 namespace vardek::test {
 
 struct SimulatorRun {
@@ -33,7 +35,7 @@ struct SimulatorRun {
 // Reads the simulator's log until a line matches or the process has ended, and returns the
 // match.
 inline QRegularExpressionMatch waitForLog(SimulatorRun& run, const QRegularExpression& pattern,
-                                          int timeoutMs) {
+                                          int timeoutMs = kWaitMs) {
     const QDeadlineTimer deadline(timeoutMs);
     while (true) {
         run.readLog();
@@ -48,7 +50,7 @@ inline QRegularExpressionMatch waitForLog(SimulatorRun& run, const QRegularExpre
 
 // Starts `simulator` with `args` on an ephemeral port, read back from its first log line.
 inline bool startSimulator(SimulatorRun& run, const QString& simulator, QStringList args,
-                           int timeoutMs) {
+                           int timeoutMs = kWaitMs) {
     args << "--port"
          << "0";
     run.process.start(simulator, args);

@@ -1,10 +1,8 @@
 // The board simulator: its answers, its drift and fault injection, its command line, and the
 // real executable on the loopback interface.
-#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "board_model.h"
+#include "loopback_board.h"
 #include "options.h"
 #include "reply_queue.h"
 #include "simulator_run.h"
@@ -49,9 +48,7 @@ char* toString(const Options& o) {
 namespace {
 
 constexpr std::uint32_t kSeed = 20240501;
-// Generous waits for the child process: a loaded machine may be slow, and nothing here measures
-// how long anything takes.
-constexpr int kWaitMs = 10000;
+using vardek::test::kWaitMs;
 
 BoardConfig frozen(std::uint8_t initialPortB = 0) {
     return {.seed = kSeed, .initialPortB = initialPortB, .driftPeriod = Millis::zero()};
@@ -64,10 +61,7 @@ std::uint16_t conversionOf(const Bytes& reply) {
 }
 
 using Run = vardek::test::SimulatorRun;
-
-QRegularExpressionMatch waitForLog(Run& run, const QRegularExpression& pattern) {
-    return vardek::test::waitForLog(run, pattern, kWaitMs);
-}
+using vardek::test::waitForLog;
 
 }  // namespace
 
@@ -297,11 +291,9 @@ class TestBoardSim : public QObject {
 
         QCOMPARE(QString::fromStdString(datagramText(Bytes{})), "[0]");
         QCOMPARE(QString::fromStdString(datagramText(Bytes{4, 0xA1, 1})), "[3] 004 0A1 001");
-        Bytes longer(kLoggedBytes + 3, 0xFF);
-        const QString text = QString::fromStdString(datagramText(longer));
-        QVERIFY2(text.startsWith("[19] 0FF 0FF"), qPrintable(text));
-        QVERIFY2(text.endsWith("0FF ... (3 more)"), qPrintable(text));
-        QCOMPARE(text.count("0FF"), qsizetype(kLoggedBytes));
+        const QString text = QString::fromStdString(datagramText(Bytes(kLoggedBytes + 3, 0xFF)));
+        QVERIFY2(text.startsWith("[19] 0FF 0FF") && text.endsWith("0FF ... (3 more)"),
+                 qPrintable(text));
     }
 
     void goodOptions_data() {
@@ -432,8 +424,12 @@ class TestBoardSim : public QObject {
         QTest::newRow("127.0.0.2") << "127.0.0.2" << true;
         QTest::newRow("127.255.255.255") << "127.255.255.255" << true;
         // The neighbours of 127.0.0.0/8, from their numbers: no test names an outside address.
-        QTest::newRow("just below") << QHostAddress(quint32{0x7EFFFFFF}).toString() << false;
-        QTest::newRow("just above") << QHostAddress(quint32{0x80000001}).toString() << false;
+        QTest::newRow("just below")
+            << QString::fromStdString(vardek::link::SocketAddress{0x7EFFFFFF}.addressText())
+            << false;
+        QTest::newRow("just above")
+            << QString::fromStdString(vardek::link::SocketAddress{0x80000001}.addressText())
+            << false;
         QTest::newRow("0.0.0.0") << "0.0.0.0" << false;
     }
     void loopback() {
@@ -453,10 +449,7 @@ class TestBoardSim : public QObject {
 
     // The executable itself, as the end-to-end tests start it.
 
-    void init() {
-        socket_ = std::make_unique<QUdpSocket>();
-        QVERIFY(socket_->bind(QHostAddress::LocalHost, 0));
-    }
+    void init() { board_ = std::make_unique<vardek::test::LoopbackBoard>(); }
 
     void exchangesOverLoopback() {
         Run run;
@@ -471,7 +464,7 @@ class TestBoardSim : public QObject {
         send(run, Bytes{3});
         QCOMPARE(exchange(run, status()).at(3), std::uint8_t{2});
 
-        const QString me = QStringLiteral("127.0.0.1:%1").arg(socket_->localPort());
+        const QString me = QStringLiteral("127.0.0.1:%1").arg(board_->port());
         QVERIFY(
             waitForLog(run, QRegularExpression("in  " + me + " \\[3\\] 004 0A1 001 \\| read RA5\n"))
                 .hasMatch());
@@ -604,7 +597,7 @@ class TestBoardSim : public QObject {
 
     void reportsAPortInUse() {
         QProcess process;
-        process.start(VARDEK_BOARD_SIM, {"--port", QString::number(socket_->localPort())});
+        process.start(VARDEK_BOARD_SIM, {"--port", QString::number(board_->port())});
         QVERIFY(process.waitForFinished(kWaitMs));
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(
@@ -622,31 +615,19 @@ class TestBoardSim : public QObject {
     }
 
     static bool start(Run& run, const QStringList& args) {
-        return vardek::test::startSimulator(run, VARDEK_BOARD_SIM, args, kWaitMs);
+        return vardek::test::startSimulator(run, VARDEK_BOARD_SIM, args);
     }
 
-    void send(const Run& run, const Bytes& request) {
-        const auto sent =
-            socket_->writeDatagram(reinterpret_cast<const char*>(request.data()),
-                                   qint64(request.size()), QHostAddress::LocalHost, run.port);
-        QCOMPARE(sent, qint64(request.size()));
-    }
+    void send(const Run& run, const Bytes& request) { board_->sendTo(run.port, request); }
 
-    Bytes receive() {
-        if (!socket_->hasPendingDatagrams() && !socket_->waitForReadyRead(kWaitMs)) {
-            return {};
-        }
-        Bytes bytes(std::size_t(socket_->pendingDatagramSize()));
-        socket_->readDatagram(reinterpret_cast<char*>(bytes.data()), qint64(bytes.size()));
-        return bytes;
-    }
+    Bytes receive() { return board_->receive().value_or(Bytes{}); }
 
     Bytes exchange(const Run& run, const Bytes& request) {
         send(run, request);
         return receive();
     }
 
-    std::unique_ptr<QUdpSocket> socket_;
+    std::unique_ptr<vardek::test::LoopbackBoard> board_;
 };
 
 QTEST_GUILESS_MAIN(TestBoardSim)

@@ -1,13 +1,12 @@
 // The simulator's captures, read back by tshark through the project's Wireshark dissector: every
 // datagram in the file with its real addresses and ports and valid checksums, decoded in the
 // protocol's terms, and every malformed one flagged.
+#include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <csignal>
 #include <cstdint>
@@ -15,15 +14,16 @@
 #include <vector>
 
 #include "board_protocol.h"
+#include "loopback_board.h"
 #include "reply_text.h"
 #include "simulator_run.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using vardek::link::channelSelector;
+using vardek::test::Bytes;
 
-constexpr int kWaitMs = 10000;
+using vardek::test::kWaitMs;
 constexpr std::uint8_t kRA5 = channelSelector(4);
 
 struct Step {
@@ -71,6 +71,40 @@ QString replyRow(const QString& addresses, const Bytes& reply, std::uint8_t read
         .join('|');
 }
 
+// The capture through tshark and the dissector under test, one row of `fields` a datagram, and
+// in `errors` whatever went wrong.
+QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringList& fields,
+                     QString& errors) {
+    const QTemporaryDir home;
+    QProcess tshark;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // No personal settings, and no personal copy of the dissector (in ~/.local) beside the one
+    // under test.
+    environment.insert("WIRESHARK_CONFIG_DIR", home.path());
+    environment.insert("HOME", home.path());
+    tshark.setProcessEnvironment(environment);
+    QStringList args{"-X", "lua_script:" VARDEK_DISSECTOR,
+                     "-o", "vardek.port:" + QString::number(boardPort),
+                     "-o", "ip.check_checksum:TRUE",
+                     "-o", "udp.check_checksum:TRUE",
+                     "-r", capture,
+                     "-T", "fields",
+                     "-E", "separator=|"};
+    for (const QString& field : fields) {
+        args << "-e" << field;
+    }
+    tshark.start(kTshark, args);
+    if (!tshark.waitForFinished(60000)) {
+        errors = "tshark did not finish";
+        return {};
+    }
+    errors = QString::fromUtf8(tshark.readAllStandardError());
+    if (tshark.exitCode() == 0 && !errors.contains("Lua Error")) {
+        errors.clear();
+    }
+    return QString::fromUtf8(tshark.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(Steps)
@@ -79,10 +113,7 @@ class TestCapture : public QObject {
     Q_OBJECT
 
   private slots:
-    void init() {
-        socket_ = std::make_unique<QUdpSocket>();
-        QVERIFY(socket_->bind(QHostAddress::LocalHost, 0));
-    }
+    void init() { board_ = std::make_unique<vardek::test::LoopbackBoard>(); }
 
     void readsInTheProtocolsTerms_data() {
         QTest::addColumn<QStringList>("args");
@@ -133,17 +164,13 @@ class TestCapture : public QObject {
         const QString capture = work.filePath("board.pcap");
 
         vardek::test::SimulatorRun run;
-        QVERIFY(vardek::test::startSimulator(run, VARDEK_BOARD_SIM, args << "--pcap" << capture,
-                                             kWaitMs));
-        const QString me = "127.0.0.1|" + QString::number(socket_->localPort());
+        QVERIFY(vardek::test::startSimulator(run, VARDEK_BOARD_SIM, args << "--pcap" << capture));
+        const QString me = "127.0.0.1|" + QString::number(board_->port());
         const QString board = "127.0.0.1|" + QString::number(run.port);
         QStringList expected;
         int answered = 0;
         for (const Step& step : steps) {
-            QCOMPARE(socket_->writeDatagram(reinterpret_cast<const char*>(step.request.data()),
-                                            qint64(step.request.size()), QHostAddress::LocalHost,
-                                            run.port),
-                     qint64(step.request.size()));
+            board_->sendTo(run.port, step.request);
             // The C++ name of the request, its first letter capitalised as Info columns are.
             QString info = QString::fromStdString(vardek::link::describeRequest(step.request));
             info[0] = info[0].toUpper();
@@ -157,10 +184,9 @@ class TestCapture : public QObject {
                                info,        step.problem.isEmpty() ? "" : malformed(step.problem)}
                        .join('|');
             if (step.problem.isEmpty()) {
-                QVERIFY(socket_->waitForReadyRead(kWaitMs));
-                Bytes reply(std::size_t(socket_->pendingDatagramSize()));
-                socket_->readDatagram(reinterpret_cast<char*>(reply.data()), qint64(reply.size()));
-                expected << replyRow(board + '|' + me, reply, step.read);
+                const auto reply = board_->receive();
+                QVERIFY(reply.has_value());
+                expected << replyRow(board + '|' + me, *reply, step.read);
                 ++answered;
             }
         }
@@ -172,38 +198,50 @@ class TestCapture : public QObject {
             QCOMPARE(run.process.exitCode(), 0);
         }
 
-        QProcess tshark;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        // No personal settings, and no personal copy of the dissector (in ~/.local) beside the
-        // one under test.
-        environment.insert("WIRESHARK_CONFIG_DIR", work.path());
-        environment.insert("HOME", work.path());
-        tshark.setProcessEnvironment(environment);
-        QStringList tsharkArgs{"-X", "lua_script:" VARDEK_DISSECTOR,
-                               "-o", "vardek.port:" + QString::number(run.port),
-                               "-o", "ip.check_checksum:TRUE",
-                               "-o", "udp.check_checksum:TRUE",
-                               "-r", capture,
-                               "-T", "fields",
-                               "-E", "separator=|"};
-        for (const QString& field : kFields) {
-            tsharkArgs << "-e" << field;
-        }
-        tshark.start(kTshark, tsharkArgs);
-        QVERIFY(tshark.waitForFinished(60000));
-        const QString errors = QString::fromUtf8(tshark.readAllStandardError());
-        QVERIFY2(tshark.exitCode() == 0, qPrintable(errors));
-        QVERIFY2(!errors.contains("Lua Error"), qPrintable(errors));
-        const QStringList rows =
-            QString::fromUtf8(tshark.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QString errors;
+        const QStringList rows = fieldsOf(capture, run.port, kFields, errors);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
         for (qsizetype i = 0; i < std::min(rows.size(), expected.size()); ++i) {
             QCOMPARE(rows[i], expected[i]);
         }
         QCOMPARE(rows.size(), expected.size());
     }
 
+    // Two reads before either answer: the board answers in order, the window (one read kept)
+    // takes the first reply for the second read. A 33-byte snap length keeps 5 of 8 reply bytes.
+    void pairsInOrderAndKnowsTruncation() {
+        QVERIFY2(QFileInfo(kTshark).isExecutable(), "tshark is missing; scripts/setup installs it");
+        QTemporaryDir work;
+        const QString capture = work.filePath("board.pcap");
+        vardek::test::SimulatorRun run;
+        QVERIFY(vardek::test::startSimulator(
+            run, VARDEK_BOARD_SIM, {"--delay-ms", "1000", "--seed", "7", "--pcap", capture}));
+        board_->sendTo(run.port, {0x04, 0x89, 0x01});
+        board_->sendTo(run.port, {0x04, 0x91, 0x01});
+        QVERIFY(board_->receive() && board_->receive());
+        QTRY_COMPARE_WITH_TIMEOUT(run.countLines("Z out "), 2, kWaitMs);
+
+        QString errors;
+        QStringList rows =
+            fieldsOf(capture, run.port, {"vardek.selector", "vardek.window"}, errors);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        for (QString& row : rows) {
+            row = row.section(' ', 0, 1);  // the selector, and the window's reading's name
+        }
+        QCOMPARE(rows, (QStringList{"0x89|", "0x91|", "0x89|as RA2", "0x91|as no"}));
+
+        QProcess editcap;
+        editcap.start(QFileInfo(kTshark).dir().filePath("editcap"),
+                      {"-s", "33", capture, work.filePath("cut.pcap")});
+        QVERIFY(editcap.waitForFinished(kWaitMs) && editcap.exitCode() == 0);
+        rows = fieldsOf(work.filePath("cut.pcap"), run.port, {"_ws.col.Info"}, errors);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        QCOMPARE(rows, (QStringList{"Read RA1", "Read RA2", "Reply [captured 5 of 8 bytes]",
+                                    "Reply [captured 5 of 8 bytes]"}));
+    }
+
   private:
-    std::unique_ptr<QUdpSocket> socket_;
+    std::unique_ptr<vardek::test::LoopbackBoard> board_;
 };
 
 QTEST_GUILESS_MAIN(TestCapture)

@@ -13,21 +13,15 @@
 #include "Unit1.h"
 #include "datagram_endpoint.h"
 #include "error_report.h"
-#include "loopback_board.h"
 #include "simulator_run.h"
+#include "window_driver.h"
 
 using vardek::link::EndpointConfig;
+using vardek::test::child;
 using vardek::test::LoopbackBoard;
+using vardek::test::openBox;
 using vardek::test::SimulatorRun;
 using vardek::test::waitUntil;
-
-namespace {
-
-constexpr int kWaitMs = 5000;
-
-QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
-
-}  // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -36,19 +30,15 @@ class TestEndToEnd : public QObject {
     std::unique_ptr<TVARDEK_Ctrl> window;
     QStringList reported;
 
-    template <typename Widget = QWidget>
-    Widget* child(const QString& name) const {
-        return window->findChild<Widget*>(name);
-    }
     QCheckBox* box(int bit) const {
-        return child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit));
+        return child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit));
     }
-    QString memo() const { return child<QPlainTextEdit>("Memo1")->toPlainText(); }
+    QString memo() const { return child<QPlainTextEdit>(*window, "Memo1")->toPlainText(); }
 
     // Starts the simulator with `options` and opens the window on it.
     bool open(const QStringList& options) {
         simulator = std::make_unique<SimulatorRun>();
-        if (!vardek::test::startSimulator(*simulator, VARDEK_BOARD_SIM, options, kWaitMs)) {
+        if (!vardek::test::startSimulator(*simulator, VARDEK_BOARD_SIM, options)) {
             return false;
         }
         window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", simulator->port});
@@ -60,7 +50,7 @@ class TestEndToEnd : public QObject {
     int simulatedPortB() {
         LoopbackBoard probe;
         probe.sendTo(simulator->port, {0x00});
-        const auto reply = probe.receive(kWaitMs);
+        const auto reply = probe.receive();
         return reply && reply->size() == 8 ? (*reply)[1] : -1;
     }
 
@@ -82,7 +72,7 @@ class TestEndToEnd : public QObject {
 
     void activationSynchronisesWithTheBoard() {
         QVERIFY(open({"--initial-pb", "0x29", "--drift-ms", "0"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         for (int bit = 0; bit <= 7; ++bit) {
             QVERIFY2(box(bit)->isChecked() == ((0x29 >> bit & 1) != 0),
                      qPrintable(QStringLiteral("RB%1").arg(bit)));
@@ -94,20 +84,20 @@ class TestEndToEnd : public QObject {
 
     void clickingAnOutputSetsTheBoardsPin() {
         QVERIFY(open({"--drift-ms", "0"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         QTest::mouseClick(box(3), Qt::LeftButton);
         QVERIFY(box(3)->isChecked());
-        QVERIFY(waitUntil([&] { return simulator->countLines(R"(\| set RB3)") == 1; }, kWaitMs));
+        QVERIFY(waitUntil([&] { return simulator->countLines(R"(\| set RB3)") == 1; }));
         QCOMPARE(simulatedPortB() & 0x08, 0x08);
     }
 
     void temperatureReadsInRange() {
         QVERIFY(open({"--seed", "7"}));
         // Replies name no request: the status reply must be in before the channel is read.
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
-        QTest::mouseClick(child<QPushButton>("BtnRA5"), Qt::LeftButton);
-        auto* edit1 = child<QLineEdit>("Edit1");
-        QVERIFY(waitUntil([&] { return !edit1->text().isEmpty(); }, kWaitMs));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
+        QTest::mouseClick(child<QPushButton>(*window, "BtnRA5"), Qt::LeftButton);
+        auto* edit1 = child<QLineEdit>(*window, "Edit1");
+        QVERIFY(waitUntil([&] { return !edit1->text().isEmpty(); }));
         const QString text = edit1->text();
         QVERIFY2(text.endsWith(QString::fromUtf8(" ℃")), qPrintable(text));
         bool number = false;
@@ -129,7 +119,7 @@ class TestEndToEnd : public QObject {
         });
         closer.start(10);
         QVERIFY(open({"--reply-size", "7"}));
-        QVERIFY(waitUntil([&] { return !text.isEmpty(); }, kWaitMs));
+        QVERIFY(waitUntil([&] { return !text.isEmpty(); }));
         QCOMPARE(title, QString::fromUtf8("受信したデータに誤りがあります"));
         QCOMPARE(text, QString::fromUtf8("データ数が一致しません"));
         QVERIFY(memo().isEmpty());
@@ -137,11 +127,11 @@ class TestEndToEnd : public QObject {
 
     void droppedRepliesLeaveTheLastValuesAndPollingGoesOn() {
         QVERIFY(open({"--drop-every", "2", "--drift-ms", "0", "--initial-pb", "0x01"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }, kWaitMs));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         const QString shown = memo();
         auto* timer1 = window->findChild<QTimer*>("Timer1");
         timer1->start(20);  // polls come faster than the board's 5000 ms, nothing else changes
-        QVERIFY(waitUntil([&] { return simulator->countLines(R"(reply dropped)") >= 3; }, kWaitMs));
+        QVERIFY(waitUntil([&] { return simulator->countLines(R"(reply dropped)") >= 3; }));
         QVERIFY(simulator->countLines(R"(\| status)") >= 6);
         QVERIFY(box(0)->isChecked());
         QVERIFY(!memo().isEmpty());

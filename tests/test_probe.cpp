@@ -13,17 +13,18 @@
 #include <array>
 #include <functional>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include "fake_link.h"
 #include "reply_text.h"
 #include "simulator_run.h"
 #include "udp_socket.h"
 
 namespace {
 
-// Generous waits for child processes on a loaded machine; nothing here measures speed.
-constexpr int kWaitMs = 10000;
+using vardek::test::Bytes;
+using vardek::test::kWaitMs;
+using vardek::test::LoopbackBoard;
 
 // Silent: a socket that never answers. Stranger: a board on 127.0.0.2 whose reply comes after
 // an 8-byte datagram from 127.0.0.9.
@@ -175,13 +176,9 @@ class TestProbe : public QObject {
                 "--board 'localhost' is not a dotted-decimal IPv4 address");
         // Refused before anything is sent. Port 0 keeps a refusal that broke on this machine:
         // the kernel rejects the send (EINVAL) instead of letting it onto the network.
-        const auto offLoopback = [](in_addr_t address) {
-            QStringList args{"--board", "", "--port", "0", "status"};
-            const in_addr raw{htonl(address)};
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &raw, text, sizeof text);
-            args[1] = QString::fromLatin1(text);
-            return args;
+        const auto offLoopback = [](std::uint32_t address) {
+            const std::string text = vardek::link::SocketAddress{address}.addressText();
+            return QStringList{"--board", QString::fromStdString(text), "--port", "0", "status"};
         };
         refused("broadcast", offLoopback(INADDR_BROADCAST),
                 "--board 255\\.255\\.255\\.255 is a broadcast address");
@@ -214,39 +211,26 @@ class TestProbe : public QObject {
         QFETCH(QString, err);
 
         vardek::test::SimulatorRun simulator;
-        vardek::link::UdpSocket silent;
+        std::optional<LoopbackBoard> board;
+        std::optional<LoopbackBoard> stranger;
+        std::function<void()> playBoard;
         if (target == Target::Simulator) {
-            QVERIFY(
-                vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, simulatorArgs, kWaitMs));
+            QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, simulatorArgs));
             args = QStringList{"--board", "127.0.0.1", "--port", QString::number(simulator.port)} +
                    args;
-        } else if (target == Target::Silent) {
-            silent.bind({vardek::link::kLoopbackAddress, 0});
-            args = QStringList{"--board", "127.0.0.1", "--port",
-                               QString::number(silent.localAddress().port)} +
+        } else if (target == Target::Silent || target == Target::Stranger) {
+            const bool silent = target == Target::Silent;
+            board.emplace(silent ? "127.0.0.1" : "127.0.0.2");
+            args = QStringList{"--board", silent ? "127.0.0.1" : "127.0.0.2", "--port",
+                               QString::number(board->port())} +
                    args;
         }
-
-        std::function<void()> playBoard;
-        vardek::link::UdpSocket board;
-        vardek::link::UdpSocket stranger;
         if (target == Target::Stranger) {
-            board.bind({vardek::link::kLoopbackAddress + 1, 0});
-            stranger.bind({vardek::link::kLoopbackAddress + 8, 0});
-            args = QStringList{"--board", "127.0.0.2", "--port",
-                               QString::number(board.localAddress().port)} +
-                   args;
+            stranger.emplace("127.0.0.9");
             playBoard = [&] {
-                std::array<std::uint8_t, 8> request{};
-                std::optional<vardek::link::UdpSocket::Received> received;
-                while (!received && board.waitReadable(std::chrono::milliseconds(kWaitMs))) {
-                    received = board.receive(request);
-                }
-                if (received) {
-                    const std::array<std::uint8_t, 8> strangers{0, 0x55, 0, 0, 0, 0, 0, 0};
-                    const std::array<std::uint8_t, 8> boards{0, 0x14, 0, 0, 0, 0, 0, 0};
-                    stranger.sendTo(strangers, received->from);
-                    board.sendTo(boards, received->from);
+                if (board->receive()) {
+                    stranger->sendTo(board->senderPort(), vardek::test::replyWith(0x55));
+                    board->reply(vardek::test::replyWith(0x14));
                 }
             };
         }
@@ -272,10 +256,9 @@ class TestProbe : public QObject {
             }
         }
         if (target == Target::Silent) {
-            std::array<std::uint8_t, 8> buffer{};
             int requests = 0;
-            while (silent.receive(buffer)) {
-                QCOMPARE(buffer[0], std::uint8_t{0});
+            while (const auto request = board->receive(0)) {
+                QCOMPARE(*request, Bytes{0x00});
                 ++requests;
             }
             QCOMPARE(requests, 3);

@@ -19,21 +19,19 @@
 #include "datagram_endpoint.h"
 #include "error_box.h"
 #include "error_report.h"
-#include "fake_link.h"
-#include "loopback_board.h"
+#include "modal_box.h"
+#include "window_driver.h"
 
-using vardek::link::DatagramEndpoint;
 using vardek::link::EndpointConfig;
 using vardek::panel::ErrorBox;
 using vardek::test::Bytes;
-using vardek::test::hex;
+using vardek::test::child;
 using vardek::test::LoopbackBoard;
+using vardek::test::openBox;
 using vardek::test::replyWith;
 using vardek::test::waitUntil;
 
 namespace {
-
-QMessageBox* openBox() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
 // Runs the events already queued, closing any box that opens meanwhile; returns how many did.
 int boxesOpenedWhileEventsRun() {
@@ -81,6 +79,10 @@ class ModalScript {
 
 }  // namespace
 
+using vardek::test::nextRequest;
+using vardek::test::requestsUntilSentinel;
+using vardek::test::windowPort;
+
 class TestWindowBindings : public QObject {
     Q_OBJECT
 
@@ -89,13 +91,8 @@ class TestWindowBindings : public QObject {
     std::unique_ptr<TVARDEK_Ctrl> window;
     int errorsReported = 0;
 
-    template <typename Widget = QWidget>
-    Widget* child(const QString& name) const {
-        return window->findChild<Widget*>(name);
-    }
     QTimer* timer1() const { return window->findChild<QTimer*>("Timer1"); }
-    std::uint16_t windowPort() const { return child<DatagramEndpoint>("NMUDP1")->localPort(); }
-    QString memo() const { return child<QPlainTextEdit>("Memo1")->toPlainText(); }
+    QString memo() const { return child<QPlainTextEdit>(*window, "Memo1")->toPlainText(); }
 
     void createWindow(std::uint16_t boardPort) {
         window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", boardPort});
@@ -103,33 +100,15 @@ class TestWindowBindings : public QObject {
         timer1()->stop();
     }
 
-    QString nextRequest() {
-        const auto datagram = board->receive();
-        return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
-    }
-
     // Shows the window and answers its first status request with all pins clear, so the boxes
     // start unchecked and the synchronisation is spent.
     bool showAndSynchronise() {
         window->show();
-        if (!QTest::qWaitForWindowActive(window.get()) || nextRequest() != "00") {
+        if (!QTest::qWaitForWindowActive(window.get()) || nextRequest(*board) != "00") {
             return false;
         }
         board->reply(replyWith(0x00));
         return waitUntil([&] { return !memo().isEmpty(); });
-    }
-
-    // Everything sent before a channel read shows up ahead of it, in order. Events already
-    // queued run first.
-    QStringList requestsUntilSentinel() {
-        QCoreApplication::processEvents();
-        QTest::mouseClick(child<QPushButton>("BtnRA0"), Qt::LeftButton);
-        QStringList requests;
-        for (QString request = nextRequest(); request != "04 81 01" && request != "<nothing>";
-             request = nextRequest()) {
-            requests << request;
-        }
-        return requests;
     }
 
   private slots:
@@ -149,23 +128,24 @@ class TestWindowBindings : public QObject {
     void firstActivationSynchronisesTheOutputs() {
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("00"));
 
         board->reply(replyWith(0xFF));
         QStringList sent;
         for (int i = 0; i < 6; ++i) {
-            sent << nextRequest();
+            sent << nextRequest(*board);
         }
         QCOMPARE(sent, (QStringList{"01 06 07", "01 06 06", "01 06 05", "01 06 04", "01 06 03",
                                     "01 06 02"}));
         QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         QCOMPARE(memo(), QStringLiteral("000 0FF 000 000 000 000 000 000 "));
         for (int bit = 0; bit <= 7; ++bit) {
-            QVERIFY2(child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked(),
-                     qPrintable(QStringLiteral("RB%1").arg(bit)));
+            QVERIFY2(
+                child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked(),
+                qPrintable(QStringLiteral("RB%1").arg(bit)));
         }
         // One activation, one status request: nothing else went out.
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(requestsUntilSentinel(*board, *window), QStringList{});
     }
 
     void laterRepliesLeaveTheOutputsAlone() {
@@ -173,11 +153,12 @@ class TestWindowBindings : public QObject {
         board->reply(replyWith(0xFF, 1));
         QVERIFY(waitUntil([&] { return memo().startsWith("000 0FF"); }));
         for (int bit = 2; bit <= 7; ++bit) {
-            QVERIFY(!child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked());
+            QVERIFY(
+                !child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked());
         }
-        QVERIFY(child<QCheckBox>("CheckBoxRB1")->isChecked());
-        QVERIFY(child<QCheckBox>("CheckBoxRB0")->isChecked());
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QVERIFY(child<QCheckBox>(*window, "CheckBoxRB1")->isChecked());
+        QVERIFY(child<QCheckBox>(*window, "CheckBoxRB0")->isChecked());
+        QCOMPARE(requestsUntilSentinel(*board, *window), QStringList{});
     }
 
     void outputBoxClicks_data() {
@@ -189,22 +170,22 @@ class TestWindowBindings : public QObject {
     void outputBoxClicks() {
         QFETCH(int, bit);
         QVERIFY(showAndSynchronise());
-        auto* box = child<QCheckBox>(QStringLiteral("CheckBoxRB%1").arg(bit));
+        auto* box = child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit));
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(box->isChecked());
-        QCOMPARE(nextRequest(), QStringLiteral("01 06 0%1").arg(bit));
+        QCOMPARE(nextRequest(*board), QStringLiteral("01 06 0%1").arg(bit));
         QTest::mouseClick(box, Qt::LeftButton);
         QVERIFY(!box->isChecked());
-        QCOMPARE(nextRequest(), QStringLiteral("02 06 0%1").arg(bit));
+        QCOMPARE(nextRequest(*board), QStringLiteral("02 06 0%1").arg(bit));
     }
 
     void inputBoxesCannotBeClicked() {
         QVERIFY(showAndSynchronise());
         for (const QString name : {"CheckBoxRB0", "CheckBoxRB1"}) {
-            QTest::mouseClick(child<QCheckBox>(name), Qt::LeftButton);
-            QVERIFY(!child<QCheckBox>(name)->isChecked());
+            QTest::mouseClick(child<QCheckBox>(*window, name), Qt::LeftButton);
+            QVERIFY(!child<QCheckBox>(*window, name)->isChecked());
         }
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(requestsUntilSentinel(*board, *window), QStringList{});
     }
 
     // Pressed with the mouse, or by keyboard once focused: Return and Enter as well as Space.
@@ -238,21 +219,21 @@ class TestWindowBindings : public QObject {
         QFETCH(QString, shown);
         QVERIFY(showAndSynchronise());
 
-        auto* pushButton = child<QPushButton>(button);
+        auto* pushButton = child<QPushButton>(*window, button);
         if (key == 0) {
             QTest::mouseClick(pushButton, Qt::LeftButton);
         } else {
             pushButton->setFocus();
             QTest::keyClick(pushButton, Qt::Key(key));
         }
-        QCOMPARE(nextRequest(), request);
+        QCOMPARE(nextRequest(*board), request);
         board->reply(replyWith(0x00, 300));
-        QVERIFY(waitUntil([&] { return !child<QLineEdit>(field)->text().isEmpty(); }));
-        QCOMPARE(child<QLineEdit>(field)->text(), shown);
+        QVERIFY(waitUntil([&] { return !child<QLineEdit>(*window, field)->text().isEmpty(); }));
+        QCOMPARE(child<QLineEdit>(*window, field)->text(), shown);
         for (int index = 1; index <= 5; ++index) {
             const QString other = QStringLiteral("Edit%1").arg(index);
             if (other != field) {
-                QVERIFY2(child<QLineEdit>(other)->text().isEmpty(), qPrintable(other));
+                QVERIFY2(child<QLineEdit>(*window, other)->text().isEmpty(), qPrintable(other));
             }
         }
     }
@@ -260,9 +241,9 @@ class TestWindowBindings : public QObject {
     void tickPolls() {
         QVERIFY(showAndSynchronise());
         QVERIFY(QMetaObject::invokeMethod(timer1(), "timeout"));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
-        QVERIFY(QMetaObject::invokeMethod(child<QPushButton>("BtnGetStatus"), "click"));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("00"));
+        QVERIFY(QMetaObject::invokeMethod(child<QPushButton>(*window, "BtnGetStatus"), "click"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("00"));
     }
 
     void everyActivationSynchronisesAgain() {
@@ -273,10 +254,10 @@ class TestWindowBindings : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(&other));
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("00"));
         board->reply(replyWith(0x84));
-        QCOMPARE(nextRequest(), QStringLiteral("01 06 07"));
-        QCOMPARE(nextRequest(), QStringLiteral("01 06 02"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("01 06 07"));
+        QCOMPARE(nextRequest(*board), QStringLiteral("01 06 02"));
     }
 
     // The reply that comes while the message is open is handled at once, not after it closes.
@@ -299,7 +280,7 @@ class TestWindowBindings : public QObject {
                 icon = box->icon();
                 buttons = box->standardButtons();
                 captionRoom = box->width() - QFontMetrics(window->font()).horizontalAdvance(title);
-                board->sendTo(windowPort(), late);
+                board->sendTo(windowPort(*window), late);
                 return true;
             },
             [&] {
@@ -311,8 +292,8 @@ class TestWindowBindings : public QObject {
                 return true;
             },
         });
-        board->sendTo(windowPort(), Bytes(7, 0xEE));
-        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+        board->sendTo(windowPort(*window), Bytes(7, 0xEE));
+        QVERIFY(waitUntil([&] { return script.finished(); }));
 
         QCOMPARE(text, QStringLiteral("データ数が一致しません"));
         QCOMPARE(title, QStringLiteral("受信したデータに誤りがあります"));
@@ -323,7 +304,7 @@ class TestWindowBindings : public QObject {
         QVERIFY2(captionRoom >= 4 * 24, qPrintable(QString::number(captionRoom)));
         // Focus coming back from the message is no new activation.
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(requestsUntilSentinel(*board, *window), QStringList{});
     }
 
     // Whatever their kind, the program's boxes never stack: what would open a second one while
@@ -342,9 +323,9 @@ class TestWindowBindings : public QObject {
             QMetaObject::invokeMethod(timer1(), "timeout");
         };
         const std::function<void()> sendWrongSize = [&] {
-            board->sendTo(windowPort(), Bytes(7, 0xEE));
+            board->sendTo(windowPort(*window), Bytes(7, 0xEE));
             // Datagrams are handled in order: once this one shows, the wrong-sized one was handled.
-            board->sendTo(windowPort(), replyWith(0x00, 0x0102));
+            board->sendTo(windowPort(*window), replyWith(0x00, 0x0102));
         };
         QString firstTitle;
         int mostBoxesOpen = 0;
@@ -367,7 +348,7 @@ class TestWindowBindings : public QObject {
             },
         });
         (errorFirst ? failSend : sendWrongSize)();
-        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+        QVERIFY(waitUntil([&] { return script.finished(); }));
         QCOMPARE(firstTitle == QStringLiteral("受信したデータに誤りがあります"), !errorFirst);
         QCOMPARE(errorsReported, 1);
         QCOMPARE(mostBoxesOpen, 1);
@@ -396,7 +377,7 @@ class TestWindowBindings : public QObject {
             return true;
         }});
         window->show();
-        QVERIFY(waitUntil([&] { return firstBox.finished(); }, 10000));
+        QVERIFY(waitUntil([&] { return firstBox.finished(); }));
         QVERIFY(text.contains("cannot send to 127.0.0.1:0"));
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(errorsReported, 3);
@@ -405,7 +386,7 @@ class TestWindowBindings : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         QCOMPARE(boxesOpenedWhileEventsRun(), 0);
         QCOMPARE(errorsReported, 3);
-        QVERIFY(!errorBox->isOpen());
+        QVERIFY(!vardek::panel::modalBoxOpen());
 
         bool nextBoxShown = false;
         ModalScript nextBox({[&] {
@@ -451,7 +432,7 @@ class TestWindowBindings : public QObject {
     void silentBoardShowsAndComesBack() {
         QVERIFY(showAndSynchronise());
         const QString answering = window->windowTitle();
-        auto* dump = child<QPlainTextEdit>("Memo1");
+        auto* dump = child<QPlainTextEdit>(*window, "Memo1");
         const QColor current = dump->palette().color(QPalette::Text);
         const QString lastDump = memo();
         timer1()->start(100);
@@ -459,7 +440,7 @@ class TestWindowBindings : public QObject {
         QVERIFY(waitUntil(
             [&] {
                 if (const auto datagram = board->receive(10)) {
-                    requests << hex(*datagram);
+                    requests << vardek::test::hex(*datagram);
                 }
                 return window->windowTitle() != answering;
             },

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the package for real with apt-get, starts the installed VARDEK_Control on a private
 # Xvfb against the installed simulator on 127.0.0.1:10001 and waits for the window's first status
-# request in the simulator's log; then removes the package and checks that none of its files is
+# request in the simulator's log; then purges the package and checks that none of its files is
 # left. It changes the machine, so it runs in CI only (CI=true), as root.
 # Usage: check_install.sh DEB
 set -euo pipefail
@@ -48,7 +48,7 @@ trap cleanup EXIT
 # Waits until the simulator's log holds a line matching the pattern.
 await() {
     for _ in $(seq 600); do
-        grep -q "$1" "$work/sim.log" && return
+        grep -q "$1" "$work/sim.log" 2>/dev/null && return
         kill -0 "$simulator" 2>/dev/null || break
         sleep 0.1
     done
@@ -70,9 +70,12 @@ kill "$simulator"
 wait "$simulator" || fail "the installed simulator did not end cleanly"
 simulator=
 
-"${apt[@]}" remove vardek-control
+"${apt[@]}" purge vardek-control
 installed && fail "vardek-control is still installed"
+status=$(dpkg-query -W -f='${Status}' vardek-control 2>/dev/null || true)
+[ -z "$status" ] || [ "$status" = "unknown ok not-installed" ] ||
+    fail "vardek-control is not purged: $status"
 for file in "${files[@]}"; do
-    [ ! -e "$file" ] || fail "$file is left after removing the package"
+    [ ! -e "$file" ] || fail "$file is left after purging the package"
 done
-echo "check_install: installed, ran and removed; no file left"
+echo "check_install: installed, ran and purged; no file left"

@@ -8,12 +8,11 @@
 #include <QTimer>
 
 #include "Unit1.h"
-#include "fake_link.h"
-#include "loopback_board.h"
+#include "window_driver.h"
 
 using vardek::link::EndpointConfig;
-using vardek::test::hex;
 using vardek::test::LoopbackBoard;
+using vardek::test::nextRequest;
 using vardek::test::replyWith;
 
 class TestWindowWayland : public QObject {
@@ -32,19 +31,13 @@ class TestWindowWayland : public QObject {
         window.findChild<QTimer*>("Timer1")->stop();
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const auto next = [&] {
-            const auto datagram = board.receive();
-            return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
-        };
-        QCOMPARE(next(), QStringLiteral("00"));
+        QCOMPARE(nextRequest(board), QStringLiteral("00"));
         // The synchronisation is armed: the reply's outputs go into the boxes.
-        board.sendTo(window.findChild<vardek::link::DatagramEndpoint*>("NMUDP1")->localPort(),
-                     replyWith(0x84));
-        QCOMPARE(next(), QStringLiteral("01 06 07"));
-        QCOMPARE(next(), QStringLiteral("01 06 02"));
+        board.sendTo(vardek::test::windowPort(window), replyWith(0x84));
+        QCOMPARE(nextRequest(board), QStringLiteral("01 06 07"));
+        QCOMPARE(nextRequest(board), QStringLiteral("01 06 02"));
         // No second status request before a channel read pressed now.
-        window.findChild<QPushButton*>("BtnRA0")->click();
-        QCOMPARE(next(), QStringLiteral("04 81 01"));
+        QCOMPARE(vardek::test::requestsUntilSentinel(board, window), QStringList{});
         QVERIFY(!window.isActiveWindow());
         QVERIFY(!window.testAttribute(Qt::WA_Moved));
     }

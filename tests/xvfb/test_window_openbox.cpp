@@ -17,16 +17,16 @@
 #include <optional>
 
 #include "Unit1.h"
-#include "fake_link.h"
-#include "loopback_board.h"
+#include "window_driver.h"
 
-using vardek::link::DatagramEndpoint;
 using vardek::link::EndpointConfig;
 using vardek::test::Bytes;
-using vardek::test::hex;
 using vardek::test::LoopbackBoard;
+using vardek::test::nextRequest;
 using vardek::test::replyWith;
+using vardek::test::requestsUntilSentinel;
 using vardek::test::waitUntil;
+using vardek::test::windowPort;
 
 namespace {
 
@@ -54,25 +54,6 @@ class TestWindowOpenbox : public QObject {
     LoopbackBoard board;
     std::unique_ptr<TVARDEK_Ctrl> window;
 
-    QString nextRequest() {
-        const auto datagram = board.receive();
-        return datagram ? hex(*datagram) : QStringLiteral("<nothing>");
-    }
-    // Everything sent before a channel read pressed now; events already queued run first.
-    QStringList requestsUntilSentinel() {
-        QCoreApplication::processEvents();
-        window->findChild<QPushButton*>("BtnRA0")->click();
-        QStringList requests;
-        for (QString request = nextRequest(); request != "04 81 01" && request != "<nothing>";
-             request = nextRequest()) {
-            requests << request;
-        }
-        return requests;
-    }
-    std::uint16_t windowPort() const {
-        return window->findChild<DatagramEndpoint*>("NMUDP1")->localPort();
-    }
-
   private slots:
     void initTestCase() {
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
@@ -85,11 +66,11 @@ class TestWindowOpenbox : public QObject {
         window->findChild<QTimer*>("Timer1")->stop();
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
-        board.sendTo(windowPort(), replyWith(0x00));
+        QCOMPARE(nextRequest(board), QStringLiteral("00"));
+        board.sendTo(windowPort(*window), replyWith(0x00));
         QTRY_COMPARE(window->frameGeometry(), QRect(192, 107, 400, 300));
         QVERIFY(window->geometry() != window->frameGeometry());
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(requestsUntilSentinel(board, *window), QStringList{});
     }
 
     void focusAwayAndBackActivatesAgain() {
@@ -101,11 +82,11 @@ class TestWindowOpenbox : public QObject {
         // As a pager or task bar would ask the window manager.
         wmctrl({"-i", "-a", QString::number(window->winId())});
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(nextRequest(), QStringLiteral("00"));
-        board.sendTo(windowPort(), replyWith(0x84));
-        QCOMPARE(nextRequest(), QStringLiteral("01 06 07"));
-        QCOMPARE(nextRequest(), QStringLiteral("01 06 02"));
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(nextRequest(board), QStringLiteral("00"));
+        board.sendTo(windowPort(*window), replyWith(0x84));
+        QCOMPARE(nextRequest(board), QStringLiteral("01 06 07"));
+        QCOMPARE(nextRequest(board), QStringLiteral("01 06 02"));
+        QCOMPARE(requestsUntilSentinel(board, *window), QStringList{});
     }
 
     // The window manager gives the focus back to the window when the box closes: no new
@@ -121,11 +102,11 @@ class TestWindowOpenbox : public QObject {
             }
         });
         closer.start(10);
-        board.sendTo(windowPort(), Bytes(7, 0xEE));
-        QVERIFY(waitUntil([&] { return boxWasActive; }, 10000));
+        board.sendTo(windowPort(*window), Bytes(7, 0xEE));
+        QVERIFY(waitUntil([&] { return boxWasActive; }));
         closer.stop();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        QCOMPARE(requestsUntilSentinel(), QStringList{});
+        QCOMPARE(requestsUntilSentinel(board, *window), QStringList{});
     }
 
     // The program as a user starts it: the board from --board, else from the settings file,

@@ -26,7 +26,7 @@ class TestWindowXvfb : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        const auto request = board.receive(5000);
+        const auto request = board.receive();
         QVERIFY(request);
         QCOMPARE(hex(*request), QStringLiteral("00"));
 

@@ -28,6 +28,7 @@
 namespace {
 
 using namespace vardek::sim;
+using vardek::cli::complain;
 using vardek::link::SocketAddress;
 using vardek::link::UdpSocket;
 
@@ -39,10 +40,6 @@ void log(const std::string& line) {
     const std::string text = timestamp(std::chrono::system_clock::now()) + ' ' + line + '\n';
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
-}
-
-void complain(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgramName.data(), message.c_str());
 }
 
 class Simulator {
@@ -64,7 +61,7 @@ class Simulator {
                 if (errno == EINTR) {
                     continue;
                 }
-                complain(std::string("poll failed: ") + std::strerror(errno));
+                complain(kProgramName, std::string("poll failed: ") + std::strerror(errno));
                 return false;
             }
             if (fds[1].revents & POLLIN) {
@@ -101,7 +98,7 @@ class Simulator {
             try {
                 received = socket_.receive(buffer_);
             } catch (const std::system_error& error) {
-                complain(error.what());
+                complain(kProgramName, error.what());
             }
             if (!received) {
                 return;
@@ -170,7 +167,7 @@ class Simulator {
             return;
         }
         if (const std::string error = capture_.write(from, to, datagram); !error.empty()) {
-            complain(error + "; capture stopped");
+            complain(kProgramName, error + "; capture stopped");
         }
     }
 
@@ -191,7 +188,7 @@ std::optional<UdpSocket> openSocket(const Options& options) {
         socket.bind({*vardek::link::parseIpv4(options.bindAddress), options.port});
         return socket;
     } catch (const std::system_error& error) {
-        complain(error.what());
+        complain(kProgramName, error.what());
         return std::nullopt;
     }
 }
@@ -201,7 +198,7 @@ std::optional<UdpSocket> openSocket(const Options& options) {
 int main(int argc, char** argv) {
     const ParseResult parsed = parseOptions(vardek::cli::arguments(argc, argv));
     if (!parsed.ok()) {
-        complain(parsed.error);
+        complain(kProgramName, parsed.error);
         std::fprintf(stderr, "Try '%s --help'.\n", kProgramName.data());
         return 2;
     }
@@ -211,8 +208,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!isLoopback(options.bindAddress)) {
-        complain("warning: bound to " + options.bindAddress +
-                 ", the simulator is reachable from the network");
+        complain(kProgramName, "warning: bound to " + options.bindAddress +
+                                   ", the simulator is reachable from the network");
     }
 
     // Blocked before anything else, so the signals only ever arrive through the descriptor.
@@ -223,7 +220,7 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
     const int signals = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (signals < 0) {
-        complain(std::string("cannot watch for signals: ") + std::strerror(errno));
+        complain(kProgramName, std::string("cannot watch for signals: ") + std::strerror(errno));
         return 1;
     }
 
@@ -234,7 +231,7 @@ int main(int argc, char** argv) {
     PcapWriter capture;
     if (!options.pcapPath.empty()) {
         if (const std::string error = capture.open(options.pcapPath); !error.empty()) {
-            complain(error);
+            complain(kProgramName, error);
             return 1;
         }
     }

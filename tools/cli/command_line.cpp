@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "board_address.h"
 #include "udp_socket.h"
@@ -134,6 +135,11 @@ std::string parse(CLI::App& app, std::span<const std::string_view> args) {
 
 std::vector<std::string_view> arguments(int argc, char** argv) {
     return std::vector<std::string_view>(argv + std::min(argc, 1), argv + argc);
+}
+
+void complain(std::string_view program, const std::string& message) {
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
+                 message.c_str());
 }
 
 }  // namespace vardek::cli

@@ -31,4 +31,7 @@ std::string parse(CLI::App& app, std::span<const std::string_view> args);
 // For a program's main(): argv without the program name.
 std::vector<std::string_view> arguments(int argc, char** argv);
 
+// A message on standard error, named by the program: "vardek-probe: no reply from ...".
+void complain(std::string_view program, const std::string& message);
+
 }  // namespace vardek::cli

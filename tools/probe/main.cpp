@@ -17,6 +17,7 @@
 namespace {
 
 using namespace vardek::probe;
+using vardek::cli::complain;
 namespace link = vardek::link;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -45,10 +46,6 @@ void watchForInterrupt() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-void complain(const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgramName.data(), message.c_str());
-}
-
 class Probe {
   public:
     explicit Probe(const ProbeOptions& options)
@@ -71,13 +68,14 @@ class Probe {
             status = tryOnce(request, exchange, what);
         }
         if (ignored_ > 0) {
-            complain("ignored " + std::to_string(ignored_) + " datagram(s) from addresses other " +
-                     "than " + board_.addressText() + " (--any-sender takes them)");
+            complain(kProgramName, "ignored " + std::to_string(ignored_) +
+                                       " datagram(s) from addresses other " + "than " +
+                                       board_.addressText() + " (--any-sender takes them)");
         }
         if (status == kNoReply) {
-            complain("no reply from " + board_.text() + " to " + what + " after " +
-                     std::to_string(options_.retries + 1) + " tries of " +
-                     std::to_string(options_.timeoutMs) + " ms");
+            complain(kProgramName, "no reply from " + board_.text() + " to " + what + " after " +
+                                       std::to_string(options_.retries + 1) + " tries of " +
+                                       std::to_string(options_.timeoutMs) + " ms");
         }
         return status;
     }
@@ -100,7 +98,8 @@ class Probe {
     int tryOnce(const link::Request& request, Exchange& exchange, const std::string& what) {
         const auto sent = Clock::now();
         if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
-            complain("cannot send " + what + " to " + board_.text() + ": " + error.message());
+            complain(kProgramName,
+                     "cannot send " + what + " to " + board_.text() + ": " + error.message());
             return kNotSent;
         }
         const auto deadline = sent + milliseconds(options_.timeoutMs);
@@ -123,9 +122,9 @@ class Probe {
             const auto reply = link::decodeReply(bytes);
             if (!reply) {
                 const std::string shown = link::hexText(bytes, 3, kShownBytes);
-                complain(received->from.text() + " answered " + what + " with " +
-                         std::to_string(received->size) + " bytes instead of 8" +
-                         (shown.empty() ? "" : ": " + shown));
+                complain(kProgramName, received->from.text() + " answered " + what + " with " +
+                                           std::to_string(received->size) + " bytes instead of 8" +
+                                           (shown.empty() ? "" : ": " + shown));
                 return kWrongSize;
             }
             exchange.reply = *reply;
@@ -140,7 +139,7 @@ class Probe {
         try {
             return socket_.receive(buffer_);
         } catch (const std::system_error& error) {
-            complain(error.what());
+            complain(kProgramName, error.what());
             return std::nullopt;
         }
     }
@@ -221,7 +220,7 @@ int main(int argc, char** argv) {
             std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
             return 0;
         case ParsedCommandLine::Action::Refuse:
-            complain(parsed.error);
+            complain(kProgramName, parsed.error);
             std::fputs(usageText().c_str(), stderr);
             return kBadUsage;
         case ParsedCommandLine::Action::Run:
@@ -230,7 +229,7 @@ int main(int argc, char** argv) {
     try {
         return run(parsed.options);
     } catch (const std::system_error& error) {
-        complain(error.what());
+        complain(kProgramName, error.what());
         return kNotSent;
     }
 }

@@ -1,9 +1,13 @@
 -- Wireshark dissector for the VARDEK board's UDP protocol on port 10001.
 --
 -- A datagram to the board's port is a request, one from it a reply. The port is a preference
--- ("vardek.port"), for a board or simulator listening elsewhere. Replies name no request:
--- like the panel, the dissector matches a reply to the channel read before it only by order,
--- within one conversation (the panel's address and port with the board's).
+-- ("vardek.port"), for a board or simulator listening elsewhere. Replies name no request: the
+-- board answers in order, so within one conversation (the panel's address and port with the
+-- board's) the dissector pairs each reply with the oldest request still unanswered.
+--
+-- The texts are those of link/reply_text.cpp, the first letter capitalised as Info columns are;
+-- tests/test_capture.cpp holds the two to each other. The tree is built only when one is asked
+-- for: a capture read for its summary lines costs little more than without the dissector.
 --
 -- Written for Wireshark 4.0 (Lua 5.2): bit operations go through the `bit` library.
 
@@ -37,7 +41,8 @@ for n = 0, 7 do
 end
 f.value = ProtoField.uint16("vardek.value", "Conversion result", base.HEX_DEC)
 f.temperature = ProtoField.double("vardek.temperature", "Temperature")
-f.request_in = ProtoField.framenum("vardek.request_in", "Answers the read in frame", base.NONE)
+f.request_in = ProtoField.framenum("vardek.request_in", "Answers the request in frame", base.NONE)
+f.window = ProtoField.string("vardek.window", "The window shows it")
 
 local function malformed(abbrev, text)
     return ProtoExpert.new("vardek." .. abbrev, text, expert.group.MALFORMED, expert.severity.ERROR)
@@ -50,31 +55,29 @@ local e = {
     selector = malformed("selector.unknown", "Unknown channel selector"),
     tail = malformed("tail.bad", "Channel read not ending in 0x01"),
     reply_length = malformed("reply.length", "Reply that is not exactly 8 bytes"),
+    truncated = ProtoExpert.new("vardek.truncated", "Datagram cut short by the capture",
+        expert.group.UNDECODED, expert.severity.WARN),
 }
 vardek.experts = { e.request_length, e.command, e.operand, e.bit, e.selector, e.tail,
-    e.reply_length }
+    e.reply_length, e.truncated }
 
--- Per conversation, the read awaiting its answer on the first pass, in frame order; per frame,
--- the read that a reply answers, so a second pass (clicking in the GUI) shows the same.
-local pending_read = {}
-local answered_read = {}
+-- On the first pass, in frame order: per conversation, the requests the board has taken and not
+-- yet answered, oldest first, and the read that the window would still be waiting for (it keeps
+-- one, the last sent). Per reply frame, the request it answers, that request's selector (0 for
+-- none) and the selector of the window's read, so a second pass (clicking in the GUI) shows the
+-- same. Numbers only, in flat tables: a large capture allocates nothing per datagram here.
+local unanswered = {}
+local window_waiting = {}
+local answers_frame, answers_selector, window_selector = {}, {}, {}
 
 function vardek.init()
-    pending_read = {}
-    answered_read = {}
+    unanswered = {}
+    window_waiting = {}
+    answers_frame, answers_selector, window_selector = {}, {}, {}
 end
 
 local function conversation(panel_address, panel_port, board_address)
     return tostring(panel_address) .. ":" .. panel_port .. ">" .. tostring(board_address)
-end
-
--- The reply's bytes as the panel's dump shows them, less its trailing space.
-local function dump_text(tvb)
-    local parts = {}
-    for i = 0, tvb:len() - 1 do
-        parts[#parts + 1] = string.format("%03X", tvb(i, 1):uint())
-    end
-    return table.concat(parts, " ")
 end
 
 -- A raw reading as the panel shows it: "012C(300)".
@@ -93,11 +96,21 @@ local function temperature_text(value)
     return string.format("%4s \226\132\131", number)
 end
 
-local function dissect_request(tvb, pinfo, tree)
-    local length = tvb:len()
+local function reading_text(selector, value)
+    if selector == TEMPERATURE_SELECTOR then
+        return temperature_text(value)
+    end
+    return raw_text(value)
+end
+
+-- `length` is the datagram's real length, `b` its captured bytes (b[1] is byte 0). Returns the
+-- Info text and the problems found; adds to `tree` only when it is not nil.
+local function dissect_request(tvb, pinfo, tree, length, b)
     local problems = {}
     local function flag(item, expert_info, text)
-        item:add_proto_expert_info(expert_info, text)
+        if tree then
+            item:add_proto_expert_info(expert_info, text)
+        end
         problems[#problems + 1] = text
     end
 
@@ -105,47 +118,42 @@ local function dissect_request(tvb, pinfo, tree)
         flag(tree, e.request_length, "wrong length: 0 bytes")
         return "Empty request", problems
     end
-    local command = tvb(0, 1):uint()
-    local command_item = tree:add(f.command, tvb(0, 1))
+    local command = b[1]
+    local command_item = tree and tree:add(f.command, tvb(0, 1))
     local info = command_names[command]
     local expected_length = 3
     if info == nil then
-        info = string.format("Command 0x%02X", command)
         flag(command_item, e.command, "unknown command")
-        return info, problems
+        return string.format("Command 0x%02X", command), problems
     end
+    local selector
     if command == 0x00 then
         expected_length = 1
     elseif command == 0x04 then
-        if length >= 2 then
-            local selector = tvb(1, 1):uint()
-            local item = tree:add(f.selector, tvb(1, 1))
+        selector = b[2]
+        if selector ~= nil then
+            local item = tree and tree:add(f.selector, tvb(1, 1))
             info = info .. " " .. (pins[selector] or string.format("0x%02X", selector))
             if pins[selector] == nil then
                 flag(item, e.selector, "unknown selector")
             end
         end
-        if length >= 3 then
-            local item = tree:add(f.tail, tvb(2, 1))
-            if tvb(2, 1):uint() ~= READ_TAIL then
-                flag(item, e.tail, string.format("tail 0x%02X, not 0x01", tvb(2, 1):uint()))
+        if b[3] ~= nil then
+            local item = tree and tree:add(f.tail, tvb(2, 1))
+            if b[3] ~= READ_TAIL then
+                flag(item, e.tail, string.format("tail 0x%02X, not 0x01", b[3]))
             end
-        end
-        -- Only a read that the board takes is waiting for an answer.
-        if #problems == 0 and length == expected_length and not pinfo.visited then
-            pending_read[conversation(pinfo.src, pinfo.src_port, pinfo.dst)] =
-                { selector = tvb(1, 1):uint(), frame = pinfo.number }
         end
     else
-        if length >= 2 then
-            local item = tree:add(f.operand, tvb(1, 1))
-            if tvb(1, 1):uint() ~= PORT_B then
-                flag(item, e.operand, string.format("operand 0x%02X, not port B", tvb(1, 1):uint()))
+        if b[2] ~= nil then
+            local item = tree and tree:add(f.operand, tvb(1, 1))
+            if b[2] ~= PORT_B then
+                flag(item, e.operand, string.format("operand 0x%02X, not port B", b[2]))
             end
         end
-        if length >= 3 then
-            local n = tvb(2, 1):uint()
-            local item = tree:add(f.bit, tvb(2, 1))
+        if b[3] ~= nil then
+            local n = b[3]
+            local item = tree and tree:add(f.bit, tvb(2, 1))
             info = info .. " RB" .. n
             if n < 2 or n > 7 then
                 flag(item, e.bit, "bit outside 2..7")
@@ -156,75 +164,131 @@ local function dissect_request(tvb, pinfo, tree)
         flag(tree, e.request_length, string.format("wrong length: %d bytes, not %d", length,
             expected_length))
     end
+    -- Only what the board takes is answered: that request waits for the next reply. Its bytes
+    -- count only as far as they were captured.
+    if #problems == 0 and not pinfo.visited then
+        local key = conversation(pinfo.src, pinfo.src_port, pinfo.dst)
+        local queue = unanswered[key]
+        if queue == nil then
+            queue = { first = 1, last = 0, frames = {}, selectors = {} }
+            unanswered[key] = queue
+        end
+        queue.last = queue.last + 1
+        queue.frames[queue.last] = pinfo.number
+        queue.selectors[queue.last] = selector or 0
+        if selector ~= nil then
+            window_waiting[key] = selector
+        end
+    end
     return info, problems
 end
 
-local function dissect_reply(tvb, pinfo, tree)
-    local length = tvb:len()
-    -- Any datagram back ends the wait for a read, as it does in the panel.
+local function dissect_reply(tvb, pinfo, tree, length, b)
     if not pinfo.visited then
+        -- Any datagram back answers the oldest request, and ends the window's wait for a read.
         local key = conversation(pinfo.dst, pinfo.dst_port, pinfo.src)
-        answered_read[pinfo.number] = pending_read[key]
-        pending_read[key] = nil
+        local queue = unanswered[key]
+        if queue ~= nil and queue.first <= queue.last then
+            local first = queue.first
+            answers_frame[pinfo.number] = queue.frames[first]
+            answers_selector[pinfo.number] = queue.selectors[first]
+            queue.frames[first], queue.selectors[first] = nil, nil
+            queue.first = first + 1
+        end
+        window_selector[pinfo.number] = window_waiting[key]
+        window_waiting[key] = nil
     end
     if length ~= REPLY_SIZE then
         local text = string.format("wrong length: %d bytes, not 8", length)
-        tree:add_proto_expert_info(e.reply_length, text)
+        if tree then
+            tree:add_proto_expert_info(e.reply_length, text)
+        end
         return "Reply", { text }
     end
-
-    local dump = dump_text(tvb)
-    tree:add(f.dump, tvb(), dump)
-    local portb = tree:add(f.portb, tvb(1, 1))
-    for n = 7, 0, -1 do
-        portb:add(pin_fields[n], tvb(1, 1))
+    if #b < REPLY_SIZE then
+        return "Reply", {}
     end
-    local value = tvb(4, 2):uint()
-    tree:add(f.value, tvb(4, 2))
 
-    local info = dump
-    local read = answered_read[pinfo.number]
-    if read ~= nil then
-        local pin = pins[read.selector]
-        tree:add(f.request_in, read.frame):set_generated()
-        tree:add(f.selector, read.selector):set_generated()
-        if read.selector == TEMPERATURE_SELECTOR then
-            local text = temperature_text(value)
-            tree:add(f.temperature, tvb(4, 2), celsius(value), "Temperature: " .. text)
-            info = info .. "; " .. pin .. " " .. text
-        else
-            info = info .. "; " .. pin .. " " .. raw_text(value)
+    local info = string.format("%03X %03X %03X %03X %03X %03X %03X %03X", b[1], b[2], b[3], b[4],
+        b[5], b[6], b[7], b[8])
+    local value = b[5] * 256 + b[6]
+    local selector = answers_selector[pinfo.number]
+    if selector == 0 then
+        selector = nil
+    end
+    if selector ~= nil then
+        info = info .. "; " .. pins[selector] .. " " .. reading_text(selector, value)
+    end
+    if tree then
+        tree:add(f.dump, tvb(), info:sub(1, 31))
+        local portb = tree:add(f.portb, tvb(1, 1))
+        for n = 7, 0, -1 do
+            portb:add(pin_fields[n], tvb(1, 1))
+        end
+        tree:add(f.value, tvb(4, 2))
+        if answers_frame[pinfo.number] ~= nil then
+            tree:add(f.request_in, answers_frame[pinfo.number]):set_generated()
+        end
+        if selector ~= nil then
+            tree:add(f.selector, selector):set_generated()
+            if selector == TEMPERATURE_SELECTOR then
+                tree:add(f.temperature, tvb(4, 2), celsius(value),
+                    "Temperature: " .. temperature_text(value))
+            end
+        end
+        -- The window keeps one read and takes whatever reply comes next as its answer.
+        local window = window_selector[pinfo.number]
+        if window ~= selector then
+            local shown = window and ("as " .. pins[window] .. " " .. reading_text(window, value) ..
+                ": it keeps only the last read sent")
+                or "as no reading: it took an earlier reply for its read's answer"
+            tree:add(f.window, shown):set_generated()
         end
     end
     return info, {}
 end
 
+-- Frame number of the last datagram dissected, for the postdissector below.
+local seen = 0
+
 function vardek.dissector(tvb, pinfo, tree)
+    seen = pinfo.number
     pinfo.cols.protocol = "VARDEK"
-    local subtree = tree:add(vardek, tvb())
+    local length = tvb:reported_len()
+    local captured = tvb:len()
+    local b = captured > 0 and { tvb:raw(0, captured):byte(1, captured) } or {}
+    local subtree = tree.visible and tree:add(vardek, tvb()) or nil
     local info, problems
     if pinfo.dst_port == vardek.prefs.port then
-        info, problems = dissect_request(tvb, pinfo, subtree)
+        info, problems = dissect_request(tvb, pinfo, subtree, length, b)
     else
-        info, problems = dissect_reply(tvb, pinfo, subtree)
+        info, problems = dissect_reply(tvb, pinfo, subtree, length, b)
+    end
+    if captured < length then
+        local text = string.format("captured %d of %d bytes", captured, length)
+        if subtree then
+            subtree:add_proto_expert_info(e.truncated, text)
+        end
+        problems[#problems + 1] = text
     end
     if #problems > 0 then
         info = info .. " [" .. table.concat(problems, "; ") .. "]"
     end
     pinfo.cols.info = info
-    subtree:append_text(", " .. info)
-    return tvb:len()
+    if subtree then
+        subtree:append_text(", " .. info)
+    end
+    return captured
 end
 
 -- The UDP dissector hands no empty payload on to a port's dissector, so a postdissector looks
--- for empty datagrams to or from the board: an empty request, or an empty reply.
+-- for UDP datagrams to or from the board that the dissector above did not see: the empty ones.
+-- It reads the ports alone, so a capture without them costs it next to nothing.
 local empty_datagrams = Proto("vardek_empty", "VARDEK board protocol, empty datagrams")
-local udp_length = Field.new("udp.length")
-local UDP_HEADER_SIZE = 8
+local PT_UDP = 3
 
 function empty_datagrams.dissector(tvb, pinfo, tree)
-    local lengths = { udp_length() }
-    if #lengths ~= 1 or lengths[1].value ~= UDP_HEADER_SIZE then
+    if seen == pinfo.number or pinfo.port_type ~= PT_UDP then
         return
     end
     if pinfo.src_port == vardek.prefs.port or pinfo.dst_port == vardek.prefs.port then

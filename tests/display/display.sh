@@ -1,0 +1,56 @@
+# Private display servers for the tests, sourced by with_xvfb.sh and with_weston.sh. Each server
+# is waited for by its own sign of readiness, never for a set time (CTest's timeout bounds a slow
+# start), and everything started here is stopped when the sourcing script exits.
+# shellcheck shell=bash
+
+display_work=$(mktemp -d)  # private and mode 0700, as a Wayland runtime directory must be
+display_pids=()
+display_stop() {
+    local pid
+    for pid in "${display_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$display_work"
+}
+trap display_stop EXIT
+
+# Starts COMMAND, logging to NAME.log, and waits until `test TEST PATH` holds.
+# Usage: display_start NAME TEST PATH COMMAND...
+display_start() {
+    local name=$1 ready=("$2" "$3")
+    shift 3
+    "$@" >"$display_work/$name.log" 2>&1 &
+    display_pids=("$!" "${display_pids[@]}")
+    until test "${ready[@]}"; do
+        if ! kill -0 "${display_pids[0]}" 2>/dev/null && ! test "${ready[@]}"; then
+            echo "$name did not start" >&2
+            cat "$display_work/$name.log" >&2
+            exit 1
+        fi
+        sleep 0.02
+    done
+}
+
+# Xvfb writes the display it took to -displayfd once it accepts clients.
+display_start_xvfb() {
+    display_start Xvfb -s "$display_work/display" \
+        Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$display_work/display"
+    DISPLAY=":$(head -n 1 "$display_work/display")"
+    export DISPLAY
+}
+
+# Openbox runs its --startup command once it manages the screen.
+display_start_openbox() {
+    display_start openbox -e "$display_work/openbox-ready" \
+        openbox --sm-disable --startup "touch $display_work/openbox-ready"
+}
+
+# Weston's headless backend has no screen and no input devices, so it activates no window; the
+# socket appears once the compositor accepts clients.
+display_start_weston() {
+    export XDG_RUNTIME_DIR=$display_work WAYLAND_DISPLAY=wayland-vardek
+    unset DISPLAY
+    display_start weston -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" \
+        weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0
+}
