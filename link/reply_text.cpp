@@ -41,11 +41,15 @@ std::string rawText(std::uint16_t value) {
     return text;
 }
 
-std::string temperatureText(std::uint16_t value) {
+long temperatureTenths(std::uint16_t value) {
     // value * 500 / 1024 has at most ten binary fraction digits, so every step here is exact and
     // the tenths are rounded once, by std::lround.
     const double celsius = value / 1024.0 * 500.0;
-    const long tenths = std::lround(celsius * 10.0);
+    return std::lround(celsius * 10.0);
+}
+
+std::string temperatureText(std::uint16_t value) {
+    const long tenths = temperatureTenths(value);
     std::string number = std::to_string(tenths / 10) + '.' + std::to_string(tenths % 10);
     if (number.size() < 4) {
         number.insert(0, 4 - number.size(), ' ');

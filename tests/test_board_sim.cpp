@@ -346,6 +346,14 @@ class TestBoardSim : public QObject {
         open.replySize = 7;
         QTest::newRow("any address, by choice")
             << QStringList{"--bind", "0.0.0.0", "--reply-size", "7"} << open;
+        Options faulty;
+        faulty.stuckMask = 0x84;
+        faulty.stuckLevels = 0x04;
+        faulty.fixedResults[4] = 300;
+        faulty.fixedResults[0] = 0xFFFF;
+        QTest::newRow("faults, repeated") << QStringList{"--stuck",       "RB2=1", "--adc=ra5=300",
+                                                         "--stuck=rb7=0", "--adc", "RA0=0xFFFF"}
+                                          << faulty;
         Options help;
         help.help = true;
         QTest::newRow("--help") << QStringList{"--help"} << help;
@@ -402,6 +410,20 @@ class TestBoardSim : public QObject {
             << QStringList{"--port", "1", "--port=2"} << "--port is given more than once";
         QTest::newRow("duplicate help")
             << QStringList{"-h", "--help"} << "--help is given more than once";
+        const QString stuck = "--stuck expects RBn=0 or RBn=1 for an output RB2 to RB7, not '%1'";
+        for (const char* bad : {"RB1=1", "RB8=0", "RB3=2", "RB3", "RB3=", "RB=1"}) {
+            QTest::addRow("stuck %s", bad) << QStringList{"--stuck", bad} << stuck.arg(bad);
+        }
+        QTest::newRow("stuck twice")
+            << QStringList{"--stuck", "RB3=1", "--stuck", "rb3=1"} << "--stuck names RB3 twice";
+        const QString adc =
+            "--adc expects RAx=VALUE for RA0, RA1, RA2, RA3 or RA5 and a value "
+            "from 0 to 65535 (decimal or 0x hex), not '%1'";
+        for (const char* bad : {"RA4=1", "RA0=65536", "RA0=-1", "RA0"}) {
+            QTest::addRow("adc %s", bad) << QStringList{"--adc", bad} << adc.arg(bad);
+        }
+        QTest::newRow("adc twice")
+            << QStringList{"--adc", "RA5=1", "--adc", "RA5=2"} << "--adc names RA5 twice";
         QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help takes no value";
         // Replies go to whatever source a request claims: no amplifier on the network.
         QTest::newRow("large replies off loopback")
@@ -442,7 +464,7 @@ class TestBoardSim : public QObject {
         const QString help = QString::fromStdString(helpText());
         for (const char* option :
              {"--bind", "--port", "--initial-pb", "--seed", "--drift-ms", "--drop-every",
-              "--delay-ms", "--reply-size", "--pcap", "--help"}) {
+              "--delay-ms", "--reply-size", "--pcap", "--stuck", "--adc", "--help"}) {
             QVERIFY2(help.contains(option), option);
         }
     }

@@ -9,8 +9,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <array>
+#include <csignal>
 #include <functional>
 
 #include <netinet/in.h>
@@ -61,7 +63,8 @@ Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunn
 // What every JSON reply must hold, whatever the command: the fields agree with the dump.
 void checkReply(const QJsonObject& reply) {
     const QString dump = reply["reply"].toString();
-    QVERIFY2(QRegularExpression("^([0-9A-F]{3} ){8}$").match(dump).hasMatch(), qPrintable(dump));
+    QVERIFY2(QRegularExpression("^[0-9A-F]{3}( [0-9A-F]{3}){7}$").match(dump).hasMatch(),
+             qPrintable(dump));
     std::array<int, 8> bytes{};
     for (int i = 0; i < 8; ++i) {
         bytes[std::size_t(i)] = dump.mid(i * 4, 3).toInt(nullptr, 16);
@@ -79,6 +82,34 @@ void checkReply(const QJsonObject& reply) {
                                      : vardek::link::rawText(field);
         QCOMPARE(reply["text"].toString(), QString::fromStdString(text));
     }
+}
+
+// A JUnit report's testcases: each check's name and "PASS", "FAIL" or "SKIP", from its
+// failure and skipped elements; the testsuite's name first.
+QStringList readJunit(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {"unreadable"};
+    }
+    QXmlStreamReader xml(&file);
+    QStringList cases;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == u"testsuite") {
+            cases << xml.attributes().value("name").toString();
+            continue;
+        }
+        cases << xml.attributes().value("name").toString() + " PASS";
+        while (xml.readNextStartElement()) {
+            if (xml.name() == u"failure" || xml.name() == u"skipped") {
+                cases.last().replace("PASS", xml.name() == u"failure" ? "FAIL" : "SKIP");
+            }
+            xml.skipCurrentElement();
+        }
+    }
+    if (xml.hasError()) {
+        return {xml.errorString()};
+    }
+    return cases;
 }
 
 }  // namespace
@@ -320,6 +351,146 @@ class TestProbe : public QObject {
         QCOMPARE(bool(seventh.receive(buffer)), reached == "127.0.0.7");
         QCOMPARE(bool(first.receive(buffer)), reached == "127.0.0.1");
     }
+
+    // check against a healthy and a faulty simulator: the verdicts, the fault named in the
+    // failed check's detail, the JSON and JUnit reports, and port B as found afterwards.
+    void check_data() {
+        QTest::addColumn<Target>("target");
+        QTest::addColumn<QStringList>("simulatorArgs");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("signal");  // sent once the simulator has set an output; 0 none
+        QTest::addColumn<int>("exitCode");
+        // reachable, reply-size, outputs, analogue, inputs; none when the probe is stopped.
+        QTest::addColumn<QStringList>("verdicts");
+        // In the detail of the first failed check; for a stopped probe, in its message.
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("portBAfter");  // read back with status; -1 not checked
+
+        const auto sim = Target::Simulator;
+        const QStringList all{"--outputs"};
+        const QStringList healthy{"PASS", "PASS", "PASS", "PASS", "PASS"};
+        const QStringList outputsFail{"PASS", "PASS", "FAIL", "PASS", "PASS"};
+        const QStringList analogueFail{"PASS", "PASS", "SKIP", "FAIL", "PASS"};
+        QTest::newRow("healthy") << sim << QStringList{} << QStringList{} << 0 << 0
+                                 << QStringList{"PASS", "PASS", "SKIP", "PASS", "PASS"} << ""
+                                 << kPortB;
+        QTest::newRow("healthy, outputs")
+            << sim << QStringList{} << all << 0 << 0 << healthy << "" << kPortB;
+        QTest::newRow("stuck at 1") << sim << QStringList{"--stuck", "RB3=1"} << all << 0 << 5
+                                    << outputsFail << "RB3 stuck at 1" << (kPortB | 0x08);
+        QTest::newRow("stuck at 0, two pins")
+            << sim << QStringList{"--stuck", "RB7=0", "--stuck", "RB5=0"} << all << 0 << 5
+            << outputsFail << "^RB5 stuck at 0; RB7 stuck at 0$" << (kPortB & ~0x80);
+        QTest::newRow("converter out of range")
+            << sim << QStringList{"--adc", "RA2=4096"} << QStringList{} << 0 << 5 << analogueFail
+            << "RA2 4096 above 1023" << -1;
+        QTest::newRow("shorted channel, lower limit")
+            << sim << QStringList{"--adc", "RA1=1023"} << QStringList{"--adc-max", "1000"} << 0 << 5
+            << analogueFail << "RA1 1023 above 1000" << -1;
+        QTest::newRow("too hot") << sim << QStringList{"--adc", "RA5=300"} << QStringList{} << 0
+                                 << 5 << analogueFail << "RA5=146\\.5 ℃.*outside 0:60" << -1;
+        QTest::newRow("within a given range")
+            << sim << QStringList{"--adc", "RA5=300"} << QStringList{"--temp-range", "-10:146.5"}
+            << 0 << 0 << QStringList{"PASS", "PASS", "SKIP", "PASS", "PASS"} << "" << -1;
+        QTest::newRow("7-byte replies") << sim << QStringList{"--reply-size", "7"} << all << 0 << 5
+                                        << QStringList{"PASS", "FAIL", "SKIP", "SKIP", "SKIP"}
+                                        << "^7 bytes instead of 8: 5 of 5 datagrams$" << -1;
+        QTest::newRow("no board") << Target::Silent << QStringList{}
+                                  << QStringList{"--timeout", "100", "--count", "2"} << 0 << 1
+                                  << QStringList{"FAIL", "SKIP", "SKIP", "SKIP", "SKIP"}
+                                  << "^0/2 answered$" << -1;
+        // Each reply takes 100 ms, so the signal comes while the outputs are being switched.
+        const QStringList slow{"--delay-ms", "100"};
+        QTest::newRow("Ctrl-C") << sim << slow << all << SIGINT << 130 << QStringList{}
+                                << "stopped by SIGINT; restored RB7..RB2=100101\n"
+                                << kPortB;
+        QTest::newRow("SIGTERM") << sim << slow << all << SIGTERM << 143 << QStringList{}
+                                 << "stopped by SIGTERM; restored RB7..RB2=100101\n"
+                                 << kPortB;
+    }
+    void check() {
+        QFETCH(Target, target);
+        QFETCH(QStringList, simulatorArgs);
+        QFETCH(QStringList, args);
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, verdicts);
+        QFETCH(QString, fault);
+        QFETCH(int, portBAfter);
+
+        vardek::test::SimulatorRun simulator;
+        std::optional<LoopbackBoard> silent;
+        QString board = "127.0.0.1:";
+        if (target == Target::Simulator) {
+            QVERIFY(vardek::test::startSimulator(
+                simulator, VARDEK_BOARD_SIM,
+                QStringList{"--drift-ms", "0", "--initial-pb", QString::number(kPortB)} +
+                    simulatorArgs,
+                kWaitMs));
+            board += QString::number(simulator.port);
+        } else {
+            silent.emplace();
+            board += QString::number(silent->port());
+        }
+        const QStringList common{"--board", "127.0.0.1", "--port", board.section(':', 1)};
+        QTemporaryDir dir;
+        const QString junit = dir.filePath("report.xml");
+
+        QProcess probe;
+        probe.start(VARDEK_PROBE, common + QStringList{"--json", "check", "--junit", junit} + args);
+        if (signal != 0) {
+            QVERIFY(vardek::test::waitForLog(simulator, QRegularExpression("\\| set RB3"), kWaitMs)
+                        .hasMatch());
+            ::kill(pid_t(probe.processId()), signal);
+        }
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        const QString err = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == exitCode,
+                 qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
+
+        // One JSON object per line: a check each, then the summary.
+        const QStringList lines =
+            QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), verdicts.isEmpty() ? 0 : verdicts.size() + 1);
+        const QStringList names{"reachable", "reply-size", "outputs", "analogue", "inputs"};
+        QStringList expectedCases{board};
+        QString failedDetail;
+        for (qsizetype i = 0; i < verdicts.size(); ++i) {
+            QJsonParseError error{};
+            const QJsonObject line = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(lines[i]));
+            QCOMPARE(line["check"].toString(), names[i]);
+            QVERIFY2(line["result"].toString() == verdicts[i], qPrintable(lines[i]));
+            if (verdicts[i] == "FAIL" && failedDetail.isEmpty()) {
+                failedDetail = line["detail"].toString();
+            }
+            expectedCases << names[i] + ' ' + verdicts[i];
+        }
+        if (!verdicts.isEmpty()) {
+            const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+            QCOMPARE(summary["summary"].toString(), exitCode == 0 ? "PASS" : "FAIL");
+            QCOMPARE(summary["failed"].toInt(-1), int(verdicts.count("FAIL")));
+            QCOMPARE(readJunit(junit), expectedCases);
+        }
+        if (signal != 0) {
+            QVERIFY2(err.endsWith(fault), qPrintable(err));
+        } else {
+            QVERIFY2(QRegularExpression(fault).match(failedDetail).hasMatch(),
+                     qPrintable(failedDetail));
+            QCOMPARE(failedDetail.isEmpty(), fault.isEmpty());
+        }
+
+        if (portBAfter >= 0) {
+            const Outcome status = runProbe(common + QStringList{"--json", "status"});
+            QCOMPARE(status.exitCode, 0);
+            const QJsonObject reply = QJsonDocument::fromJson(status.out.toUtf8()).object();
+            QCOMPARE(reply["port_b"].toInt(-1), portBAfter);
+        }
+    }
+
+  private:
+    // RB7, RB4 and RB2 high, RB0 high and frozen with the rest: port B is known throughout.
+    static constexpr int kPortB = 0x95;
 };
 
 QTEST_GUILESS_MAIN(TestProbe)

@@ -5,10 +5,18 @@
 
 display_work=$(mktemp -d)  # private and mode 0700, as a Wayland runtime directory must be
 display_pids=()
+# Each server runs in a session of its own, so stopping its process group also stops what it
+# started (weston's shell client). One that has not ended a few seconds after SIGTERM is killed:
+# a compositor stuck in its shutdown must not hold the test until CTest's timeout.
 display_stop() {
     local pid
     for pid in "${display_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
+        kill -TERM -- "-$pid" 2>/dev/null || true
+        for _ in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        kill -KILL -- "-$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$display_work"
@@ -20,7 +28,7 @@ trap display_stop EXIT
 display_start() {
     local name=$1 ready=("$2" "$3")
     shift 3
-    "$@" >"$display_work/$name.log" 2>&1 &
+    setsid "$@" >"$display_work/$name.log" 2>&1 &
     display_pids=("$!" "${display_pids[@]}")
     until test "${ready[@]}"; do
         if ! kill -0 "${display_pids[0]}" 2>/dev/null && ! test "${ready[@]}"; then

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# The README's run command as a user gives it, `xvfb-run -a scripts/run` in the source tree: it
-# builds what it runs, the simulator's log shows the window's first status request, and both
-# processes are gone once the window is closed (status 0) or the script is stopped (status 143).
+# The README's run command as a user gives it, `scripts/run` in the source tree, without a
+# display and with one: it builds what it runs and says once where the programs are, the
+# simulator's log shows the window's first status request, no Qt warning appears although
+# XDG_RUNTIME_DIR is unset, and nothing it started is left running once the window is closed
+# (status 0), the script is stopped (143) or Ctrl-C reaches its process group (130).
+# Each scripts/run starts in a session of its own, so its process group holds everything it
+# started, and the check looks for leftovers there and stops that group at the end.
 # It needs port 10001 on 127.0.0.1 and builds into SOURCE_DIR/build/run.
 # Usage: check_run.sh SOURCE_DIR
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$1" && pwd)
-program="$src/build/run/app/VARDEK_Control"
-simulator="$src/build/run/tools/board-sim/vardek-board-sim --bind 127.0.0.1 --port 10001"
 log=$(mktemp)
 runner=
 cleanup() {
-    [ -z "$runner" ] || kill "$runner" 2>/dev/null || true
-    pkill -f "^$program\$" 2>/dev/null || true
-    pkill -f "^$simulator\$" 2>/dev/null || true
+    [ -z "$runner" ] || kill -KILL -- "-$runner" 2>/dev/null || true
     rm -f "$log"
 }
 trap cleanup EXIT
@@ -26,11 +27,17 @@ fail() {
     exit 1
 }
 
-# Starts scripts/run and waits (through set-up and build, the first time) for the simulator to
-# log the window's status request.
+# The process of scripts/run's group named $1, if there is one.
+member() {
+    ps -eo pid=,pgid=,comm= | awk -v group="$runner" -v name="$1" \
+        '$2 == group && $3 == name { print $1; exit }'
+}
+
+# Starts scripts/run as the leader of a new session and process group, and waits (through
+# set-up and build, the first time) for the simulator to log the window's status request.
 start() {
     : >"$log"
-    (cd "$src" && exec xvfb-run -a scripts/run) >"$log" 2>&1 &
+    (cd "$src" && exec env -u XDG_RUNTIME_DIR setsid scripts/run) >"$log" 2>&1 &
     runner=$!
     for _ in $(seq 6000); do
         if grep -q '\] 000 | status' "$log"; then
@@ -43,24 +50,50 @@ start() {
     fail "no status request reached the simulator"
 }
 
-# Waits for scripts/run to end with the status expected and checks that it left nothing running.
+# Waits for scripts/run to end with the status expected, then checks its output and that its
+# process group is empty.
 finished() {
     local expected=$1 status=0
     wait "$runner" || status=$?
+    if kill -0 -- "-$runner" 2>/dev/null; then
+        ps -eo pid=,pgid=,args= | awk -v group="$runner" '$2 == group' >&2
+        fail "scripts/run left the processes above running"
+    fi
     runner=
-    pgrep -f "^$program\$" >/dev/null && fail "VARDEK_Control still runs"
-    pgrep -f "^$simulator\$" >/dev/null && fail "the simulator still runs"
     [ "$status" -eq "$expected" ] || fail "scripts/run ended with status $status, not $expected"
+    [ "$(grep -c '^run: VARDEK_Control, vardek-board-sim and vardek-probe are in build/run/bin$' \
+        "$log")" -eq 1 ] || fail "scripts/run did not say once where the programs are"
+    for program in VARDEK_Control vardek-board-sim vardek-probe; do
+        [ -x "$src/build/run/bin/$program" ] || fail "build/run/bin/$program is missing"
+    done
+    ! grep -q XDG_RUNTIME_DIR "$log" || fail "a warning about XDG_RUNTIME_DIR"
     echo "scripts/run ended with status $status; nothing left running"
 }
 
-echo "- the window is closed"
-start
-pkill -TERM -f "^$program\$" || fail "VARDEK_Control was not running"
-finished 0
+if [ "${2:-}" != --display ]; then
+    unset DISPLAY WAYLAND_DISPLAY
 
-echo "- the script is stopped"
+    echo "- no display: the window is closed"
+    start
+    [ "$(grep -c '^run: no display: ' "$log")" -eq 1 ] || fail "it did not say once it has no display"
+    window=$(member VARDEK_Control)
+    [ -n "$window" ] || fail "VARDEK_Control is not running"
+    kill -TERM "$window"
+    finished 0
+
+    echo "- no display: Ctrl-C"
+    start
+    kill -INT -- "-$runner"
+    finished 130
+
+    # Once more on a display of its own, from a private Xvfb.
+    cleanup
+    trap - EXIT
+    exec "$here/../xvfb/with_xvfb.sh" "$0" "$src" --display
+fi
+
+echo "- on display $DISPLAY: the script is stopped"
 start
-script=$(ps -o ppid= -p "$(pgrep -f "^$program\$")") || fail "VARDEK_Control was not running"
-kill -TERM $script
+! grep -q '^run: no display' "$log" || fail "it started a virtual X server of its own"
+kill -TERM "$runner"
 finished 143

@@ -12,6 +12,8 @@ if [ "${1:-}" = --openbox ]; then
     shift
     display_start_openbox
 fi
+# Qt wants a private runtime folder; without one (as root, say) it warns on every start.
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$display_work}
 status=0
 QT_QPA_PLATFORM=xcb "$@" || status=$?
 exit "$status"

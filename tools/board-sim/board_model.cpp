@@ -32,6 +32,7 @@ BoardModel::BoardModel(const BoardConfig& config) : config_(config) {
     state_.random.seed(config.seed);
     state_.outputs = config.initialPortB & kOutputMask;
     state_.inputs = config.initialPortB & kInputMask;
+    applyStuckOutputs();
     // Raw inputs start well away from the rails, so the first minutes of drift look like a sensor
     // rather than a stuck pin.
     for (std::size_t channel = 0; channel < state_.readings.size(); ++channel) {
@@ -57,13 +58,17 @@ Outcome BoardModel::handle(std::span<const std::uint8_t> datagram, Millis now) {
         case link::kClearBitCommand:
             state_.outputs &= static_cast<std::uint8_t>(~(1u << request->argument));
             break;
-        case link::kReadChannelCommand:
-            state_.lastConversion = state_.readings[static_cast<std::size_t>(
-                link::findChannel(request->argument)->number)];
+        case link::kReadChannelCommand: {
+            const auto channel =
+                static_cast<std::size_t>(link::findChannel(request->argument)->number);
+            state_.lastConversion =
+                config_.fixedResults[channel].value_or(state_.readings[channel]);
             break;
+        }
         case link::kStatusCommand:
             break;
     }
+    applyStuckOutputs();
     if (config_.dropEvery != 0 && state_.requests % config_.dropEvery == 0) {
         return {Disposition::Dropped, request, {}};
     }
@@ -101,6 +106,12 @@ void BoardModel::driftStep() {
             state_.inputs ^= input;
         }
     }
+}
+
+void BoardModel::applyStuckOutputs() {
+    const auto stuck = static_cast<std::uint8_t>(config_.stuckMask & kOutputMask);
+    state_.outputs =
+        static_cast<std::uint8_t>((state_.outputs & ~stuck) | (config_.stuckLevels & stuck));
 }
 
 unsigned BoardModel::roll(unsigned sides) { return static_cast<unsigned>(state_.random() % sides); }

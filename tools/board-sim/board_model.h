@@ -38,6 +38,11 @@ struct BoardConfig {
     std::size_t replySize = link::kReplySize;
     // Time between two drift steps of the readings and the inputs; zero freezes them.
     Millis driftPeriod = kDefaultDriftPeriod;
+    // A faulty board: the outputs in stuckMask ignore set and clear and read as their bit in
+    // stuckLevels; a channel with a fixed result converts to it whatever its reading.
+    std::uint8_t stuckMask = 0;
+    std::uint8_t stuckLevels = 0;
+    std::array<std::optional<std::uint16_t>, link::kChannels.size()> fixedResults{};
 };
 
 // Everything that a request or the passing of time can change.
@@ -79,6 +84,7 @@ class BoardModel {
     // distributions, is the same on every standard library.
     unsigned roll(unsigned sides);
     Bytes replyTo(const link::DecodedRequest& request) const;
+    void applyStuckOutputs();
 
     BoardConfig config_;
     BoardState state_;

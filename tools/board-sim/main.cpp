@@ -237,6 +237,9 @@ int main(int argc, char** argv) {
     }
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
     log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
+    for (const std::string& fault : faultTexts(options)) {
+        log(fault);
+    }
     const bool stopped = Simulator(options, *socket, capture, seed).run(signals);
     ::close(signals);
     return stopped ? 0 : 1;

@@ -1,6 +1,10 @@
 #include "options.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "command_line.h"
+#include "reply_text.h"
 #include "udp_socket.h"
 
 namespace vardek::sim {
@@ -12,6 +16,67 @@ void addNumber(CLI::App& app, const std::string& name, Number& target, std::uint
     app.add_option_function<std::uint64_t>(
            name, [&target](std::uint64_t value) { target = static_cast<Number>(value); })
         ->transform(cli::number(0, max));
+}
+
+// "PIN=VALUE" split at the '=', the pin in upper case; false without an '='.
+bool splitAssignment(const std::string& text, std::string& pin, std::string& value) {
+    const auto equals = text.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    pin = text.substr(0, equals);
+    std::ranges::transform(pin, pin.begin(), [](unsigned char c) { return std::toupper(c); });
+    value = text.substr(equals + 1);
+    return true;
+}
+
+// "RBn=0" or "RBn=1" for an output RB2..RB7, each pin once.
+CLI::Validator stuckOutput(Options& o) {
+    return CLI::Validator(
+        [&o](std::string& text) -> std::string {
+            std::string pin;
+            std::string level;
+            if (!splitAssignment(text, pin, level) || pin.size() != 3 || !pin.starts_with("RB") ||
+                !link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0')) ||
+                (level != "0" && level != "1")) {
+                return "expects RBn=0 or RBn=1 for an output RB2 to RB7, not '" + text + "'";
+            }
+            const auto bit = static_cast<std::uint8_t>(1u << (pin[2] - '0'));
+            if ((o.stuckMask & bit) != 0) {
+                return "names " + pin + " twice";
+            }
+            o.stuckMask |= bit;
+            if (level == "1") {
+                o.stuckLevels |= bit;
+            }
+            return {};
+        },
+        "RBn=0|1");
+}
+
+// "RAx=VALUE" for an analogue pin and a result 0..65535, each pin once.
+CLI::Validator fixedResult(Options& o) {
+    const CLI::Validator result = cli::number(0, 65535);
+    return CLI::Validator(
+        [&o, result](std::string& text) -> std::string {
+            std::string pin;
+            std::string value;
+            const auto channel = splitAssignment(text, pin, value)
+                                     ? std::ranges::find(link::kChannels, pin, &link::Channel::pin)
+                                     : link::kChannels.end();
+            if (channel == link::kChannels.end() || !result(value).empty()) {
+                return "expects RAx=VALUE for RA0, RA1, RA2, RA3 or RA5 and a value from 0 to "
+                       "65535 (decimal or 0x hex), not '" +
+                       text + "'";
+            }
+            auto& fixed = o.fixedResults[static_cast<std::size_t>(channel->number)];
+            if (fixed) {
+                return "names " + pin + " twice";
+            }
+            fixed = static_cast<std::uint16_t>(std::stoul(value));
+            return {};
+        },
+        "RAx=VALUE");
 }
 
 }  // namespace
@@ -38,6 +103,16 @@ ParseResult parseOptions(std::span<const std::string_view> args) {
         ->check(CLI::Validator(
             [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
             "FILE"));
+    // Repeatable, one pin each time.
+    std::vector<std::string> faults;
+    app.add_option("--stuck", faults)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(stuckOutput(o));
+    app.add_option("--adc", faults)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->check(fixedResult(o));
     app.add_flag("-h,--help", o.help)->disable_flag_override();
 
     result.error = cli::parse(app, args);
@@ -85,6 +160,12 @@ Fault injection:
   --reply-size N     reply with N bytes instead of 8, 0 to 65507: fewer are the first N bytes of
                      the reply, more are padded with zero bytes. Above 8 only with a --bind
                      address in 127.0.0.0/8.
+  --stuck RBn=0|1    output RBn (2 to 7) ignores set and clear and reads as the given level, as
+                     a shorted or open pin would. Repeatable, once per pin.
+  --adc RAx=VALUE    channel RAx (RA0-RA3, RA5) always converts to VALUE, 0 to 65535: a dead
+                     channel at 0, a shorted one at 1023, RA5 at 300 for 146.5 degrees Celsius.
+                     Repeatable, once per pin.
+The faults asked for are logged at start, one line each.
 
 Requests and replies:
   00           status
@@ -120,7 +201,30 @@ BoardConfig boardConfig(const Options& options, std::uint32_t seed) {
         .dropEvery = options.dropEvery,
         .replySize = options.replySize,
         .driftPeriod = Millis(options.driftMs),
+        .stuckMask = options.stuckMask,
+        .stuckLevels = options.stuckLevels,
+        .fixedResults = options.fixedResults,
     };
+}
+
+std::vector<std::string> faultTexts(const Options& options) {
+    std::vector<std::string> texts;
+    for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit; ++bit) {
+        if ((options.stuckMask >> bit & 1) != 0) {
+            texts.push_back("fault: RB" + std::to_string(bit) + " stuck at " +
+                            std::to_string(options.stuckLevels >> bit & 1));
+        }
+    }
+    for (const link::Channel& channel : link::kChannels) {
+        if (const auto fixed = options.fixedResults[static_cast<std::size_t>(channel.number)]) {
+            const std::string shown =
+                channel.reading == link::Reading::Temperature
+                    ? std::to_string(*fixed) + " (" + link::temperatureText(*fixed) + ")"
+                    : link::rawText(*fixed);
+            texts.push_back("fault: " + std::string(channel.pin) + " converts to " + shown);
+        }
+    }
+    return texts;
 }
 
 }  // namespace vardek::sim

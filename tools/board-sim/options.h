@@ -1,11 +1,13 @@
 // The simulator's command line.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "board_model.h"
 #include "board_protocol.h"
@@ -29,6 +31,10 @@ struct Options {
     std::size_t replySize = link::kReplySize;
     std::uint32_t driftMs = static_cast<std::uint32_t>(kDefaultDriftPeriod.count());
     std::string pcapPath;  // empty: no capture
+    // Board faults, as BoardConfig holds them.
+    std::uint8_t stuckMask = 0;
+    std::uint8_t stuckLevels = 0;
+    std::array<std::optional<std::uint16_t>, link::kChannels.size()> fixedResults{};
     bool help = false;
 
     bool operator==(const Options&) const = default;
@@ -46,6 +52,9 @@ struct ParseResult {
 ParseResult parseOptions(std::span<const std::string_view> args);
 
 std::string helpText();
+
+// The faults the options ask for, one line each ("RB3 stuck at 1"), for the start of the log.
+std::vector<std::string> faultTexts(const Options& options);
 
 // Whether a dotted-decimal IPv4 address is in 127.0.0.0/8.
 bool isLoopback(std::string_view address);

@@ -21,10 +21,12 @@ bool parseNumber(std::string_view text, std::uint64_t& value) {
     return !text.empty() && error == std::errc{} && end == text.data() + text.size();
 }
 
-// The first option of `app` or its chosen subcommands that was given more than once.
+// The first option of `app` or its chosen subcommands that was given more than once, leaving
+// out those meant to be repeated.
 const CLI::Option* repeated(const CLI::App& app) {
     for (const CLI::Option* option : app.get_options()) {
-        if (option->count() > 1) {
+        if (option->count() > 1 &&
+            option->get_multi_option_policy() != CLI::MultiOptionPolicy::TakeAll) {
             return option;
         }
     }

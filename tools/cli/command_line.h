@@ -24,7 +24,8 @@ CLI::Validator boardAddress();
 
 // Runs `app` on `args` (without the program name). Returns the reason the command line is
 // wrong, or an empty string. The app must allow extras: a leftover argument is reported here as
-// an unknown option or an unexpected argument, by name. An option given twice is refused.
+// an unknown option or an unexpected argument, by name. An option given twice is refused,
+// unless its multi-option policy is TakeAll (a repeatable one).
 // CLI::CallForHelp and CLI::CallForVersion pass through to the caller.
 std::string parse(CLI::App& app, std::span<const std::string_view> args);
 

@@ -1,12 +1,21 @@
 // vardek-probe: checks a VARDEK board from a terminal or a script, one request at a time.
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "board_check.h"
 #include "board_protocol.h"
 #include "command_line.h"
 #include "probe_options.h"
@@ -28,111 +37,192 @@ enum ExitStatus {
     kBadUsage = 2,
     kWrongSize = 3,
     kNotSent = 4,
-    kInterrupted = 130,
+    kCheckFailed = 5,
 };
 
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
 
-volatile std::sig_atomic_t interrupted = 0;
-
-extern "C" void onInterrupt(int) { interrupted = 1; }
-
-// Without SA_RESTART, so a wait on the socket returns as soon as Ctrl-C arrives.
-void watchForInterrupt() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
-
-class Probe {
+// SIGINT and SIGTERM, blocked and read from a descriptor that the probe's waits watch beside
+// the socket: a signal only ever sets a plain member, and the outputs can be put back after it.
+class StopSignals {
   public:
-    explicit Probe(const ProbeOptions& options)
+    StopSignals() {
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigprocmask(SIG_BLOCK, &signals, nullptr);
+        fd_ = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (fd_ < 0) {
+            throw std::system_error(errno, std::generic_category(), "cannot watch for signals");
+        }
+    }
+    ~StopSignals() { ::close(fd_); }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int descriptor() const { return fd_; }
+
+    // Takes in the signals that arrived; the first one is kept.
+    void take() {
+        signalfd_siginfo info{};
+        while (::read(fd_, &info, sizeof info) == sizeof info) {
+            if (signal_ == 0) {
+                signal_ = static_cast<int>(info.ssi_signo);
+            }
+        }
+    }
+
+    // 0 until a signal came.
+    int signal() const { return signal_; }
+    // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
+    int exitStatus() const { return 128 + signal_; }
+
+  private:
+    int fd_ = -1;
+    int signal_ = 0;
+};
+
+class Probe : public CheckedBoard {
+  public:
+    Probe(const ProbeOptions& options, StopSignals& stop)
         : options_(options),
+          stop_(stop),
           board_{*link::parseIpv4(options.board), options.port},
           buffer_(link::kReceiveCapacity) {}
 
-    // One request, tried until a reply comes or the tries run out.
+    const link::SocketAddress& board() const { return board_; }
+    // Why the last send was refused.
+    std::string notSentReason() const { return notSent_.message(); }
+
+    // One request, tried until a reply comes or the tries run out, its reply printed.
     int exchange(const link::Request& request) {
-        discardWaiting();
         Exchange exchange;
         exchange.board = board_.text();
         exchange.request = request;
         const std::string what =
             link::describeRequest(request.bytes()) + " (" + link::hexText(request.bytes(), 2) + ")";
+        const Answer answer = ask(request);
+        switch (answer.kind) {
+            case Answer::Kind::Reply:
+                exchange.reply = answer.reply;
+                exchange.roundTrip = answer.roundTrip;
+                print(exchange);
+                return kReplied;
+            case Answer::Kind::WrongSize: {
+                const auto bytes = std::span(buffer_).first(std::min(answer.size, buffer_.size()));
+                const std::string shown = link::hexText(bytes, 3, kShownBytes);
+                complain(kProgramName, answerFrom_.text() + " answered " + what + " with " +
+                                           std::to_string(answer.size) + " bytes instead of 8" +
+                                           (shown.empty() ? "" : ": " + shown));
+                return kWrongSize;
+            }
+            case Answer::Kind::NoReply:
+                complain(kProgramName, "no reply from " + board_.text() + " to " + what +
+                                           " after " + std::to_string(options_.retries + 1) +
+                                           " tries of " + std::to_string(options_.timeoutMs) +
+                                           " ms");
+                return kNoReply;
+            case Answer::Kind::NotSent:
+                complain(kProgramName, "cannot send " + what + " to " + board_.text() + ": " +
+                                           notSent_.message());
+                return kNotSent;
+            case Answer::Kind::Stopped:
+                break;
+        }
+        return stop_.exitStatus();
+    }
+
+    Answer ask(const link::Request& request, bool evenIfStopped = false) override {
+        if (unanswered_) {
+            awaitLateReply(*unanswered_);
+            unanswered_.reset();
+        }
+        discardWaiting();
         ignored_ = 0;
-        int status = kNoReply;
-        for (std::uint32_t attempt = 0; attempt <= options_.retries && status == kNoReply;
-             ++attempt) {
-            status = tryOnce(request, exchange, what);
+        Answer answer;
+        for (std::uint32_t attempt = 0;
+             attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
+            answer = tryOnce(request, evenIfStopped);
         }
         if (ignored_ > 0) {
             complain(kProgramName, "ignored " + std::to_string(ignored_) +
                                        " datagram(s) from addresses other " + "than " +
                                        board_.addressText() + " (--any-sender takes them)");
         }
-        if (status == kNoReply) {
-            complain(kProgramName, "no reply from " + board_.text() + " to " + what + " after " +
-                                       std::to_string(options_.retries + 1) + " tries of " +
-                                       std::to_string(options_.timeoutMs) + " ms");
-        }
-        return status;
+        return answer;
     }
 
-    // Waits out `until`, discarding whatever arrives meanwhile; false after Ctrl-C.
+    const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
+
+    // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
     bool idle(Clock::time_point until) {
-        while (!interrupted && Clock::now() < until) {
-            if (socket_.waitReadable(remaining(until))) {
+        while (!stop_.signal() && Clock::now() < until) {
+            if (waitReadable(until)) {
                 discardWaiting();
             }
         }
-        return !interrupted;
+        return !stop_.signal();
     }
 
   private:
+    // An answer that carries no datagram.
+    static Answer outcome(Answer::Kind kind) {
+        Answer answer;
+        answer.kind = kind;
+        return answer;
+    }
+
     static milliseconds remaining(Clock::time_point until) {
         return std::chrono::ceil<milliseconds>(until - Clock::now());
     }
 
-    int tryOnce(const link::Request& request, Exchange& exchange, const std::string& what) {
+    // Waits until a datagram is waiting, `until` passes or a signal comes.
+    bool waitReadable(Clock::time_point until) {
+        std::array<pollfd, 2> fds{
+            {{socket_.descriptor(), POLLIN, 0}, {stop_.descriptor(), POLLIN, 0}}};
+        const auto timeout = std::max<milliseconds::rep>(remaining(until).count(), 0);
+        if (::poll(fds.data(), fds.size(), static_cast<int>(timeout)) <= 0) {
+            return false;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            stop_.take();
+        }
+        return (fds[0].revents & POLLIN) != 0;
+    }
+
+    Answer tryOnce(const link::Request& request, bool evenIfStopped) {
+        const auto stopped = [&] { return stop_.signal() != 0 && !evenIfStopped; };
+        if (stopped()) {
+            return outcome(Answer::Kind::Stopped);
+        }
         const auto sent = Clock::now();
         if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
-            complain(kProgramName,
-                     "cannot send " + what + " to " + board_.text() + ": " + error.message());
-            return kNotSent;
+            notSent_ = error;
+            return outcome(Answer::Kind::NotSent);
         }
         const auto deadline = sent + milliseconds(options_.timeoutMs);
         while (Clock::now() < deadline) {
-            if (interrupted) {
-                return kInterrupted;
+            const bool readable = waitReadable(deadline);
+            if (stopped()) {
+                unanswered_ = deadline;
+                return outcome(Answer::Kind::Stopped);
             }
-            if (!socket_.waitReadable(remaining(deadline))) {
+            if (!readable) {
                 continue;
             }
-            const auto received = take();
+            const auto received = takeFromBoard();
             if (!received) {
                 continue;
             }
-            if (!options_.anySender && received->from.address != board_.address) {
-                ++ignored_;
-                continue;
-            }
+            answerFrom_ = received->from;
             const auto bytes = std::span(buffer_).first(std::min(received->size, buffer_.size()));
             const auto reply = link::decodeReply(bytes);
-            if (!reply) {
-                const std::string shown = link::hexText(bytes, 3, kShownBytes);
-                complain(kProgramName, received->from.text() + " answered " + what + " with " +
-                                           std::to_string(received->size) + " bytes instead of 8" +
-                                           (shown.empty() ? "" : ": " + shown));
-                return kWrongSize;
-            }
-            exchange.reply = *reply;
-            exchange.roundTrip = Clock::now() - sent;
-            print(exchange);
-            return kReplied;
+            return {reply ? Answer::Kind::Reply : Answer::Kind::WrongSize,
+                    reply.value_or(link::Reply{}), received->size, Clock::now() - sent};
         }
-        return interrupted ? kInterrupted : kNoReply;
+        return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
     }
 
     std::optional<link::UdpSocket::Received> take() {
@@ -144,9 +234,32 @@ class Probe {
         }
     }
 
+    // The next datagram from the board, counted by size; those from other addresses are
+    // counted as ignored and dropped.
+    std::optional<link::UdpSocket::Received> takeFromBoard() {
+        while (const auto received = take()) {
+            if (options_.anySender || received->from.address == board_.address) {
+                ++sizes_[received->size];
+                return received;
+            }
+            ++ignored_;
+        }
+        return std::nullopt;
+    }
+
+    // A request cut short by a signal may still be answered: that reply, taken for the answer
+    // to the next request, would put a wrong port B in its place. Its time runs out first.
+    void awaitLateReply(Clock::time_point deadline) {
+        while (Clock::now() < deadline) {
+            if (waitReadable(deadline) && takeFromBoard()) {
+                return;
+            }
+        }
+    }
+
     // A reply that comes after its request gave up would be taken for the next one's answer.
     void discardWaiting() {
-        while (take()) {
+        while (takeFromBoard()) {
         }
     }
 
@@ -157,10 +270,15 @@ class Probe {
     }
 
     const ProbeOptions& options_;
+    StopSignals& stop_;
     link::SocketAddress board_;
     link::UdpSocket socket_;
     std::vector<std::uint8_t> buffer_;
     int ignored_ = 0;
+    link::SocketAddress answerFrom_;
+    std::error_code notSent_;
+    std::map<std::size_t, unsigned> sizes_;
+    std::optional<Clock::time_point> unanswered_;  // until when a cut-short request may be answered
 };
 
 link::Request requestFor(const ProbeOptions& options) {
@@ -173,35 +291,100 @@ link::Request requestFor(const ProbeOptions& options) {
             return link::readChannelRequest(options.channel->selector);
         case Command::Status:
         case Command::Watch:
+        case Command::Check:
             break;
     }
     return link::statusRequest();
 }
 
-int watch(Probe& probe, const ProbeOptions& options) {
+int watch(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
     int first = kReplied;
     for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
         const auto started = Clock::now();
         const int status = probe.exchange(link::statusRequest());
-        if (status == kInterrupted) {
-            return kInterrupted;
+        if (stop.signal() != 0) {
+            return stop.exitStatus();
         }
         if (first == kReplied) {
             first = status;
         }
         const bool last = options.count && done + 1 == *options.count;
         if (!last && !probe.idle(started + milliseconds(options.intervalMs))) {
-            return kInterrupted;
+            return stop.exitStatus();
         }
     }
     return first;
 }
 
+int check(Probe& probe, const ProbeOptions& options, const StopSignals& stop) {
+    // Opened before any output is switched: a report that cannot be written stops nothing
+    // half-way.
+    std::FILE* junit = nullptr;
+    if (!options.junitPath.empty()) {
+        junit = std::fopen(options.junitPath.c_str(), "w");
+        if (junit == nullptr) {
+            complain(kProgramName,
+                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+            return kBadUsage;
+        }
+    }
+    const CheckRun run = runChecks(probe, options.check);
+    if (run.end == CheckRun::End::Stopped) {
+        complain(kProgramName, std::string("stopped by ") +
+                                   (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
+                                   (run.restored.empty() ? "" : "; " + run.restored));
+    }
+    if (run.end == CheckRun::End::NotSent) {
+        complain(kProgramName, "cannot send to " + probe.board().text() + ": " +
+                                   probe.notSentReason() +
+                                   (run.restored.empty() ? "" : "; " + run.restored));
+    }
+    const std::string board = probe.board().text();
+    if (run.end == CheckRun::End::Finished) {
+        std::string text;
+        for (const CheckResult& result : run.results) {
+            text += (options.json ? jsonLine(result) : humanLine(result)) + '\n';
+        }
+        text += summaryLine(run, board, options.json) + '\n';
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
+    if (junit != nullptr) {
+        const std::string report =
+            run.end == CheckRun::End::Finished ? junitReport(run, board) : std::string{};
+        const bool written = std::fputs(report.c_str(), junit) >= 0;
+        if (std::fclose(junit) != 0 || !written) {
+            complain(kProgramName,
+                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+        }
+    }
+    switch (run.end) {
+        case CheckRun::End::Stopped:
+            return stop.exitStatus();
+        case CheckRun::End::NotSent:
+            return kNotSent;
+        case CheckRun::End::Finished:
+            break;
+    }
+    if (!run.answered) {
+        return kNoReply;
+    }
+    return std::ranges::any_of(run.results,
+                               [](const CheckResult& r) { return r.verdict == Verdict::Fail; })
+               ? kCheckFailed
+               : kReplied;
+}
+
 int run(const ProbeOptions& options) {
-    watchForInterrupt();
-    Probe probe(options);
-    if (options.command == Command::Watch) {
-        return watch(probe, options);
+    StopSignals stop;
+    Probe probe(options, stop);
+    switch (options.command) {
+        case Command::Watch:
+            return watch(probe, options, stop);
+        case Command::Check:
+            return check(probe, options, stop);
+        default:
+            break;
     }
     return probe.exchange(requestFor(options));
 }

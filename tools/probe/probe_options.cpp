@@ -9,7 +9,7 @@ namespace vardek::probe {
 
 namespace {
 
-constexpr std::string_view kCommands = "status, set, clear, read or watch";
+constexpr std::string_view kCommands = "status, set, clear, read, watch or check";
 
 std::string upper(std::string text) {
     std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -85,6 +85,24 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     watch->add_option_function<std::uint32_t>("--count", [&o](std::uint32_t n) { o.count = n; })
         ->transform(cli::number(1, 4294967295));
 
+    CLI::App* check = app.add_subcommand("check");
+    check->add_flag("--outputs", o.check.outputs)->disable_flag_override();
+    check->add_option("--count", o.check.count)->transform(cli::number(1, 1000));
+    check->add_option("--adc-max", o.check.adcMax)->transform(cli::number(0, 65535));
+    check->add_option("--temp-range", o.check.temperatureRange)
+        ->check(CLI::Validator(
+            [&o](const std::string& text) -> std::string {
+                if (!parseTemperatureRange(text, o.check.lowestCelsius, o.check.highestCelsius)) {
+                    return "expects LO:HI in degrees Celsius, LO not above HI, not '" + text + "'";
+                }
+                return {};
+            },
+            "LO:HI"));
+    check->add_option("--junit", o.junitPath)
+        ->check(CLI::Validator(
+            [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
+            "FILE"));
+
     parsed.error = cli::parse(app, args);
     if (help || version) {
         parsed.action = help ? ParsedCommandLine::Action::Help : ParsedCommandLine::Action::Version;
@@ -121,6 +139,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
                 : command == clear ? Command::Clear
                 : command == read  ? Command::Read
                 : command == watch ? Command::Watch
+                : command == check ? Command::Check
                                    : Command::Status;
     return parsed;
 }
@@ -130,6 +149,7 @@ std::string usageText() {
                     [--any-sender] COMMAND [ARG]
 Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
           | watch [--interval MS] [--count N]
+          | check [--outputs] [--count N] [--temp-range LO:HI] [--adc-max M] [--junit FILE]
 Try 'vardek-probe --help'.
 )";
 }
@@ -149,6 +169,14 @@ Commands:
   watch              a status request every interval, until --count replies or Ctrl-C
     --interval MS    time between two requests (default 5000)
     --count N        stop after N intervals
+  check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
+                     detail), then a summary line
+    --count N        status requests of the reachable check, 1 to 1000 (default 5)
+    --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
+                     put back as found, also after a failure, Ctrl-C or SIGTERM
+    --adc-max M      the highest conversion result accepted, 0 to 65535 (default 1023)
+    --temp-range LO:HI  the RA5 temperatures accepted, in degrees C (default 0:60)
+    --junit FILE     also write a JUnit XML report to FILE
 
 Options (numbers are decimal or 0x-prefixed hex):
   --board ADDR       the board's IPv4 address in dotted decimal (default )" +
@@ -165,12 +193,18 @@ Options (numbers are decimal or 0x-prefixed hex):
   -h, --help         show this text and exit
   --version          show the version and exit
 
-The first 8-byte datagram from the board's address (any port) after the request is its reply:
-the protocol matches replies by order alone. Messages go to standard error.
+The first datagram from the board's address (any port) after the request is its reply, whatever
+its size: the protocol matches replies by order alone. Messages go to standard error.
+
+Checks of check: reachable (every status request answered; round trips), reply-size (every
+datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5 at
+most M, RA5 within LO:HI) and inputs (RB0 and RB1, for information).
 
 Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
-interval got its reply, else the status of the first one that did not; 130 after Ctrl-C.
+interval got its reply, else the status of the first one that did not. check: 0 every check
+passed, 5 a check failed (a wrong-sized reply included), 1 the board never answered. 130 after
+Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
 )";
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "board_check.h"
 #include "board_protocol.h"
 #include "board_settings.h"
 
@@ -14,7 +15,7 @@ namespace vardek::probe {
 
 inline constexpr std::string_view kProgramName = "vardek-probe";
 
-enum class Command { Status, Set, Clear, Read, Watch };
+enum class Command { Status, Set, Clear, Read, Watch, Check };
 
 struct ProbeOptions {
     std::string board;  // a board's address, as link::boardAddressProblem accepts it
@@ -28,6 +29,8 @@ struct ProbeOptions {
     const link::Channel* channel = nullptr;  // read
     std::uint32_t intervalMs = 5000;         // watch
     std::optional<std::uint32_t> count;      // watch: none runs until Ctrl-C
+    CheckSettings check;                     // check
+    std::string junitPath;                   // check: empty writes no JUnit report
 };
 
 struct ParsedCommandLine {

@@ -28,8 +28,14 @@ std::string readingText(const link::Channel& channel, const Exchange& exchange) 
                                                          : link::rawText(value);
 }
 
-// Our own texts hold no quote, backslash or control character; escaped all the same, so the
-// output stays valid JSON whatever a later text holds.
+std::string milliseconds(const Exchange& exchange) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", exchange.roundTrip.count());
+    return text;
+}
+
+}  // namespace
+
 std::string jsonString(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
@@ -46,14 +52,6 @@ std::string jsonString(const std::string& text) {
     }
     return quoted + '"';
 }
-
-std::string milliseconds(const Exchange& exchange) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", exchange.roundTrip.count());
-    return text;
-}
-
-}  // namespace
 
 std::string humanLine(const Exchange& exchange) {
     std::string line =
@@ -74,7 +72,9 @@ std::string jsonLine(const Exchange& exchange) {
     }
     line += ",\"board\":" + jsonString(exchange.board);
     line += ",\"request\":" + jsonString(link::hexText(exchange.request.bytes(), 2));
-    line += ",\"reply\":" + jsonString(link::dumpText(exchange.reply.bytes));
+    // The reply's bytes as in the panel's dump, without the space the dump ends on to lead into
+    // what follows it on the line: a JSON value stands alone.
+    line += ",\"reply\":" + jsonString(link::hexText(exchange.reply.bytes, 3));
     line += ",\"port_b\":" + std::to_string(exchange.reply.portB());
     line += ",\"value\":" + std::to_string(exchange.reply.conversion());
     if (const link::Channel* channel = channelRead(exchange)) {

@@ -16,6 +16,10 @@ struct Exchange {
     std::chrono::duration<double, std::milli> roundTrip{};
 };
 
+// A JSON string holding `text`. Our own texts hold no quote, backslash or control character;
+// they are escaped all the same, so the output stays valid JSON whatever a later text holds.
+std::string jsonString(const std::string& text);
+
 // The dump as the window shows it, then port B and, for a read, the reading as the window
 // shows it.
 std::string humanLine(const Exchange& exchange);

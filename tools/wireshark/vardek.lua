@@ -80,6 +80,12 @@ local function conversation(panel_address, panel_port, board_address)
     return tostring(panel_address) .. ":" .. panel_port .. ">" .. tostring(board_address)
 end
 
+-- Each byte as the panel's dump shows it: "0FF" for 255.
+local hex3 = {}
+for byte = 0, 255 do
+    hex3[byte] = string.format("%03X", byte)
+end
+
 -- A raw reading as the panel shows it: "012C(300)".
 local function raw_text(value)
     return string.format("%04X(%d)", value, value)
@@ -103,70 +109,75 @@ local function reading_text(selector, value)
     return raw_text(value)
 end
 
--- `length` is the datagram's real length, `b` its captured bytes (b[1] is byte 0). Returns the
--- Info text and the problems found; adds to `tree` only when it is not nil.
-local function dissect_request(tvb, pinfo, tree, length, b)
-    local problems = {}
-    local function flag(item, expert_info, text)
-        if tree then
-            item:add_proto_expert_info(expert_info, text)
-        end
-        problems[#problems + 1] = text
+-- Records a problem on `item` (when a tree is being built) and in `problems`, which it returns.
+local function flag(problems, item, expert_info, text)
+    if item then
+        item:add_proto_expert_info(expert_info, text)
     end
+    problems = problems or {}
+    problems[#problems + 1] = text
+    return problems
+end
+
+-- `length` is the datagram's real length, `raw` its captured bytes. Returns the Info text and
+-- the problems found, if any; adds to `tree` only when it is not nil.
+local function dissect_request(tvb, pinfo, tree, length, raw)
+    local problems
+    local first, second, third = raw:byte(1, 3)
 
     if length == 0 then
-        flag(tree, e.request_length, "wrong length: 0 bytes")
-        return "Empty request", problems
+        return "Empty request", flag(problems, tree, e.request_length, "wrong length: 0 bytes")
     end
-    local command = b[1]
+    local command = first
     local command_item = tree and tree:add(f.command, tvb(0, 1))
     local info = command_names[command]
     local expected_length = 3
     if info == nil then
-        flag(command_item, e.command, "unknown command")
-        return string.format("Command 0x%02X", command), problems
+        return string.format("Command 0x%02X", command),
+            flag(problems, command_item, e.command, "unknown command")
     end
     local selector
     if command == 0x00 then
         expected_length = 1
     elseif command == 0x04 then
-        selector = b[2]
+        selector = second
         if selector ~= nil then
             local item = tree and tree:add(f.selector, tvb(1, 1))
             info = info .. " " .. (pins[selector] or string.format("0x%02X", selector))
             if pins[selector] == nil then
-                flag(item, e.selector, "unknown selector")
+                problems = flag(problems, item, e.selector, "unknown selector")
             end
         end
-        if b[3] ~= nil then
+        if third ~= nil then
             local item = tree and tree:add(f.tail, tvb(2, 1))
-            if b[3] ~= READ_TAIL then
-                flag(item, e.tail, string.format("tail 0x%02X, not 0x01", b[3]))
+            if third ~= READ_TAIL then
+                problems = flag(problems, item, e.tail, string.format("tail 0x%02X, not 0x01", third))
             end
         end
     else
-        if b[2] ~= nil then
+        if second ~= nil then
             local item = tree and tree:add(f.operand, tvb(1, 1))
-            if b[2] ~= PORT_B then
-                flag(item, e.operand, string.format("operand 0x%02X, not port B", b[2]))
+            if second ~= PORT_B then
+                problems = flag(problems, item, e.operand,
+                    string.format("operand 0x%02X, not port B", second))
             end
         end
-        if b[3] ~= nil then
-            local n = b[3]
+        if third ~= nil then
+            local n = third
             local item = tree and tree:add(f.bit, tvb(2, 1))
             info = info .. " RB" .. n
             if n < 2 or n > 7 then
-                flag(item, e.bit, "bit outside 2..7")
+                problems = flag(problems, item, e.bit, "bit outside 2..7")
             end
         end
     end
     if length ~= expected_length then
-        flag(tree, e.request_length, string.format("wrong length: %d bytes, not %d", length,
-            expected_length))
+        problems = flag(problems, tree, e.request_length,
+            string.format("wrong length: %d bytes, not %d", length, expected_length))
     end
     -- Only what the board takes is answered: that request waits for the next reply. Its bytes
     -- count only as far as they were captured.
-    if #problems == 0 and not pinfo.visited then
+    if problems == nil and not pinfo.visited then
         local key = conversation(pinfo.src, pinfo.src_port, pinfo.dst)
         local queue = unanswered[key]
         if queue == nil then
@@ -183,7 +194,7 @@ local function dissect_request(tvb, pinfo, tree, length, b)
     return info, problems
 end
 
-local function dissect_reply(tvb, pinfo, tree, length, b)
+local function dissect_reply(tvb, pinfo, tree, length, raw)
     if not pinfo.visited then
         -- Any datagram back answers the oldest request, and ends the window's wait for a read.
         local key = conversation(pinfo.dst, pinfo.dst_port, pinfo.src)
@@ -205,13 +216,14 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
         end
         return "Reply", { text }
     end
-    if #b < REPLY_SIZE then
-        return "Reply", {}
+    if #raw < REPLY_SIZE then
+        return "Reply"
     end
 
-    local info = string.format("%03X %03X %03X %03X %03X %03X %03X %03X", b[1], b[2], b[3], b[4],
-        b[5], b[6], b[7], b[8])
-    local value = b[5] * 256 + b[6]
+    local b0, b1, b2, b3, b4, b5, b6, b7 = raw:byte(1, 8)
+    local info = hex3[b0] .. " " .. hex3[b1] .. " " .. hex3[b2] .. " " .. hex3[b3] .. " " ..
+        hex3[b4] .. " " .. hex3[b5] .. " " .. hex3[b6] .. " " .. hex3[b7]
+    local value = b4 * 256 + b5
     local selector = answers_selector[pinfo.number]
     if selector == 0 then
         selector = nil
@@ -245,7 +257,7 @@ local function dissect_reply(tvb, pinfo, tree, length, b)
             tree:add(f.window, shown):set_generated()
         end
     end
-    return info, {}
+    return info
 end
 
 -- Frame number of the last datagram dissected, for the postdissector below.
@@ -256,22 +268,19 @@ function vardek.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol = "VARDEK"
     local length = tvb:reported_len()
     local captured = tvb:len()
-    local b = captured > 0 and { tvb:raw(0, captured):byte(1, captured) } or {}
+    local raw = captured > 0 and tvb:raw(0, captured) or ""
     local subtree = tree.visible and tree:add(vardek, tvb()) or nil
     local info, problems
     if pinfo.dst_port == vardek.prefs.port then
-        info, problems = dissect_request(tvb, pinfo, subtree, length, b)
+        info, problems = dissect_request(tvb, pinfo, subtree, length, raw)
     else
-        info, problems = dissect_reply(tvb, pinfo, subtree, length, b)
+        info, problems = dissect_reply(tvb, pinfo, subtree, length, raw)
     end
     if captured < length then
-        local text = string.format("captured %d of %d bytes", captured, length)
-        if subtree then
-            subtree:add_proto_expert_info(e.truncated, text)
-        end
-        problems[#problems + 1] = text
+        problems = flag(problems, subtree, e.truncated,
+            string.format("captured %d of %d bytes", captured, length))
     end
-    if #problems > 0 then
+    if problems then
         info = info .. " [" .. table.concat(problems, "; ") .. "]"
     end
     pinfo.cols.info = info
