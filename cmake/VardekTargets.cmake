@@ -3,6 +3,9 @@
 # errors only in the presets that ask for it (CMAKE_COMPILE_WARNING_AS_ERROR), never in a user's or
 # packager's own build, where a newer compiler's new warning must not stop the build.
 option(VARDEK_SANITIZE "Build the project's targets with AddressSanitizer and UBSan" OFF)
+# The fuzz preset: the libraries get libFuzzer's coverage hooks and the sanitizers, so the fuzz
+# targets' coverage reaches into them; only the fuzz targets link libFuzzer's own main().
+option(VARDEK_FUZZ "Build the fuzz targets in fuzz/, with libFuzzer (Clang only)" OFF)
 
 function(vardek_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
@@ -10,5 +13,9 @@ function(vardek_target_defaults target)
         set(san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
         target_compile_options(${target} PRIVATE ${san})
         target_link_options(${target} PRIVATE ${san})
+    endif()
+    if(VARDEK_FUZZ)
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+            -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     endif()
 endfunction()

@@ -102,7 +102,14 @@ QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringLis
     if (tshark.exitCode() == 0 && !errors.contains("Lua Error")) {
         errors.clear();
     }
-    return QString::fromUtf8(tshark.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    // UDP's own note on a datagram whose ephemeral port falls among traceroute's (33434 and up)
+    // is no concern of the dissector's, and would otherwise come and go with the ports drawn.
+    static const QString note =
+        R"(Expert Info \(Chat/Sequence\): Possible traceroute: hop #\d+, attempt #\d+)";
+    static const QRegularExpression traceroute(QString("%1,|,?%1").arg(note));
+    return QString::fromUtf8(tshark.readAllStandardOutput())
+        .remove(traceroute)
+        .split('\n', Qt::SkipEmptyParts);
 }
 
 }  // namespace

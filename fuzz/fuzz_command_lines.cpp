@@ -1,0 +1,88 @@
+// Both command lines, the simulator's and the probe's: any argument vector gives a parsed result
+// inside the documented bounds or a usage error. A crash or an escaping exception is a finding.
+//
+// Input: the first byte picks the program (even: simulator, odd: probe); the rest is the
+// arguments, separated by zero bytes.
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "options.h"
+#include "probe_options.h"
+#include "udp_socket.h"
+
+namespace {
+
+namespace link = vardek::link;
+namespace probe = vardek::probe;
+namespace sim = vardek::sim;
+
+constexpr std::size_t kMaxArguments = 32;
+
+void simulator(std::span<const std::string_view> args) {
+    const sim::ParseResult parsed = sim::parseOptions(args);
+    if (!parsed.ok()) {
+        return;
+    }
+    const sim::Options& o = parsed.options;
+    FUZZ_REQUIRE(link::parseIpv4(o.bindAddress).has_value());
+    FUZZ_REQUIRE(o.delayMs <= sim::kMaxDelayMs && o.driftMs <= sim::kMaxDriftMs);
+    FUZZ_REQUIRE(o.replySize <= sim::kMaxReplySize);
+    // Large replies would make an amplifier of a simulator that the network can reach.
+    FUZZ_REQUIRE(o.replySize <= link::kReplySize || sim::isLoopback(o.bindAddress));
+    FUZZ_REQUIRE(sim::boardConfig(o, 0).replySize == o.replySize);
+}
+
+void prober(std::span<const std::string_view> args) {
+    using Action = probe::ParsedCommandLine::Action;
+    const probe::ParsedCommandLine parsed = probe::parseCommandLine(args, "127.0.0.1");
+    FUZZ_REQUIRE((parsed.action == Action::Refuse) == !parsed.error.empty());
+    if (parsed.action != Action::Run) {
+        return;
+    }
+    const probe::ProbeOptions& o = parsed.options;
+    const auto board = link::parseIpv4(o.board);
+    // One board: never a multicast group or the broadcast address.
+    FUZZ_REQUIRE(board && *board >> 28 != 0xE && *board != 0xFFFFFFFF);
+    FUZZ_REQUIRE(o.timeoutMs >= 1 && o.timeoutMs <= 600000 && o.retries <= 100);
+    switch (o.command) {
+        case probe::Command::Set:
+        case probe::Command::Clear:
+            FUZZ_REQUIRE(link::isOutputBit(o.bit));
+            break;
+        case probe::Command::Read:
+            FUZZ_REQUIRE(o.channel != nullptr);
+            break;
+        case probe::Command::Watch:
+            FUZZ_REQUIRE(o.intervalMs >= 1 && (!o.count || *o.count >= 1));
+            break;
+        case probe::Command::Status:
+        case probe::Command::Check:
+            break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    std::vector<std::string_view> args;
+    for (std::size_t start = 0; start <= text.size() && args.size() < kMaxArguments;) {
+        const std::size_t end = std::min(text.find('\0', start), text.size());
+        args.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (text.empty()) {
+        args.clear();
+    }
+    if (data[0] % 2 == 0) {
+        simulator(args);
+    } else {
+        prober(args);
+    }
+    return 0;
+}
