@@ -64,6 +64,7 @@ class NullView : public vardek::panel::PanelView {
         benchmark::DoNotOptimize(text.data());
     }
     void setDumpText(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
+    void showNoResponse(bool, const std::string&) override {}
     void showMessage(const std::string&, const std::string&) override {}
 };
 

@@ -1,26 +1,32 @@
-# The board's address, fixed into the window at build time. Checked here, so a typo fails the
-# configure step with a clear message instead of failing every send of the running program.
-# Usable in script mode too: `cmake -DVARDEK_BOARD_ADDRESS=... -P BoardAddress.cmake`.
-
-# Dotted decimal only, as the endpoint parses it: four octets of 0..255 without leading zeros.
-function(vardek_check_board_address address)
-    set(octet "(0|[1-9][0-9]?[0-9]?)")
-    set(valid FALSE)
-    if(address MATCHES "^${octet}\\.${octet}\\.${octet}\\.${octet}$")
-        set(valid TRUE)
-        foreach(index RANGE 1 4)
-            if(CMAKE_MATCH_${index} GREATER 255)
-                set(valid FALSE)
-            endif()
-        endforeach()
-    endif()
-    if(NOT valid)
-        message(FATAL_ERROR
-            "VARDEK_BOARD_ADDRESS \"${address}\" is not a dotted-decimal IPv4 address "
-            "(four numbers 0..255 separated by dots, such as 192.168.0.10).")
-    endif()
-endfunction()
+# The board's address built into the programs, used when neither the command line nor the
+# user's settings file names one. Checked here by the programs' own check (link/board_address.cpp),
+# compiled and run once, so a typo or an address that reaches no single board fails the configure
+# step with a clear message instead of every send of the running program.
+include_guard(GLOBAL)
 
 set(VARDEK_BOARD_ADDRESS "127.0.0.1" CACHE STRING
     "IPv4 address of the VARDEK board, in dotted decimal")
-vardek_check_board_address("${VARDEK_BOARD_ADDRESS}")
+
+if(CMAKE_CROSSCOMPILING)
+    message(STATUS "VARDEK_BOARD_ADDRESS not checked: the check cannot run when cross-compiling")
+elseif(NOT VARDEK_BOARD_ADDRESS_CHECKED STREQUAL VARDEK_BOARD_ADDRESS)
+    set(link ${CMAKE_CURRENT_LIST_DIR}/../link)
+    try_run(run_result compile_result
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/check_board_address.cpp
+            ${link}/board_address.cpp ${link}/udp_socket.cpp
+        CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${link}"
+        CXX_STANDARD 20
+        CXX_STANDARD_REQUIRED ON
+        COMPILE_OUTPUT_VARIABLE compile_output
+        RUN_OUTPUT_VARIABLE problem
+        ARGS "${VARDEK_BOARD_ADDRESS}")
+    if(NOT compile_result)
+        message(FATAL_ERROR "cannot build the check of VARDEK_BOARD_ADDRESS:\n${compile_output}")
+    endif()
+    if(NOT run_result EQUAL 0)
+        string(STRIP "${problem}" problem)
+        message(FATAL_ERROR "VARDEK_BOARD_ADDRESS: ${problem}")
+    endif()
+    # Checked once per value, not at every configure.
+    set(VARDEK_BOARD_ADDRESS_CHECKED "${VARDEK_BOARD_ADDRESS}" CACHE INTERNAL "")
+endif()

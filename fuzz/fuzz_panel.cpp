@@ -87,6 +87,14 @@ class Panel {
                 handled(&PanelController::FormActivate);
                 break;
             case 1:
+                // A tick after a poll that no datagram followed: the board is shown silent, and
+                // the read it will not answer is dropped.
+                if (polled_ && !heard_) {
+                    silent_ = true;
+                    pendingField_.reset();
+                }
+                polled_ = true;
+                heard_ = false;
                 userEvent(&PanelController::BtnGetStatusClick, link::statusRequest());
                 break;
             case 2:
@@ -112,6 +120,7 @@ class Panel {
                 break;
         }
         FUZZ_REQUIRE(controller_.syncPB() == syncExpected_);
+        FUZZ_REQUIRE(controller_.noResponse() == silent_ && view_.noResponse == silent_);
     }
 
   private:
@@ -163,9 +172,17 @@ class Panel {
     }
 
     void datagram(const Bytes& bytes) {
+        // The board's first datagram after a silence ends it: a read asked meanwhile is dropped
+        // and the outputs are synchronised again, as after an activation.
+        heard_ = true;
+        if (silent_) {
+            silent_ = false;
+            pendingField_.reset();
+            syncExpected_ = true;
+        }
         const Shown before = shown();
         const std::size_t sent = link_.sent.size();
-        const bool sync = controller_.syncPB();
+        const bool sync = syncExpected_;
         const int eventsBefore = events_;
         const int shownMessages = view_.messagesShown;
         const bool messageOpen = view_.messageOpen;
@@ -232,6 +249,11 @@ class Panel {
     int failing_ = 0;
     int events_ = 0;
     bool syncExpected_ = false;
+    // Whether a poll went out, whether a datagram came after the last one, and whether the
+    // board is shown silent.
+    bool polled_ = false;
+    bool heard_ = false;
+    bool silent_ = false;
     // The result field that the next reply may write: that of the channel button pressed since
     // the last datagram was handled.
     std::optional<std::size_t> pendingField_;

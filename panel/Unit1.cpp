@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -32,6 +33,10 @@ constexpr QPoint kDesignedPosition{192, 107};
 constexpr QSize kOuterSize{400, 300};
 constexpr int kPollIntervalMs = 5000;
 constexpr int kFontPixelSize = 12;
+// About one frame of a 60 Hz screen: replies drawn more often than this are never seen.
+constexpr int kDrawIntervalMs = 16;
+// Set off by a dash, after the caption and after the board's address.
+const QString kTitleSeparator = QStringLiteral(" — ");
 
 QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
 
@@ -84,8 +89,14 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       ui_(std::make_unique<Ui::TVARDEK_Ctrl>()),
       NMUDP1(new vardek::link::DatagramEndpoint(std::move(endpoint), this)),
       Timer1(new QTimer(this)),
-      controller_(*this, *NMUDP1) {
+      controller_(*this, *NMUDP1),
+      drawing_(new QTimer(this)) {
     ui_->setupUi(this);
+    boardTitle_ = windowTitle();
+    if (NMUDP1->config().RemoteHost != VARDEK_BOARD_ADDRESS) {
+        boardTitle_ += kTitleSeparator + QString::fromStdString(NMUDP1->config().RemoteHost);
+        setWindowTitle(boardTitle_);
+    }
     ui_->GroupBox->installEventFilter(new CaptionOnBorder(ui_->GroupBox));
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -102,6 +113,8 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
         move(kDesignedPosition);
     }
 
+    drawing_->setSingleShot(true);
+    connect(drawing_, &QTimer::timeout, this, &TVARDEK_Ctrl::drawReplies);
     bindEvents();
     Timer1->start(kPollIntervalMs);
 }
@@ -222,14 +235,62 @@ void TVARDEK_Ctrl::setChecked(int bit, bool checked) {
 }
 
 void TVARDEK_Ctrl::setResultText(ResultField field, const std::string& text) {
-    // In the order of ResultField.
-    const std::array<QLineEdit*, 5> fields{ui_->Edit1, ui_->Edit2, ui_->Edit3, ui_->Edit4,
-                                           ui_->Edit5};
-    fields.at(static_cast<std::size_t>(field))->setText(QString::fromStdString(text));
+    pendingFields_.at(static_cast<std::size_t>(field)) = text;
+    scheduleDrawing();
 }
 
 void TVARDEK_Ctrl::setDumpText(const std::string& text) {
-    ui_->Memo1->setPlainText(QString::fromStdString(text));
+    pendingDump_ = text;
+    scheduleDrawing();
+}
+
+void TVARDEK_Ctrl::scheduleDrawing() {
+    if (drawing_->isActive()) {
+        return;
+    }
+    // After the replies already taken off the socket in this turn; a frame after the last
+    // drawing when replies keep coming.
+    const qint64 sinceDrawn = lastDrawn_.isValid() ? lastDrawn_.elapsed() : kDrawIntervalMs;
+    drawing_->start(static_cast<int>(std::max<qint64>(0, kDrawIntervalMs - sinceDrawn)));
+}
+
+void TVARDEK_Ctrl::drawReplies() {
+    lastDrawn_.start();
+    if (pendingDump_) {
+        ui_->Memo1->setPlainText(QString::fromStdString(*pendingDump_));
+        pendingDump_.reset();
+    }
+    // In the order of ResultField.
+    const std::array<QLineEdit*, 5> fields{ui_->Edit1, ui_->Edit2, ui_->Edit3, ui_->Edit4,
+                                           ui_->Edit5};
+    for (std::size_t index = 0; index < fields.size(); ++index) {
+        if (pendingFields_.at(index)) {
+            fields.at(index)->setText(QString::fromStdString(*pendingFields_.at(index)));
+            pendingFields_.at(index).reset();
+        }
+    }
+}
+
+void TVARDEK_Ctrl::showNoResponse(bool silent, const std::string& lastReply) {
+    setWindowTitle(silent ? boardTitle_ + kTitleSeparator + QStringLiteral("応答なし")
+                          : boardTitle_);
+    // The last reply stays readable, drawn as what it now is: no longer current. An empty
+    // palette gives the dump back the one it inherits.
+    QPalette palette;
+    if (silent) {
+        palette = ui_->Memo1->palette();
+        const QColor disabled = palette.color(QPalette::Disabled, QPalette::Text);
+        palette.setColor(QPalette::Active, QPalette::Text, disabled);
+        palette.setColor(QPalette::Inactive, QPalette::Text, disabled);
+    }
+    ui_->Memo1->setPalette(palette);
+    QString description;
+    if (silent) {
+        description = lastReply.empty() ? QStringLiteral("応答なし: ボードはまだ応答していません")
+                                        : QStringLiteral("応答なし: 最後の応答は %1")
+                                              .arg(QString::fromStdString(lastReply));
+    }
+    ui_->Memo1->setAccessibleDescription(description);
 }
 
 void TVARDEK_Ctrl::showMessage(const std::string& text, const std::string& caption) {

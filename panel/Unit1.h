@@ -2,9 +2,13 @@
 // with every event bound to the panel controller, where the behaviour lives.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
+#include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "datagram_endpoint.h"
 #include "panel_controller.h"
@@ -23,6 +27,8 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
   public:
     // Talks to the board address fixed at build time, port 10001.
     explicit TVARDEK_Ctrl(QWidget* parent = nullptr);
+    // Captioned with the board's address when it is not the one built in, so that windows for
+    // two boards can be told apart.
     explicit TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* parent = nullptr);
     ~TVARDEK_Ctrl() override;
 
@@ -36,12 +42,15 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     void setChecked(int bit, bool checked) override;
     void setResultText(vardek::panel::ResultField field, const std::string& text) override;
     void setDumpText(const std::string& text) override;
+    void showNoResponse(bool silent, const std::string& lastReply) override;
     void showMessage(const std::string& text, const std::string& caption) override;
 
     QCheckBox* portBBox(int bit) const;
     void bindEvents();
     void raiseFormActivate();
     void fitOuterSize();
+    void scheduleDrawing();
+    void drawReplies();
 
     // The widgets, as Unit1.ui describes them.
     std::unique_ptr<Ui::TVARDEK_Ctrl> ui_;
@@ -54,4 +63,13 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     // showing, or from the platform's activation, until it goes to another window than the
     // program's own boxes.
     bool activated_ = false;
+    // "VARDEK_Ctrl", with the board's address after it when that is not the built-in one.
+    QString boardTitle_;
+    // What the latest replies write into the dump and the result fields, drawn at the end of
+    // the event loop's turn and no more often than a screen shows frames: a board sending as
+    // fast as the link allows must not cost a layout of the dump per reply.
+    std::optional<std::string> pendingDump_;
+    std::array<std::optional<std::string>, 5> pendingFields_;
+    QTimer* drawing_;
+    QElapsedTimer lastDrawn_;
 };

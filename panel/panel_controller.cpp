@@ -1,6 +1,8 @@
 #include "panel_controller.h"
 
 #include <array>
+#include <chrono>
+#include <ctime>
 
 #include "reply_text.h"
 
@@ -15,6 +17,19 @@ constexpr std::array<ResultField, link::kChannels.size()> kResultFields{
     ResultField::Edit5, ResultField::Edit4, ResultField::Edit3, ResultField::Edit2,
     ResultField::Edit1};
 
+// The local time of day of `time`, as the window shows when the board last answered; empty for
+// none.
+std::string timeOfDay(std::optional<std::chrono::system_clock::time_point> time) {
+    if (!time) {
+        return {};
+    }
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(*time);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    std::array<char, 16> text{};
+    return {text.data(), std::strftime(text.data(), text.size(), "%H:%M:%S", &local)};
+}
+
 }  // namespace
 
 PanelController::PanelController(PanelView& view, link::DatagramLink& link)
@@ -28,7 +43,39 @@ void PanelController::FormActivate() {
     GetStatus();
 }
 
-void PanelController::BtnGetStatusClick() { GetStatus(); }
+void PanelController::BtnGetStatusClick() {
+    if (polled_ && !heardSincePoll_) {
+        // A channel read asked of a silent board has no answer to come: the next reply after
+        // the board is back would otherwise be shown as that reading.
+        PendingADC = 0;
+        if (!noResponse_) {
+            noResponse_ = true;
+            view_.showNoResponse(true, timeOfDay(lastReply_));
+        }
+    }
+    // Marked before the send, so a poll that cannot be sent counts as unanswered.
+    polled_ = true;
+    heardSincePoll_ = false;
+    GetStatus();
+}
+
+void PanelController::heardFromBoard() {
+    heardSincePoll_ = true;
+    // Only noted here, at the rate a board may send; written out when it is shown.
+    lastReply_ = std::chrono::system_clock::now();
+    if (!noResponse_) {
+        return;
+    }
+    noResponse_ = false;
+    // A read asked while the board was silent most likely never reached it: this datagram is
+    // not its answer.
+    PendingADC = 0;
+    // A board that was silent may have restarted and lost its outputs, or missed the commands
+    // sent meanwhile: as after an activation, the boxes take what the board reports, and this
+    // datagram, if it is a reply, is the one that does it.
+    SyncPB = true;
+    view_.showNoResponse(false, timeOfDay(lastReply_));
+}
 
 void PanelController::sendOutputState(int bit) {
     const auto pin = static_cast<std::uint8_t>(bit);
@@ -68,6 +115,7 @@ void PanelController::readChannel(std::uint8_t selector) {
 }
 
 void PanelController::NMUDP1DataReceived(int numberBytes, std::string_view, int) {
+    heardFromBoard();
     if (numberBytes != static_cast<int>(link::kReplySize)) {
         // The view shows one box at a time: a run of wrong-sized datagrams cannot stack them.
         view_.showMessage(std::string(kWrongSizeText), std::string(kWrongSizeCaption));

@@ -2,7 +2,9 @@
 // into requests to the board and updates of the widgets.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +25,8 @@ class PanelController {
     // user's clicks; when the command cannot be sent, the box goes back to its previous state
     // and the failure is thrown on.
     void FormActivate();
+    // A poll: also where a board that has gone silent is noticed, when no datagram came since
+    // the previous poll's request.
     void BtnGetStatusClick();
     void CheckBoxRB7Click();
     void CheckBoxRB6Click();
@@ -43,6 +47,8 @@ class PanelController {
     std::uint8_t pendingADC() const { return PendingADC; }
     // Whether the next reply's output bits are copied into the boxes.
     bool syncPB() const { return SyncPB; }
+    // Whether the window shows that the board does not answer.
+    bool noResponse() const { return noResponse_; }
 
   private:
     void GetStatus();
@@ -61,11 +67,17 @@ class PanelController {
     void userClick(int bit);
     void readChannel(std::uint8_t selector);
     void showReply(const link::Reply& reply);
+    void heardFromBoard();
 
     PanelView& view_;
     link::DatagramLink& link_;
     std::uint8_t PendingADC = 0;
     bool SyncPB = false;
+    // Whether a poll's request has gone out, and whether any datagram came after the last one.
+    bool polled_ = false;
+    bool heardSincePoll_ = false;
+    bool noResponse_ = false;
+    std::optional<std::chrono::system_clock::time_point> lastReply_;
 };
 
 }  // namespace vardek::panel

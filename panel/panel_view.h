@@ -21,6 +21,9 @@ class PanelView {
     virtual void setResultText(ResultField field, const std::string& text) = 0;
     // Replaces the whole text of Memo1.
     virtual void setDumpText(const std::string& text) = 0;
+    // The board let a poll go unanswered (`silent`), or has answered again. `lastReply` is the
+    // local time of its last datagram, "HH:MM:SS", or empty when none has come yet.
+    virtual void showNoResponse(bool silent, const std::string& lastReply) = 0;
     // A modal message with one OK button and no icon; returns when the user closes it. The event
     // loop keeps running meanwhile. While one of the program's boxes is open it shows nothing and
     // returns at once, so datagrams that anyone can send never stack boxes.

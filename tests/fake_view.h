@@ -37,6 +37,12 @@ class FakeView : public panel::PanelView {
         journal << QStringLiteral("Memo1 ") + memo;
     }
 
+    void showNoResponse(bool silent, const std::string& lastReply) override {
+        noResponse = silent;
+        lastReplyTime = QString::fromStdString(lastReply);
+        journal << (silent ? QStringLiteral("no response") : QStringLiteral("answering"));
+    }
+
     // One box at a time, as the window's boxes are.
     void showMessage(const std::string& text, const std::string& caption) override {
         if (messageOpen) {
@@ -59,6 +65,8 @@ class FakeView : public panel::PanelView {
     std::array<QString, 5> edits{};
     QString memo;
     QStringList journal;
+    bool noResponse = false;
+    QString lastReplyTime;
 
     int messagesShown = 0;
     bool messageOpen = false;

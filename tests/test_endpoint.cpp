@@ -10,6 +10,7 @@
 
 #include <sys/socket.h>
 
+#include "board_address.h"
 #include "datagram_endpoint.h"
 #include "loopback_board.h"
 
@@ -266,6 +267,57 @@ class TestEndpoint : public QObject {
         QFETCH(QString, host);
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
                                  DatagramEndpoint(EndpointConfig{host.toStdString(), 10001}));
+    }
+
+    // The one check behind --board, the settings file, the probe and the build's default.
+    void boardAddresses_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("problem");  // how the reason starts; empty when accepted
+        const QString notDotted = "is not a dotted-decimal";
+        const QString thisHost = "is in 0.0.0.0/8";
+        const QString multicast = "is a multicast address";
+        const QString broadcast = "is a broadcast address";
+        const QString reserved = "is in the reserved range";
+        const QList<std::pair<const char*, QString>> rows{
+            {"127.0.0.1", ""},
+            {"127.0.0.7", ""},
+            {"192.168.1.50", ""},
+            {"1.0.0.0", ""},
+            {"223.255.255.255", ""},
+            {"", notDotted},
+            {"localhost", notDotted},
+            {"127.0.0.010", notDotted},
+            {"127.0.0.256", notDotted},
+            {"127.0.0", notDotted},
+            {" 127.0.0.1", notDotted},
+            {"0.0.0.0", thisHost},
+            {"0.1.2.3", thisHost},
+            {"224.0.0.1", multicast},
+            {"239.255.255.255", multicast},
+            {"240.0.0.1", reserved},
+            {"255.255.255.254", reserved},
+            {"255.255.255.255", broadcast},
+            // The loopback network's broadcast: a send there fails, after the user was told
+            // nothing was wrong.
+            {"127.255.255.255", broadcast},
+        };
+        for (const auto& [address, problem] : rows) {
+            QTest::newRow(*address ? address : "empty") << address << problem;
+        }
+    }
+    void boardAddresses() {
+        QFETCH(QString, address);
+        QFETCH(QString, problem);
+        const QString reason =
+            QString::fromStdString(vardek::link::boardAddressProblem(address.toStdString()));
+        if (problem.isEmpty()) {
+            QVERIFY2(reason.isEmpty(), qPrintable(reason));
+        } else {
+            // The reason names what was given, so a message built on it names the value.
+            QVERIFY2(reason.startsWith(address + " " + problem) ||
+                         reason.startsWith("'" + address + "' " + problem),
+                     qPrintable(reason));
+        }
     }
 };
 

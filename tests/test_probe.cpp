@@ -1,6 +1,8 @@
 // vardek-probe as a process: against the simulator on an ephemeral loopback port, against a
 // socket that never answers, and with command lines it must refuse before sending anything.
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -37,9 +39,14 @@ struct Outcome {
     qint64 elapsedMs = 0;
 };
 
-// `whileRunning` plays the other side of the exchange, if any.
-Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {}) {
+// `whileRunning` plays the other side of the exchange, if any. The probe reads its settings
+// under `configHome`, never the user's own.
+Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
+                 const QString& configHome = QStringLiteral("/nonexistent")) {
     QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
+    probe.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
     probe.start(VARDEK_PROBE, args);
@@ -197,7 +204,7 @@ class TestProbe : public QObject {
         refused("no RA4", one + QStringList{"read", "RA4"}, "PIN expects an analogue pin");
         refused("pin missing", one + QStringList{"set"}, "set needs an output pin");
         refused("host name", {"--board", "localhost", "status"},
-                "--board expects a dotted-decimal IPv4 address, not 'localhost'");
+                "--board 'localhost' is not a dotted-decimal IPv4 address");
         // Refused before anything is sent. Port 0 keeps a refusal that broke on this machine:
         // the kernel rejects the send (EINVAL) instead of letting it onto the network.
         const auto offLoopback = [](std::uint32_t address) {
@@ -211,6 +218,11 @@ class TestProbe : public QObject {
         // The last address of the multicast range.
         refused("last multicast", offLoopback(INADDR_ALLHOSTS_GROUP | 0x0FFFFFFF),
                 "--board 239\\.255\\.255\\.255 is a multicast address");
+        refused("this host", offLoopback(INADDR_ANY),
+                "--board 0\\.0\\.0\\.0 is in 0\\.0\\.0\\.0/8");
+        // Once taken, and failed at the send with exit 4.
+        refused("loopback broadcast", offLoopback(INADDR_LOOPBACK | 0x00FFFFFF),
+                "--board 127\\.255\\.255\\.255 is a broadcast address");
         refused("port too high", one + QStringList{"--port", "65536", "status"},
                 "--port expects a number from 0 to 65535");
         refused("no timeout", one + QStringList{"--timeout", "0", "status"},
@@ -283,6 +295,61 @@ class TestProbe : public QObject {
             QCOMPARE(requests, 3);
             QVERIFY2(outcome.elapsedMs >= 3 * 200, qPrintable(QString::number(outcome.elapsedMs)));
         }
+    }
+
+    // Without --board, the board named in the settings file that the window reads too.
+    void boardFromTheSettingsFile_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("reached");  // where the request went; empty for nowhere
+        QTest::addColumn<QString>("err");
+        QTest::newRow("file") << "board=127.0.0.7\n"
+                              << QStringList{} << "127.0.0.7"
+                              << "no reply from 127\\.0\\.0\\.7:";
+        QTest::newRow("option over file") << "[General]\nboard=127.0.0.7\n"
+                                          << QStringList{"--board", "127.0.0.1"} << "127.0.0.1"
+                                          << "no reply from 127\\.0\\.0\\.1:";
+        QTest::newRow("option over a bad file")
+            << "board=0.0.0.0\n"
+            << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
+            << "no reply from 127\\.0\\.0\\.7:";
+        QTest::newRow("bad value")
+            << "board=224.0.0.1\n"
+            << QStringList{} << ""
+            << "^vardek-probe: [^\n]*/vardek-control/vardek-control\\.conf: board=224\\.0\\.0\\.1 "
+               "cannot name the board: 224\\.0\\.0\\.1 is a multicast address";
+        QTest::newRow("a list is no address")
+            << "board=127.0.0.7, 127.0.0.8\n"
+            << QStringList{} << ""
+            << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
+    }
+    void boardFromTheSettingsFile() {
+        QFETCH(QString, settings);
+        QFETCH(QStringList, args);
+        QFETCH(QString, reached);
+        QFETCH(QString, err);
+        QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath("vardek-control"));
+        QFile file(home.filePath("vardek-control/vardek-control.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(settings.toUtf8());
+        file.close();
+        // Two silent boards on one port: the one the request reaches tells where it went.
+        vardek::link::UdpSocket seventh;
+        seventh.bind({vardek::link::kLoopbackAddress + 6, 0});
+        const std::uint16_t port = seventh.localAddress().port;
+        vardek::link::UdpSocket first;
+        first.bind({vardek::link::kLoopbackAddress, port});
+
+        const Outcome outcome =
+            runProbe(args + QStringList{"--port", QString::number(port), "--timeout", "100",
+                                        "--retries", "0", "status"},
+                     {}, home.path());
+        QCOMPARE(outcome.exitCode, reached.isEmpty() ? 2 : 1);
+        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        std::array<std::uint8_t, 8> buffer{};
+        QCOMPARE(bool(seventh.receive(buffer)), reached == "127.0.0.7");
+        QCOMPARE(bool(first.receive(buffer)), reached == "127.0.0.1");
     }
 
     // check against a healthy and a faulty simulator: the verdicts, the fault named in the

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -398,9 +399,68 @@ class TestWindowBindings : public QObject {
             return true;
         }});
         QVERIFY(QMetaObject::invokeMethod(timer1(), "timeout"));
-        QVERIFY(nextBox.finished());
+        QVERIFY(waitUntil([&] { return nextBox.finished(); }, 10000));
         QVERIFY(nextBoxShown);
         QCOMPARE(errorsReported, 4);
+    }
+
+    // A failed poll's box opens after the tick's handler has returned: inside it, Qt would not
+    // run the timer again until the user closed the box, so polls would stop, also once the
+    // network is back.
+    void pollsGoOnWhileTheErrorBoxIsOpen() {
+        // Port 0 is refused by the kernel: every send fails.
+        window.reset();
+        createWindow(0);
+        int errorsWhileOpen = 0;
+        ModalScript script({[&] {
+            QMessageBox* box = openBox();
+            if (!box || errorsReported < 4) {
+                return false;
+            }
+            errorsWhileOpen = errorsReported;
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+            return true;
+        }});
+        timer1()->start(20);
+        window->show();
+        QVERIFY(waitUntil([&] { return script.finished(); }, 10000));
+        QVERIFY2(errorsWhileOpen >= 4, qPrintable(QString::number(errorsWhileOpen)));
+    }
+
+    // One poll unanswered, and the window shows the board as silent; its first reply shows it
+    // back. Polls come every 100 ms here.
+    void silentBoardShowsAndComesBack() {
+        QVERIFY(showAndSynchronise());
+        const QString answering = window->windowTitle();
+        auto* dump = child<QPlainTextEdit>(*window, "Memo1");
+        const QColor current = dump->palette().color(QPalette::Text);
+        const QString lastDump = memo();
+        timer1()->start(100);
+        QStringList requests;
+        QVERIFY(waitUntil(
+            [&] {
+                if (const auto datagram = board->receive(10)) {
+                    requests << vardek::test::hex(*datagram);
+                }
+                return window->windowTitle() != answering;
+            },
+            10000));
+        QCOMPARE(window->windowTitle(), answering + QStringLiteral(" — 応答なし"));
+        QCOMPARE(memo(), lastDump);
+        QCOMPARE(dump->palette().color(QPalette::Text),
+                 dump->palette().color(QPalette::Disabled, QPalette::Text));
+        QVERIFY2(dump->accessibleDescription().contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d")),
+                 qPrintable(dump->accessibleDescription()));
+        // Nothing but the polls went out, and no box opened.
+        QCOMPARE(requests, QStringList(requests.size(), "00"));
+        QVERIFY(!openBox());
+
+        timer1()->stop();
+        board->reply(replyWith(0x00, 0x1234));
+        QVERIFY(waitUntil([&] { return window->windowTitle() == answering; }));
+        QVERIFY(waitUntil([&] { return memo().startsWith("000 000 000 000 012 034"); }));
+        QCOMPARE(dump->palette().color(QPalette::Text), current);
+        QCOMPARE(dump->accessibleDescription(), QString());
     }
 };
 

@@ -1,14 +1,17 @@
 // The least Qt Widgets program that does the control window's visible work, the yardstick for
 // its start-up, memory and responsiveness: one window with one check box where the window has
 // RB5, a 1-byte datagram to the board on the first activation, on every toggle and on every tick
-// of a 5000 ms timer, and a socket that takes whatever arrives off the wire.
+// of a 5000 ms timer, and a socket from which it reads every datagram, showing the latest in a
+// label where the window has its dump.
 #include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
+#include <QLabel>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -29,11 +32,25 @@ class BaselineWindow final : public QWidget {
         board_.sin_family = AF_INET;
         board_.sin_port = htons(10001);
         board_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto* latest = new QLabel(this);
+        latest->setGeometry(104, 224, 265, 41);
         auto* notifier = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this, [this] {
-            std::uint8_t bytes[16];
-            while (::recv(fd_, bytes, sizeof bytes, 0) >= 0) {
+        connect(notifier, &QSocketNotifier::activated, this, [this, latest] {
+            std::uint8_t bytes[8];
+            std::uint8_t shown[8];
+            ssize_t size = -1;
+            for (ssize_t received; (received = ::recv(fd_, bytes, sizeof bytes, 0)) >= 0;) {
+                size = received;
+                std::copy(bytes, bytes + sizeof bytes, shown);
             }
+            if (size < 0) {
+                return;
+            }
+            QString text;
+            for (ssize_t index = 0; index < std::min<ssize_t>(size, 8); ++index) {
+                text += QStringLiteral("%1 ").arg(shown[index], 3, 16, QLatin1Char('0')).toUpper();
+            }
+            latest->setText(text);
         });
 
         // Where the control window has its designed place and its RB5 box.

@@ -1,12 +1,20 @@
 // The window under a real window manager, openbox on Xvfb (run by with_xvfb.sh --openbox): the
-// frame the manager draws, the activation it gives and takes, and its close button.
+// frame the manager draws, the activation it gives and takes, its close button, and the program
+// started as a user starts it, with the board it is told to use.
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <array>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "Unit1.h"
 #include "window_driver.h"
@@ -26,6 +34,10 @@ namespace {
 // went wrong.
 QString wmctrl(const QStringList& arguments) {
     QProcess process;
+    // Titles in UTF-8, as the window sets them.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
     process.start(QStringLiteral("wmctrl"), arguments);
     if (!process.waitForFinished(10000) || process.exitCode() != 0) {
         return QStringLiteral("<wmctrl failed: %1>")
@@ -97,31 +109,106 @@ class TestWindowOpenbox : public QObject {
         QCOMPARE(requestsUntilSentinel(board, *window), QStringList{});
     }
 
-    void closingThroughTheWindowManagerEndsTheProgram() {
+    // The program as a user starts it: the board from --board, else from the settings file,
+    // else the one built in; the window closed through the window manager. A refused address
+    // ends the program with status 2 before anything is sent: on standard error for --board, in
+    // a box naming the file, the key and the value for the settings file.
+    void theBoardsAddress_data() {
+        QTest::addColumn<QString>("settings");  // the settings file's text; none if empty
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("board");  // where the status requests go; none if refused
+        QTest::addColumn<QString>("title");  // of the window, or of the box
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("err");  // a pattern for what is said on standard error
+        const QString seventh = QStringLiteral("VARDEK_Ctrl — 127.0.0.7");
+        QTest::newRow("built in") << "" << QStringList{} << VARDEK_BOARD_ADDRESS << "VARDEK_Ctrl"
+                                  << 0 << "";
+        QTest::newRow("option") << "" << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
+                                << seventh << 0 << "";
+        QTest::newRow("settings file") << "board=127.0.0.7\n"
+                                       << QStringList{} << "127.0.0.7" << seventh << 0 << "";
+        QTest::newRow("option over the file")
+            << "board=127.0.0.9\n"
+            << QStringList{"--board=127.0.0.7"} << "127.0.0.7" << seventh << 0 << "";
+        QTest::newRow("the built-in address named")
+            << "" << QStringList{"--board", VARDEK_BOARD_ADDRESS} << VARDEK_BOARD_ADDRESS
+            << "VARDEK_Ctrl" << 0 << "";
+        QTest::newRow("bad option")
+            << "board=127.0.0.7\n"
+            << QStringList{"--board", "127.255.255.255"} << ""
+            << "" << 2 << "^VARDEK_Control: --board 127\\.255\\.255\\.255 is a broadcast address";
+        QTest::newRow("bad file")
+            << "board=0.0.0.0\n"
+            << QStringList{} << ""
+            << "VARDEK_Control" << 2
+            << "vardek-control\\.conf: board=0\\.0\\.0\\.0 cannot name the board";
+        QTest::newRow("unknown option")
+            << "" << QStringList{"--bored", "127.0.0.7"} << ""
+            << "" << 2 << "^VARDEK_Control: Unknown option 'bored'\\.\nTry 'VARDEK_Control --help'";
+    }
+    void theBoardsAddress() {
+        QFETCH(QString, settings);
+        QFETCH(QStringList, args);
+        QFETCH(QString, board);
+        QFETCH(QString, title);
+        QFETCH(int, exitCode);
+        QFETCH(QString, err);
         window.reset();
-        if (!QString(VARDEK_BOARD_ADDRESS).startsWith("127.")) {
+        if (!board.isEmpty() && !board.startsWith("127.")) {
             QSKIP("the program talks to a board outside loopback");
         }
+        QTemporaryDir home;
+        if (!settings.isEmpty()) {
+            QVERIFY(QDir(home.path()).mkpath("vardek-control"));
+            QFile file(home.filePath("vardek-control/vardek-control.conf"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(settings.toUtf8());
+        }
+        // The board's port is fixed: only one test at a time holds it (RESOURCE_LOCK).
+        std::optional<vardek::link::UdpSocket> boardSocket;
+        if (!board.isEmpty()) {
+            boardSocket.emplace();
+            boardSocket->bind({*vardek::link::parseIpv4(board.toStdString()), 10001});
+        }
+
         QProcess program;
-        program.start(VARDEK_CONTROL, {});
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", home.path());
+        program.setProcessEnvironment(environment);
+        program.start(VARDEK_CONTROL, args);
         QVERIFY(program.waitForStarted());
-        // The window manager's list of the windows it manages, with their process.
-        QString id;
-        const auto managed = [&] {
-            for (const QString& line : wmctrl({"-l", "-p"}).split('\n')) {
-                const QStringList fields = line.simplified().split(' ');
-                if (fields.size() == 5 && fields[2] == QString::number(program.processId()) &&
-                    fields[4] == "VARDEK_Ctrl") {
-                    id = fields[0];
-                }
+        if (boardSocket) {
+            std::array<std::uint8_t, 8> request{};
+            std::optional<vardek::link::UdpSocket::Received> received;
+            for (int wait = 0; !received && wait < 60; ++wait) {
+                boardSocket->waitReadable(std::chrono::milliseconds(1000));
+                received = boardSocket->receive(request);
             }
-            return !id.isEmpty();
-        };
-        QVERIFY(waitUntil(managed, 60000));
-        QCOMPARE(wmctrl({"-i", "-c", id}), QString());
+            QVERIFY(received && received->size == 1 && request[0] == 0x00);
+        }
+        if (!title.isEmpty()) {
+            // The window manager's list of the windows it manages, with their process.
+            QString id;
+            QString shown;
+            const auto managed = [&] {
+                for (const QString& line : wmctrl({"-l", "-p"}).split('\n')) {
+                    const QStringList fields = line.simplified().split(' ');
+                    if (fields.size() >= 5 && fields[2] == QString::number(program.processId())) {
+                        id = fields[0];
+                        shown = fields.mid(4).join(' ');
+                    }
+                }
+                return !id.isEmpty();
+            };
+            QVERIFY(waitUntil(managed, 60000));
+            QCOMPARE(shown, title);
+            QCOMPARE(wmctrl({"-i", "-c", id}), QString());
+        }
         QVERIFY(program.waitForFinished(10000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        const QString errors = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(QRegularExpression(err).match(errors).hasMatch(), qPrintable(errors));
+        QCOMPARE(program.exitCode(), exitCode);
     }
 };
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "board_address.h"
 #include "udp_socket.h"
 
 namespace vardek::cli {
@@ -86,6 +87,11 @@ CLI::Validator ipv4Address() {
             return {};
         },
         "ADDR");
+}
+
+CLI::Validator boardAddress() {
+    return CLI::Validator([](std::string& text) { return link::boardAddressProblem(text); },
+                          "ADDR");
 }
 
 std::string parse(CLI::App& app, std::span<const std::string_view> args) {

@@ -19,6 +19,9 @@ CLI::Validator number(std::uint64_t min, std::uint64_t max);
 // Dotted-decimal IPv4 only: no host names, which would need a resolver.
 CLI::Validator ipv4Address();
 
+// An address that can name one board (link::boardAddressProblem).
+CLI::Validator boardAddress();
+
 // Runs `app` on `args` (without the program name). Returns the reason the command line is
 // wrong, or an empty string. The app must allow extras: a leftover argument is reported here as
 // an unknown option or an unexpected argument, by name. An option given twice is refused,

@@ -360,11 +360,12 @@ int run(const ProbeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const link::DefaultBoard defaultBoard = link::defaultBoard(VARDEK_BOARD_ADDRESS);
     const ParsedCommandLine parsed =
-        parseCommandLine(vardek::cli::arguments(argc, argv), VARDEK_BOARD_ADDRESS);
+        parseCommandLine(vardek::cli::arguments(argc, argv), defaultBoard);
     switch (parsed.action) {
         case ParsedCommandLine::Action::Help:
-            std::fputs(helpText(VARDEK_BOARD_ADDRESS).c_str(), stdout);
+            std::fputs(helpText(defaultBoard).c_str(), stdout);
             return 0;
         case ParsedCommandLine::Action::Version:
             std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);

@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-
 #include "command_line.h"
-#include "udp_socket.h"
 
 namespace vardek::probe {
 
@@ -50,43 +45,13 @@ CLI::Validator analogPin(const link::Channel*& channel) {
         "PIN");
 }
 
-// A broadcast address of one of this machine's interfaces.
-bool isLocalBroadcast(std::uint32_t address) {
-    ifaddrs* interfaces = nullptr;
-    if (getifaddrs(&interfaces) != 0) {
-        return false;
-    }
-    bool found = false;
-    for (const ifaddrs* each = interfaces; each != nullptr && !found; each = each->ifa_next) {
-        if ((each->ifa_flags & IFF_BROADCAST) != 0 && each->ifa_broadaddr != nullptr &&
-            each->ifa_broadaddr->sa_family == AF_INET) {
-            const auto* broadcast = reinterpret_cast<const sockaddr_in*>(each->ifa_broadaddr);
-            found = ntohl(broadcast->sin_addr.s_addr) == address;
-        }
-    }
-    freeifaddrs(interfaces);
-    return found;
-}
-
-// The probe speaks to one board: an address that reaches many hosts is refused.
-std::string refuseGroupAddress(const std::string& board) {
-    const std::uint32_t address = *link::parseIpv4(board);
-    if (address >> 28 == 0xE) {
-        return "--board " + board + " is a multicast address; give the address of one board";
-    }
-    if (address == 0xFFFFFFFF || isLocalBroadcast(address)) {
-        return "--board " + board + " is a broadcast address; give the address of one board";
-    }
-    return {};
-}
-
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   std::string_view defaultBoard) {
+                                   const link::DefaultBoard& defaultBoard) {
     ParsedCommandLine parsed;
     ProbeOptions& o = parsed.options;
-    o.board = defaultBoard;
+    o.board = defaultBoard.address;
 
     CLI::App app{std::string(kProgramName)};
     app.set_help_flag();
@@ -97,7 +62,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
 
     bool help = false;
     bool version = false;
-    app.add_option("--board", o.board)->transform(cli::ipv4Address());
+    const CLI::Option* board = app.add_option("--board", o.board)->check(cli::boardAddress());
     app.add_option("--port", o.port)->transform(cli::number(0, 65535));
     app.add_option("--timeout", o.timeoutMs)->transform(cli::number(1, 600000));
     app.add_option("--retries", o.retries)->transform(cli::number(0, 100));
@@ -161,8 +126,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             parsed.error = chosen.front()->get_name() + " needs an output pin: RB2 to RB7";
         }
     }
-    if (parsed.error.empty()) {
-        parsed.error = refuseGroupAddress(o.board);
+    // The settings file's address matters only when the command line names none.
+    if (parsed.error.empty() && board->count() == 0) {
+        parsed.error = defaultBoard.problem;
     }
     if (!parsed.error.empty()) {
         parsed.action = ParsedCommandLine::Action::Refuse;
@@ -188,7 +154,9 @@ Try 'vardek-probe --help'.
 )";
 }
 
-std::string helpText(std::string_view defaultBoard) {
+std::string helpText(const link::DefaultBoard& defaultBoard) {
+    const std::string origin =
+        defaultBoard.file.empty() ? std::string("built in") : "from " + defaultBoard.file;
     return R"(Usage: vardek-probe [OPTION]... COMMAND [ARG]
 Sends one request to a VARDEK board over UDP and prints its 8-byte reply: the raw bytes as
 VARDEK_Control shows them, then port B as bits RB7..RB0 and, for read, the reading.
@@ -212,8 +180,11 @@ Commands:
 
 Options (numbers are decimal or 0x-prefixed hex):
   --board ADDR       the board's IPv4 address in dotted decimal (default )" +
-           std::string(defaultBoard) + R"().
-                     Broadcast and multicast addresses are refused.
+           defaultBoard.address + ", " + origin + R"().
+                     Without it, the key board= of ~/.config/vardek-control/
+                     vardek-control.conf (under $XDG_CONFIG_HOME if set) names the
+                     board, as for VARDEK_Control. Broadcast, multicast, 0.x.x.x
+                     and 240.0.0.0/4 addresses are refused.
   --port N           the board's UDP port (default 10001)
   --timeout MS       how long to wait for the reply to one try, 1 to 600000 (default 500)
   --retries N        tries after the first when no reply comes, 0 to 100 (default 2)

@@ -9,6 +9,7 @@
 
 #include "board_check.h"
 #include "board_protocol.h"
+#include "board_settings.h"
 #include "parsed_command_line.h"
 
 namespace vardek::probe {
@@ -18,7 +19,7 @@ inline constexpr std::string_view kProgramName = "vardek-probe";
 enum class Command { Status, Set, Clear, Read, Watch, Check };
 
 struct ProbeOptions {
-    std::string board;  // dotted decimal, neither broadcast nor multicast
+    std::string board;  // a board's address, as link::boardAddressProblem accepts it
     std::uint16_t port = link::kBoardPort;
     std::uint32_t timeoutMs = 500;  // per try
     std::uint32_t retries = 2;      // tries after the first
@@ -35,11 +36,11 @@ struct ProbeOptions {
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
-// `args` leaves out the program name; `defaultBoard` is the build's board address.
+// `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   std::string_view defaultBoard);
+                                   const link::DefaultBoard& defaultBoard);
 
 std::string usageText();
-std::string helpText(std::string_view defaultBoard);
+std::string helpText(const link::DefaultBoard& defaultBoard);
 
 }  // namespace vardek::probe

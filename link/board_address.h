@@ -1,0 +1,19 @@
+// Which addresses may name the board: one check for every place a user can give one (the
+// window's command line and settings file, the probe, the build's default).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vardek::link {
+
+// Empty when `text` can be a board's address: dotted-decimal IPv4 naming one host. Otherwise
+// why not, as a phrase that starts with the text itself ("224.0.0.1 is a multicast address; ...").
+// Refused besides a malformed text: 0.0.0.0/8 (this host, from which every reply would be
+// dropped), 255.255.255.255, multicast 224.0.0.0/4, reserved 240.0.0.0/4 and the broadcast
+// address of any network this machine's interfaces are on, 127.255.255.255 included: a request
+// to any of these reaches no board, or many hosts.
+std::string boardAddressProblem(std::string_view text);
+
+}  // namespace vardek::link

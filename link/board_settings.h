@@ -1,0 +1,32 @@
+// The user's choice of board, shared by the window and the probe so that both talk to the same
+// one: the key `board` of $XDG_CONFIG_HOME/vardek-control/vardek-control.conf (INI).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vardek::link {
+
+inline constexpr std::string_view kBoardKey = "board";
+
+struct BoardSetting {
+    std::string file;                  // the settings file's path, whether or not it exists
+    std::optional<std::string> value;  // the key's value, when the file sets it
+};
+
+BoardSetting readBoardSetting();
+
+// Where the board's address comes from when the command line names none: the settings file,
+// else the address the program was built with.
+struct DefaultBoard {
+    std::string address;
+    std::string file;  // the settings file that gave it; empty for the built-in address
+    // Empty when the address may name a board; otherwise a message naming the file, the key
+    // and the value, and saying what is wrong with it.
+    std::string problem;
+};
+
+DefaultBoard defaultBoard(std::string_view builtIn);
+
+}  // namespace vardek::link
