@@ -38,6 +38,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "board_protocol.h"
+#include "udp_socket.h"
+
 extern char** environ;
 
 namespace {
@@ -45,7 +48,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr std::uint16_t kBoardPort = 10001;
 // The indicator of the RB5 box: the window's designed place (192, 107) plus the box's place in
 // the window (32, 72) plus half the indicator. The baseline puts its box at the same place.
 constexpr int kClickX = 192 + 32 + 7;
@@ -88,19 +90,7 @@ bool isOutputCommand(const Arrival& arrival) {
 // that the commands have set, as the real board does.
 class Board {
   public:
-    Board() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) {
-            throw systemError("cannot open the board's socket");
-        }
-        const sockaddr_in address = loopback(kBoardPort);
-        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            throw systemError("cannot bind 127.0.0.1:10001 for the board (is it taken?)");
-        }
-    }
-    ~Board() { ::close(fd_); }
-    Board(const Board&) = delete;
-    Board& operator=(const Board&) = delete;
+    Board() { socket_.bind({vardek::link::kLoopbackAddress, vardek::link::kBoardPort}); }
 
     void reset() {
         portB_ = 0;
@@ -112,17 +102,20 @@ class Board {
     std::optional<Arrival> takeUntil(Clock::time_point deadline,
                                      const std::function<bool(const Arrival&)>& wanted) {
         for (;;) {
-            const auto left = deadline - Clock::now();
-            if (left <= 0s) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left <= 0ms) {
                 return std::nullopt;
             }
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            const timespec timeout{static_cast<time_t>(ns / 1000000000), ns % 1000000000};
-            pollfd readable{fd_, POLLIN, 0};
-            if (::ppoll(&readable, 1, &timeout, nullptr) <= 0) {
+            std::array<std::uint8_t, 64> buffer{};
+            const auto received =
+                socket_.waitReadable(left) ? socket_.receive(buffer) : std::nullopt;
+            if (!received) {
                 continue;
             }
-            Arrival arrival = receive();
+            const auto size = std::min(received->size, buffer.size());
+            Arrival arrival{
+                Clock::now(), {buffer.begin(), buffer.begin() + size}, received->from.port};
+            answer(arrival, received->from);
             if (wanted && wanted(arrival)) {
                 return arrival;
             }
@@ -131,30 +124,20 @@ class Board {
     void idleUntil(Clock::time_point deadline) { takeUntil(deadline, nullptr); }
 
   private:
-    Arrival receive() {
-        std::uint8_t bytes[64];
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t size = ::recvfrom(fd_, bytes, sizeof bytes, 0,
-                                        reinterpret_cast<sockaddr*>(&from), &fromLength);
-        Arrival arrival{Clock::now(), {}, ntohs(from.sin_port)};
-        if (size < 0) {
-            throw systemError("the board cannot receive");
-        }
-        arrival.bytes.assign(bytes, bytes + size);
+    void answer(const Arrival& arrival, const vardek::link::SocketAddress& from) {
+        using namespace vardek::link;
         if (isStatusRequest(arrival)) {
             statusRequests_.push_back(arrival.at);
-            const std::uint8_t reply[8] = {0x00, portB_, 0, 0, 0x01, 0x2C, 0, 0};
-            ::sendto(fd_, reply, sizeof reply, 0, reinterpret_cast<const sockaddr*>(&from),
-                     fromLength);
-        } else if (arrival.bytes.size() == 3 && isOutputCommand(arrival) && arrival.bytes[2] < 8) {
-            const auto bit = static_cast<std::uint8_t>(1U << arrival.bytes[2]);
-            portB_ = arrival.bytes[0] == 0x01 ? (portB_ | bit) : (portB_ & ~bit);
+            (void)socket_.sendTo(encodeReply(portB_, 300).bytes, from);
+        } else if (const auto request = decodeRequest(arrival.bytes);
+                   request &&
+                   (request->command == kSetBitCommand || request->command == kClearBitCommand)) {
+            const auto bit = static_cast<std::uint8_t>(1U << request->argument);
+            portB_ = request->command == kSetBitCommand ? (portB_ | bit) : (portB_ & ~bit);
         }
-        return arrival;
     }
 
-    int fd_ = -1;
+    vardek::link::UdpSocket socket_;
     std::uint8_t portB_ = 0;
     std::vector<Clock::time_point> statusRequests_;
 };
