@@ -44,7 +44,7 @@ void PanelController::FormActivate() {
 }
 
 void PanelController::BtnGetStatusClick() {
-    if (polled_ && !heardSincePoll_) {
+    if (!heardSincePoll_) {
         // A channel read asked of a silent board has no answer to come: the next reply after
         // the board is back would otherwise be shown as that reading.
         PendingADC = 0;
@@ -54,7 +54,6 @@ void PanelController::BtnGetStatusClick() {
         }
     }
     // Marked before the send, so a poll that cannot be sent counts as unanswered.
-    polled_ = true;
     heardSincePoll_ = false;
     GetStatus();
 }

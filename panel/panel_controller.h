@@ -73,9 +73,9 @@ class PanelController {
     link::DatagramLink& link_;
     std::uint8_t PendingADC = 0;
     bool SyncPB = false;
-    // Whether a poll's request has gone out, and whether any datagram came after the last one.
-    bool polled_ = false;
-    bool heardSincePoll_ = false;
+    // Whether any datagram came since the last poll's request; before the first poll there is
+    // none to be unanswered.
+    bool heardSincePoll_ = true;
     bool noResponse_ = false;
     std::optional<std::chrono::system_clock::time_point> lastReply_;
 };
