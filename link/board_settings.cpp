@@ -5,9 +5,18 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include <optional>
+
 #include "board_address.h"
 
 namespace vardek::link {
+
+namespace {
+
+struct BoardSetting {
+    std::string file;                  // the settings file's path, whether or not it exists
+    std::optional<std::string> value;  // the key's value, when the file sets it
+};
 
 BoardSetting readBoardSetting() {
     // GenericConfigLocation follows $XDG_CONFIG_HOME, and ~/.config without it.
@@ -27,6 +36,8 @@ BoardSetting readBoardSetting() {
     }
     return setting;
 }
+
+}  // namespace
 
 DefaultBoard defaultBoard(std::string_view builtIn) {
     BoardSetting setting = readBoardSetting();

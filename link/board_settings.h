@@ -2,20 +2,12 @@
 // one: the key `board` of $XDG_CONFIG_HOME/vardek-control/vardek-control.conf (INI).
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vardek::link {
 
 inline constexpr std::string_view kBoardKey = "board";
-
-struct BoardSetting {
-    std::string file;                  // the settings file's path, whether or not it exists
-    std::optional<std::string> value;  // the key's value, when the file sets it
-};
-
-BoardSetting readBoardSetting();
 
 // Where the board's address comes from when the command line names none: the settings file,
 // else the address the program was built with.
