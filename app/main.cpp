@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
     }
 
     // The command line before the settings file, before the address built in.
-    std::optional<vardek::link::DefaultBoard> fromSettings;
+    std::optional<vardek::host::DefaultBoard> fromSettings;
     std::string board;
     if (parser.isSet(boardOption)) {
         board = parser.value(boardOption).toStdString();
@@ -87,7 +87,7 @@ int main(int argc, char* argv[]) {
             return kBadUsage;
         }
     } else {
-        fromSettings = vardek::link::defaultBoard(VARDEK_BOARD_ADDRESS);
+        fromSettings = vardek::host::defaultBoard(VARDEK_BOARD_ADDRESS);
         board = fromSettings->address;
     }
 

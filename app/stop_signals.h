@@ -28,7 +28,7 @@ class StopSignals final : public QObject {
   private:
     void onSignal();
 
-    link::SignalDescriptor signals_;
+    host::SignalDescriptor signals_;
     QSocketNotifier* notifier_ = nullptr;
 };
 

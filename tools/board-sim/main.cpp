@@ -53,7 +53,7 @@ class Simulator {
           buffer_(vardek::link::kReceiveCapacity) {}
 
     // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
-    bool run(vardek::link::SignalDescriptor& signals) {
+    bool run(vardek::host::SignalDescriptor& signals) {
         std::array<pollfd, 2> fds{
             {{socket_.descriptor(), POLLIN, 0}, {signals.descriptor(), POLLIN, 0}}};
         while (true) {
@@ -214,7 +214,7 @@ int main(int argc, char** argv) {
     }
 
     // Blocked before anything else, so the signals only ever arrive through the descriptor.
-    vardek::link::SignalDescriptor signals;
+    vardek::host::SignalDescriptor signals;
     if (signals.descriptor() < 0) {
         complain(kProgramName, "cannot watch for signals: " + signals.error().message());
         return 1;

@@ -27,6 +27,7 @@ namespace {
 using namespace vardek::probe;
 using vardek::cli::complain;
 namespace link = vardek::link;
+namespace host = vardek::host;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
@@ -44,7 +45,7 @@ constexpr std::size_t kShownBytes = 16;
 
 // The probe's waits watch the signals beside the socket: a signal only ever ends a wait, and the
 // outputs can be put back after it.
-using StopSignals = link::SignalDescriptor;
+using StopSignals = host::SignalDescriptor;
 
 // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
 int exitStatus(const StopSignals& stop) { return 128 + stop.signal(); }
@@ -360,7 +361,7 @@ int run(const ProbeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const link::DefaultBoard defaultBoard = link::defaultBoard(VARDEK_BOARD_ADDRESS);
+    const host::DefaultBoard defaultBoard = host::defaultBoard(VARDEK_BOARD_ADDRESS);
     const ParsedCommandLine parsed =
         parseCommandLine(vardek::cli::arguments(argc, argv), defaultBoard);
     switch (parsed.action) {

@@ -38,9 +38,9 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const link::DefaultBoard& defaultBoard);
+                                   const host::DefaultBoard& defaultBoard);
 
 std::string usageText();
-std::string helpText(const link::DefaultBoard& defaultBoard);
+std::string helpText(const host::DefaultBoard& defaultBoard);
 
 }  // namespace vardek::probe

@@ -7,7 +7,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace vardek::link {
+namespace vardek::host {
 
 namespace {
 
@@ -46,4 +46,4 @@ void SignalDescriptor::take() {
     }
 }
 
-}  // namespace vardek::link
+}  // namespace vardek::host

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vardek::link {
+namespace vardek::host {
 
 inline constexpr std::string_view kBoardKey = "board";
 
@@ -21,4 +21,4 @@ struct DefaultBoard {
 
 DefaultBoard defaultBoard(std::string_view builtIn);
 
-}  // namespace vardek::link
+}  // namespace vardek::host

@@ -9,7 +9,7 @@
 
 #include "board_address.h"
 
-namespace vardek::link {
+namespace vardek::host {
 
 namespace {
 
@@ -45,11 +45,11 @@ DefaultBoard defaultBoard(std::string_view builtIn) {
         return {std::string(builtIn), {}, {}};
     }
     DefaultBoard board{*setting.value, setting.file, {}};
-    if (const std::string problem = boardAddressProblem(board.address); !problem.empty()) {
+    if (const std::string problem = link::boardAddressProblem(board.address); !problem.empty()) {
         board.problem = setting.file + ": " + std::string(kBoardKey) + "=" + board.address +
                         " cannot name the board: " + problem;
     }
     return board;
 }
 
-}  // namespace vardek::link
+}  // namespace vardek::host

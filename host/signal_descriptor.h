@@ -5,7 +5,7 @@
 
 #include <system_error>
 
-namespace vardek::link {
+namespace vardek::host {
 
 class SignalDescriptor {
   public:
@@ -32,4 +32,4 @@ class SignalDescriptor {
     int signal_ = 0;
 };
 
-}  // namespace vardek::link
+}  // namespace vardek::host
