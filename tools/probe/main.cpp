@@ -361,7 +361,7 @@ int run(const ProbeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const host::DefaultBoard defaultBoard = host::defaultBoard(VARDEK_BOARD_ADDRESS);
+    const host::ChosenBoard defaultBoard = host::defaultBoard(VARDEK_BOARD_ADDRESS);
     const ParsedCommandLine parsed =
         parseCommandLine(vardek::cli::arguments(argc, argv), defaultBoard);
     switch (parsed.action) {

@@ -38,9 +38,9 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard);
+                                   const host::ChosenBoard& defaultBoard);
 
 std::string usageText();
-std::string helpText(const host::DefaultBoard& defaultBoard);
+std::string helpText(const host::ChosenBoard& defaultBoard);
 
 }  // namespace vardek::probe
