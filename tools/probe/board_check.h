@@ -17,6 +17,7 @@
 #include "board_protocol.h"
 #include "limits_file.h"
 #include "measurement.h"
+#include "udp_socket.h"
 
 namespace vardek::probe {
 
@@ -35,6 +36,8 @@ struct Answer {
     link::Reply reply;
     std::size_t size = 0;  // the answer's size, for Reply and WrongSize
     Milliseconds roundTrip{};
+    link::SocketAddress from;         // who sent it, for Reply and WrongSize
+    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply and WrongSize
 };
 
 class CheckedBoard {
