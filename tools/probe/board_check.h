@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "board_protocol.h"
+#include "udp_socket.h"
 
 namespace vardek::probe {
 
@@ -33,6 +34,8 @@ struct Answer {
     link::Reply reply;
     std::size_t size = 0;  // the answer's size, for Reply and WrongSize
     Milliseconds roundTrip{};
+    link::SocketAddress from;         // who sent it, for Reply and WrongSize
+    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply and WrongSize
 };
 
 class CheckedBoard {
