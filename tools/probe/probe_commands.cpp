@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -149,8 +148,7 @@ int check(BoardExchange& board, const StopSignals& stop) {
     record.end = std::chrono::system_clock::now();
     const CheckRun& run = record.run;
     if (run.end == CheckRun::End::Stopped) {
-        complain(kProgramName, std::string("stopped by ") +
-                                   (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
+        complain(kProgramName, "stopped by " + std::string(stop.signalName()) +
                                    (run.restored.empty() ? "" : "; " + run.restored));
         return exitStatus(stop);
     }

@@ -217,7 +217,8 @@ Commands:
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
-                     put back as found, also after a failure, Ctrl-C or SIGTERM
+                     put back as found, also after a failure, Ctrl-C, SIGTERM, SIGHUP or
+                     SIGQUIT (not after SIGKILL or a power loss, which nothing survives)
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
     --adc-max M      the highest RA0..RA3 result accepted, 0 to 65535 (default 1023)
@@ -261,7 +262,8 @@ Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the boar
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
 interval got its reply, else the status of the first one that did not. check: 0 every check
 passed, 5 a check failed (a wrong-sized reply included), 1 the board never answered. 130 after
-Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
+Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check puts the outputs back
+first).
 )";
 }
 
