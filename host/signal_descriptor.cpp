@@ -27,11 +27,21 @@ constexpr std::array kStopSignals{
     StopSignal{SIGQUIT, "SIGQUIT"},
 };
 
+bool ignoredAtStart(int signal) {
+    struct sigaction action {};
+    return ::sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
 sigset_t stopSignals() {
     sigset_t set;
     sigemptyset(&set);
     for (const StopSignal& each : kStopSignals) {
-        sigaddset(&set, each.number);
+        // nohup ignores SIGHUP so that a program outlives its terminal; blocked, the signal
+        // would reach the descriptor all the same (Linux queues a blocked signal even when it is
+        // ignored), so it is left out.
+        if (each.number != SIGHUP || !ignoredAtStart(each.number)) {
+            sigaddset(&set, each.number);
+        }
     }
     return set;
 }

@@ -2,6 +2,7 @@
 // logout, a script's clean-up), SIGHUP (a closed terminal, a dropped SSH session) and SIGQUIT
 // (Ctrl-\), blocked and read from a descriptor that a program's wait watches beside its socket: the
 // program stops where it chooses, never in the middle of whatever a handler interrupted.
+// SIGHUP ignored from the start (nohup) stays ignored.
 #pragma once
 
 #include <string_view>
