@@ -1,8 +1,5 @@
 #include "options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 #include "reply_text.h"
 #include "udp_socket.h"
@@ -18,14 +15,13 @@ void addNumber(CLI::App& app, const std::string& name, Number& target, std::uint
         ->transform(cli::number(0, max));
 }
 
-// "PIN=VALUE" split at the '=', the pin in upper case; false without an '='.
+// "PIN=VALUE" split at the '='; false without an '='.
 bool splitAssignment(const std::string& text, std::string& pin, std::string& value) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) {
         return false;
     }
     pin = text.substr(0, equals);
-    std::ranges::transform(pin, pin.begin(), [](unsigned char c) { return std::toupper(c); });
     value = text.substr(equals + 1);
     return true;
 }
@@ -36,14 +32,14 @@ CLI::Validator stuckOutput(Options& o) {
         [&o](std::string& text) -> std::string {
             std::string pin;
             std::string level;
-            if (!splitAssignment(text, pin, level) || pin.size() != 3 || !pin.starts_with("RB") ||
-                !link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0')) ||
-                (level != "0" && level != "1")) {
+            const auto output =
+                splitAssignment(text, pin, level) ? link::parseOutputPin(pin) : std::nullopt;
+            if (!output || (level != "0" && level != "1")) {
                 return "expects RBn=0 or RBn=1 for an output RB2 to RB7, not '" + text + "'";
             }
-            const auto bit = static_cast<std::uint8_t>(1u << (pin[2] - '0'));
+            const auto bit = static_cast<std::uint8_t>(1u << *output);
             if ((o.stuckMask & bit) != 0) {
-                return "names " + pin + " twice";
+                return "names " + link::portBPinName(*output) + " twice";
             }
             o.stuckMask |= bit;
             if (level == "1") {
@@ -61,17 +57,16 @@ CLI::Validator fixedResult(Options& o) {
         [&o, result](std::string& text) -> std::string {
             std::string pin;
             std::string value;
-            const auto channel = splitAssignment(text, pin, value)
-                                     ? std::ranges::find(link::kChannels, pin, &link::Channel::pin)
-                                     : link::kChannels.end();
-            if (channel == link::kChannels.end() || !result(value).empty()) {
+            const link::Channel* channel =
+                splitAssignment(text, pin, value) ? link::parseAnaloguePin(pin) : nullptr;
+            if (channel == nullptr || !result(value).empty()) {
                 return "expects RAx=VALUE for RA0, RA1, RA2, RA3 or RA5 and a value from 0 to "
                        "65535 (decimal or 0x hex), not '" +
                        text + "'";
             }
             auto& fixed = o.fixedResults[static_cast<std::size_t>(channel->number)];
             if (fixed) {
-                return "names " + pin + " twice";
+                return "names " + std::string(channel->pin) + " twice";
             }
             fixed = static_cast<std::uint16_t>(std::stoul(value));
             return {};
@@ -214,16 +209,17 @@ std::vector<std::string> faultTexts(const Options& options) {
     std::vector<std::string> texts;
     for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit; ++bit) {
         if ((options.stuckMask >> bit & 1) != 0) {
-            texts.push_back("fault: RB" + std::to_string(bit) + " stuck at " +
+            texts.push_back("fault: " + link::portBPinName(bit) + " stuck at " +
                             std::to_string(options.stuckLevels >> bit & 1));
         }
     }
     for (const link::Channel& channel : link::kChannels) {
         if (const auto fixed = options.fixedResults[static_cast<std::size_t>(channel.number)]) {
-            const std::string shown =
-                channel.reading == link::Reading::Temperature
-                    ? std::to_string(*fixed) + " (" + link::temperatureText(*fixed) + ")"
-                    : link::rawText(*fixed);
+            // A temperature hides the value the option gave, so that stands beside it.
+            const std::string reading = link::readingText(channel, *fixed);
+            const std::string shown = channel.reading == link::Reading::Temperature
+                                          ? std::to_string(*fixed) + " (" + reading + ")"
+                                          : reading;
             texts.push_back("fault: " + std::string(channel.pin) + " converts to " + shown);
         }
     }

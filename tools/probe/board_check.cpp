@@ -14,15 +14,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kOutputMask = 0xFC;
-
 std::string decimals(double value, int places) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", places, value);
     return text;
 }
-
-std::string pinName(int bit) { return "RB" + std::to_string(bit); }
 
 // The outputs as bits RB7..RB2, the way a person reads the board's header.
 std::string outputBits(std::uint8_t portB) {
@@ -199,7 +195,7 @@ class Checks {
                     run_.restored = restore(original, touched);
                     return {};
                 }
-                const std::string what = (set ? "set " : "clear ") + pinName(bit);
+                const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
                     faults.push_back("no 8-byte reply to " + what);
                     answering = false;
@@ -207,20 +203,22 @@ class Checks {
                 }
                 const std::uint8_t portB = answer.reply.portB();
                 levelAfter[set ? 0 : 1] = portB >> bit & 1;
-                const auto others = static_cast<std::uint8_t>((portB ^ last) & kOutputMask & ~mask);
+                const auto others =
+                    static_cast<std::uint8_t>((portB ^ last) & link::kOutputMask & ~mask);
                 for (int other = link::kFirstOutputBit; other <= link::kLastOutputBit; ++other) {
                     if ((others >> other & 1) != 0) {
-                        faults.push_back(what + " also changed " + pinName(other));
+                        faults.push_back(what + " also changed " + link::portBPinName(other));
                     }
                 }
                 last = portB;
             }
             if (levelAfter[0] >= 0 && levelAfter[0] == levelAfter[1]) {
-                faults.push_back(pinName(bit) + " stuck at " + std::to_string(levelAfter[0]));
-                stuck.push_back("{\"pin\":\"" + pinName(bit) +
+                faults.push_back(link::portBPinName(bit) + " stuck at " +
+                                 std::to_string(levelAfter[0]));
+                stuck.push_back("{\"pin\":\"" + link::portBPinName(bit) +
                                 "\",\"level\":" + std::to_string(levelAfter[0]) + '}');
             } else if (levelAfter[0] == 0 && levelAfter[1] == 1) {
-                faults.push_back(pinName(bit) + " reads 0 when set and 1 when cleared");
+                faults.push_back(link::portBPinName(bit) + " reads 0 when set and 1 when cleared");
             }
         }
         const std::string restored = restore(original, touched);
@@ -254,7 +252,8 @@ class Checks {
                                                       : link::clearBitRequest(bitNumber),
                            true);
             if (answer.kind != Answer::Kind::Reply) {
-                return "outputs not restored: no 8-byte reply to putting " + pinName(bit) + " back";
+                return "outputs not restored: no 8-byte reply to putting " +
+                       link::portBPinName(bit) + " back";
             }
             lastReply_ = answer.reply;
             portB = answer.reply.portB();
@@ -262,7 +261,7 @@ class Checks {
         if (!portB) {
             return "restored RB7..RB2=" + outputBits(original);
         }
-        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & kOutputMask);
+        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & link::kOutputMask);
         if (differ != 0) {
             return "outputs not restored: RB7..RB2=" + outputBits(*portB) + ", found " +
                    outputBits(original);
@@ -290,12 +289,11 @@ class Checks {
                 faults.push_back(pin + " " + std::to_string(value) + " above " +
                                  std::to_string(settings_.adcMax));
             }
-            if (channel.reading == link::Reading::Raw) {
-                shown.push_back(pin + '=' + link::rawText(value));
+            const std::string text = link::readingText(channel, value);
+            shown.push_back(pin + '=' + text);
+            if (channel.reading != link::Reading::Temperature) {
                 continue;
             }
-            const std::string text = link::temperatureText(value);
-            shown.push_back(pin + '=' + text);
             const double celsius = static_cast<double>(link::temperatureTenths(value)) / 10;
             result.values.emplace_back(pin + "_celsius", decimals(celsius, 1));
             if (celsius < settings_.lowestCelsius || celsius > settings_.highestCelsius) {
