@@ -487,6 +487,43 @@ class TestProbe : public QObject {
         }
     }
 
+    // One simulator, its faults switched through its control socket between checks: the check
+    // fails on each fault and passes again after `clear`.
+    void checkFollowsFaultsSwitchedWhileRunning_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("fault");  // in the check's report
+        QTest::newRow("stuck") << QByteArray("stuck RB3=1") << 5 << "outputs +FAIL +RB3 stuck at 1";
+        QTest::newRow("converter")
+            << QByteArray("adc RA5=300") << 5 << "analogue +FAIL .*RA5=146\\.5 ℃.*outside 0:60";
+        QTest::newRow("short replies")
+            << QByteArray("reply-size 7") << 5 << "reply-size +FAIL +7 bytes instead of 8";
+        QTest::newRow("silent") << QByteArray("silent") << 1 << "reachable +FAIL +0/2 answered";
+    }
+    void checkFollowsFaultsSwitchedWhileRunning() {
+        QFETCH(QByteArray, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, fault);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM,
+                                             {"--drift-ms", "0", "--control", path}));
+        const QStringList check{"--port",    QString::number(simulator.port),
+                                "--timeout", "200",
+                                "check",     "--outputs",
+                                "--count",   "2"};
+        vardek::test::ControlClient control(path);
+        QCOMPARE(control.command(command), "ok");
+        const Outcome faulty = runProbe(check);
+        QCOMPARE(faulty.exitCode, exitCode);
+        QVERIFY2(QRegularExpression(fault).match(faulty.out).hasMatch(), qPrintable(faulty.out));
+
+        QCOMPARE(control.command("clear"), "ok");
+        const Outcome healthy = runProbe(check);
+        QVERIFY2(healthy.exitCode == 0, qPrintable(healthy.out + healthy.err));
+    }
+
   private:
     // RB7, RB4 and RB2 high, RB0 high and frozen with the rest: port B is known throughout.
     static constexpr int kPortB = 0x95;
