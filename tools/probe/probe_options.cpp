@@ -55,7 +55,7 @@ CLI::Validator printable(const char* what) {
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard) {
+                                   const host::ChosenBoard& defaultBoard) {
     ParsedCommandLine parsed;
     ProbeOptions& o = parsed.options;
     o.board = defaultBoard.address;
@@ -185,7 +185,7 @@ Try 'vardek-probe --help'.
 )";
 }
 
-std::string helpText(const host::DefaultBoard& defaultBoard) {
+std::string helpText(const host::ChosenBoard& defaultBoard) {
     const std::string origin =
         defaultBoard.file.empty() ? std::string("built in") : "from " + defaultBoard.file;
     return R"(Usage: vardek-probe [OPTION]... COMMAND [ARG]
