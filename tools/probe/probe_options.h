@@ -53,13 +53,13 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard);
+                                   const host::ChosenBoard& defaultBoard);
 
 // The check's limits: those built in, then the --limits file's, then --adc-max and
 // --temp-range. Returns what is wrong with the file, or an empty text.
 std::string resolveLimits(ProbeOptions& options);
 
 std::string usageText();
-std::string helpText(const host::DefaultBoard& defaultBoard);
+std::string helpText(const host::ChosenBoard& defaultBoard);
 
 }  // namespace vardek::probe
