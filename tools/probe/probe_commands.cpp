@@ -291,8 +291,7 @@ Task<int> exchange(BoardExchange& board, link::Request request, const StopSignal
     const Answer answer = co_await board.ask(request);
     switch (answer.kind) {
         case Answer::Kind::Reply: {
-            const Exchange exchange{target, request, answer.reply, answer.roundTrip};
-            print(options.json ? jsonLine(exchange) : humanLine(exchange));
+            print(options.json ? jsonLine(target, request, answer) : humanLine(request, answer));
             co_return kReplied;
         }
         case Answer::Kind::WrongSize: {

@@ -50,7 +50,7 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard);
+                                   const host::ChosenBoard& defaultBoard);
 
 // Reads check's files: the --boards file's boards after those of the command line, and the
 // limits (those built in, then the --limits file's, then --adc-max and --temp-range). Returns
@@ -58,6 +58,6 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
 std::string readCheckFiles(ProbeOptions& options);
 
 std::string usageText();
-std::string helpText(const host::DefaultBoard& defaultBoard);
+std::string helpText(const host::ChosenBoard& defaultBoard);
 
 }  // namespace vardek::probe
