@@ -105,6 +105,16 @@ std::optional<QJsonObject> readJunit(const QString& path) {
 
 bool allToolsRequired() { return qgetenv("VARDEK_REQUIRE_ALL_TOOLS") == "1"; }
 
+// `report`: the JUnit report at `path` as junitparser reads it. Without junitparser the row is
+// skipped, or fails where VARDEK_REQUIRE_ALL_TOOLS=1 requires every tool.
+#define READ_JUNIT_OR_SKIP(report, path)                                                  \
+    const auto report = readJunit(path);                                                  \
+    if (!report) {                                                                        \
+        QVERIFY2(!allToolsRequired(),                                                     \
+                 "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1"); \
+        QSKIP("python3-junitparser is not installed: the JUnit report is not read");      \
+    }
+
 // One board's JSON Lines from check --json: its checks, its measurements and its summary.
 struct CheckLines {
     QList<QJsonObject> checks;
@@ -711,12 +721,7 @@ class TestProbe : public QObject {
         }
 
         if (!verdicts.isEmpty()) {
-            const auto report = readJunit(junit);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, junit);
             const QJsonArray suites = (*report)["suites"].toArray();
             QCOMPARE(suites.size(), 1);
             compareReports(lines, suites[0].toObject(), board, "SN-7");
@@ -757,12 +762,7 @@ class TestProbe : public QObject {
                 QVERIFY(!record["measurements"].toArray().isEmpty());
                 continue;
             }
-            const auto report = readJunit(path);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, path);
             const QJsonObject properties = (*report)["suites"][0]["properties"].toObject();
             QCOMPARE(properties["dut-id"].toString(), "SN-7");
             QCOMPARE(properties["station"].toString(), "EOL-1");
@@ -890,12 +890,7 @@ class TestProbe : public QObject {
         QCOMPARE(lines.overall.size(), 1);
         QCOMPARE(lines.overall[0]["failed"].toInt(), 2);
         QCOMPARE(lines.overall[0]["never_answered"].toInt(), 1);
-        const auto report = readJunit(junit);
-        if (!report) {
-            QVERIFY2(!allToolsRequired(),
-                     "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-            QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-        }
+        READ_JUNIT_OR_SKIP(report, junit);
         const QJsonArray suites = (*report)["suites"].toArray();
         QCOMPARE(suites.size(), 5);
         for (int slot = 0; slot < 5; ++slot) {
