@@ -24,7 +24,6 @@ namespace vardek::probe {
 namespace {
 
 using cli::complain;
-using std::chrono::milliseconds;
 
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
@@ -314,30 +313,6 @@ Task<int> exchange(BoardExchange& board, link::Request request, const StopSignal
             break;
     }
     co_return exitStatus(stop);
-}
-
-Task<int> watch(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
-    int first = kReplied;
-    for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
-        const auto started = BoardExchange::Clock::now();
-        const int status = co_await exchange(board, link::statusRequest(), stop);
-        if (stop.signal() != 0) {
-            co_return exitStatus(stop);
-        }
-        if (first == kReplied) {
-            first = status;
-        }
-        const bool last = options.count && done + 1 == *options.count;
-        if (last) {
-            break;
-        }
-        const bool going = co_await board.idle(started + milliseconds(options.intervalMs));
-        if (!going) {
-            co_return exitStatus(stop);
-        }
-    }
-    co_return first;
 }
 
 int check(const ProbeOptions& options, EventLoop& loop) {
