@@ -311,6 +311,12 @@ class TestProbe : public QObject {
                 "--json takes no value");
         refused("watch option on status", one + QStringList{"status", "--count", "2"},
                 "unknown option '--count'");
+        refused("no RA4 to log", one + QStringList{"watch", "--read", "RA0,RA4"},
+                "--read expects RA0,RA1,RA2,RA3,RA5 \\(any of them\\) or all, not 'RA0,RA4'");
+        refused("a duration without its unit", one + QStringList{"watch", "--duration", "90"},
+                "--duration expects a whole number with ms, s, min or h");
+        refused("CSV and JSON at once", one + QStringList{"--json", "watch", "--csv"},
+                "watch takes --csv or --json, not both");
     }
     void commands() {
         QFETCH(Target, target);
