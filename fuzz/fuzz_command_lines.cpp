@@ -41,7 +41,7 @@ void simulator(std::span<const std::string_view> args) {
 void prober(std::span<const std::string_view> args) {
     using Action = probe::ParsedCommandLine::Action;
     const probe::ParsedCommandLine parsed =
-        probe::parseCommandLine(args, host::DefaultBoard{"127.0.0.1", {}, {}});
+        probe::parseCommandLine(args, host::ChosenBoard{"127.0.0.1", {}, {}});
     FUZZ_REQUIRE((parsed.action == Action::Refuse) == !parsed.error.empty());
     if (parsed.action != Action::Run) {
         return;

@@ -1,5 +1,8 @@
 #include "probe_commands.h"
 
+#include <QString>
+#include <QSysInfo>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -9,6 +12,7 @@
 #include <string>
 
 #include "board_check.h"
+#include "check_report.h"
 #include "command_line.h"
 #include "reply_text.h"
 #include "report.h"
@@ -42,6 +46,20 @@ link::Request requestFor(const ProbeOptions& options) {
             break;
     }
     return link::statusRequest();
+}
+
+// "127.0.0.1:10001, dut-id SN0042, station EOL-3, operator kim": what the person's summary
+// names the board by.
+std::string unitLabel(const BoardRecord& record, const Station& station) {
+    std::string label = record.board;
+    for (const auto& [name, value] : {std::pair{"dut-id", record.dutId},
+                                      {"station", station.station},
+                                      {"operator", station.operatorName}}) {
+        if (!value.empty()) {
+            label += std::string(", ") + name + ' ' + value;
+        }
+    }
+    return label;
 }
 
 }  // namespace
@@ -104,63 +122,78 @@ int watch(BoardExchange& board, const StopSignals& stop) {
 
 int check(BoardExchange& board, const StopSignals& stop) {
     const ProbeOptions& options = board.options();
+    BoardRecord record{
+        board.board().text(), options.dutId, std::chrono::system_clock::now(), {}, {}};
+    const Station station{options.station, options.operatorName,
+                          QSysInfo::machineHostName().toStdString(),
+                          std::string(kProgramName) + ' ' + VARDEK_VERSION};
     // Opened before any output is switched: a report that cannot be written stops nothing
-    // half-way.
-    std::FILE* junit = nullptr;
+    // half-way. Each is written in full beside its place and moved into it at the end, so a
+    // run cut short leaves an earlier report as it was.
+    std::vector<std::pair<ReportFile, bool>> reports;  // the file, and whether it takes JUnit
     if (!options.junitPath.empty()) {
-        junit = std::fopen(options.junitPath.c_str(), "w");
-        if (junit == nullptr) {
-            complain(kProgramName,
-                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+        reports.emplace_back(ReportFile(options.junitPath, ReportFile::Earlier::Replace), true);
+    }
+    if (!options.reportDir.empty()) {
+        const std::string stem = options.reportDir + '/' + reportStem(record);
+        reports.emplace_back(ReportFile(stem + ".json", ReportFile::Earlier::Keep), false);
+        reports.emplace_back(ReportFile(stem + ".xml", ReportFile::Earlier::Keep), true);
+    }
+    for (auto& [report, junit] : reports) {
+        if (const std::string problem = report.open(); !problem.empty()) {
+            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
             return kBadUsage;
         }
     }
-    const CheckRun run = runChecks(board, options.check);
+    record.run = runChecks(board, options.check);
+    record.end = std::chrono::system_clock::now();
+    const CheckRun& run = record.run;
     if (run.end == CheckRun::End::Stopped) {
         complain(kProgramName, std::string("stopped by ") +
                                    (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
                                    (run.restored.empty() ? "" : "; " + run.restored));
+        return exitStatus(stop);
     }
-    const std::string target = board.board().text();
     if (run.end == CheckRun::End::NotSent) {
-        complain(kProgramName, "cannot send to " + target + ": " + board.notSentReason() +
+        complain(kProgramName, "cannot send to " + board.board().text() + ": " +
+                                   board.notSentReason() +
                                    (run.restored.empty() ? "" : "; " + run.restored));
+        return kNotSent;
     }
-    if (run.end == CheckRun::End::Finished) {
-        std::string text;
-        for (const CheckResult& result : run.results) {
-            text += (options.json ? jsonLine(result) : humanLine(result)) + '\n';
-        }
-        text += summaryLine(run, target, options.json);
-        print(text);
-    }
-    if (junit != nullptr) {
-        const std::string report =
-            run.end == CheckRun::End::Finished ? junitReport(run, target) : std::string{};
-        const bool written = std::fputs(report.c_str(), junit) >= 0;
-        if (std::fclose(junit) != 0 || !written) {
-            complain(kProgramName,
-                     "cannot write --junit " + options.junitPath + ": " + std::strerror(errno));
+    std::string text;
+    for (const CheckResult& result : run.results) {
+        text += (options.json ? jsonLine(result) : humanLine(result)) + '\n';
+        for (const Measurement& measurement :
+             options.json ? result.measurements : std::vector<Measurement>{}) {
+            text += jsonMeasurementLine(record, result, measurement) + '\n';
         }
     }
-    switch (run.end) {
-        case CheckRun::End::Stopped:
-            return exitStatus(stop);
-        case CheckRun::End::NotSent:
-            return kNotSent;
-        case CheckRun::End::Finished:
-            break;
+    text += (options.json ? jsonSummaryLine(record, station)
+                          : summaryLine(run, unitLabel(record, station))) +
+            '\n';
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    const std::string junit = junitReport(std::span(&record, 1), station);
+    const std::string json = jsonSummaryLine(record, station) + '\n';
+    for (auto& [report, isJunit] : reports) {
+        if (const std::string problem = report.commit(isJunit ? junit : json); !problem.empty()) {
+            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
+        }
     }
     if (!run.answered) {
         return kNoReply;
     }
-    return std::ranges::any_of(run.results,
-                               [](const CheckResult& r) { return r.verdict == Verdict::Fail; })
-               ? kCheckFailed
-               : kReplied;
+    return boardOutcome(run) == Outcome::Fail ? kCheckFailed : kReplied;
 }
 
-int run(const ProbeOptions& options) {
+int run(const ProbeOptions& given) {
+    ProbeOptions options = given;
+    if (options.command == Command::Check) {
+        if (const std::string problem = resolveLimits(options); !problem.empty()) {
+            complain(kProgramName, problem);
+            return kBadUsage;
+        }
+    }
     StopSignals stop;
     if (stop.descriptor() < 0) {
         throw std::system_error(stop.error(), "cannot watch for signals");
