@@ -85,9 +85,8 @@ void checkReply(const QJsonObject& reply) {
     QCOMPARE(reply.contains("text"), command == "read");
     if (command == "read") {
         const auto field = std::uint16_t(value);
-        const std::string text = reply["pin"].toString() == "RA5"
-                                     ? vardek::link::temperatureText(field)
-                                     : vardek::link::rawText(field);
+        const auto* channel = vardek::link::parseAnaloguePin(reply["pin"].toString().toStdString());
+        const std::string text = channel ? vardek::link::readingText(*channel, field) : "";
         QCOMPARE(reply["text"].toString(), QString::fromStdString(text));
     }
 }

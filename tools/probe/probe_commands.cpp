@@ -74,8 +74,7 @@ int exchange(BoardExchange& board, const link::Request& request, const StopSigna
     const Answer answer = board.ask(request);
     switch (answer.kind) {
         case Answer::Kind::Reply: {
-            const Exchange exchange{target, request, answer.reply, answer.roundTrip};
-            print(options.json ? jsonLine(exchange) : humanLine(exchange));
+            print(options.json ? jsonLine(target, request, answer) : humanLine(request, answer));
             return kReplied;
         }
         case Answer::Kind::WrongSize: {

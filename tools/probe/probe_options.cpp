@@ -1,8 +1,5 @@
 #include "probe_options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 
 namespace vardek::probe {
@@ -11,19 +8,11 @@ namespace {
 
 constexpr std::string_view kCommands = "status, set, clear, read, watch or check";
 
-std::string upper(std::string text) {
-    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::toupper(c); });
-    return text;
-}
-
-// "RB2".."RB7", in either case.
 CLI::Validator outputPin(std::uint8_t& bit) {
     return CLI::Validator(
         [&bit](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            if (pin.size() == 3 && pin.starts_with("RB") &&
-                link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0'))) {
-                bit = static_cast<std::uint8_t>(pin[2] - '0');
+            if (const auto parsed = link::parseOutputPin(text)) {
+                bit = *parsed;
                 return {};
             }
             return "expects an output pin RB2 to RB7, not '" + text + "'";
@@ -34,10 +23,8 @@ CLI::Validator outputPin(std::uint8_t& bit) {
 CLI::Validator analogPin(const link::Channel*& channel) {
     return CLI::Validator(
         [&channel](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            const auto found = std::ranges::find(link::kChannels, pin, &link::Channel::pin);
-            if (found != link::kChannels.end()) {
-                channel = &*found;
+            if (const link::Channel* found = link::parseAnaloguePin(text)) {
+                channel = found;
                 return {};
             }
             return "expects an analogue pin RA0, RA1, RA2, RA3 or RA5, not '" + text + "'";

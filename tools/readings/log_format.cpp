@@ -43,7 +43,7 @@ std::vector<Field> fields(const Sample* sample, const Pins& pins) {
     add("rtt_ms", s.rttMs ? std::optional(fixed(*s.rttMs, 3)) : std::nullopt, false);
     add("port_b", s.portB ? std::optional(std::to_string(*s.portB)) : std::nullopt, false);
     for (int bit = 0; bit < 8; ++bit) {
-        add("RB" + std::to_string(bit),
+        add(link::portBPinName(bit),
             s.portB ? std::optional(std::to_string(*s.portB >> bit & 1)) : std::nullopt, false);
     }
     for (std::size_t i = 0; i < link::kChannels.size(); ++i) {

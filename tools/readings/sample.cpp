@@ -26,12 +26,11 @@ std::optional<Pins> parsePins(std::string_view text) {
     while (true) {
         const std::size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
-        const auto found = std::ranges::find_if(
-            link::kChannels, [item](const link::Channel& c) { return sameLetters(c.pin, item); });
-        if (found == link::kChannels.end()) {
+        const link::Channel* found = link::parseAnaloguePin(item);
+        if (found == nullptr) {
             return std::nullopt;
         }
-        pins.set(static_cast<std::size_t>(found - link::kChannels.begin()));
+        pins.set(static_cast<std::size_t>(found - link::kChannels.data()));
         if (comma == std::string_view::npos) {
             return pins;
         }
