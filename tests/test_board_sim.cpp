@@ -25,7 +25,6 @@
 using namespace vardek::sim;
 using vardek::link::channelSelector;
 
-Q_DECLARE_METATYPE(Bytes)
 Q_DECLARE_METATYPE(Options)
 
 namespace vardek::sim {
