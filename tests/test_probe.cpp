@@ -441,6 +441,15 @@ class TestProbe : public QObject {
                                    << file +
                                           "board=224\\.0\\.0\\.1 cannot name the board: "
                                           "224\\.0\\.0\\.1 is a multicast address";
+        // The window's language, which the probe leaves alone; a name of none is refused by all.
+        QTest::newRow("a language beside the board")
+            << text << QByteArray("board=127.0.0.7\nlanguage=en\n") << QStringList{} << "127.0.0.7"
+            << "no reply from 127\\.0\\.0\\.7:";
+        QTest::newRow("no language")
+            << text << QByteArray("language=english\n") << QStringList{} << ""
+            << file +
+                   "language=english cannot name a language: 'english' "
+                   "names no language";
         QTest::newRow("a list is no address")
             << text << QByteArray("board=127.0.0.7, 127.0.0.8\n") << QStringList{} << ""
             << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
@@ -472,12 +481,12 @@ class TestProbe : public QObject {
                    "127\\.0\\.0\\.9'\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board\\)\n";
+            << file + "unknown key 'Board' \\(the file may set board, language\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
-                   "unknown section '\\[vardek\\]' \\(the file's keys, board, stand before "
-                   "any section\\)\n";
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, stand "
+                   "before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
         QFETCH(SettingsKind, kind);
