@@ -32,9 +32,9 @@ namespace vardek::trend {
 
 namespace {
 
-enum ReadoutColumn { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutColumns };
-// The readout's rows: the time, then one per series.
-constexpr int kTimeRow = 0;
+// The readout's rows; its columns are the time, then one per series.
+enum ReadoutRow { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutRows };
+constexpr int kTimeColumn = 0;
 
 QString seriesName(Series series) {
     const std::string_view name = kSeriesNames[static_cast<std::size_t>(series)];
@@ -77,8 +77,8 @@ QString valueText(Series series, double value) {
 
 TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     chart_ = new TrendChart(trace_, this);
-    readout_ = new QTableWidget(kSeriesCount + 1, kReadoutColumns, this);
-    auto* splitter = new QSplitter(this);
+    readout_ = new QTableWidget(kReadoutRows, kSeriesCount + 1, this);
+    auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(chart_);
     splitter->addWidget(readout_);
     splitter->setStretchFactor(0, 1);
@@ -100,7 +100,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     connect(chart_, &TrendChart::seriesVisibilityChanged, this, [this](Series series, bool shown) {
         seriesActions_[static_cast<std::size_t>(series)]->setChecked(shown);
     });
-    resize(1100, 640);
+    resize(1000, 720);
     updateStatus();
     updateReadout();
 }
@@ -307,26 +307,28 @@ void TrendWindow::buildReadout() {
     readout_->setAccessibleName(tr("Readout"));
     readout_->setAccessibleDescription(
         tr("Every series at the readout's time and at the markers A and B, and B minus A"));
-    readout_->setHorizontalHeaderLabels(
-        {tr("Readout"), tr("Marker A"), tr("Marker B"), tr("B − A")});
-    QStringList rows{tr("Time")};
+    readout_->setVerticalHeaderLabels({tr("Readout"), tr("Marker A"), tr("Marker B"), tr("B − A")});
+    QStringList columns{tr("Time")};
     for (int index = 0; index < kSeriesCount; ++index) {
         const auto series = static_cast<Series>(index);
-        rows << (scaleOf(series) == Scale::Temperature ? tr("%1 (℃)").arg(seriesName(series))
-                                                       : seriesName(series));
+        columns << (scaleOf(series) == Scale::Temperature ? tr("%1 (℃)").arg(seriesName(series))
+                                                          : seriesName(series));
     }
-    readout_->setVerticalHeaderLabels(rows);
+    readout_->setHorizontalHeaderLabels(columns);
     readout_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     readout_->setSelectionMode(QAbstractItemView::SingleSelection);
     readout_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    for (int row = 0; row < readout_->rowCount(); ++row) {
-        for (int column = 0; column < kReadoutColumns; ++column) {
+    readout_->horizontalHeader()->setMinimumSectionSize(64);
+    for (int row = 0; row < kReadoutRows; ++row) {
+        for (int column = 0; column < readout_->columnCount(); ++column) {
             auto* item = new QTableWidgetItem;
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             readout_->setItem(row, column, item);
         }
     }
-    readout_->setMinimumWidth(360);
+    readout_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    readout_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    readout_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
 }
 
 void TrendWindow::updateReadout() {
@@ -342,18 +344,19 @@ void TrendWindow::updateReadout() {
             at[column] = &trace_[trace_.nearest(*times[column])];
         }
     }
-    for (int column = kAtReadout; column <= kMarkerB; ++column) {
-        const Sample* sample = at[static_cast<std::size_t>(column)];
-        readout_->item(kTimeRow, column)->setText(sample ? timeText(sample->timeMs) : QString());
+    for (int row = kAtReadout; row <= kMarkerB; ++row) {
+        const Sample* sample = at[static_cast<std::size_t>(row)];
+        readout_->item(row, kTimeColumn)->setText(sample ? timeText(sample->timeMs) : QString());
         for (int index = 0; index < kSeriesCount; ++index) {
             const auto series = static_cast<Series>(index);
-            readout_->item(index + 1, column)
+            readout_->item(row, index + 1)
                 ->setText(sample ? valueText(series, sample->value(series)) : QString());
         }
     }
     const Sample* a = at[kMarkerA];
     const Sample* b = at[kMarkerB];
-    readout_->item(kTimeRow, kDelta)->setText(a && b ? spanText(b->timeMs - a->timeMs) : QString());
+    readout_->item(kDelta, kTimeColumn)
+        ->setText(a && b ? spanText(b->timeMs - a->timeMs) : QString());
     for (int index = 0; index < kSeriesCount; ++index) {
         const auto series = static_cast<Series>(index);
         QString delta;
@@ -364,13 +367,13 @@ void TrendWindow::updateReadout() {
                         : QString::number(difference, 'f',
                                           scaleOf(series) == Scale::Temperature ? 1 : 0);
         }
-        readout_->item(index + 1, kDelta)->setText(delta);
+        readout_->item(kDelta, index + 1)->setText(delta);
     }
 }
 
 void TrendWindow::updateStatus() {
-    const auto samples = static_cast<int>(std::min<std::size_t>(trace_.size(), INT32_MAX));
-    status_->setText(tr("%1: %n sample(s), %2 missed", nullptr, samples).arg(source_).arg(missed_));
+    const auto samples = static_cast<qulonglong>(trace_.size());
+    status_->setText(tr("%1 — samples: %2, missed: %3").arg(source_).arg(samples).arg(missed_));
 }
 
 void TrendWindow::askForFile(const QString& caption, const QString& filter, const QString& suffix,
