@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::BoardConfig config;
     config.seed = input.byte();
     config.initialPortB = input.byte();
-    config.dropEvery = input.byte() % 5;
+    config.faults.dropEvery = input.byte() % 5;
     const std::uint8_t replySize = input.byte();
-    config.replySize = replySize < 0xC0 ? link::kReplySize : replySize - 0xC0u;
+    config.faults.replySize = replySize < 0xC0 ? link::kReplySize : replySize - 0xC0u;
     config.driftPeriod = sim::Millis(input.byte() * 10);
     const std::size_t maxReplies = 1 + input.byte() % 8;
     Queue queue(maxReplies, input.u16());
@@ -116,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int channel = link::findChannel(request->argument)->number;
             FUZZ_REQUIRE(after.lastConversion == after.readings[static_cast<std::size_t>(channel)]);
         }
-        const bool dropped = config.dropEvery != 0 && after.requests % config.dropEvery == 0;
+        const bool dropped =
+            config.faults.dropEvery != 0 && after.requests % config.faults.dropEvery == 0;
         if (dropped) {
             FUZZ_REQUIRE(outcome.disposition == sim::Disposition::Dropped && outcome.reply.empty());
             continue;
@@ -124,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(outcome.disposition == sim::Disposition::Answered);
         // The 8-byte layout, cut to or padded with zeros to the configured size.
         const sim::Bytes& reply = outcome.reply;
-        FUZZ_REQUIRE(reply.size() == config.replySize);
+        FUZZ_REQUIRE(reply.size() == config.faults.replySize);
         const link::ReplyBytes expected{request->command,
                                         after.portB(),
                                         request->argument,

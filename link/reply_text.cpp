@@ -54,7 +54,7 @@ std::string temperatureText(std::uint16_t value) {
     if (number.size() < 4) {
         number.insert(0, 4 - number.size(), ' ');
     }
-    return number + " \u2103";
+    return number + ' ' + std::string(kCelsiusSign);
 }
 
 std::string describeRequest(std::span<const std::uint8_t> datagram) {

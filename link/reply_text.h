@@ -7,6 +7,7 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "board_protocol.h"
 
@@ -23,6 +24,9 @@ std::string dumpText(const ReplyBytes& bytes);
 
 // A raw channel result: 4 hex digits, then the decimal value in parentheses ("012C(300)").
 std::string rawText(std::uint16_t value);
+
+// The unit of the RA5 reading.
+inline constexpr std::string_view kCelsiusSign = "\u2103";
 
 // The RA5 reading in tenths of a degree Celsius, as the panel shows it: value / 1024 * 500,
 // rounded once to the nearest tenth, an exact half away from zero.
