@@ -29,8 +29,6 @@ constexpr const char* kProgram = "vardek-trend";
 // Live, the time window opened on; a file is opened on all of it.
 constexpr std::int64_t kLiveWindowMs = 600'000;
 
-QString tr(const char* text) { return QCoreApplication::translate("vardek-trend", text); }
-
 void complain(const QString& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(message));
 }
@@ -73,7 +71,7 @@ int exportChart(const TrendOptions& options) {
             return kDone;
         }
     }
-    complain(tr("%1 could not be written").arg(path));
+    complain(CommandLine::tr("%1 could not be written").arg(path));
     return kFailed;
 }
 
@@ -182,8 +180,9 @@ int main(int argc, char* argv[]) {
             window.showProblem(QString::fromLocal8Bit(problem.c_str()));
         };
         window.setPins(pinsOf(options.pins));
-        window.setSource(
-            tr("%1, every %2 ms").arg(QString::fromStdString(board)).arg(options.interval.count()));
+        window.setSource(CommandLine::tr("%1, every %2 ms")
+                             .arg(QString::fromStdString(board))
+                             .arg(options.interval.count()));
         window.setWindow(options.windowMs.value_or(kLiveWindowMs));
         sampler->start();
     }

@@ -10,8 +10,6 @@ namespace vardek::trend {
 
 namespace {
 
-QString tr(const char* text) { return QCoreApplication::translate("vardek-trend", text); }
-
 QString fromView(std::string_view text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
@@ -32,51 +30,59 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     ParsedOptions parsed;
     TrendOptions& options = parsed.options;
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        tr("Charts a VARDEK board's readings over time: sampled live (the board's address from\n"
-           "--board, else from the key board= of\n"
-           "$XDG_CONFIG_HOME/vardek-control/vardek-control.conf, else the built-in one),\n"
-           "or read from a CSV log written by `vardek-probe watch --csv` or by vardek-trend."));
+    parser.setApplicationDescription(CommandLine::tr(
+        "Charts a VARDEK board's readings over time: sampled live (the board's address from\n"
+        "--board, else from the key board= of\n"
+        "$XDG_CONFIG_HOME/vardek-control/vardek-control.conf, else the built-in one),\n"
+        "or read from a CSV log written by `vardek-probe watch --csv` or by vardek-trend."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  tr("Displays this help."));
+                                  CommandLine::tr("Displays this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                     tr("Displays version information."));
-    const QCommandLineOption board(QStringLiteral("board"),
-                                   tr("The board's IPv4 address, such as 192.168.1.50."),
-                                   QStringLiteral("ADDRESS"));
+                                     CommandLine::tr("Displays version information."));
+    const QCommandLineOption board(
+        QStringLiteral("board"), CommandLine::tr("The board's IPv4 address, such as 192.168.1.50."),
+        QStringLiteral("ADDRESS"));
     const QCommandLineOption interval(
-        QStringLiteral("interval"), tr("Milliseconds from one sample to the next (default 1000)."),
+        QStringLiteral("interval"),
+        CommandLine::tr("Milliseconds from one sample to the next (default 1000)."),
         QStringLiteral("MS"));
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
-        tr("Milliseconds each request waits for its reply (default 500)."), QStringLiteral("MS"));
-    const QCommandLineOption read(QStringLiteral("read"),
-                                  tr("The analogue pins read in each sample: %1 (default all).")
-                                      .arg(fromView(readings::kPinsForm)),
-                                  QStringLiteral("PINS"));
-    const QCommandLineOption log(QStringLiteral("log"),
-                                 tr("Appends every sample to FILE.csv, as `vardek-probe watch "
-                                    "--csv` writes it."),
-                                 QStringLiteral("FILE.csv"));
+        CommandLine::tr("Milliseconds each request waits for its reply (default 500)."),
+        QStringLiteral("MS"));
+    const QCommandLineOption read(
+        QStringLiteral("read"),
+        CommandLine::tr("The analogue pins read in each sample: %1 (default all).")
+            .arg(fromView(readings::kPinsForm)),
+        QStringLiteral("PINS"));
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        CommandLine::tr("Appends every sample to FILE.csv, as `vardek-probe watch "
+                        "--csv` writes it."),
+        QStringLiteral("FILE.csv"));
     const QCommandLineOption follow(QStringLiteral("follow"),
-                                    tr("Keeps reading the log file as it grows."));
+                                    CommandLine::tr("Keeps reading the log file as it grows."));
     const QCommandLineOption exportTo(
         QStringLiteral("export"),
-        tr("Draws the log file's chart to IMAGE (PNG, or SVG by its name) and ends, without a "
-           "window or a display."),
+        CommandLine::tr(
+            "Draws the log file's chart to IMAGE (PNG, or SVG by its name) and ends, without a "
+            "window or a display."),
         QStringLiteral("IMAGE"));
-    const QCommandLineOption size(QStringLiteral("size"),
-                                  tr("The exported image's size in pixels (default 1200x700)."),
-                                  QStringLiteral("WxH"));
+    const QCommandLineOption size(
+        QStringLiteral("size"),
+        CommandLine::tr("The exported image's size in pixels (default 1200x700)."),
+        QStringLiteral("WxH"));
     const QCommandLineOption window(
         QStringLiteral("window"),
-        tr("The time shown, up to the newest sample: %1, or all (default 10min live, all of a "
-           "file).")
+        CommandLine::tr(
+            "The time shown, up to the newest sample: %1, or all (default 10min live, all of a "
+            "file).")
             .arg(fromView(readings::kDurationForm)),
         QStringLiteral("SPAN"));
     parser.addOptions(
         {help, version, board, interval, timeout, read, log, follow, exportTo, size, window});
-    parser.addPositionalArgument(QStringLiteral("FILE.csv"), tr("A log to chart instead."),
+    parser.addPositionalArgument(QStringLiteral("FILE.csv"),
+                                 CommandLine::tr("A log to chart instead."),
                                  QStringLiteral("[FILE.csv]"));
 
     const auto bad = [&parsed](const QString& problem) {
@@ -98,28 +104,28 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     }
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
-        return bad(tr("unexpected argument '%1'").arg(files.at(1)));
+        return bad(CommandLine::tr("unexpected argument '%1'").arg(files.at(1)));
     }
     options.file = files.value(0);
     const bool live = options.file.isEmpty();
     for (const QCommandLineOption* option : {&board, &interval, &timeout, &read, &log}) {
         if (!live && parser.isSet(*option)) {
-            return bad(tr("--%1 is for sampling a board live, not for a log file")
+            return bad(CommandLine::tr("--%1 is for sampling a board live, not for a log file")
                            .arg(option->names().constFirst()));
         }
     }
     for (const QCommandLineOption* option : {&follow, &exportTo, &size}) {
         if (live && parser.isSet(*option)) {
-            return bad(tr("--%1 needs a log file").arg(option->names().constFirst()));
+            return bad(CommandLine::tr("--%1 needs a log file").arg(option->names().constFirst()));
         }
     }
     if (parser.isSet(follow) && parser.isSet(exportTo)) {
-        return bad(
-            tr("--follow and --export do not go together: an export draws the file as it "
-               "stands"));
+        return bad(CommandLine::tr(
+            "--follow and --export do not go together: an export draws the file as it "
+            "stands"));
     }
     if (parser.isSet(size) && !parser.isSet(exportTo)) {
-        return bad(tr("--size is for --export"));
+        return bad(CommandLine::tr("--size is for --export"));
     }
     if (parser.isSet(board)) {
         options.board = parser.value(board);
@@ -127,8 +133,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (parser.isSet(interval)) {
         const auto value = milliseconds(parser.value(interval), 10);
         if (!value) {
-            return bad(tr("--interval must be a whole number of milliseconds from 10 to 86400000, "
-                          "not '%1'")
+            return bad(CommandLine::tr(
+                           "--interval must be a whole number of milliseconds from 10 to 86400000, "
+                           "not '%1'")
                            .arg(parser.value(interval)));
         }
         options.interval = *value;
@@ -136,8 +143,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (parser.isSet(timeout)) {
         const auto value = milliseconds(parser.value(timeout), 1);
         if (!value) {
-            return bad(tr("--timeout must be a whole number of milliseconds from 1 to 86400000, "
-                          "not '%1'")
+            return bad(CommandLine::tr(
+                           "--timeout must be a whole number of milliseconds from 1 to 86400000, "
+                           "not '%1'")
                            .arg(parser.value(timeout)));
         }
         options.timeout = *value;
@@ -145,7 +153,8 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     const QString pinsText = parser.isSet(read) ? parser.value(read) : QStringLiteral("all");
     const auto pins = readings::parsePins(pinsText.toStdString());
     if (!pins) {
-        return bad(tr("--read takes %1, not '%2'").arg(fromView(readings::kPinsForm), pinsText));
+        return bad(CommandLine::tr("--read takes %1, not '%2'")
+                       .arg(fromView(readings::kPinsForm), pinsText));
     }
     for (std::size_t pin = 0; pin < pins->size(); ++pin) {
         if (pins->test(pin)) {
@@ -161,8 +170,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         const int width = match.captured(1).toInt();
         const int height = match.captured(2).toInt();
         if (!match.hasMatch() || width < 200 || height < 150 || width > 16384 || height > 16384) {
-            return bad(tr("--size takes WIDTHxHEIGHT in pixels, from 200x150 to 16384x16384, not "
-                          "'%1'")
+            return bad(CommandLine::tr(
+                           "--size takes WIDTHxHEIGHT in pixels, from 200x150 to 16384x16384, not "
+                           "'%1'")
                            .arg(parser.value(size)));
         }
         options.size = QSize(width, height);
@@ -174,7 +184,7 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         } else if (const auto span = readings::parseDuration(text.toStdString())) {
             options.windowMs = span->count();
         } else {
-            return bad(tr("--window takes %1, or all, not '%2'")
+            return bad(CommandLine::tr("--window takes %1, or all, not '%2'")
                            .arg(fromView(readings::kDurationForm), text));
         }
     }

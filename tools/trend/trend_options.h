@@ -2,6 +2,7 @@
 // option need no display.
 #pragma once
 
+#include <QCoreApplication>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,11 @@
 #include <vector>
 
 namespace vardek::trend {
+
+// The translations' context of the command line's texts and of the program's own messages.
+class CommandLine {
+    Q_DECLARE_TR_FUNCTIONS(CommandLine)
+};
 
 struct TrendOptions {
     // Live: the board, when the command line names it, and how it is sampled.
