@@ -119,7 +119,8 @@ class TestTrend : public QObject {
         constexpr int kColumns = 997;
         const View view{trace[std::size_t(viewFirst)].timeMs, trace.samples().back().timeMs,
                         kColumns};
-        const Reduced reduced = reduce(trace, Series::RA0, view);
+        const ReducedView all = reduce(trace, view);
+        const Reduced& reduced = all.series[std::size_t(Series::RA0)];
 
         QVERIFY(!reduced.points.empty());
         QVERIFY2(reduced.points.size() <= 2 * kColumns + 2, "the points grow with the samples");
@@ -131,7 +132,7 @@ class TestTrend : public QObject {
         QCOMPARE(reduced.extent.max, spike >= 0 ? 1023.0F : 500.0F);
 
         // Each run of missed samples in view gets a mark on the time axis.
-        const auto marks = missedColumns(trace, view);
+        const auto& marks = all.missed;
         for (const int index : missed) {
             if (index < viewFirst) {
                 continue;

@@ -6,63 +6,86 @@ namespace vardek::trend {
 
 namespace {
 
-// The first sample of column `column`; the view's last column ends with lastMs itself.
-std::size_t columnStart(const Trace& trace, const View& view, int column) {
-    if (column >= view.columns) {
-        return trace.lowerBound(view.lastMs + 1);
-    }
-    const double span = static_cast<double>(view.lastMs + 1 - view.firstMs);
-    const double start = static_cast<double>(view.firstMs) + span * column / view.columns;
-    return trace.lowerBound(static_cast<std::int64_t>(std::ceil(start)));
-}
+// One series' line as the columns come in.
+class Line {
+  public:
+    explicit Line(Reduced& reduced) : reduced_(reduced) {}
 
-bool usable(const Trace& trace, const View& view) {
-    return !trace.empty() && view.columns > 0 && view.lastMs >= view.firstMs;
-}
+    // Takes in the extent of `count` samples, drawn at `middleMs` when they are more than one
+    // and at `onlyMs`, the sample's own time, when there is one.
+    void take(const Extent& extent, std::size_t count, double middleMs, double onlyMs) {
+        // A column with a missed sample in it stands alone: within one pixel it cannot show on
+        // which side of the gap its values lie.
+        if (extent.hasValue && (extent.hasGap || !open_)) {
+            reduced_.lines.push_back(reduced_.points.size());
+        }
+        open_ = extent.hasValue && !extent.hasGap;
+        if (!extent.hasValue) {
+            return;
+        }
+        if (count == 1) {
+            reduced_.points.push_back({onlyMs, extent.min});
+        } else if (extent.min == extent.max) {
+            reduced_.points.push_back({middleMs, extent.min});
+        } else {
+            reduced_.points.push_back({middleMs, extent.minFirst ? extent.min : extent.max});
+            reduced_.points.push_back({middleMs, extent.minFirst ? extent.max : extent.min});
+        }
+    }
+
+  private:
+    Reduced& reduced_;
+    bool open_ = false;  // whether the next points may join the line drawn so far
+};
 
 }  // namespace
 
-Reduced reduce(const Trace& trace, Series series, const View& view) {
-    Reduced reduced;
-    if (!usable(trace, view)) {
+ReducedView reduce(const Trace& trace, const View& view) {
+    ReducedView reduced;
+    if (trace.empty() || view.columns <= 0 || view.lastMs < view.firstMs) {
         return reduced;
     }
-    const double columnMs = static_cast<double>(view.lastMs + 1 - view.firstMs) / view.columns;
-    bool open = false;  // whether the next points may join the line drawn so far
-    // Takes in the samples [first, last), drawn at `middleMs` when they are more than one.
+    std::vector<Line> lines;
+    for (Reduced& series : reduced.series) {
+        series.points.reserve(2 * static_cast<std::size_t>(view.columns) + 2);
+        lines.emplace_back(series);
+    }
     const auto take = [&](std::size_t first, std::size_t last, double middleMs) {
-        const Extent extent = trace.extent(series, first, last);
-        // A column with a missed sample in it stands alone: within one pixel it cannot show on
-        // which side of the gap its values lie.
-        if (extent.hasValue && (extent.hasGap || !open)) {
-            reduced.lines.push_back(reduced.points.size());
+        const Extents extents = trace.extents(first, last);
+        const auto onlyMs = static_cast<double>(trace[first].timeMs);
+        for (std::size_t series = 0; series < lines.size(); ++series) {
+            lines[series].take(extents[series], last - first, middleMs, onlyMs);
         }
-        open = extent.hasValue && !extent.hasGap;
-        if (!extent.hasValue) {
-            return extent;
-        }
-        if (last - first == 1) {
-            reduced.points.push_back({static_cast<double>(trace[first].timeMs), extent.min});
-        } else if (extent.min == extent.max) {
-            reduced.points.push_back({middleMs, extent.min});
-        } else {
-            const float earlier = extent.minFirst ? extent.min : extent.max;
-            const float later = extent.minFirst ? extent.max : extent.min;
-            reduced.points.push_back({middleMs, earlier});
-            reduced.points.push_back({middleMs, later});
-        }
-        return extent;
+        return extents;
     };
 
-    std::size_t first = columnStart(trace, view, 0);
+    const double span = static_cast<double>(view.lastMs + 1 - view.firstMs);
+    const double columnMs = span / view.columns;
+    std::size_t first = trace.lowerBound(view.firstMs);
     if (first > 0) {
         take(first - 1, first, 0);
     }
     for (int column = 0; column < view.columns; ++column) {
-        const std::size_t last = columnStart(trace, view, column + 1);
+        // The last column ends with lastMs itself.
+        const std::int64_t endMs =
+            column + 1 == view.columns
+                ? view.lastMs + 1
+                : static_cast<std::int64_t>(
+                      std::ceil(static_cast<double>(view.firstMs) + columnMs * (column + 1)));
+        const std::size_t last = trace.lowerBound(endMs, first);
         if (first < last) {
-            reduced.extent.add(
-                take(first, last, static_cast<double>(view.firstMs) + columnMs * (column + 0.5)));
+            const Extents extents =
+                take(first, last, static_cast<double>(view.firstMs) + columnMs * (column + 0.5));
+            for (std::size_t series = 0; series < reduced.series.size(); ++series) {
+                reduced.series[series].extent.add(extents[series]);
+            }
+            if (extents[kReplies].hasGap) {
+                if (!reduced.missed.empty() && reduced.missed.back().second == column - 1) {
+                    reduced.missed.back().second = column;
+                } else {
+                    reduced.missed.emplace_back(column, column);
+                }
+            }
         }
         first = last;
     }
@@ -70,26 +93,6 @@ Reduced reduce(const Trace& trace, Series series, const View& view) {
         take(first, first + 1, 0);
     }
     return reduced;
-}
-
-std::vector<std::pair<int, int>> missedColumns(const Trace& trace, const View& view) {
-    std::vector<std::pair<int, int>> runs;
-    if (!usable(trace, view)) {
-        return runs;
-    }
-    std::size_t first = columnStart(trace, view, 0);
-    for (int column = 0; column < view.columns; ++column) {
-        const std::size_t last = columnStart(trace, view, column + 1);
-        if (first < last && trace.replies(first, last).hasGap) {
-            if (!runs.empty() && runs.back().second == column - 1) {
-                runs.back().second = column;
-            } else {
-                runs.emplace_back(column, column);
-            }
-        }
-        first = last;
-    }
-    return runs;
 }
 
 }  // namespace vardek::trend

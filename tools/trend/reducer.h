@@ -1,9 +1,10 @@
-// What the chart draws of a series: the samples in view reduced to the minimum and maximum of
+// What the chart draws of the samples in view: each series reduced to its minimum and maximum in
 // each pixel column. Drawing then costs what the chart's width costs, whatever the number of
 // samples, and a single-sample spike among a day of samples is still drawn. A missed sample
 // breaks the line: no line is ever drawn across it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -32,10 +33,14 @@ struct Reduced {
     Extent extent;
 };
 
-// The samples just outside the view are taken in as well, so that a line runs on to the edge.
-Reduced reduce(const Trace& trace, Series series, const View& view);
+struct ReducedView {
+    std::array<Reduced, kSeriesCount> series;
+    // The columns in which a sample was missed, as runs from a first to a last column.
+    std::vector<std::pair<int, int>> missed;
+};
 
-// The columns in which a sample was missed, as runs from a first to a last column.
-std::vector<std::pair<int, int>> missedColumns(const Trace& trace, const View& view);
+// All series in one pass over the view's columns. The samples just outside the view are taken
+// in as well, so that a line runs on to the edge.
+ReducedView reduce(const Trace& trace, const View& view);
 
 }  // namespace vardek::trend

@@ -1,6 +1,7 @@
 #include "trace.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace vardek::trend {
 
@@ -10,6 +11,15 @@ namespace {
 constexpr int kLevels = 21;
 
 constexpr std::size_t blockSize(int level) { return Trace::kBlockSize << level; }
+constexpr int kBlockBits = std::countr_zero(Trace::kBlockSize);
+static_assert(Trace::kBlockSize == std::size_t{1} << kBlockBits);
+
+template <typename Later>
+void add(Extents& extents, const Later& later) {
+    for (std::size_t summary = 0; summary < extents.size(); ++summary) {
+        extents[summary].add(later[summary]);
+    }
+}
 
 }  // namespace
 
@@ -23,24 +33,6 @@ float Sample::value(Series series) const {
     }
     const int bit = index - static_cast<int>(Series::RB0);
     return static_cast<float>((portB >> bit) & 1);
-}
-
-void Extent::add(float value) {
-    if (std::isnan(value)) {
-        hasGap = true;
-        return;
-    }
-    if (!hasValue) {
-        min = max = value;
-        hasValue = true;
-        minFirst = true;
-    } else if (value < min) {
-        min = value;
-        minFirst = false;
-    } else if (value > max) {
-        max = value;
-        minFirst = true;
-    }
 }
 
 void Extent::add(const Extent& later) {
@@ -95,6 +87,8 @@ void Trace::append(std::vector<Sample> samples) {
         (samples_.empty() || samples.empty() || samples_.back().timeMs <= samples.front().timeMs);
     if (inOrder) {
         samples_.reserve(samples_.size() + samples.size());
+        times_.reserve(samples_.capacity());
+        values_.reserve(samples_.capacity());
         for (const Sample& sample : samples) {
             samples_.push_back(sample);
             summarise(samples_.size() - 1);
@@ -110,16 +104,13 @@ void Trace::append(std::vector<Sample> samples) {
 
 void Trace::clear() {
     samples_.clear();
-    for (Levels& levels : levels_) {
-        levels.clear();
-    }
+    rebuild();
 }
 
-std::size_t Trace::lowerBound(std::int64_t timeMs) const {
-    const auto found = std::lower_bound(
-        samples_.begin(), samples_.end(), timeMs,
-        [](const Sample& sample, std::int64_t time) { return sample.timeMs < time; });
-    return static_cast<std::size_t>(found - samples_.begin());
+std::size_t Trace::lowerBound(std::int64_t timeMs, std::size_t from) const {
+    from = std::min(from, times_.size());
+    const auto begin = times_.begin() + static_cast<std::ptrdiff_t>(from);
+    return static_cast<std::size_t>(std::lower_bound(begin, times_.end(), timeMs) - times_.begin());
 }
 
 std::size_t Trace::nearest(std::int64_t timeMs) const {
@@ -134,68 +125,54 @@ std::size_t Trace::nearest(std::int64_t timeMs) const {
                                                                                   : after;
 }
 
-Extent Trace::extent(Series series, std::size_t first, std::size_t last) const {
-    return query(static_cast<int>(series), first, last);
-}
-
-Extent Trace::replies(std::size_t first, std::size_t last) const {
-    return query(kSeriesCount, first, last);
-}
-
-float Trace::summaryValue(int summary, std::size_t index) const {
-    const Sample& sample = samples_[index];
-    if (summary == kSeriesCount) {
-        return sample.missed() ? kNoValue : 0.0F;
-    }
-    return sample.value(static_cast<Series>(summary));
-}
-
 void Trace::summarise(std::size_t index) {
-    for (int summary = 0; summary < kSummaries; ++summary) {
-        Levels& levels = levels_[static_cast<std::size_t>(summary)];
-        levels.resize(kLevels);
-        const float value = summaryValue(summary, index);
-        for (int level = 0; level < kLevels; ++level) {
-            std::vector<Extent>& blocks = levels[static_cast<std::size_t>(level)];
-            const std::size_t block = index / blockSize(level);
-            if (blocks.size() <= block) {
-                blocks.resize(block + 1);
-            }
-            blocks[block].add(value);
+    const Sample& sample = samples_[index];
+    times_.push_back(sample.timeMs);
+    Values& values = values_.emplace_back();
+    for (int series = 0; series < kSeriesCount; ++series) {
+        values[static_cast<std::size_t>(series)] = sample.value(static_cast<Series>(series));
+    }
+    values[kReplies] = sample.missed() ? kNoValue : 0.0F;
+    levels_.resize(kLevels);
+    for (int level = 0; level < kLevels; ++level) {
+        std::vector<Extents>& blocks = levels_[static_cast<std::size_t>(level)];
+        const std::size_t block = index / blockSize(level);
+        if (blocks.size() <= block) {
+            blocks.resize(block + 1);
         }
+        add(blocks[block], values);
     }
 }
 
 void Trace::rebuild() {
-    for (Levels& levels : levels_) {
-        levels.clear();
-    }
+    times_.clear();
+    values_.clear();
+    levels_.clear();
     for (std::size_t index = 0; index < samples_.size(); ++index) {
         summarise(index);
     }
 }
 
-Extent Trace::query(int summary, std::size_t first, std::size_t last) const {
-    const Levels& levels = levels_[static_cast<std::size_t>(summary)];
-    last = std::min(last, samples_.size());
-    Extent extent;
+Extents Trace::extents(std::size_t first, std::size_t last) const {
+    last = std::min(last, values_.size());
+    Extents extents{};
     std::size_t index = first;
-    while (index < last) {
-        if (index % kBlockSize != 0 || last - index < kBlockSize) {
-            extent.add(summaryValue(summary, index));
-            ++index;
-            continue;
-        }
-        // The largest block that starts here and ends within the run.
-        int level = 0;
-        while (level + 1 < kLevels && index % blockSize(level + 1) == 0 &&
-               index + blockSize(level + 1) <= last) {
-            ++level;
-        }
-        extent.add(levels[static_cast<std::size_t>(level)][index / blockSize(level)]);
+    // The samples before the first whole block, one by one.
+    for (; index < last && index % kBlockSize != 0; ++index) {
+        add(extents, values_[index]);
+    }
+    // Then the largest block that starts at each place and ends within the run.
+    while (last - index >= kBlockSize) {
+        const int aligned = std::countr_zero(index | (std::size_t{1} << 62)) - kBlockBits;
+        const int fits = std::bit_width(last - index) - 1 - kBlockBits;
+        const int level = std::min({aligned, fits, kLevels - 1});
+        add(extents, levels_[static_cast<std::size_t>(level)][index >> (level + kBlockBits)]);
         index += blockSize(level);
     }
-    return extent;
+    for (; index < last; ++index) {
+        add(extents, values_[index]);
+    }
+    return extents;
 }
 
 }  // namespace vardek::trend

@@ -61,9 +61,27 @@ struct Extent {
     bool minFirst = true;  // the minimum came no later than the maximum
 
     // Takes in the samples that follow this run in time.
-    void add(float value);
+    void add(float value) {
+        if (std::isnan(value)) {
+            hasGap = true;
+        } else if (!hasValue) {
+            min = max = value;
+            hasValue = true;
+            minFirst = true;
+        } else if (value < min) {
+            min = value;
+            minFirst = false;
+        } else if (value > max) {
+            max = value;
+            minFirst = true;
+        }
+    }
     void add(const Extent& later);
 };
+
+// The extent of each series over a run of samples, then of the replies: whether one was missed.
+inline constexpr int kReplies = kSeriesCount;
+using Extents = std::array<Extent, kSeriesCount + 1>;
 
 class Trace {
   public:
@@ -83,30 +101,29 @@ class Trace {
     const Sample& operator[](std::size_t index) const { return samples_[index]; }
     const std::vector<Sample>& samples() const { return samples_; }
 
-    // The first sample at or after `timeMs`; size() when there is none.
-    std::size_t lowerBound(std::int64_t timeMs) const;
+    // The first sample at or after `timeMs`, from `from` on; size() when there is none.
+    std::size_t lowerBound(std::int64_t timeMs, std::size_t from = 0) const;
     // The sample nearest to `timeMs`; size() when the trace is empty.
     std::size_t nearest(std::int64_t timeMs) const;
 
-    // The extent of `series` over the samples [first, last). Costs the logarithm of the count,
-    // not the count.
-    Extent extent(Series series, std::size_t first, std::size_t last) const;
-    // The same for whether the samples were answered: hasGap when one was missed.
-    Extent replies(std::size_t first, std::size_t last) const;
+    // Every series' extent over the samples [first, last), and the replies'. Costs the
+    // logarithm of the count, not the count.
+    Extents extents(std::size_t first, std::size_t last) const;
 
   private:
-    // One summary per series, and one more whose value is 0 for an answered sample and no
-    // value for a missed one.
-    static constexpr int kSummaries = kSeriesCount + 1;
-    using Levels = std::vector<std::vector<Extent>>;
+    // A sample's value in each summary: the series, then 0 for an answered sample and no value
+    // for a missed one. All of a sample's, and all of a block's, lie together in memory, so that
+    // a chart column costs a few cache lines for all the series at once.
+    using Values = std::array<float, kSeriesCount + 1>;
 
-    float summaryValue(int summary, std::size_t index) const;
     void summarise(std::size_t index);
     void rebuild();
-    Extent query(int summary, std::size_t first, std::size_t last) const;
 
     std::vector<Sample> samples_;
-    std::array<Levels, kSummaries> levels_;
+    std::vector<std::int64_t> times_;
+    std::vector<Values> values_;
+    // levels_[level][block]: the extents of the block's kBlockSize << level samples.
+    std::vector<std::vector<Extents>> levels_;
 };
 
 }  // namespace vardek::trend

@@ -110,7 +110,7 @@ class PlotItem final : public QGraphicsItem {
 
     void paintSeries(QPainter& painter, const QRectF& plot, Series series) const {
         const Reduced& reduced = owner_.reduced(series);
-        QPen pen(TrendChart::colour(series), 2);
+        QPen pen(TrendChart::colour(series), 1);
         pen.setCapStyle(Qt::RoundCap);
         pen.setJoinStyle(Qt::RoundJoin);
         painter.setPen(pen);
@@ -129,6 +129,9 @@ class PlotItem final : public QGraphicsItem {
                 }
                 line << at;
             }
+            // Where the samples are denser than the pixels, the line is a band of the columns'
+            // extremes, which smoothing would only blur at many times the cost.
+            painter.setRenderHint(QPainter::Antialiasing, line.size() < plot.width() / 2);
             if (line.size() == 1) {
                 // A value with gaps on both sides: a dot, since a line needs two points.
                 painter.drawPoint(line.constFirst());
@@ -416,7 +419,7 @@ void TrendChart::renderTo(QPaintDevice& device, QSize size) {
 }
 
 const Reduced& TrendChart::reduced(Series series) const {
-    return reduced_[static_cast<std::size_t>(series)];
+    return reduced_.series[static_cast<std::size_t>(series)];
 }
 
 double TrendChart::xOf(double timeMs, const QRectF& plot) const {
@@ -562,12 +565,13 @@ void TrendChart::refresh() {
     const View shown = view();
     shown_ = shown;
     updateTimeAxes(shown);
+    reduced_ = reduce(trace_, shown);
+    // A hidden series is left out of its axis's range as well as of the drawing.
     for (int index = 0; index < kSeriesCount; ++index) {
-        const auto series = static_cast<Series>(index);
-        reduced_[static_cast<std::size_t>(index)] =
-            seriesVisible(series) ? reduce(trace_, series, shown) : Reduced{};
+        if (!seriesVisible(static_cast<Series>(index))) {
+            reduced_.series[static_cast<std::size_t>(index)] = Reduced{};
+        }
     }
-    missed_ = missedColumns(trace_, shown);
     updateValueAxis(Axis::Left);
     updateValueAxis(Axis::Right);
     mainPlot_->update();
@@ -597,7 +601,7 @@ void TrendChart::updateValueAxis(Axis axis) {
     Extent extent;
     for (int index = 0; index < kSeriesCount; ++index) {
         if (scaleOf(static_cast<Series>(index)) == scale) {
-            extent.add(reduced_[static_cast<std::size_t>(index)].extent);
+            extent.add(reduced_.series[static_cast<std::size_t>(index)].extent);
         }
     }
     // With nothing to fit: the range of a 10-bit conversion, or a room's temperatures.

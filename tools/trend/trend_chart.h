@@ -77,7 +77,7 @@ class TrendChart final : public QGraphicsView {
 
     // What the plot items draw.
     const Reduced& reduced(Series series) const;
-    const std::vector<std::pair<int, int>>& missed() const { return missed_; }
+    const std::vector<std::pair<int, int>>& missed() const { return reduced_.missed; }
     double xOf(double timeMs, const QRectF& plot) const;
 
   signals:
@@ -126,8 +126,7 @@ class TrendChart final : public QGraphicsView {
     View held_;  // the time shown while not following
     std::array<bool, kSeriesCount> visible_{};
     std::array<std::optional<Range>, 2> fixed_{};
-    std::array<Reduced, kSeriesCount> reduced_;
-    std::vector<std::pair<int, int>> missed_;
+    ReducedView reduced_;
     View shown_;
     bool refreshScheduled_ = false;
 
