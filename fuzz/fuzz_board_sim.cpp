@@ -21,7 +21,8 @@ namespace sim = vardek::sim;
 constexpr std::chrono::milliseconds kDelay{1000};
 
 void requireValid(const sim::BoardState& state) {
-    FUZZ_REQUIRE((state.outputs & 0x03) == 0 && (state.inputs & 0xFC) == 0);
+    FUZZ_REQUIRE((state.outputs & link::kInputMask) == 0 &&
+                 (state.inputs & link::kOutputMask) == 0);
     for (const link::Channel& channel : link::kChannels) {
         const std::uint16_t reading = state.readings[static_cast<std::size_t>(channel.number)];
         if (channel.reading == link::Reading::Temperature) {

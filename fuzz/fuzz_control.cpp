@@ -21,7 +21,7 @@ void requireWithinBounds(const sim::RunningFaults& faults, sim::Millis now,
     const sim::Faults& board = faults.board;
     FUZZ_REQUIRE(board.replySize <= sim::kMaxReplySize);
     FUZZ_REQUIRE(board.replySize <= link::kReplySize || limits.largeReplies);
-    FUZZ_REQUIRE((board.stuckMask & 0x03) == 0);
+    FUZZ_REQUIRE((board.stuckMask & link::kInputMask) == 0);
     FUZZ_REQUIRE((board.stuckLevels & ~board.stuckMask) == 0);
     FUZZ_REQUIRE(faults.delay <= sim::Millis(sim::kMaxDelayMs));
     FUZZ_REQUIRE(!faults.silentUntil || faults.silent);

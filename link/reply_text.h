@@ -36,6 +36,9 @@ long temperatureTenths(std::uint16_t value);
 // second decimal rounds away from zero (31.25 reads 31.3).
 std::string temperatureText(std::uint16_t value);
 
+// A channel's reading as the panel shows it: the temperature for RA5, the raw form for the others.
+std::string readingText(const Channel& channel, std::uint16_t value);
+
 // A datagram sent to the board in words: "status", "set RB5", "clear RB7", "read RA5". One the
 // board refuses is named as far as its bytes go: "read 0xA9", "command 0x03", "empty request".
 std::string describeRequest(std::span<const std::uint8_t> datagram);

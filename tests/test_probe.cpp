@@ -20,6 +20,7 @@
 
 #include "fake_link.h"
 #include "reply_text.h"
+#include "settings_file.h"
 #include "simulator_run.h"
 #include "udp_socket.h"
 
@@ -28,6 +29,7 @@ namespace {
 using vardek::test::Bytes;
 using vardek::test::kWaitMs;
 using vardek::test::LoopbackBoard;
+using vardek::test::SettingsKind;
 
 // Silent: a socket that never answers. Stranger: a board on 127.0.0.2 whose reply comes after
 // an 8-byte datagram from 127.0.0.9.
@@ -41,10 +43,15 @@ struct Outcome {
 };
 
 // `whileRunning` plays the other side of the exchange, if any. The probe reads its settings
-// under `configHome`, never the user's own.
+// under `configHome`, never the user's own; `unprivileged`, as a user whom a file of mode 000
+// stops.
 Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
-                 const QString& configHome = QStringLiteral("/nonexistent")) {
+                 const QString& configHome = QStringLiteral("/nonexistent"),
+                 bool unprivileged = false) {
     QProcess probe;
+    if (unprivileged) {
+        vardek::test::asUnprivileged(probe);
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     probe.setProcessEnvironment(environment);
@@ -78,9 +85,8 @@ void checkReply(const QJsonObject& reply) {
     QCOMPARE(reply.contains("text"), command == "read");
     if (command == "read") {
         const auto field = std::uint16_t(value);
-        const std::string text = reply["pin"].toString() == "RA5"
-                                     ? vardek::link::temperatureText(field)
-                                     : vardek::link::rawText(field);
+        const auto* channel = vardek::link::parseAnaloguePin(reply["pin"].toString().toStdString());
+        const std::string text = channel ? vardek::link::readingText(*channel, field) : "";
         QCOMPARE(reply["text"].toString(), QString::fromStdString(text));
     }
 }
@@ -188,6 +194,7 @@ void compareReports(const CheckLines& lines, const QJsonObject& suite, const QSt
 }  // namespace
 
 Q_DECLARE_METATYPE(Target)
+Q_DECLARE_METATYPE(SettingsKind)
 
 class TestProbe : public QObject {
     Q_OBJECT
@@ -304,6 +311,12 @@ class TestProbe : public QObject {
                 "--json takes no value");
         refused("watch option on status", one + QStringList{"status", "--count", "2"},
                 "unknown option '--count'");
+        refused("no RA4 to log", one + QStringList{"watch", "--read", "RA0,RA4"},
+                "--read expects RA0,RA1,RA2,RA3,RA5 \\(any of them\\) or all, not 'RA0,RA4'");
+        refused("a duration without its unit", one + QStringList{"watch", "--duration", "90"},
+                "--duration expects a whole number with ms, s, min or h");
+        refused("CSV and JSON at once", one + QStringList{"--json", "watch", "--csv"},
+                "watch takes --csv or --json, not both");
     }
     void commands() {
         QFETCH(Target, target);
@@ -370,43 +383,77 @@ class TestProbe : public QObject {
         }
     }
 
-    // Without --board, the board named in the settings file that the window reads too.
+    // Without --board, the board named in the settings file that the window reads too. A file
+    // that cannot be used is refused with the reason, at once, whatever is in its place: never
+    // waited on, never passed over for the built-in board, its value never shown whole.
     void boardFromTheSettingsFile_data() {
-        QTest::addColumn<QString>("settings");
+        QTest::addColumn<SettingsKind>("kind");
+        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("reached");  // where the request went; empty for nowhere
         QTest::addColumn<QString>("err");
-        QTest::newRow("file") << "board=127.0.0.7\n"
-                              << QStringList{} << "127.0.0.7"
+        const auto text = SettingsKind::Text;
+        const QString file = "^vardek-probe: [^\n]*/vardek-control/vardek-control\\.conf: ";
+        QTest::newRow("file") << text << QByteArray("board=127.0.0.7\n") << QStringList{}
+                              << "127.0.0.7"
                               << "no reply from 127\\.0\\.0\\.7:";
-        QTest::newRow("option over file") << "[General]\nboard=127.0.0.7\n"
+        QTest::newRow("option over file") << text << QByteArray("[General]\nboard=127.0.0.7\n")
                                           << QStringList{"--board", "127.0.0.1"} << "127.0.0.1"
                                           << "no reply from 127\\.0\\.0\\.1:";
         QTest::newRow("option over a bad file")
-            << "board=0.0.0.0\n"
-            << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
+            << text << QByteArray("board=0.0.0.0\n") << QStringList{"--board", "127.0.0.7"}
+            << "127.0.0.7"
             << "no reply from 127\\.0\\.0\\.7:";
-        QTest::newRow("bad value")
-            << "board=224.0.0.1\n"
-            << QStringList{} << ""
-            << "^vardek-probe: [^\n]*/vardek-control/vardek-control\\.conf: board=224\\.0\\.0\\.1 "
-               "cannot name the board: 224\\.0\\.0\\.1 is a multicast address";
+        QTest::newRow("bad value") << text << QByteArray("board=224.0.0.1\n") << QStringList{} << ""
+                                   << file +
+                                          "board=224\\.0\\.0\\.1 cannot name the board: "
+                                          "224\\.0\\.0\\.1 is a multicast address";
         QTest::newRow("a list is no address")
-            << "board=127.0.0.7, 127.0.0.8\n"
-            << QStringList{} << ""
+            << text << QByteArray("board=127.0.0.7, 127.0.0.8\n") << QStringList{} << ""
             << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
+        QTest::newRow("a FIFO") << SettingsKind::Fifo << QByteArray() << QStringList{} << ""
+                                << file + "is a named pipe \\(FIFO\\), not a regular file\n";
+        QTest::newRow("a directory") << SettingsKind::Directory << QByteArray() << QStringList{}
+                                     << "" << file + "is a directory, not a regular file\n";
+        QTest::newRow("mode 000") << SettingsKind::Unreadable << QByteArray("board=127.0.0.7\n")
+                                  << QStringList{} << ""
+                                  << file + "cannot be read: Permission denied\n";
+        QTest::newRow("10 MB") << text << "board=" + QByteArray(10 << 20, '7') << QStringList{}
+                               << ""
+                               << file +
+                                      "is 10485766 bytes, more than the 65536 a settings "
+                                      "file may hold\n";
+        QTest::newRow("a long value, shown short")
+            << text << "board=" + QByteArray(60000, '7') << QStringList{} << ""
+            << file + "board='7{40}'\\.\\.\\. \\(60000 bytes\\) cannot name the board";
+        QTest::newRow("a NUL") << text << QByteArray("board=127.0.0.9\0junk\n", 21) << QStringList{}
+                               << "" << file + "holds a NUL byte on line 1\n";
+        QTest::newRow("binary junk before a good line")
+            << text << QByteArray("\x89PNG\r\n\x1a\nboard=127.0.0.7\n") << QStringList{} << ""
+            << file + "is not UTF-8 text \\(line 1\\)\n";
+        QTest::newRow("a line of text junk")
+            << text << QByteArray("the board is 127.0.0.9\nboard=127.0.0.7\n") << QStringList{}
+            << ""
+            << file +
+                   "line 1 is neither key=value nor \\[section\\]: 'the board is "
+                   "127\\.0\\.0\\.9'\n";
+        QTest::newRow("unknown key")
+            << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
+            << file + "unknown key 'Board' \\(the file may set board\\)\n";
+        QTest::newRow("a section")
+            << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
+            << file +
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, stand before "
+                   "any section\\)\n";
     }
     void boardFromTheSettingsFile() {
-        QFETCH(QString, settings);
+        QFETCH(SettingsKind, kind);
+        QFETCH(QByteArray, settings);
         QFETCH(QStringList, args);
         QFETCH(QString, reached);
         QFETCH(QString, err);
         QTemporaryDir home;
-        QVERIFY(QDir(home.path()).mkpath("vardek-control"));
-        QFile file(home.filePath("vardek-control/vardek-control.conf"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(settings.toUtf8());
-        file.close();
+        QVERIFY(vardek::test::putSettings(home.path(), kind, settings));
         // Two silent boards on one port: the one the request reaches tells where it went.
         vardek::link::UdpSocket seventh;
         seventh.bind({vardek::link::kLoopbackAddress + 6, 0});
@@ -417,9 +464,11 @@ class TestProbe : public QObject {
         const Outcome outcome =
             runProbe(args + QStringList{"--port", QString::number(port), "--timeout", "100",
                                         "--retries", "0", "status"},
-                     {}, home.path());
+                     {}, home.path(), kind == SettingsKind::Unreadable);
         QCOMPARE(outcome.exitCode, reached.isEmpty() ? 2 : 1);
         QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        // The message says what is wrong, not the file again.
+        QVERIFY2(outcome.err.size() < 1000, qPrintable(outcome.err.left(1000)));
         std::array<std::uint8_t, 8> buffer{};
         QCOMPARE(bool(seventh.receive(buffer)), reached == "127.0.0.7");
         QCOMPARE(bool(first.receive(buffer)), reached == "127.0.0.1");

@@ -15,9 +15,6 @@ constexpr std::int64_t kMaxCatchUpSteps = 10000;
 constexpr unsigned kTemperatureSides = 32;
 constexpr unsigned kInputFlipSides = 40;
 
-constexpr std::uint8_t kInputMask = 0x03;
-constexpr std::uint8_t kOutputMask = 0xFC;
-
 std::uint16_t clampedStep(std::uint16_t value, int delta, std::uint16_t low, std::uint16_t high) {
     return static_cast<std::uint16_t>(std::clamp(value + delta, int{low}, int{high}));
 }
@@ -30,8 +27,8 @@ bool isTemperature(std::size_t channel) {
 
 BoardModel::BoardModel(const BoardConfig& config) : config_(config) {
     state_.random.seed(config.seed);
-    state_.outputs = config.initialPortB & kOutputMask;
-    state_.inputs = config.initialPortB & kInputMask;
+    state_.outputs = config.initialPortB & link::kOutputMask;
+    state_.inputs = config.initialPortB & link::kInputMask;
     applyStuckOutputs();
     // Raw inputs start well away from the rails, so the first minutes of drift look like a sensor
     // rather than a stuck pin.
@@ -114,7 +111,7 @@ void BoardModel::driftStep() {
 }
 
 void BoardModel::applyStuckOutputs() {
-    const auto stuck = static_cast<std::uint8_t>(config_.faults.stuckMask & kOutputMask);
+    const auto stuck = static_cast<std::uint8_t>(config_.faults.stuckMask & link::kOutputMask);
     state_.outputs =
         static_cast<std::uint8_t>((state_.outputs & ~stuck) | (config_.faults.stuckLevels & stuck));
 }

@@ -69,6 +69,7 @@ struct BoardState {
 
 enum class Disposition { Answered, Dropped, Malformed };
 
+// What the board made of one request, and the reply it sends back for it.
 struct Outcome {
     Disposition disposition = Disposition::Malformed;
     std::optional<link::DecodedRequest> request;  // empty when malformed

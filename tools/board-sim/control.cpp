@@ -164,7 +164,7 @@ class Command {
         const std::size_t equals = text.find('=');
         const std::string_view level =
             on && equals != std::string_view::npos ? text.substr(equals + 1) : std::string_view{};
-        const auto pin = outputPin(text.substr(0, on ? equals : text.size()));
+        const auto pin = link::parseOutputPin(text.substr(0, on ? equals : text.size()));
         if (!pin || (on && level != "0" && level != "1")) {
             return on ? "stuck expects RBn=0 or RBn=1 for an output RB2 to RB7, not '" +
                             std::string(text) + "'"
@@ -184,8 +184,9 @@ class Command {
         }
         const std::string_view text = words_[1];
         const std::size_t equals = text.find('=');
-        const link::Channel* channel =
-            equals == std::string_view::npos ? nullptr : analoguePin(text.substr(0, equals));
+        const link::Channel* channel = equals == std::string_view::npos
+                                           ? nullptr
+                                           : link::parseAnaloguePin(text.substr(0, equals));
         if (channel == nullptr) {
             return "adc expects RAx=VALUE or RAx=off for RA0, RA1, RA2, RA3 or RA5, not '" +
                    std::string(text) + "'";
@@ -262,16 +263,17 @@ std::vector<std::string> faultTexts(const RunningFaults& faults, Millis now) {
     }
     for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit; ++bit) {
         if ((board.stuckMask >> bit & 1) != 0) {
-            texts.push_back("RB" + std::to_string(bit) + " stuck at " +
+            texts.push_back(link::portBPinName(bit) + " stuck at " +
                             std::to_string(board.stuckLevels >> bit & 1));
         }
     }
     for (const link::Channel& channel : link::kChannels) {
         if (const auto fixed = board.fixedResults[static_cast<std::size_t>(channel.number)]) {
-            const std::string shown =
-                channel.reading == link::Reading::Temperature
-                    ? std::to_string(*fixed) + " (" + link::temperatureText(*fixed) + ")"
-                    : link::rawText(*fixed);
+            // A temperature hides the value given, so that stands beside it.
+            const std::string reading = link::readingText(channel, *fixed);
+            const std::string shown = channel.reading == link::Reading::Temperature
+                                          ? std::to_string(*fixed) + " (" + reading + ")"
+                                          : reading;
             texts.push_back(std::string(channel.pin) + " converts to " + shown);
         }
     }

@@ -1,8 +1,5 @@
 #include "options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 #include "reply_text.h"
 #include "udp_socket.h"
@@ -18,14 +15,13 @@ void addNumber(CLI::App& app, const std::string& name, Number& target, std::uint
         ->transform(cli::number(0, max));
 }
 
-// "PIN=VALUE" split at the '=', the pin in upper case; false without an '='.
+// "PIN=VALUE" split at the '='; false without an '='.
 bool splitAssignment(const std::string& text, std::string& pin, std::string& value) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) {
         return false;
     }
     pin = text.substr(0, equals);
-    std::ranges::transform(pin, pin.begin(), [](unsigned char c) { return std::toupper(c); });
     value = text.substr(equals + 1);
     return true;
 }
@@ -37,13 +33,13 @@ CLI::Validator stuckOutput(Options& o) {
             std::string pin;
             std::string level;
             const auto bitNumber =
-                splitAssignment(text, pin, level) ? outputPin(pin) : std::nullopt;
+                splitAssignment(text, pin, level) ? link::parseOutputPin(pin) : std::nullopt;
             if (!bitNumber || (level != "0" && level != "1")) {
                 return "expects RBn=0 or RBn=1 for an output RB2 to RB7, not '" + text + "'";
             }
             const auto bit = static_cast<std::uint8_t>(1u << *bitNumber);
             if ((o.stuckMask & bit) != 0) {
-                return "names " + pin + " twice";
+                return "names " + link::portBPinName(*bitNumber) + " twice";
             }
             o.stuckMask |= bit;
             if (level == "1") {
@@ -62,7 +58,7 @@ CLI::Validator fixedResult(Options& o) {
             std::string pin;
             std::string value;
             const link::Channel* channel =
-                splitAssignment(text, pin, value) ? analoguePin(pin) : nullptr;
+                splitAssignment(text, pin, value) ? link::parseAnaloguePin(pin) : nullptr;
             if (channel == nullptr || !result(value).empty()) {
                 return "expects RAx=VALUE for RA0, RA1, RA2, RA3 or RA5 and a value from 0 to "
                        "65535 (decimal or 0x hex), not '" +
@@ -70,7 +66,7 @@ CLI::Validator fixedResult(Options& o) {
             }
             auto& fixed = o.fixedResults[static_cast<std::size_t>(channel->number)];
             if (fixed) {
-                return "names " + pin + " twice";
+                return "names " + std::string(channel->pin) + " twice";
             }
             fixed = static_cast<std::uint16_t>(std::stoul(value));
             return {};
@@ -79,24 +75,6 @@ CLI::Validator fixedResult(Options& o) {
 }
 
 }  // namespace
-
-std::optional<std::uint8_t> outputPin(std::string_view name) {
-    if (name.size() != 3 || std::toupper(static_cast<unsigned char>(name[0])) != 'R' ||
-        std::toupper(static_cast<unsigned char>(name[1])) != 'B') {
-        return std::nullopt;
-    }
-    const auto bit = static_cast<std::uint8_t>(name[2] - '0');
-    return link::isOutputBit(bit) ? std::optional(bit) : std::nullopt;
-}
-
-const link::Channel* analoguePin(std::string_view name) {
-    const auto channel = std::ranges::find_if(link::kChannels, [name](const link::Channel& c) {
-        return name.size() == c.pin.size() && std::ranges::equal(name, c.pin, [](char a, char b) {
-                   return std::toupper(static_cast<unsigned char>(a)) == b;
-               });
-    });
-    return channel == link::kChannels.end() ? nullptr : &*channel;
-}
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
     ParsedCommandLine parsed;

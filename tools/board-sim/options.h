@@ -51,12 +51,6 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args);
 
 std::string helpText();
 
-// An output pin's name, "RB2" to "RB7" in any case: its bit number.
-std::optional<std::uint8_t> outputPin(std::string_view name);
-
-// An analogue pin's name, "RA0" to "RA3" or "RA5" in any case: its channel, or null.
-const link::Channel* analoguePin(std::string_view name);
-
 // Whether a dotted-decimal IPv4 address is in 127.0.0.0/8.
 bool isLoopback(std::string_view address);
 

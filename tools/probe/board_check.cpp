@@ -14,7 +14,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kOutputMask = 0xFC;
 // The converter's full scale: 10 bits.
 constexpr double kConverterMax = 1023;
 
@@ -23,8 +22,6 @@ std::string decimals(double value, int places) {
     std::snprintf(text, sizeof text, "%.*f", places, value);
     return text;
 }
-
-std::string pinName(int bit) { return "RB" + std::to_string(bit); }
 
 // The outputs as bits RB7..RB2, the way a person reads the board's header.
 std::string outputBits(std::uint8_t portB) {
@@ -233,7 +230,7 @@ class Checks {
                     run_.restored = restore(original, touched);
                     return {};
                 }
-                const std::string what = (set ? "set " : "clear ") + pinName(bit);
+                const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
                     faults.push_back("no 8-byte reply to " + what);
                     answering = false;
@@ -241,10 +238,11 @@ class Checks {
                 }
                 const std::uint8_t portB = answer.reply.portB();
                 levelAfter[set ? 0 : 1] = portB >> bit & 1;
-                const auto others = static_cast<std::uint8_t>((portB ^ last) & kOutputMask & ~mask);
+                const auto others =
+                    static_cast<std::uint8_t>((portB ^ last) & link::kOutputMask & ~mask);
                 for (int other = link::kFirstOutputBit; other <= link::kLastOutputBit; ++other) {
                     if ((others >> other & 1) != 0) {
-                        faults.push_back(what + " also changed " + pinName(other));
+                        faults.push_back(what + " also changed " + link::portBPinName(other));
                     }
                 }
                 last = portB;
@@ -253,16 +251,18 @@ class Checks {
                 const int level = levelAfter[set ? 0 : 1];
                 if (level >= 0) {
                     const double wanted = set ? 1 : 0;
-                    readBacks.push_back(measured(pinName(bit) + (set ? "_set" : "_clear"), level,
-                                                 "", {wanted, wanted, {}, {}}, 0));
+                    readBacks.push_back(
+                        measured(link::portBPinName(bit) + (set ? "_set" : "_clear"), level, "",
+                                 {wanted, wanted, {}, {}}, 0));
                 }
             }
             if (levelAfter[0] >= 0 && levelAfter[0] == levelAfter[1]) {
-                faults.push_back(pinName(bit) + " stuck at " + std::to_string(levelAfter[0]));
-                stuck.push_back("{\"pin\":\"" + pinName(bit) +
+                faults.push_back(link::portBPinName(bit) + " stuck at " +
+                                 std::to_string(levelAfter[0]));
+                stuck.push_back("{\"pin\":\"" + link::portBPinName(bit) +
                                 "\",\"level\":" + std::to_string(levelAfter[0]) + '}');
             } else if (levelAfter[0] == 0 && levelAfter[1] == 1) {
-                faults.push_back(pinName(bit) + " reads 0 when set and 1 when cleared");
+                faults.push_back(link::portBPinName(bit) + " reads 0 when set and 1 when cleared");
             }
         }
         const std::string restored = restore(original, touched);
@@ -297,7 +297,8 @@ class Checks {
                                                       : link::clearBitRequest(bitNumber),
                            true);
             if (answer.kind != Answer::Kind::Reply) {
-                return "outputs not restored: no 8-byte reply to putting " + pinName(bit) + " back";
+                return "outputs not restored: no 8-byte reply to putting " +
+                       link::portBPinName(bit) + " back";
             }
             lastReply_ = answer.reply;
             portB = answer.reply.portB();
@@ -305,7 +306,7 @@ class Checks {
         if (!portB) {
             return "restored RB7..RB2=" + outputBits(original);
         }
-        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & kOutputMask);
+        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & link::kOutputMask);
         if (differ != 0) {
             return "outputs not restored: RB7..RB2=" + outputBits(*portB) + ", found " +
                    outputBits(original);
@@ -330,12 +331,11 @@ class Checks {
             }
             const std::uint16_t value = answer.reply.conversion();
             result.values.emplace_back(pin, std::to_string(value));
+            shown.push_back(pin + '=' + link::readingText(channel, value));
             if (channel.reading == link::Reading::Raw) {
-                shown.push_back(pin + '=' + link::rawText(value));
                 result.measurements.push_back(measured(pin, value, "", limit(pin), 0));
                 continue;
             }
-            shown.push_back(pin + '=' + link::temperatureText(value));
             const double celsius = static_cast<double>(link::temperatureTenths(value)) / 10;
             result.values.emplace_back(pin + "_celsius", decimals(celsius, 1));
             result.measurements.push_back(
@@ -353,7 +353,7 @@ class Checks {
         const std::uint8_t portB = lastReply_->portB();
         CheckResult result{"inputs", Outcome::Pass, {}, {}, {}, {}};
         for (const int bit : {0, 1}) {
-            const std::string pin = pinName(bit);
+            const std::string pin = link::portBPinName(bit);
             const int level = portB >> bit & 1;
             result.detail += (bit == 0 ? "" : " ") + pin + '=' + std::to_string(level);
             result.values.emplace_back(pin, std::to_string(level));

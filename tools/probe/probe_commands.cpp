@@ -22,7 +22,6 @@ namespace vardek::probe {
 namespace {
 
 using cli::complain;
-using std::chrono::milliseconds;
 
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
@@ -74,8 +73,7 @@ int exchange(BoardExchange& board, const link::Request& request, const StopSigna
     const Answer answer = board.ask(request);
     switch (answer.kind) {
         case Answer::Kind::Reply: {
-            const Exchange exchange{target, request, answer.reply, answer.roundTrip};
-            print(options.json ? jsonLine(exchange) : humanLine(exchange));
+            print(options.json ? jsonLine(target, request, answer) : humanLine(request, answer));
             return kReplied;
         }
         case Answer::Kind::WrongSize: {
@@ -98,26 +96,6 @@ int exchange(BoardExchange& board, const link::Request& request, const StopSigna
             break;
     }
     return exitStatus(stop);
-}
-
-int watch(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
-    int first = kReplied;
-    for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
-        const auto started = BoardExchange::Clock::now();
-        const int status = exchange(board, link::statusRequest(), stop);
-        if (stop.signal() != 0) {
-            return exitStatus(stop);
-        }
-        if (first == kReplied) {
-            first = status;
-        }
-        const bool last = options.count && done + 1 == *options.count;
-        if (!last && !board.idle(started + milliseconds(options.intervalMs))) {
-            return exitStatus(stop);
-        }
-    }
-    return first;
 }
 
 int check(BoardExchange& board, const StopSignals& stop) {

@@ -16,6 +16,7 @@ enum ExitStatus {
     kWrongSize = 3,
     kNotSent = 4,
     kCheckFailed = 5,
+    kNotWritten = 6,  // watch's log could not be written
 };
 
 // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
@@ -24,7 +25,8 @@ int exitStatus(const StopSignals& stop);
 // One request, its reply printed as --json says, or why none came on standard error.
 int exchange(BoardExchange& board, const link::Request& request, const StopSignals& stop);
 
-// Status requests every --interval until --count or a signal; the first failure's status.
+// Samples every --interval until --count, --duration or a signal, printed as replies or logged
+// as readings; the first failure's status.
 int watch(BoardExchange& board, const StopSignals& stop);
 
 // The board's self-test: one verdict per check, a summary, and the --junit report.

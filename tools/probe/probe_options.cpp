@@ -1,8 +1,5 @@
 #include "probe_options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 
 namespace vardek::probe {
@@ -11,19 +8,11 @@ namespace {
 
 constexpr std::string_view kCommands = "status, set, clear, read, watch or check";
 
-std::string upper(std::string text) {
-    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::toupper(c); });
-    return text;
-}
-
-// "RB2".."RB7", in either case.
 CLI::Validator outputPin(std::uint8_t& bit) {
     return CLI::Validator(
         [&bit](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            if (pin.size() == 3 && pin.starts_with("RB") &&
-                link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0'))) {
-                bit = static_cast<std::uint8_t>(pin[2] - '0');
+            if (const auto parsed = link::parseOutputPin(text)) {
+                bit = *parsed;
                 return {};
             }
             return "expects an output pin RB2 to RB7, not '" + text + "'";
@@ -34,10 +23,8 @@ CLI::Validator outputPin(std::uint8_t& bit) {
 CLI::Validator analogPin(const link::Channel*& channel) {
     return CLI::Validator(
         [&channel](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            const auto found = std::ranges::find(link::kChannels, pin, &link::Channel::pin);
-            if (found != link::kChannels.end()) {
-                channel = &*found;
+            if (const link::Channel* found = link::parseAnaloguePin(text)) {
+                channel = found;
                 return {};
             }
             return "expects an analogue pin RA0, RA1, RA2, RA3 or RA5, not '" + text + "'";
@@ -68,7 +55,7 @@ CLI::Validator printable(const char* what) {
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard) {
+                                   const host::ChosenBoard& defaultBoard) {
     ParsedCommandLine parsed;
     ProbeOptions& o = parsed.options;
     o.board = defaultBoard.address;
@@ -104,6 +91,26 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     watch->add_option("--interval", o.intervalMs)->transform(cli::number(1, 86400000));
     watch->add_option_function<std::uint32_t>("--count", [&o](std::uint32_t n) { o.count = n; })
         ->transform(cli::number(1, 4294967295));
+    watch->add_option_function<std::string>("--duration", [](const std::string&) {})
+        ->check(CLI::Validator(
+            [&o](const std::string& text) -> std::string {
+                o.duration = readings::parseDuration(text);
+                return o.duration ? ""
+                                  : "expects " + std::string(readings::kDurationForm) + ", not '" +
+                                        text + "'";
+            },
+            "TIME"));
+    watch->add_option_function<std::string>("--read", [](const std::string&) {})
+        ->check(CLI::Validator(
+            [&o](const std::string& text) -> std::string {
+                o.readPins = readings::parsePins(text);
+                return o.readPins
+                           ? ""
+                           : "expects " + std::string(readings::kPinsForm) + ", not '" + text + "'";
+            },
+            "PINS"));
+    watch->add_flag("--csv", o.csv)->disable_flag_override();
+    watch->add_option("--output", o.outputPath)->check(nonEmpty("FILE"));
 
     CLI::App* check = app.add_subcommand("check");
     check->add_flag("--outputs", o.check.outputs)->disable_flag_override();
@@ -151,6 +158,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             parsed.error = chosen.front()->get_name() + " needs an output pin: RB2 to RB7";
         }
     }
+    if (parsed.error.empty() && o.csv && o.json) {
+        parsed.error = "watch takes --csv or --json, not both";
+    }
     // The settings file's address matters only when the command line names none.
     if (parsed.error.empty() && board->count() == 0) {
         parsed.error = defaultBoard.problem;
@@ -190,7 +200,8 @@ std::string usageText() {
     return R"(Usage: vardek-probe [--board ADDR] [--port N] [--timeout MS] [--retries N] [--json]
                     [--any-sender] COMMAND [ARG]
 Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
-          | watch [--interval MS] [--count N]
+          | watch [--interval MS] [--count N] [--duration TIME] [--read PINS] [--csv]
+                  [--output FILE]
           | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
                   [--dut-id ID] [--station NAME] [--operator NAME] [--junit FILE]
                   [--report-dir DIR]
@@ -198,7 +209,7 @@ Try 'vardek-probe --help'.
 )";
 }
 
-std::string helpText(const host::DefaultBoard& defaultBoard) {
+std::string helpText(const host::ChosenBoard& defaultBoard) {
     const std::string origin =
         defaultBoard.file.empty() ? std::string("built in") : "from " + defaultBoard.file;
     return R"(Usage: vardek-probe [OPTION]... COMMAND [ARG]
@@ -210,9 +221,21 @@ Commands:
   set RBn            set output pin RBn (n = 2 to 7)
   clear RBn          clear output pin RBn (n = 2 to 7)
   read PIN           convert analogue pin RA0, RA1, RA2, RA3 or RA5 (RA5 reads in degrees C)
-  watch              a status request every interval, until --count replies or Ctrl-C
-    --interval MS    time between two requests (default 5000)
-    --count N        stop after N intervals
+  watch              a status request every interval, until --count, --duration or Ctrl-C;
+                     with --read, --csv or --output a log of readings: one line per sample
+    --interval MS    time from one sample's start to the next's (default 5000); a sample
+                     that overruns its time is followed at once by the next, never skipped
+    --count N        stop after N samples
+    --duration TIME  stop after TIME: 90s, 30min, 2h (units ms, s, min, h)
+    --read PINS      also read these analogue pins in each sample: a comma list of RA0, RA1,
+                     RA2, RA3 and RA5, or all
+    --csv            print the log as CSV (RFC 4180, CR LF line ends), a header line first:
+                     time_utc,elapsed_s,result,rtt_ms,port_b,RB0..RB7, then RA0, RA1, RA2,
+                     RA3, RA5_degC as read; result is ok, no-reply, wrong-size:N or not-sent,
+                     and a value that did not come is an empty field. With --json the same
+                     records as JSON Lines, null for empty
+    --output FILE    append the log to FILE instead (CSV unless --json), the header only
+                     when FILE is new or empty; every line is written whole at once
   check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
@@ -259,7 +282,8 @@ the limits but outside the marginal bounds (it passes, and says so), FAIL outsid
 
 Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
-interval got its reply, else the status of the first one that did not. check: 0 every check
+request got its reply, else the status of the first one that did not; 6 the log could not be
+written (a message names the file), where it stops at once. check: 0 every check
 passed, 5 a check failed (a wrong-sized reply included), 1 the board never answered. 130 after
 Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
 )";

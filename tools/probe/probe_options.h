@@ -1,6 +1,7 @@
 // vardek-probe's command line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -11,6 +12,7 @@
 #include "board_protocol.h"
 #include "board_settings.h"
 #include "parsed_command_line.h"
+#include "sample.h"
 
 namespace vardek::probe {
 
@@ -26,10 +28,16 @@ struct ProbeOptions {
     bool json = false;
     bool anySender = false;
     Command command = Command::Status;
-    std::uint8_t bit = 0;                    // set and clear: RB2..RB7
-    const link::Channel* channel = nullptr;  // read
-    std::uint32_t intervalMs = 5000;         // watch
-    std::optional<std::uint32_t> count;      // watch: none runs until Ctrl-C
+    std::uint8_t bit = 0;                               // set and clear: RB2..RB7
+    const link::Channel* channel = nullptr;             // read
+    std::uint32_t intervalMs = 5000;                    // watch
+    std::optional<std::uint32_t> count;                 // watch: none runs until Ctrl-C
+    std::optional<std::chrono::milliseconds> duration;  // watch: none runs until Ctrl-C
+    // watch's readings log: the pins read in each sample, CSV for JSON Lines, and the file it
+    // is appended to (standard output without one).
+    std::optional<readings::Pins> readPins;
+    bool csv = false;
+    std::string outputPath;
     CheckSettings check;                     // check, its limits as built in
     std::string limitsPath;                  // check: --limits FILE; empty for none
     std::optional<double> adcMax;            // check: --adc-max, over the limits file
@@ -45,13 +53,13 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard);
+                                   const host::ChosenBoard& defaultBoard);
 
 // The check's limits: those built in, then the --limits file's, then --adc-max and
 // --temp-range. Returns what is wrong with the file, or an empty text.
 std::string resolveLimits(ProbeOptions& options);
 
 std::string usageText();
-std::string helpText(const host::DefaultBoard& defaultBoard);
+std::string helpText(const host::ChosenBoard& defaultBoard);
 
 }  // namespace vardek::probe

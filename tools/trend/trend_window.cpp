@@ -12,6 +12,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
@@ -100,6 +101,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     connect(chart_, &TrendChart::seriesVisibilityChanged, this, [this](Series series, bool shown) {
         seriesActions_[static_cast<std::size_t>(series)]->setChecked(shown);
     });
+    setWindowIcon(QIcon(QStringLiteral(":/vardek-trend.png")));
     resize(1000, 720);
     updateStatus();
     updateReadout();
