@@ -7,11 +7,11 @@
 #include <QSvgGenerator>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
 
-#include "board_address.h"
 #include "board_settings.h"
 #include "live_sampler.h"
 #include "log_samples.h"
@@ -28,6 +28,12 @@ enum ExitStatus { kDone = 0, kFailed = 1, kBadUsage = 2 };
 constexpr const char* kProgram = "vardek-trend";
 // Live, the time window opened on; a file is opened on all of it.
 constexpr std::int64_t kLiveWindowMs = 600'000;
+
+void endAtQtsFatalMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
+    if (type == QtFatalMsg) {
+        std::_Exit(kBadUsage);
+    }
+}
 
 void complain(const QString& message) {
     std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(message));
@@ -103,20 +109,22 @@ int main(int argc, char* argv[]) {
     if (!options.exportPath.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    // The command line before the settings file, before the address built in.
-    std::optional<vardek::host::DefaultBoard> fromSettings;
-    std::string board;
+    // Live, the board is chosen and checked as the window chooses it: the command line before the
+    // settings file, before the address built in.
+    vardek::host::ChosenBoard board;
     if (options.file.isEmpty()) {
-        if (options.board) {
-            board = options.board->toStdString();
-            if (const std::string problem = vardek::link::boardAddressProblem(board);
-                !problem.empty()) {
-                complain(QStringLiteral("--board ") + QString::fromStdString(problem));
+        board = vardek::host::chooseBoard(
+            options.board ? std::optional(options.board->toStdString()) : std::nullopt,
+            VARDEK_BOARD_ADDRESS);
+        if (!board.problem.empty()) {
+            complain(QString::fromStdString(board.problem));
+            if (board.file.empty()) {
                 return kBadUsage;
             }
-        } else {
-            fromSettings = vardek::host::defaultBoard(VARDEK_BOARD_ADDRESS);
-            board = fromSettings->address;
+            // Started from a desktop menu, the program has no terminal: the refusal in a box
+            // too, and without a display, where Qt would end the program before any box can
+            // open, the status of the refusal rather than Qt's abort.
+            qInstallMessageHandler(endAtQtsFatalMessage);
         }
     }
 
@@ -129,8 +137,10 @@ int main(int argc, char* argv[]) {
     if (!options.exportPath.isEmpty()) {
         return exportChart(options);
     }
-    if (fromSettings && !fromSettings->problem.empty()) {
-        return fail(QString::fromStdString(fromSettings->problem), kBadUsage);
+    if (!board.problem.empty()) {
+        QMessageBox::critical(nullptr, QStringLiteral("vardek-trend"),
+                              QString::fromStdString(board.problem));
+        return kBadUsage;
     }
 
     TrendWindow window;
@@ -153,7 +163,7 @@ int main(int argc, char* argv[]) {
         }
         window.setPins(source->pins());
     } else {
-        SamplerConfig config{.endpoint = {.RemoteHost = board},
+        SamplerConfig config{.endpoint = {.RemoteHost = board.address},
                              .interval = options.interval,
                              .timeout = options.timeout,
                              .pins = options.pins};
@@ -181,7 +191,7 @@ int main(int argc, char* argv[]) {
         };
         window.setPins(pinsOf(options.pins));
         window.setSource(CommandLine::tr("%1, every %2 ms")
-                             .arg(QString::fromStdString(board))
+                             .arg(QString::fromStdString(board.address))
                              .arg(options.interval.count()));
         window.setWindow(options.windowMs.value_or(kLiveWindowMs));
         sampler->start();
