@@ -143,10 +143,6 @@ void LiveSampler::record(int size) {
         if (reply) {
             sample_.portB = reply->portB();
             sample_.rttMs = static_cast<float>(static_cast<double>(sentAt_.nsecsElapsed()) / 1e6);
-        } else {
-            // A sample whose status request went unanswered is a row of empty values: no pin
-            // is read.
-            step_ = steps();
         }
     } else if (reply) {
         const link::Channel& channel = link::kChannels[config_.pins[step - 1]];
