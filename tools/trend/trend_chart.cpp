@@ -110,10 +110,15 @@ class PlotItem final : public QGraphicsItem {
 
     void paintSeries(QPainter& painter, const QRectF& plot, Series series) const {
         const Reduced& reduced = owner_.reduced(series);
-        QPen pen(TrendChart::colour(series), 1);
+        // Where the samples are denser than the pixels, the line is a band of the columns'
+        // extremes: drawn crisp and thin, since smoothing would only blur it at many times the
+        // cost. Fewer samples are drawn as a smooth line that shows each of them.
+        const bool dense = static_cast<double>(reduced.points.size()) > plot.width();
+        QPen pen(TrendChart::colour(series), dense ? 1 : 2);
         pen.setCapStyle(Qt::RoundCap);
         pen.setJoinStyle(Qt::RoundJoin);
         painter.setPen(pen);
+        painter.setRenderHint(QPainter::Antialiasing, !dense);
         const bool steps = kind_ == Kind::Strip;
         QPolygonF line;
         for (std::size_t index = 0; index < reduced.lines.size(); ++index) {
@@ -129,9 +134,6 @@ class PlotItem final : public QGraphicsItem {
                 }
                 line << at;
             }
-            // Where the samples are denser than the pixels, the line is a band of the columns'
-            // extremes, which smoothing would only blur at many times the cost.
-            painter.setRenderHint(QPainter::Antialiasing, line.size() < plot.width() / 2);
             if (line.size() == 1) {
                 // A value with gaps on both sides: a dot, since a line needs two points.
                 painter.drawPoint(line.constFirst());
