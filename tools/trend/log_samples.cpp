@@ -19,20 +19,7 @@ Sample fromReadings(const readings::Sample& sample) {
     Sample taken;
     taken.timeMs = sample.time.time_since_epoch().count();
     taken.elapsedS = static_cast<double>(sample.elapsed.count()) / 1000.0;
-    switch (sample.result) {
-        case readings::Result::Ok:
-            taken.result = Sample::Result::Ok;
-            break;
-        case readings::Result::NoReply:
-            taken.result = Sample::Result::NoReply;
-            break;
-        case readings::Result::WrongSize:
-            taken.result = Sample::Result::WrongSize;
-            break;
-        case readings::Result::NotSent:
-            taken.result = Sample::Result::NotSent;
-            break;
-    }
+    taken.result = sample.result;
     taken.wrongSize = static_cast<std::uint16_t>(std::min<std::size_t>(sample.replySize, 65535));
     taken.rttMs = sample.rttMs ? static_cast<float>(*sample.rttMs) : kNoValue;
     taken.portB = sample.portB ? static_cast<std::int16_t>(*sample.portB) : std::int16_t{-1};
@@ -47,20 +34,7 @@ readings::Sample toReadings(const Sample& sample) {
     readings::Sample written;
     written.time = readings::UtcTime(std::chrono::milliseconds(sample.timeMs));
     written.elapsed = std::chrono::milliseconds(std::llround(sample.elapsedS * 1000.0));
-    switch (sample.result) {
-        case Sample::Result::Ok:
-            written.result = readings::Result::Ok;
-            break;
-        case Sample::Result::NoReply:
-            written.result = readings::Result::NoReply;
-            break;
-        case Sample::Result::WrongSize:
-            written.result = readings::Result::WrongSize;
-            break;
-        case Sample::Result::NotSent:
-            written.result = readings::Result::NotSent;
-            break;
-    }
+    written.result = sample.result;
     written.replySize = sample.wrongSize;
     if (!std::isnan(sample.rttMs)) {
         written.rttMs = sample.rttMs;

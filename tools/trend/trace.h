@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sample.h"
+
 namespace vardek::trend {
 
 // The seven series a sample carries: RA0-RA3 raw, RA5 in degrees Celsius, and the inputs RB0
@@ -36,7 +38,7 @@ inline constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 // One sample, with what a log row of `vardek-probe watch` holds.
 struct Sample {
     // Every request answered, or how the first one that was not went.
-    enum class Result : std::uint8_t { Ok, NoReply, WrongSize, NotSent };
+    using Result = readings::Result;
 
     std::int64_t timeMs = 0;  // UTC, milliseconds since the epoch
     double elapsedS = 0;      // since the start of the run that took it

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <tuple>
+
 #include "sample.h"
 
 namespace vardek::trend {
@@ -130,25 +132,20 @@ ParsedOptions parseOptions(const QStringList& arguments) {
     if (parser.isSet(board)) {
         options.board = parser.value(board);
     }
-    if (parser.isSet(interval)) {
-        const auto value = milliseconds(parser.value(interval), 10);
-        if (!value) {
-            return bad(CommandLine::tr(
-                           "--interval must be a whole number of milliseconds from 10 to 86400000, "
-                           "not '%1'")
-                           .arg(parser.value(interval)));
+    for (const auto& [option, least, value] : {std::tuple(&interval, 10, &options.interval),
+                                               std::tuple(&timeout, 1, &options.timeout)}) {
+        if (!parser.isSet(*option)) {
+            continue;
         }
-        options.interval = *value;
-    }
-    if (parser.isSet(timeout)) {
-        const auto value = milliseconds(parser.value(timeout), 1);
-        if (!value) {
-            return bad(CommandLine::tr(
-                           "--timeout must be a whole number of milliseconds from 1 to 86400000, "
-                           "not '%1'")
-                           .arg(parser.value(timeout)));
+        const auto given = milliseconds(parser.value(*option), least);
+        if (!given) {
+            return bad(CommandLine::tr("--%1 must be a whole number of milliseconds from %2 to "
+                                       "86400000, not '%3'")
+                           .arg(option->names().constFirst())
+                           .arg(least)
+                           .arg(parser.value(*option)));
         }
-        options.timeout = *value;
+        *value = *given;
     }
     const QString pinsText = parser.isSet(read) ? parser.value(read) : QStringLiteral("all");
     const auto pins = readings::parsePins(pinsText.toStdString());
