@@ -1,5 +1,6 @@
 // vardek-probe as a process: against the simulator on an ephemeral loopback port, against a
 // socket that never answers, and with command lines it must refuse before sending anything.
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,7 +18,10 @@
 #include <functional>
 #include <optional>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "fake_link.h"
 #include "reply_text.h"
@@ -105,11 +110,22 @@ std::optional<QJsonObject> readJunit(const QString& path) {
 
 bool allToolsRequired() { return qgetenv("VARDEK_REQUIRE_ALL_TOOLS") == "1"; }
 
+// `report`: the JUnit report at `path` as junitparser reads it. Without junitparser the row is
+// skipped, or fails where VARDEK_REQUIRE_ALL_TOOLS=1 requires every tool.
+#define READ_JUNIT_OR_SKIP(report, path)                                                  \
+    const auto report = readJunit(path);                                                  \
+    if (!report) {                                                                        \
+        QVERIFY2(!allToolsRequired(),                                                     \
+                 "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1"); \
+        QSKIP("python3-junitparser is not installed: the JUnit report is not read");      \
+    }
+
 // One board's JSON Lines from check --json: its checks, its measurements and its summary.
 struct CheckLines {
     QList<QJsonObject> checks;
     QList<QJsonObject> measurements;  // each {"board", "dut_id", "check", "measurement": {...}}
     QList<QJsonObject> summaries;
+    QList<QJsonObject> overall;  // a rack's last line
     QStringList unparsed;
 };
 
@@ -124,6 +140,8 @@ CheckLines readCheckLines(const QString& out) {
             lines.measurements << object;
         } else if (object.contains("summary")) {
             lines.summaries << object;
+        } else if (object.contains("overall")) {
+            lines.overall << object;
         } else {
             lines.checks << object;
         }
@@ -144,6 +162,21 @@ QString expectedOutcome(const QJsonObject& m) {
     return outside("low", "high")                     ? "FAIL"
            : outside("marginal_low", "marginal_high") ? "MARGINAL"
                                                       : "PASS";
+}
+
+// The lines about one board of a rack.
+CheckLines linesOf(const CheckLines& all, const QString& board) {
+    CheckLines lines;
+    for (const auto& [from, to] : {std::pair{&all.checks, &lines.checks},
+                                   {&all.measurements, &lines.measurements},
+                                   {&all.summaries, &lines.summaries}}) {
+        for (const QJsonObject& line : *from) {
+            if (line["board"].toString() == board) {
+                *to << line;
+            }
+        }
+    }
+    return lines;
 }
 
 // A board's JSON Lines and its suite in the JUnit report tell the same story: the same checks
@@ -408,6 +441,15 @@ class TestProbe : public QObject {
                                    << file +
                                           "board=224\\.0\\.0\\.1 cannot name the board: "
                                           "224\\.0\\.0\\.1 is a multicast address";
+        // The window's language, which the probe leaves alone; a name of none is refused by all.
+        QTest::newRow("a language beside the board")
+            << text << QByteArray("board=127.0.0.7\nlanguage=en\n") << QStringList{} << "127.0.0.7"
+            << "no reply from 127\\.0\\.0\\.7:";
+        QTest::newRow("no language")
+            << text << QByteArray("language=english\n") << QStringList{} << ""
+            << file +
+                   "language=english cannot name a language: 'english' "
+                   "names no language";
         QTest::newRow("a list is no address")
             << text << QByteArray("board=127.0.0.7, 127.0.0.8\n") << QStringList{} << ""
             << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
@@ -439,12 +481,12 @@ class TestProbe : public QObject {
                    "127\\.0\\.0\\.9'\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board\\)\n";
+            << file + "unknown key 'Board' \\(the file may set board, language\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
-                   "unknown section '\\[vardek\\]' \\(the file's keys, board, stand before "
-                   "any section\\)\n";
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, stand "
+                   "before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
         QFETCH(SettingsKind, kind);
@@ -699,12 +741,7 @@ class TestProbe : public QObject {
         }
 
         if (!verdicts.isEmpty()) {
-            const auto report = readJunit(junit);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, junit);
             const QJsonArray suites = (*report)["suites"].toArray();
             QCOMPARE(suites.size(), 1);
             compareReports(lines, suites[0].toObject(), board, "SN-7");
@@ -745,12 +782,7 @@ class TestProbe : public QObject {
                 QVERIFY(!record["measurements"].toArray().isEmpty());
                 continue;
             }
-            const auto report = readJunit(path);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, path);
             const QJsonObject properties = (*report)["suites"][0]["properties"].toObject();
             QCOMPARE(properties["dut-id"].toString(), "SN-7");
             QCOMPARE(properties["station"].toString(), "EOL-1");
@@ -793,6 +825,175 @@ class TestProbe : public QObject {
         QCOMPARE(control.command("clear"), "ok");
         const Outcome healthy = runProbe(check);
         QVERIFY2(healthy.exitCode == 0, qPrintable(healthy.out + healthy.err));
+    }
+
+    // A rack of five boards checked at once, on 127.0.0.2 to 127.0.0.6: one with RB3 stuck at 1,
+    // one not there. Each board's verdict in the JSON Lines and in its JUnit suite; a signal
+    // puts every board's outputs back.
+    void rack_data() {
+        QTest::addColumn<int>("signal");  // sent once every board has set an output; 0 none
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("verdicts") << 0 << 5;
+        QTest::newRow("Ctrl-C") << SIGINT << 130;
+    }
+    void rack() {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        // The first simulator's ephemeral port, taken by the others on their own addresses.
+        std::array<vardek::test::SimulatorRun, 4> simulators;
+        const std::array<int, 4> hosts{2, 3, 4, 6};
+        quint16 port = 0;
+        for (std::size_t i = 0; i < simulators.size(); ++i) {
+            QStringList args{"--bind",       QString("127.0.0.%1").arg(hosts[i]),
+                             "--drift-ms",   "0",
+                             "--initial-pb", QString::number(kPortB)};
+            if (hosts[i] == 3) {
+                args << "--stuck"
+                     << "RB3=1";
+            }
+            if (signal != 0) {
+                args << "--delay-ms"
+                     << "100";
+            }
+            QVERIFY2(
+                vardek::test::startSimulator(simulators[i], VARDEK_BOARD_SIM, args, kWaitMs, port),
+                qPrintable(simulators[i].log));
+            port = simulators[i].port;
+        }
+        QTemporaryDir dir;
+        QFile boards(dir.filePath("boards"));
+        QVERIFY(boards.open(QIODevice::WriteOnly));
+        boards.write(
+            "# the rack, slot by slot\n127.0.0.2 SN-2\n127.0.0.3 SN-3  # RB3 stuck\n"
+            "127.0.0.4\n127.0.0.5 SN-5\n127.0.0.6 SN-6\n");
+        boards.close();
+        const QString junit = dir.filePath("rack.xml");
+        QProcess probe;
+        // Above the slow boards' 100 ms, for the signal to come while they switch their outputs.
+        const QString timeout = signal != 0 ? "1000" : "100";
+        probe.start(VARDEK_PROBE, {"--port", QString::number(port), "--timeout", timeout,
+                                   "--retries", "0", "--json", "check", "--outputs", "--boards",
+                                   boards.fileName(), "--junit", junit});
+        if (signal != 0) {
+            for (auto& simulator : simulators) {
+                QVERIFY(vardek::test::waitForLog(simulator, QRegularExpression("\\| set RB3"))
+                            .hasMatch());
+            }
+            ::kill(pid_t(probe.processId()), signal);
+        }
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        const QString err = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitCode() == exitCode,
+                 qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
+        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        QCOMPARE(lines.unparsed, QStringList{});
+
+        const QString at = QString(":%1").arg(port);
+        if (signal != 0) {
+            // No verdict, and each board that was switching is as it was found.
+            QCOMPARE(lines.summaries.size(), 0);
+            for (const int host : hosts) {
+                const QString board = QString("127.0.0.%1").arg(host);
+                QVERIFY2(err.contains(board + at + ": stopped by SIGINT; restored RB7..RB2=" +
+                                      (host == 3 ? "100111" : "100101")),
+                         qPrintable(err));
+                const Outcome status = runProbe(
+                    {"--board", board, "--port", QString::number(port), "--json", "status"});
+                const QJsonObject reply = QJsonDocument::fromJson(status.out.toUtf8()).object();
+                QCOMPARE(reply["port_b"].toInt(-1), host == 3 ? kPortB | 0x08 : kPortB);
+            }
+            return;
+        }
+        const QStringList outcomes{"PASS", "FAIL", "PASS", "FAIL", "PASS"};
+        const QStringList dutIds{"SN-2", "SN-3", "", "SN-5", "SN-6"};
+        QCOMPARE(lines.summaries.size(), 5);
+        QCOMPARE(lines.overall.size(), 1);
+        QCOMPARE(lines.overall[0]["failed"].toInt(), 2);
+        QCOMPARE(lines.overall[0]["never_answered"].toInt(), 1);
+        READ_JUNIT_OR_SKIP(report, junit);
+        const QJsonArray suites = (*report)["suites"].toArray();
+        QCOMPARE(suites.size(), 5);
+        for (int slot = 0; slot < 5; ++slot) {
+            const QString board = QString("127.0.0.%1").arg(slot + 2) + at;
+            const QJsonObject summary = lines.summaries[slot];
+            QCOMPARE(summary["board"].toString(), board);
+            QCOMPARE(summary["outcome"].toString(), outcomes[slot]);
+            QCOMPARE(summary["dut_id"].toString(), dutIds[slot]);
+            const CheckLines own = linesOf(lines, board);
+            QCOMPARE(own.checks.size(), 5);
+            QCOMPARE(own.checks[2]["result"].toString(), slot == 1   ? "FAIL"
+                                                         : slot == 3 ? "SKIP"
+                                                                     : "PASS");
+            QCOMPARE(own.checks[0]["result"].toString(), slot == 3 ? "FAIL" : "PASS");
+            compareReports(own, suites[slot].toObject(), board, dutIds[slot]);
+        }
+    }
+
+    // --ask on a pseudo-terminal: the operator's y and n per output, and silence, each a
+    // measurement; without a terminal the probe refuses before sending anything.
+    void askTheOperator_data() {
+        QTest::addColumn<QString>("answers");  // RB2..RB7: y, n or - for none; empty: no terminal
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("fault");  // the outputs check's detail, or the message
+        QTest::newRow("every output on") << "yyyyyy" << 0 << "^RB2\\.\\.RB7 each set and cleared";
+        QTest::newRow("RB4 off") << "yynyyy" << 5 << "^RB4 set but not on, says the operator$";
+        QTest::newRow("no answer") << "y-yyyy" << 5 << "^RB3 set: no answer$";
+        QTest::newRow("no terminal") << "" << 2 << "--ask needs a terminal on standard input";
+    }
+    void askTheOperator() {
+        QFETCH(QString, answers);
+        QFETCH(int, exitCode);
+        QFETCH(QString, fault);
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
+        const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+        const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+        QProcess probe;
+        probe.setStandardInputFile(answers.isEmpty() ? QProcess::nullDevice()
+                                                     : QString(::ptsname(terminal)));
+        probe.setReadChannel(QProcess::StandardError);
+        probe.start(VARDEK_PROBE,
+                    {"--board", "127.0.0.1", "--port", QString::number(simulator.port), "--json",
+                     "check", "--outputs", "--ask", "--ask-timeout", "1"});
+        QString err;
+        for (qsizetype i = 0; i < answers.size(); ++i) {
+            // The probe drops what was typed before its question: answer once it is asked.
+            const QString question = QString("RB%1 set: is it on? [y/n] ").arg(i + 2);
+            const QDeadlineTimer deadline(kWaitMs);
+            while (!err.contains(question) && !deadline.hasExpired()) {
+                probe.waitForReadyRead(int(deadline.remainingTime()));
+                err += QString::fromUtf8(probe.readAllStandardError());
+            }
+            QVERIFY2(err.contains(question), qPrintable(err));
+            if (answers[i] != '-') {
+                const QByteArray line = QString(answers[i]).toLatin1() + '\n';
+                QCOMPARE(::write(terminal, line.constData(), std::size_t(line.size())),
+                         ssize_t(line.size()));
+            }
+        }
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        err += QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitCode() == exitCode,
+                 qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
+        if (answers.isEmpty()) {
+            QVERIFY2(err.contains(fault), qPrintable(err));
+            QCOMPARE(simulator.countLines(" in "), 0);
+            return;
+        }
+        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        QCOMPARE(lines.checks.size(), 5);
+        QVERIFY2(QRegularExpression(fault).match(lines.checks[2]["detail"].toString()).hasMatch(),
+                 qPrintable(lines.checks[2]["detail"].toString()));
+        QString said;
+        for (const QJsonObject& line : lines.measurements) {
+            const QJsonObject m = line["measurement"].toObject();
+            if (m["name"].toString().endsWith("_on")) {
+                said += m["value"].isNull() ? '-' : m["value"].toInt() == 1 ? 'y' : 'n';
+                QCOMPARE(m["outcome"].toString(), m["value"].toInt() == 1 ? "PASS" : "FAIL");
+            }
+        }
+        QCOMPARE(said, answers);
     }
 
   private:

@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "board_protocol.h"
-#include "limits_file.h"
+#include "check_files.h"
 #include "measurement.h"
+#include "operator_prompt.h"
+#include "task.h"
 #include "udp_socket.h"
 
 namespace vardek::probe {
@@ -45,7 +47,7 @@ class CheckedBoard {
     virtual ~CheckedBoard() = default;
     // One request, tried as the probe's --timeout and --retries say. With `evenIfStopped` a
     // signal does not cut the exchange short: putting the outputs back must still happen.
-    virtual Answer ask(const link::Request& request, bool evenIfStopped = false) = 0;
+    virtual Task<Answer> ask(link::Request request, bool evenIfStopped = false) = 0;
     // Every datagram that came from the board so far, by size, those that came too late for
     // their request included.
     virtual const std::map<std::size_t, unsigned>& datagramSizes() const = 0;
@@ -86,12 +88,16 @@ struct CheckRun {
     std::string restored;  // after a stop in the outputs check: what became of the outputs
 };
 
-// Runs reachable, reply-size, outputs, analogue and inputs, in that order.
-CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings);
+// Runs reachable, reply-size, outputs, analogue and inputs, in that order; with `asked`, the
+// operator confirms each output once it is set. `board`, `settings` and `asked` must outlive
+// the task.
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings,
+                         Operator* asked = nullptr);
 
 // A person's line: the name, the verdict and the detail in columns.
 std::string humanLine(const CheckResult& result);
-std::string jsonLine(const CheckResult& result);
+// One JSON object, the board that it checked named in it.
+std::string jsonLine(const CheckResult& result, const std::string& board);
 
 // The board's outcome: FAIL when it never answered or a check failed, else MARGINAL when a
 // check was, else PASS.

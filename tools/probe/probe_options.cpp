@@ -69,7 +69,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
 
     bool help = false;
     bool version = false;
-    const CLI::Option* board = app.add_option("--board", o.board)->check(cli::boardAddress());
+    std::vector<std::string> boards;
+    const CLI::Option* board = app.add_option("--board", boards)
+                                   ->check(cli::boardAddress())
+                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                                   ->allow_extra_args(false);
     app.add_option("--port", o.port)->transform(cli::number(0, 65535));
     app.add_option("--timeout", o.timeoutMs)->transform(cli::number(1, 600000));
     app.add_option("--retries", o.retries)->transform(cli::number(0, 100));
@@ -131,6 +135,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--limits", o.limitsPath)->check(nonEmpty("FILE"));
     check->add_option("--junit", o.junitPath)->check(nonEmpty("FILE"));
     check->add_option("--report-dir", o.reportDir)->check(nonEmpty("DIR"));
+    check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
+    check->add_flag("--ask", o.ask)->disable_flag_override();
+    check->add_option("--ask-timeout", o.askTimeoutS)->transform(cli::number(1, 3600));
     check->add_option("--dut-id", o.dutId)->check(printable("ID"));
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
@@ -158,16 +165,41 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             parsed.error = chosen.front()->get_name() + " needs an output pin: RB2 to RB7";
         }
     }
+    // Several boards only for check, which tests them at once; one unit's serial for one board.
+    if (parsed.error.empty() && boards.size() > 1 && chosen.front() != check) {
+        parsed.error = "--board is given " + std::to_string(boards.size()) +
+                       " times: only check takes several boards";
+    }
+    const bool rack = boards.size() > 1 || !o.boardsPath.empty();
+    if (parsed.error.empty() && rack && !o.dutId.empty()) {
+        parsed.error =
+            "--dut-id names one board's unit: give each board's after its address in "
+            "a --boards file";
+    }
     if (parsed.error.empty() && o.csv && o.json) {
         parsed.error = "watch takes --csv or --json, not both";
     }
+    if (parsed.error.empty() && o.ask && rack) {
+        parsed.error = "--ask asks about one board: give one --board";
+    }
+    if (parsed.error.empty() && o.ask && !o.check.outputs) {
+        parsed.error = "--ask asks about the outputs that check switches: give --outputs too";
+    }
     // The settings file's address matters only when the command line names none.
-    if (parsed.error.empty() && board->count() == 0) {
+    if (parsed.error.empty() && board->count() == 0 && o.boardsPath.empty()) {
         parsed.error = defaultBoard.problem;
     }
     if (!parsed.error.empty()) {
         parsed.action = ParsedCommandLine::Action::Refuse;
         return parsed;
+    }
+    if (!boards.empty()) {
+        o.board = boards.front();
+    }
+    if (!boards.empty() || o.boardsPath.empty()) {
+        for (const std::string& address : boards.empty() ? std::vector{o.board} : boards) {
+            o.boards.push_back({address, o.dutId});
+        }
     }
     const CLI::App* command = chosen.front();
     o.command = command == set     ? Command::Set
@@ -179,7 +211,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     return parsed;
 }
 
-std::string resolveLimits(ProbeOptions& options) {
+std::string readCheckFiles(ProbeOptions& options) {
+    if (!options.boardsPath.empty()) {
+        if (std::string problem = readBoardsFile(options.boardsPath, options.boards);
+            !problem.empty()) {
+            return problem;
+        }
+    }
     LimitsTable& limits = options.check.limits;
     if (!options.limitsPath.empty()) {
         if (std::string problem = readLimitsFile(options.limitsPath, limits); !problem.empty()) {
@@ -203,8 +241,8 @@ Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
           | watch [--interval MS] [--count N] [--duration TIME] [--read PINS] [--csv]
                   [--output FILE]
           | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
-                  [--dut-id ID] [--station NAME] [--operator NAME] [--junit FILE]
-                  [--report-dir DIR]
+                  [--boards FILE] [--dut-id ID] [--station NAME] [--operator NAME]
+                  [--junit FILE] [--report-dir DIR] [--ask [--ask-timeout S]]
 Try 'vardek-probe --help'.
 )";
 }
@@ -241,11 +279,18 @@ Commands:
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
                      put back as found, also after a failure, Ctrl-C or SIGTERM
+    --boards FILE    also check the boards FILE lists, one address a line, optionally the
+                     unit's serial after it, # starting a comment; with them and with
+                     --board given more than once, every board is checked at the same time
+    --ask            with --outputs, one board and a terminal: after each output is set, ask
+                     "RB5 set: is it on? [y/n]", the answer a measurement (RB5_on), no
+                     answer a failure; for a jig with an LED or a relay on each output
+    --ask-timeout S  how long an answer may take, 1 to 3600 seconds (default 30)
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
     --adc-max M      the highest RA0..RA3 result accepted, 0 to 65535 (default 1023)
     --temp-range LO:HI  the RA5 temperatures accepted, in degrees C (default 0:60)
-    --dut-id ID      the unit's serial number, recorded in every output
+    --dut-id ID      the unit's serial number, recorded in every output (one board only)
     --station NAME   the test station, recorded in every output
     --operator NAME  who tests, recorded in every output
     --junit FILE     also write a JUnit XML report to FILE
@@ -258,7 +303,7 @@ Options (numbers are decimal or 0x-prefixed hex):
                      Without it, the key board= of ~/.config/vardek-control/
                      vardek-control.conf (under $XDG_CONFIG_HOME if set) names the
                      board, as for VARDEK_Control. Broadcast, multicast, 0.x.x.x
-                     and 240.0.0.0/4 addresses are refused.
+                     and 240.0.0.0/4 addresses are refused. check takes several.
   --port N           the board's UDP port (default 10001)
   --timeout MS       how long to wait for the reply to one try, 1 to 600000 (default 500)
   --retries N        tries after the first when no reply comes, 0 to 100 (default 2)
@@ -272,7 +317,9 @@ its size: the protocol matches replies by order alone. Messages go to standard e
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
 datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5
-within their limits) and inputs (RB0 and RB1, within limits only where given).
+within their limits) and inputs (RB0 and RB1, within limits only where given). Several boards
+are checked at the same time, each on its own socket; each board's lines come once it is done,
+in the order given, then a summary line per board and an overall line.
 
 Each value is a measurement with limits and marginal bounds: PASS inside both, MARGINAL inside
 the limits but outside the marginal bounds (it passes, and says so), FAIL outside the limits.
@@ -283,9 +330,10 @@ the limits but outside the marginal bounds (it passes, and says so), FAIL outsid
 Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
 request got its reply, else the status of the first one that did not; 6 the log could not be
-written (a message names the file), where it stops at once. check: 0 every check
-passed, 5 a check failed (a wrong-sized reply included), 1 the board never answered. 130 after
-Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
+written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
+check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
+when one failed, else 4 when a request to one could not be sent, else 1 when one never
+answered. 130 after Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
 )";
 }
 

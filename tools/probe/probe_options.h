@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "board_check.h"
 #include "board_protocol.h"
@@ -47,6 +48,12 @@ struct ProbeOptions {
     std::string dutId;                       // check: the unit's serial number
     std::string station;
     std::string operatorName;
+    // check: the boards, in the order given (--board, repeatable, else `board`), before the
+    // --boards file's, which readCheckFiles adds.
+    std::vector<RackBoard> boards;
+    std::string boardsPath;          // check: --boards FILE; empty for none
+    bool ask = false;                // check: the operator confirms each output set
+    std::uint32_t askTimeoutS = 30;  // check: how long each answer may take
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
@@ -55,9 +62,10 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
                                    const host::ChosenBoard& defaultBoard);
 
-// The check's limits: those built in, then the --limits file's, then --adc-max and
-// --temp-range. Returns what is wrong with the file, or an empty text.
-std::string resolveLimits(ProbeOptions& options);
+// Reads check's files: the --boards file's boards after those of the command line, and the
+// limits (those built in, then the --limits file's, then --adc-max and --temp-range). Returns
+// what is wrong with a file, naming it, or an empty text.
+std::string readCheckFiles(ProbeOptions& options);
 
 std::string usageText();
 std::string helpText(const host::ChosenBoard& defaultBoard);

@@ -147,24 +147,25 @@ class StatusLine {
 };
 
 // Each sample's status reply, as `status` prints it.
-int watchReplies(BoardExchange& board, const StopSignals& stop) {
+Task<int> watchReplies(BoardExchange& board, const StopSignals& stop) {
     SampleSchedule schedule(board.options());
     int first = kReplied;
     while (schedule.another()) {
-        if (!board.idle(schedule.due())) {
-            return exitStatus(stop);
+        const bool going = co_await board.idle(schedule.due());
+        if (!going) {
+            co_return exitStatus(stop);
         }
-        const int status = exchange(board, link::statusRequest(), stop);
+        const int status = co_await exchange(board, link::statusRequest(), stop);
         if (stop.signal() != 0) {
-            return exitStatus(stop);
+            co_return exitStatus(stop);
         }
         first = first == kReplied ? status : first;
         schedule.taken();
     }
-    return first;
+    co_return first;
 }
 
-int watchReadings(BoardExchange& board, const StopSignals& stop) {
+Task<int> watchReadings(BoardExchange& board, const StopSignals& stop) {
     const ProbeOptions& options = board.options();
     const readings::Pins pins = options.readPins.value_or(readings::Pins());
     const bool csv = !options.json && (options.csv || !options.outputPath.empty());
@@ -174,7 +175,7 @@ int watchReadings(BoardExchange& board, const StopSignals& stop) {
                                                           : log.open(options.outputPath, header);
     if (!opened.empty()) {
         complain(kProgramName, opened);
-        return kNotWritten;
+        co_return kNotWritten;
     }
     StatusLine status(options.outputPath.empty());
     SampleSchedule schedule(options);
@@ -182,12 +183,13 @@ int watchReadings(BoardExchange& board, const StopSignals& stop) {
     std::uint64_t missed = 0;
     bool sendRefused = false;
     while (schedule.another()) {
-        if (!board.idle(schedule.due())) {
-            return exitStatus(stop);
+        const bool going = co_await board.idle(schedule.due());
+        if (!going) {
+            co_return exitStatus(stop);
         }
-        const auto sample = takeSample(board, pins, schedule.start());
+        const auto sample = co_await takeSample(board, pins, schedule.start());
         if (!sample) {
-            return exitStatus(stop);
+            co_return exitStatus(stop);
         }
         schedule.taken();
         if (sample->result != readings::Result::Ok) {
@@ -209,11 +211,11 @@ int watchReadings(BoardExchange& board, const StopSignals& stop) {
         if (const std::string problem = log.append(line); !problem.empty()) {
             status.clear();
             complain(kProgramName, problem);
-            return kNotWritten;
+            co_return kNotWritten;
         }
         status.draw(schedule, missed, *sample, pins);
     }
-    return first;
+    co_return first;
 }
 
 }  // namespace
@@ -238,8 +240,8 @@ void SampleSchedule::taken() {
     }
 }
 
-std::optional<readings::Sample> takeSample(CheckedBoard& board, const readings::Pins& pins,
-                                           SampleSchedule::Clock::time_point start) {
+Task<std::optional<readings::Sample>> takeSample(CheckedBoard& board, readings::Pins pins,
+                                                 SampleSchedule::Clock::time_point start) {
     using namespace std::chrono;
     readings::Sample sample;
     sample.time = floor<milliseconds>(system_clock::now());
@@ -250,9 +252,9 @@ std::optional<readings::Sample> takeSample(CheckedBoard& board, const readings::
             sample.replySize = answer.size;
         }
     };
-    const Answer status = board.ask(link::statusRequest());
+    const Answer status = co_await board.ask(link::statusRequest());
     if (status.kind == Answer::Kind::Stopped) {
-        return std::nullopt;
+        co_return std::nullopt;
     }
     if (status.kind == Answer::Kind::Reply) {
         sample.rttMs = status.roundTrip.count();
@@ -265,9 +267,9 @@ std::optional<readings::Sample> takeSample(CheckedBoard& board, const readings::
             continue;
         }
         const link::Channel& channel = link::kChannels[i];
-        const Answer read = board.ask(link::readChannelRequest(channel.selector));
+        const Answer read = co_await board.ask(link::readChannelRequest(channel.selector));
         if (read.kind == Answer::Kind::Stopped) {
-            return std::nullopt;
+            co_return std::nullopt;
         }
         if (read.kind == Answer::Kind::Reply) {
             sample.values[i] = readings::channelValue(channel, read.reply.conversion());
@@ -275,13 +277,16 @@ std::optional<readings::Sample> takeSample(CheckedBoard& board, const readings::
             failed(read);
         }
     }
-    return sample;
+    co_return sample;
 }
 
-int watch(BoardExchange& board, const StopSignals& stop) {
+Task<int> watch(BoardExchange& board, const StopSignals& stop) {
     const ProbeOptions& options = board.options();
     const bool logsReadings = options.readPins || options.csv || !options.outputPath.empty();
-    return logsReadings ? watchReadings(board, stop) : watchReplies(board, stop);
+    if (logsReadings) {
+        co_return co_await watchReadings(board, stop);
+    }
+    co_return co_await watchReplies(board, stop);
 }
 
 }  // namespace vardek::probe

@@ -46,7 +46,7 @@ class SampleSchedule {
 // One sample: the status request, then one read of each pin asked for, in the log's column
 // order, each matched by order and tried as --timeout and --retries say. A value comes only from
 // its own reply; the result is the first request's failure. Nothing when a signal cut it short.
-std::optional<readings::Sample> takeSample(CheckedBoard& board, const readings::Pins& pins,
-                                           SampleSchedule::Clock::time_point start);
+Task<std::optional<readings::Sample>> takeSample(CheckedBoard& board, readings::Pins pins,
+                                                 SampleSchedule::Clock::time_point start);
 
 }  // namespace vardek::probe
