@@ -97,15 +97,8 @@ class TestWindowOpenbox : public QObject {
     // activation, no request.
     void closingTheProgramsBoxSendsNothing() {
         bool boxWasActive = false;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box && box->isActiveWindow()) {
-                boxWasActive = true;
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        closer.start(10);
+        vardek::test::BoxCloser closer(
+            [&](QMessageBox& box) { return boxWasActive = box.isActiveWindow(); });
         board.sendTo(windowPort(*window), Bytes(7, 0xEE));
         QVERIFY(waitUntil([&] { return boxWasActive; }));
         closer.stop();
