@@ -26,7 +26,6 @@
 using namespace vardek::sim;
 using vardek::link::channelSelector;
 
-Q_DECLARE_METATYPE(Bytes)
 Q_DECLARE_METATYPE(std::vector<Bytes>)
 Q_DECLARE_METATYPE(Options)
 
