@@ -329,6 +329,10 @@ int main(int argc, char** argv) {
         std::fputs(helpText().c_str(), stdout);
         return 0;
     }
+    if (parsed.action == ParsedCommandLine::Action::Version) {
+        std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
+        return 0;
+    }
     const Options& options = parsed.options;
     if (!isLoopback(options.bindAddress)) {
         complain(kProgramName, "warning: bound to " + options.bindAddress +

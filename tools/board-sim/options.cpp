@@ -92,6 +92,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
     bool help = false;
+    bool version = false;
     CLI::App app{std::string(kProgramName)};
     app.set_help_flag();
     app.allow_extras();
@@ -146,6 +147,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(fixedResult(o));
     app.add_flag("-h,--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
 
     parsed.error = cli::parse(app, args);
     if (parsed.error.empty() && o.replySize > link::kReplySize && !isLoopback(o.bindAddress)) {
@@ -170,7 +172,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             "do not apply to it";
     }
     using Action = ParsedCommandLine::Action;
-    parsed.action = !parsed.error.empty() ? Action::Refuse : help ? Action::Help : Action::Run;
+    parsed.action = !parsed.error.empty() ? Action::Refuse
+                    : help                ? Action::Help
+                    : version             ? Action::Version
+                                          : Action::Run;
     return parsed;
 }
 
@@ -222,6 +227,7 @@ Options (numbers are decimal or 0x-prefixed hex):
                      Lines longer than 256 bytes are refused. A socket file left at PATH by a
                      simulator that is gone is replaced.
   -h, --help         show this text and exit.
+  --version          show the version and exit.
 
 Fault injection:
   --drop-every N     carry out every Nth well-formed request but send no reply (default 0:
