@@ -22,7 +22,10 @@ int main(int argc, char** argv) {
             return 0;
         case ParsedCommandLine::Action::Refuse:
             complain(kProgramName, parsed.error);
-            std::fputs(usageText().c_str(), stderr);
+            // A settings file that cannot be used is no misuse of the command line.
+            if (parsed.error != defaultBoard.problem) {
+                std::fputs(usageText().c_str(), stderr);
+            }
             return kBadUsage;
         case ParsedCommandLine::Action::Run:
             break;
