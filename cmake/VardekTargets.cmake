@@ -7,8 +7,16 @@ option(VARDEK_SANITIZE "Build the project's targets with AddressSanitizer and UB
 # targets' coverage reaches into them; only the fuzz targets link libFuzzer's own main().
 option(VARDEK_FUZZ "Build the fuzz targets in fuzz/, with libFuzzer (Clang only)" OFF)
 
+# Control-flow protection (Intel CET) where the compiler and the architecture take it, as Debian
+# 13's dpkg-buildflags asks by default: x86 only.
+include(CheckCXXCompilerFlag)
+check_cxx_compiler_flag(-fcf-protection VARDEK_CF_PROTECTION)
+
 function(vardek_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(VARDEK_CF_PROTECTION)
+        target_compile_options(${target} PRIVATE -fcf-protection)
+    endif()
     if(VARDEK_SANITIZE)
         set(san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
         target_compile_options(${target} PRIVATE ${san})
