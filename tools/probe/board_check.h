@@ -17,6 +17,7 @@
 #include "board_protocol.h"
 #include "check_files.h"
 #include "measurement.h"
+#include "operator_prompt.h"
 #include "task.h"
 #include "udp_socket.h"
 
@@ -87,9 +88,11 @@ struct CheckRun {
     std::string restored;  // after a stop in the outputs check: what became of the outputs
 };
 
-// Runs reachable, reply-size, outputs, analogue and inputs, in that order. `board` and
-// `settings` must outlive the task.
-Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings);
+// Runs reachable, reply-size, outputs, analogue and inputs, in that order; with `asked`, the
+// operator confirms each output once it is set. `board`, `settings` and `asked` must outlive
+// the task.
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings,
+                         Operator* asked = nullptr);
 
 // A person's line: the name, the verdict and the detail in columns.
 std::string humanLine(const CheckResult& result);
