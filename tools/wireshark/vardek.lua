@@ -130,9 +130,10 @@ local function add_field(tree, fields, field, tvb, offset, length)
     return tree
 end
 
--- `length` is the datagram's real length, `raw` its captured bytes. Returns the Info text and
--- the problems found, if any, and adds the fields to `tree` where `fields` asks for them.
-local function dissect_request(tvb, pinfo, tree, fields, length, raw)
+-- `number` is the frame's, `length` the datagram's real length, `raw` its captured bytes. Returns
+-- the Info text and the problems found, if any, and adds the fields to `tree` where `fields` asks
+-- for them.
+local function dissect_request(tvb, pinfo, number, tree, fields, length, raw)
     local problems
     local first, second, third = raw:byte(1, 3)
 
@@ -196,7 +197,7 @@ local function dissect_request(tvb, pinfo, tree, fields, length, raw)
             unanswered[key] = queue
         end
         queue.last = queue.last + 1
-        queue.frames[queue.last] = pinfo.number
+        queue.frames[queue.last] = number
         queue.selectors[queue.last] = selector or 0
         if selector ~= nil then
             window_waiting[key] = selector
@@ -205,15 +206,15 @@ local function dissect_request(tvb, pinfo, tree, fields, length, raw)
     return info, problems
 end
 
-local function dissect_reply(tvb, pinfo, tree, fields, length, raw)
+local function dissect_reply(tvb, pinfo, number, tree, fields, length, raw)
     if not pinfo.visited then
         -- Any datagram back answers the oldest request, and ends the window's wait for a read.
         local key = conversation(pinfo.dst, pinfo.dst_port, pinfo.src)
         local queue = unanswered[key]
         if queue ~= nil and queue.first <= queue.last then
             local first = queue.first
-            answers_frame[pinfo.number] = queue.frames[first]
-            answers_selector[pinfo.number] = queue.selectors[first]
+            answers_frame[number] = queue.frames[first]
+            answers_selector[number] = queue.selectors[first]
             queue.frames[first], queue.selectors[first] = nil, nil
             if first == queue.last then
                 -- Emptied, as after every reply of a board answered in turn: starting again at 1
@@ -224,7 +225,7 @@ local function dissect_reply(tvb, pinfo, tree, fields, length, raw)
                 queue.first = first + 1
             end
         end
-        window_selector[pinfo.number] = window_waiting[key]
+        window_selector[number] = window_waiting[key]
         window_waiting[key] = nil
     end
     if length ~= REPLY_SIZE then
@@ -240,7 +241,7 @@ local function dissect_reply(tvb, pinfo, tree, fields, length, raw)
     local info = hex3[b0] .. " " .. hex3[b1] .. " " .. hex3[b2] .. " " .. hex3[b3] .. " " ..
         hex3[b4] .. " " .. hex3[b5] .. " " .. hex3[b6] .. " " .. hex3[b7]
     local value = b4 * 256 + b5
-    local selector = answers_selector[pinfo.number]
+    local selector = answers_selector[number]
     if selector == 0 then
         selector = nil
     end
@@ -256,8 +257,8 @@ local function dissect_reply(tvb, pinfo, tree, fields, length, raw)
         portb:add(pin_fields[n], tvb(1, 1))
     end
     tree:add(f.value, tvb(4, 2))
-    if answers_frame[pinfo.number] ~= nil then
-        tree:add(f.request_in, answers_frame[pinfo.number]):set_generated()
+    if answers_frame[number] ~= nil then
+        tree:add(f.request_in, answers_frame[number]):set_generated()
     end
     if selector ~= nil then
         tree:add(f.selector, selector):set_generated()
@@ -267,7 +268,7 @@ local function dissect_reply(tvb, pinfo, tree, fields, length, raw)
         end
     end
     -- The window keeps one read and takes whatever reply comes next as its answer.
-    local window = window_selector[pinfo.number]
+    local window = window_selector[number]
     if window ~= selector then
         local shown = window and ("as " .. pins[window] .. " " .. reading_text(window, value) ..
             ": it keeps only the last read sent")
@@ -281,7 +282,9 @@ end
 local seen = 0
 
 function vardek.dissector(tvb, pinfo, tree)
-    seen = pinfo.number
+    -- Each read of pinfo's fields makes an object: the frame's number is read once.
+    local number = pinfo.number
+    seen = number
     local columns = pinfo.cols
     columns.protocol = "VARDEK"
     local length = tvb:reported_len()
@@ -295,9 +298,9 @@ function vardek.dissector(tvb, pinfo, tree)
     local subtree = fields and tree:add(vardek, tvb()) or tree
     local info, problems
     if pinfo.dst_port == board_port then
-        info, problems = dissect_request(tvb, pinfo, subtree, fields, length, raw)
+        info, problems = dissect_request(tvb, pinfo, number, subtree, fields, length, raw)
     else
-        info, problems = dissect_reply(tvb, pinfo, subtree, fields, length, raw)
+        info, problems = dissect_reply(tvb, pinfo, number, subtree, fields, length, raw)
     end
     if captured < length then
         problems = flag(problems, subtree, e.truncated,
