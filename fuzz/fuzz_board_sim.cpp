@@ -21,7 +21,8 @@ namespace sim = vardek::sim;
 constexpr std::chrono::milliseconds kDelay{1000};
 
 void requireValid(const sim::BoardState& state) {
-    FUZZ_REQUIRE((state.outputs & 0x03) == 0 && (state.inputs & 0xFC) == 0);
+    FUZZ_REQUIRE((state.outputs & link::kInputMask) == 0 &&
+                 (state.inputs & link::kOutputMask) == 0);
     for (const link::Channel& channel : link::kChannels) {
         const std::uint16_t reading = state.readings[static_cast<std::size_t>(channel.number)];
         if (channel.reading == link::Reading::Temperature) {
@@ -73,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::BoardConfig config;
     config.seed = input.byte();
     config.initialPortB = input.byte();
-    config.dropEvery = input.byte() % 5;
+    config.faults.dropEvery = input.byte() % 5;
     const std::uint8_t replySize = input.byte();
-    config.replySize = replySize < 0xC0 ? link::kReplySize : replySize - 0xC0u;
+    config.faults.replySize = replySize < 0xC0 ? link::kReplySize : replySize - 0xC0u;
     config.driftPeriod = sim::Millis(input.byte() * 10);
     const std::size_t maxReplies = 1 + input.byte() % 8;
     Queue queue(maxReplies, input.u16());
@@ -116,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const int channel = link::findChannel(request->argument)->number;
             FUZZ_REQUIRE(after.lastConversion == after.readings[static_cast<std::size_t>(channel)]);
         }
-        const bool dropped = config.dropEvery != 0 && after.requests % config.dropEvery == 0;
+        const bool dropped =
+            config.faults.dropEvery != 0 && after.requests % config.faults.dropEvery == 0;
         if (dropped) {
             FUZZ_REQUIRE(outcome.disposition == sim::Disposition::Dropped && outcome.reply.empty());
             continue;
@@ -124,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(outcome.disposition == sim::Disposition::Answered);
         // The 8-byte layout, cut to or padded with zeros to the configured size.
         const sim::Bytes& reply = outcome.reply;
-        FUZZ_REQUIRE(reply.size() == config.replySize);
+        FUZZ_REQUIRE(reply.size() == config.faults.replySize);
         const link::ReplyBytes expected{request->command,
                                         after.portB(),
                                         request->argument,

@@ -35,13 +35,13 @@ void simulator(std::span<const std::string_view> args) {
     FUZZ_REQUIRE(o.replySize <= sim::kMaxReplySize);
     // Large replies would make an amplifier of a simulator that the network can reach.
     FUZZ_REQUIRE(o.replySize <= link::kReplySize || sim::isLoopback(o.bindAddress));
-    FUZZ_REQUIRE(sim::boardConfig(o, 0).replySize == o.replySize);
+    FUZZ_REQUIRE(sim::boardConfig(o, 0).faults.replySize == o.replySize);
 }
 
 void prober(std::span<const std::string_view> args) {
     using Action = probe::ParsedCommandLine::Action;
     const probe::ParsedCommandLine parsed =
-        probe::parseCommandLine(args, host::DefaultBoard{"127.0.0.1", {}, {}});
+        probe::parseCommandLine(args, host::ChosenBoard{"127.0.0.1", {}, {}});
     FUZZ_REQUIRE((parsed.action == Action::Refuse) == !parsed.error.empty());
     if (parsed.action != Action::Run) {
         return;

@@ -3,9 +3,17 @@
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QStringList>
 
-#include <optional>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "board_address.h"
 
@@ -13,43 +21,233 @@ namespace vardek::host {
 
 namespace {
 
-struct BoardSetting {
-    std::string file;                  // the settings file's path, whether or not it exists
-    std::optional<std::string> value;  // the key's value, when the file sets it
+// A key the file may set, and the check of its value.
+struct Key {
+    std::string_view name;
+    std::string_view role;  // what the value does, for the message on a bad one
+    // Empty when the value will do; otherwise why not, as a phrase that names the value.
+    std::string (*problem)(std::string_view value);
 };
 
-BoardSetting readBoardSetting() {
-    // GenericConfigLocation follows $XDG_CONFIG_HOME, and ~/.config without it.
-    const QString file =
-        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
-            .filePath(QStringLiteral("vardek-control/vardek-control.conf"));
-    BoardSetting setting{file.toStdString(), std::nullopt};
-    const QSettings settings(file, QSettings::IniFormat);
-    const QString key = QString::fromLatin1(kBoardKey.data(), qsizetype(kBoardKey.size()));
-    if (settings.contains(key)) {
-        const QVariant value = settings.value(key);
-        // INI reads a value with commas as a list; shown as written, it is refused below.
-        setting.value =
-            (value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
-                                                      : value.toString())
-                .toStdString();
+// Every key the file may set, outside any section (or under [General], which is the same to
+// QSettings). A key or a section not listed is refused by name: a misspelt `Board=` would
+// otherwise leave the built-in board in place without a word.
+constexpr std::array kKeys{
+    Key{kBoardKey, "name the board", &link::boardAddressProblem},
+};
+
+const Key* knownKey(std::string_view name) {
+    const auto found = std::ranges::find(kKeys, name, &Key::name);
+    return found == kKeys.end() ? nullptr : &*found;
+}
+
+std::string knownKeyNames() {
+    std::string names;
+    for (const Key& key : kKeys) {
+        names += (names.empty() ? "" : ", ") + std::string(key.name);
     }
-    return setting;
+    return names;
+}
+
+std::string systemError(int error) { return std::strerror(error); }
+
+std::string notRegular(mode_t mode) {
+    const char* kind = S_ISDIR(mode)                    ? "a directory"
+                       : S_ISFIFO(mode)                 ? "a named pipe (FIFO)"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                        : "something";
+    return std::string("is ") + kind + ", not a regular file";
+}
+
+std::string tooLarge(off_t size) {
+    return "is " + std::to_string(size) + " bytes, more than the " +
+           std::to_string(kMaxSettingsBytes) + " a settings file may hold";
+}
+
+// The file's bytes; `problem` says why they cannot be had, and neither is set when there is no
+// file at all.
+struct Contents {
+    bool exists = true;
+    std::string bytes;
+    std::string problem;
+};
+
+Contents readContents(const std::string& path) {
+    struct stat status {};
+    // Looked at before it is opened: opening a FIFO for reading waits for a writer, and a device
+    // may act on being opened.
+    if (::stat(path.c_str(), &status) != 0) {
+        const int error = errno;
+        if (error == ENOENT && ::lstat(path.c_str(), &status) != 0) {
+            return {false, {}, {}};
+        }
+        return {true, {}, error == ENOENT ? "is a symbolic link to nothing" : systemError(error)};
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return {true, {}, notRegular(status.st_mode)};
+    }
+    // Without waiting even if something else took the file's place since.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return {true, {}, "cannot be read: " + systemError(errno)};
+    }
+    Contents contents;
+    if (::fstat(fd, &status) != 0) {
+        contents.problem = "cannot be read: " + systemError(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        contents.problem = notRegular(status.st_mode);
+    } else if (static_cast<std::size_t>(status.st_size) > kMaxSettingsBytes) {
+        contents.problem = tooLarge(status.st_size);
+    }
+    // One byte beyond the limit tells a file that grew since fstat.
+    std::array<char, 4096> chunk{};
+    while (contents.problem.empty()) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            contents.problem = "cannot be read: " + systemError(errno);
+        } else if (got == 0) {
+            break;
+        } else if (contents.bytes.size() + std::size_t(got) > kMaxSettingsBytes) {
+            contents.problem = tooLarge(off_t(contents.bytes.size()) + got);
+        } else {
+            contents.bytes.append(chunk.data(), std::size_t(got));
+        }
+    }
+    ::close(fd);
+    return contents;
+}
+
+// What QSettings passes over without a word: a NUL, and everything after it on the line; bytes
+// that are not UTF-8, read as U+FFFD; a line without '=', dropped. Each is refused here, so that
+// the value checked is the value written and a line of junk is never taken for nothing.
+std::string textProblem(std::string_view text) {
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        const std::string at = " on line " + std::to_string(++number);
+        for (const char c : line) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte == 0) {
+                return "holds a NUL byte" + at;
+            }
+            if ((byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7F) {
+                return "holds binary data: the control character " +
+                       link::quotedForMessage({&c, 1}) + at;
+            }
+        }
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8(QByteArrayView(line.data(), qsizetype(line.size())));
+        if (utf8.hasError()) {
+            return "is not UTF-8 text (line " + std::to_string(number) + ")";
+        }
+        const QString trimmed = decoded.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(u';') || trimmed.startsWith(u'#')) {
+            continue;
+        }
+        if (trimmed.startsWith(u'[') ? !trimmed.endsWith(u']') : !trimmed.contains(u'=')) {
+            return "line " + std::to_string(number) + " is neither key=value nor [section]: " +
+                   link::quotedForMessage(trimmed.toStdString());
+        }
+    }
+    return {};
+}
+
+// key=value as the user wrote it, a long value cut short.
+std::string assignment(std::string_view key, std::string_view value) {
+    return std::string(key) + "=" +
+           (value.size() <= link::kShownBytes ? std::string(value) : link::quotedForMessage(value));
 }
 
 }  // namespace
 
-DefaultBoard defaultBoard(std::string_view builtIn) {
-    BoardSetting setting = readBoardSetting();
-    if (!setting.value) {
-        return {std::string(builtIn), {}, {}};
+Settings Settings::read() {
+    // GenericConfigLocation follows $XDG_CONFIG_HOME, and ~/.config without it.
+    const QString file =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+            .filePath(QStringLiteral("vardek-control/vardek-control.conf"));
+    Settings sound;
+    sound.file_ = file.toStdString();
+    const auto refuse = [&sound](const std::string& problem) {
+        Settings refused;
+        refused.file_ = sound.file_;
+        refused.problem_ = sound.file_ + ": " + problem;
+        return refused;
+    };
+
+    const Contents contents = readContents(sound.file_);
+    if (!contents.exists) {
+        return sound;
     }
-    DefaultBoard board{*setting.value, setting.file, {}};
-    if (const std::string problem = link::boardAddressProblem(board.address); !problem.empty()) {
-        board.problem = setting.file + ": " + std::string(kBoardKey) + "=" + board.address +
-                        " cannot name the board: " + problem;
+    if (!contents.problem.empty()) {
+        return refuse(contents.problem);
     }
-    return board;
+    if (const std::string problem = textProblem(contents.bytes); !problem.empty()) {
+        return refuse(problem);
+    }
+    const QSettings settings(file, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError) {
+        return refuse(settings.status() == QSettings::AccessError ? "cannot be read"
+                                                                  : "is not in INI form");
+    }
+    for (const QString& name : settings.allKeys()) {
+        const std::string key = name.toStdString();
+        const Key* known = knownKey(key);
+        if (known == nullptr) {
+            const auto slash = key.rfind('/');
+            return refuse(slash == std::string::npos
+                              ? "unknown key " + link::quotedForMessage(key) +
+                                    " (the file may set " + knownKeyNames() + ")"
+                              : "unknown section " +
+                                    link::quotedForMessage("[" + key.substr(0, slash) + "]") +
+                                    " (the file's keys, " + knownKeyNames() +
+                                    ", stand before any section)");
+        }
+        const QVariant value = settings.value(name);
+        // INI reads a value with commas as a list; shown as written, it is refused below.
+        std::string text =
+            (value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                      : value.toString())
+                .toStdString();
+        if (const std::string problem = known->problem(text); !problem.empty()) {
+            return refuse(assignment(key, text) + " cannot " + std::string(known->role) + ": " +
+                          problem);
+        }
+        sound.values_.emplace(key, std::move(text));
+    }
+    return sound;
+}
+
+std::optional<std::string> Settings::value(std::string_view key) const {
+    const auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+ChosenBoard defaultBoard(std::string_view builtIn) {
+    const Settings settings = Settings::read();
+    if (!settings.problem().empty()) {
+        return {std::string(builtIn), settings.file(), settings.problem()};
+    }
+    if (std::optional<std::string> address = settings.value(kBoardKey)) {
+        return {std::move(*address), settings.file(), {}};
+    }
+    return {std::string(builtIn), {}, {}};
+}
+
+ChosenBoard chooseBoard(const std::optional<std::string>& commandLine, std::string_view builtIn) {
+    if (!commandLine) {
+        return defaultBoard(builtIn);
+    }
+    const std::string problem = link::boardAddressProblem(*commandLine);
+    return {*commandLine, {}, problem.empty() ? problem : "--board " + problem};
 }
 
 }  // namespace vardek::host

@@ -1,24 +1,59 @@
-// The user's choice of board, shared by the window and the probe so that both talk to the same
-// one: the key `board` of $XDG_CONFIG_HOME/vardek-control/vardek-control.conf (INI).
+// The user's settings file, $XDG_CONFIG_HOME/vardek-control/vardek-control.conf (INI), read by
+// every program of the project through this one code, so that all of them talk to the same
+// board and refuse the same files.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vardek::host {
 
+// The board's IPv4 address, when the command line names none.
 inline constexpr std::string_view kBoardKey = "board";
 
-// Where the board's address comes from when the command line names none: the settings file,
-// else the address the program was built with.
-struct DefaultBoard {
+// Above this, a file is no settings file: a 10 MB value would hang the window laying it out.
+inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+
+// The file, read once and checked whole: a file that cannot be read, is not a regular file, is
+// too large, is not UTF-8 text, or holds a line, a section, a key or a value that the programs do
+// not take, is refused with the reason, never passed over for the built-in default.
+class Settings {
+  public:
+    // Reads the user's file. A file that is not a regular file (a FIFO, a directory, a device) is
+    // never opened for reading, so nothing in the file's place can hold the program up.
+    static Settings read();
+
+    // The settings file's path, whether or not it exists.
+    const std::string& file() const { return file_; }
+    // Why the file cannot be used, as a message naming it; empty when it is sound or absent.
+    const std::string& problem() const { return problem_; }
+    // A known key's value, as written; none when the file does not set it or has a problem.
+    std::optional<std::string> value(std::string_view key) const;
+
+  private:
+    std::string file_;
+    std::string problem_;
+    std::map<std::string, std::string, std::less<>> values_;
+};
+
+// The board a program talks to, and where its address came from.
+struct ChosenBoard {
     std::string address;
-    std::string file;  // the settings file that gave it; empty for the built-in address
-    // Empty when the address may name a board; otherwise a message naming the file, the key
-    // and the value, and saying what is wrong with it.
+    std::string file;  // the settings file that gave the address, or was refused; else empty
+    // Empty when the address may name a board. Otherwise the reason for refusing to start: for
+    // --board its problem, for the settings file a message naming the file and, for a bad
+    // value, the key and the value.
     std::string problem;
 };
 
-DefaultBoard defaultBoard(std::string_view builtIn);
+// The board when the command line names none: the settings file's, else `builtIn`.
+ChosenBoard defaultBoard(std::string_view builtIn);
+
+// The board a run talks to, chosen and checked as the window does: --board's address when the
+// command line gives one (`commandLine`; the settings file is then not read), else
+// defaultBoard's.
+ChosenBoard chooseBoard(const std::optional<std::string>& commandLine, std::string_view builtIn);
 
 }  // namespace vardek::host

@@ -1,5 +1,7 @@
 #include "board_address.h"
 
+#include <algorithm>
+
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -42,14 +44,37 @@ bool isLocalBroadcast(std::uint32_t address) {
 
 }  // namespace
 
-std::string boardAddressProblem(std::string_view text) {
+std::string quotedForMessage(std::string_view text) {
+    std::size_t shown = std::min(text.size(), kShownBytes);
+    // Not in the middle of a UTF-8 character: back to the first byte of the one cut.
+    while (shown < text.size() && shown > 0 &&
+           (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80) {
+        --shown;
+    }
     // Built by appending: GCC 12 at -O3 takes "'" + std::string(...) for an overlapping copy
     // (-Wrestrict), a false alarm that stops the release build with warnings as errors.
     std::string quoted(1, '\'');
-    quoted.append(text).push_back('\'');
+    for (const char c : text.substr(0, shown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            constexpr std::string_view kDigits = "0123456789ABCDEF";
+            quoted.append("\\x").push_back(kDigits[byte >> 4]);
+            quoted.push_back(kDigits[byte & 0xF]);
+        } else {
+            quoted.push_back(c);
+        }
+    }
+    quoted.push_back('\'');
+    if (shown < text.size()) {
+        quoted.append("... (").append(std::to_string(text.size())).append(" bytes)");
+    }
+    return quoted;
+}
+
+std::string boardAddressProblem(std::string_view text) {
     const auto parsed = parseIpv4(text);
     if (!parsed) {
-        return quoted +
+        return quotedForMessage(text) +
                " is not a dotted-decimal IPv4 address (four numbers 0 to 255, such as "
                "192.168.1.50)";
     }

@@ -1,6 +1,7 @@
 #include "board_protocol.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <string>
 
@@ -28,8 +29,33 @@ Request readChannelRequest(std::uint8_t selector) {
     return {{kReadChannelCommand, selector, kReadChannelTail}, 3};
 }
 
+std::string_view commandName(std::uint8_t command) {
+    const auto it = std::ranges::find(kCommandNames, command, &CommandName::command);
+    return it == kCommandNames.end() ? std::string_view{} : it->name;
+}
+
+std::string portBPinName(int bit) { return "RB" + std::to_string(bit); }
+
+std::optional<std::uint8_t> parseOutputPin(std::string_view text) {
+    if (text.size() != 3 || std::toupper(static_cast<unsigned char>(text[0])) != 'R' ||
+        std::toupper(static_cast<unsigned char>(text[1])) != 'B') {
+        return std::nullopt;
+    }
+    const auto bit = static_cast<std::uint8_t>(text[2] - '0');
+    return isOutputBit(bit) ? std::optional(bit) : std::nullopt;
+}
+
 const Channel* findChannel(std::uint8_t selector) {
     const auto it = std::ranges::find(kChannels, selector, &Channel::selector);
+    return it == kChannels.end() ? nullptr : &*it;
+}
+
+const Channel* parseAnaloguePin(std::string_view text) {
+    const auto it = std::ranges::find_if(kChannels, [text](const Channel& channel) {
+        return std::ranges::equal(text, channel.pin, [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        });
+    });
     return it == kChannels.end() ? nullptr : &*it;
 }
 
@@ -50,32 +76,50 @@ Reply encodeReply(std::uint8_t portB, std::uint16_t conversion) {
     return reply;
 }
 
-std::optional<DecodedRequest> decodeRequest(std::span<const std::uint8_t> datagram) {
+std::string DecodedRequest::pin() const {
+    if (command == kReadChannelCommand) {
+        return std::string(findChannel(argument)->pin);
+    }
+    return command == kStatusCommand ? std::string{} : portBPinName(argument);
+}
+
+std::optional<RequestFields> readRequest(std::span<const std::uint8_t> datagram) {
     if (datagram.empty()) {
         return std::nullopt;
     }
+    RequestFields fields;
+    fields.command = datagram[0];
     switch (datagram[0]) {
         case kStatusCommand:
-            if (datagram.size() == 1) {
-                return DecodedRequest{kStatusCommand, 0};
-            }
+            fields.accepted = datagram.size() == 1;
             break;
         case kSetBitCommand:
         case kClearBitCommand:
-            if (datagram.size() == 3 && datagram[1] == kPortBOperand && isOutputBit(datagram[2])) {
-                return DecodedRequest{static_cast<Command>(datagram[0]), datagram[2]};
+            if (datagram.size() >= 3) {
+                fields.argument = datagram[2];
             }
+            fields.accepted =
+                datagram.size() == 3 && datagram[1] == kPortBOperand && isOutputBit(datagram[2]);
             break;
         case kReadChannelCommand:
-            if (datagram.size() == 3 && findChannel(datagram[1]) != nullptr &&
-                datagram[2] == kReadChannelTail) {
-                return DecodedRequest{kReadChannelCommand, datagram[1]};
+            if (datagram.size() >= 2) {
+                fields.argument = datagram[1];
             }
+            fields.accepted = datagram.size() == 3 && findChannel(datagram[1]) != nullptr &&
+                              datagram[2] == kReadChannelTail;
             break;
         default:
             break;
     }
-    return std::nullopt;
+    return fields;
+}
+
+std::optional<DecodedRequest> decodeRequest(std::span<const std::uint8_t> datagram) {
+    const auto fields = readRequest(datagram);
+    if (!fields || !fields->accepted) {
+        return std::nullopt;
+    }
+    return DecodedRequest{static_cast<Command>(fields->command), fields->argument.value_or(0)};
 }
 
 }  // namespace vardek::link

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace vardek::link {
@@ -22,6 +23,21 @@ enum Command : std::uint8_t {
     kReadChannelCommand = 0x04,
 };
 
+// Each command's name, as the logs, the probe's command line and its --json name it.
+struct CommandName {
+    Command command;
+    std::string_view name;
+};
+inline constexpr std::array<CommandName, 4> kCommandNames{{
+    {kStatusCommand, "status"},
+    {kSetBitCommand, "set"},
+    {kClearBitCommand, "clear"},
+    {kReadChannelCommand, "read"},
+}};
+
+// The name of a command byte; empty for a byte that is no command.
+std::string_view commandName(std::uint8_t command);
+
 // Operand of the set and clear commands that designates port B.
 inline constexpr std::uint8_t kPortBOperand = 0x06;
 // Last byte of every channel-read request.
@@ -33,6 +49,14 @@ inline constexpr std::uint8_t kLastOutputBit = 7;
 constexpr bool isOutputBit(std::uint8_t bit) {
     return bit >= kFirstOutputBit && bit <= kLastOutputBit;
 }
+// The same pins as bits of a port B byte.
+inline constexpr std::uint8_t kOutputMask = 0xFC;
+inline constexpr std::uint8_t kInputMask = 0x03;
+
+// "RB5" for bit 5.
+std::string portBPinName(int bit);
+// The bit of an output pin, "RB2" to "RB7" in either case; nothing for any other text.
+std::optional<std::uint8_t> parseOutputPin(std::string_view text);
 
 struct Request {
     std::array<std::uint8_t, 3> buffer{};
@@ -76,6 +100,8 @@ inline constexpr std::array<Channel, 5> kChannels{{
 
 // The channel a selector names, or nullptr for 0 and every byte that is not a selector.
 const Channel* findChannel(std::uint8_t selector);
+// The channel of an analogue pin, "RA0" to "RA3" or "RA5" in either case; nullptr otherwise.
+const Channel* parseAnaloguePin(std::string_view text);
 
 inline constexpr std::size_t kReplySize = 8;
 using ReplyBytes = std::array<std::uint8_t, kReplySize>;
@@ -107,12 +133,27 @@ struct DecodedRequest {
     Command command;
     std::uint8_t argument;
 
+    // The pin it names: "RB5" for a set or clear, "RA5" for a read, empty for the status.
+    std::string pin() const;
+
     bool operator==(const DecodedRequest&) const = default;
 };
 
+// A datagram's bytes read as a request as far as they go, whether the board takes it or not, so
+// that a refused one can still be named: its first byte, the byte where that command carries its
+// argument if the datagram reaches it, and whether the board takes the request.
+struct RequestFields {
+    std::uint8_t command = 0;
+    std::optional<std::uint8_t> argument;
+    bool accepted = false;
+};
+
+// Nothing for an empty datagram.
+std::optional<RequestFields> readRequest(std::span<const std::uint8_t> datagram);
+
 // The board's side of the exchange. Anything the panel would never send is rejected: an unknown
 // command, a wrong length, an operand other than port B, a bit outside RB2..RB7, an unknown
-// selector or a channel read not ending in 0x01.
+// selector or a channel read not ending in 0x01. Read through readRequest.
 std::optional<DecodedRequest> decodeRequest(std::span<const std::uint8_t> datagram);
 
 }  // namespace vardek::link

@@ -96,13 +96,13 @@ void DatagramEndpoint::pump() {
     // whatever is still waiting is taken at a later turn.
     try {
         for (int taken = 0; taken < kDatagramsPerTurn; ++taken) {
-            Datagram datagram;
-            const Receipt receipt = receive(datagram);
-            if (receipt == Receipt::Nothing) {
+            const std::optional<UdpSocket::Received> received = socket_.receive(receiveBuffer_);
+            if (!received) {
                 return;
             }
-            if (receipt == Receipt::FromBoard) {
-                deliver(datagram);
+            // Taken off the socket all the same, so strangers cannot hold up the board's replies.
+            if (received->from.address == remote_.address) {
+                deliver(*received);
             }
         }
         // More may be waiting: go on at a later turn of the loop, after other events.
@@ -114,26 +114,14 @@ void DatagramEndpoint::pump() {
     }
 }
 
-DatagramEndpoint::Receipt DatagramEndpoint::receive(Datagram& datagram) {
-    const std::optional<UdpSocket::Received> received = socket_.receive(receiveBuffer_);
-    if (!received) {
-        return Receipt::Nothing;
-    }
-    // Taken off the socket all the same, so strangers cannot hold up the board's replies.
-    if (received->from.address != remote_.address) {
-        return Receipt::Dropped;
-    }
-    const auto size = static_cast<std::ptrdiff_t>(std::min(received->size, receiveBuffer_.size()));
-    datagram.bytes.assign(receiveBuffer_.begin(), receiveBuffer_.begin() + size);
-    datagram.fromIP = received->from.addressText();
-    datagram.port = received->from.port;
-    return Receipt::FromBoard;
-}
-
-void DatagramEndpoint::deliver(const Datagram& datagram) {
+void DatagramEndpoint::deliver(const UdpSocket::Received& received) {
     if (!OnDataReceived) {
         return;
     }
+    const auto size = static_cast<std::ptrdiff_t>(std::min(received.size, receiveBuffer_.size()));
+    const Datagram datagram{{receiveBuffer_.begin(), receiveBuffer_.begin() + size},
+                            received.from.addressText(),
+                            received.from.port};
     delivering_.push_back(&datagram);
     // A handler's failure is reported, and the datagrams after it are still delivered.
     try {

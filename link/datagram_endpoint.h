@@ -59,19 +59,18 @@ class DatagramEndpoint final : public QObject, public DatagramLink {
     int socketDescriptor() const { return socket_.descriptor(); }
 
   private:
+    // A datagram from the board, as its data event hands it out and ReadBuffer copies it.
     struct Datagram {
         std::vector<std::uint8_t> bytes;
         std::string fromIP;
         int port = 0;
     };
 
-    enum class Receipt { Nothing, Dropped, FromBoard };
-
     void onReadable();
     void schedulePump();
     void pump();
-    Receipt receive(Datagram& datagram);
-    void deliver(const Datagram& datagram);
+    // Raises the data event for the datagram just taken into the receive buffer.
+    void deliver(const UdpSocket::Received& received);
     // For use inside a catch block: raises OnError with the exception being handled.
     void reportCurrentException() noexcept;
 

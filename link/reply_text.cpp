@@ -54,11 +54,16 @@ std::string temperatureText(std::uint16_t value) {
     if (number.size() < 4) {
         number.insert(0, 4 - number.size(), ' ');
     }
-    return number + " \u2103";
+    return number + ' ' + std::string(kCelsiusSign);
+}
+
+std::string readingText(const Channel& channel, std::uint16_t value) {
+    return channel.reading == Reading::Temperature ? temperatureText(value) : rawText(value);
 }
 
 std::string describeRequest(std::span<const std::uint8_t> datagram) {
-    if (datagram.empty()) {
+    const auto fields = readRequest(datagram);
+    if (!fields) {
         return "empty request";
     }
     const auto byteText = [](std::uint8_t byte) {
@@ -66,28 +71,18 @@ std::string describeRequest(std::span<const std::uint8_t> datagram) {
         appendHex(text, byte, 2);
         return text;
     };
-    switch (datagram[0]) {
-        case kStatusCommand:
-            return "status";
-        case kSetBitCommand:
-        case kClearBitCommand: {
-            std::string text = datagram[0] == kSetBitCommand ? "set" : "clear";
-            if (datagram.size() >= 3) {
-                text += " RB" + std::to_string(datagram[2]);
-            }
-            return text;
-        }
-        case kReadChannelCommand: {
-            std::string text = "read";
-            if (datagram.size() >= 2) {
-                const Channel* channel = findChannel(datagram[1]);
-                text += ' ' + (channel ? std::string(channel->pin) : byteText(datagram[1]));
-            }
-            return text;
-        }
-        default:
-            return "command " + byteText(datagram[0]);
+    const std::string_view name = commandName(fields->command);
+    if (name.empty()) {
+        return "command " + byteText(fields->command);
     }
+    std::string text(name);
+    if (const auto argument = fields->argument) {
+        const Channel* channel = findChannel(*argument);
+        text += ' ' + (fields->command != kReadChannelCommand ? portBPinName(*argument)
+                       : channel != nullptr                   ? std::string(channel->pin)
+                                                              : byteText(*argument));
+    }
+    return text;
 }
 
 }  // namespace vardek::link

@@ -7,6 +7,7 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "board_protocol.h"
 
@@ -24,6 +25,9 @@ std::string dumpText(const ReplyBytes& bytes);
 // A raw channel result: 4 hex digits, then the decimal value in parentheses ("012C(300)").
 std::string rawText(std::uint16_t value);
 
+// The unit of the RA5 reading.
+inline constexpr std::string_view kCelsiusSign = "\u2103";
+
 // The RA5 reading in tenths of a degree Celsius, as the panel shows it: value / 1024 * 500,
 // rounded once to the nearest tenth, an exact half away from zero.
 long temperatureTenths(std::uint16_t value);
@@ -31,6 +35,9 @@ long temperatureTenths(std::uint16_t value);
 // The RA5 reading as degrees Celsius, value / 1024 * 500, as "%4.1f ℃". An exact half in the
 // second decimal rounds away from zero (31.25 reads 31.3).
 std::string temperatureText(std::uint16_t value);
+
+// A channel's reading as the panel shows it: the temperature for RA5, the raw form for the others.
+std::string readingText(const Channel& channel, std::uint16_t value);
 
 // A datagram sent to the board in words: "status", "set RB5", "clear RB7", "read RA5". One the
 // board refuses is named as far as its bytes go: "read 0xA9", "command 0x03", "empty request".

@@ -119,6 +119,11 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     Timer1->start(kPollIntervalMs);
 }
 
+vardek::host::Translation TVARDEK_Ctrl::translationInto(std::string_view language) {
+    // The name that the translations of panel/CMakeLists.txt are embedded under.
+    return vardek::host::translationInto("VARDEK_Control", "ja", language);
+}
+
 TVARDEK_Ctrl::~TVARDEK_Ctrl() {
     // The endpoint is a child, released after the controller it calls into.
     NMUDP1->OnDataReceived = nullptr;
@@ -272,8 +277,7 @@ void TVARDEK_Ctrl::drawReplies() {
 }
 
 void TVARDEK_Ctrl::showNoResponse(bool silent, const std::string& lastReply) {
-    setWindowTitle(silent ? boardTitle_ + kTitleSeparator + QStringLiteral("応答なし")
-                          : boardTitle_);
+    setWindowTitle(silent ? boardTitle_ + kTitleSeparator + tr("応答なし") : boardTitle_);
     // The last reply stays readable, drawn as what it now is: no longer current. An empty
     // palette gives the dump back the one it inherits.
     QPalette palette;
@@ -286,15 +290,19 @@ void TVARDEK_Ctrl::showNoResponse(bool silent, const std::string& lastReply) {
     ui_->Memo1->setPalette(palette);
     QString description;
     if (silent) {
-        description = lastReply.empty() ? QStringLiteral("応答なし: ボードはまだ応答していません")
-                                        : QStringLiteral("応答なし: 最後の応答は %1")
-                                              .arg(QString::fromStdString(lastReply));
+        description = lastReply.empty()
+                          ? tr("応答なし: ボードはまだ応答していません")
+                          : tr("応答なし: 最後の応答は %1").arg(QString::fromStdString(lastReply));
     }
     ui_->Memo1->setAccessibleDescription(description);
 }
 
 void TVARDEK_Ctrl::showMessage(const std::string& text, const std::string& caption) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
-                    QString::fromStdString(text), QMessageBox::Ok, this);
+    // The controller gives its texts in the window's source language.
+    const auto translated = [](const std::string& source) {
+        return QCoreApplication::translate(vardek::panel::kTextContext, source.c_str());
+    };
+    QMessageBox box(QMessageBox::NoIcon, translated(caption), translated(text), QMessageBox::Ok,
+                    this);
     vardek::panel::runModal(box);
 }

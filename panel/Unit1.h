@@ -9,8 +9,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "datagram_endpoint.h"
+#include "language.h"
 #include "panel_controller.h"
 #include "panel_view.h"
 
@@ -31,6 +33,10 @@ class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     // two boards can be told apart.
     explicit TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* parent = nullptr);
     ~TVARDEK_Ctrl() override;
+
+    // The window's texts are Japanese; installed before the window is created, the translation
+    // into `language` ("en") gives them in that language. None is needed for Japanese.
+    static vardek::host::Translation translationInto(std::string_view language);
 
   protected:
     bool event(QEvent* event) override;

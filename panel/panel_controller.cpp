@@ -125,7 +125,8 @@ void PanelController::NMUDP1DataReceived(int numberBytes, std::string_view, int)
     link::ReplyBytes bytes{};
     int count = 0;
     link_.ReadBuffer(bytes, count);
-    const link::Reply reply{bytes};
+    // Eight bytes, as the event's size said, so this is a reply.
+    const link::Reply reply = *link::decodeReply(bytes);
     if (SyncPB) {
         // First, so the commands it raises go out before the rest of the reply is shown.
         SetPB(reply.portB());
@@ -141,8 +142,7 @@ void PanelController::showReply(const link::Reply& reply) {
     if (const link::Channel* channel = link::findChannel(PendingADC)) {
         const std::uint16_t value = reply.conversion();
         view_.setResultText(kResultFields.at(static_cast<std::size_t>(channel->number)),
-                            channel->reading == Reading::Temperature ? link::temperatureText(value)
-                                                                     : link::rawText(value));
+                            link::readingText(*channel, value));
     }
     view_.setChecked(1, (reply.portB() >> 1 & 1) != 0);
     view_.setChecked(0, (reply.portB() & 1) != 0);

@@ -14,8 +14,10 @@
 
 namespace vardek::panel {
 
-inline constexpr std::string_view kWrongSizeText = "データ数が一致しません";
-inline constexpr std::string_view kWrongSizeCaption = "受信したデータに誤りがあります";
+inline constexpr std::string_view kWrongSizeText =
+    windowText("PanelController", "データ数が一致しません");
+inline constexpr std::string_view kWrongSizeCaption =
+    windowText("PanelController", "受信したデータに誤りがあります");
 
 class PanelController {
   public:

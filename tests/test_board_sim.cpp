@@ -6,10 +6,16 @@
 
 #include <csignal>
 #include <cstdlib>
+
+#include <sys/stat.h>
 #include <memory>
 #include <vector>
 
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include "board_model.h"
+#include "control.h"
 #include "loopback_board.h"
 #include "options.h"
 #include "reply_queue.h"
@@ -161,7 +167,7 @@ class TestBoardSim : public QObject {
     }
     void malformedIsIgnored() {
         QFETCH(Bytes, request);
-        BoardModel board({.seed = kSeed, .initialPortB = 0x5C, .dropEvery = 2});
+        BoardModel board({.seed = kSeed, .initialPortB = 0x5C, .faults = {.dropEvery = 2}});
         board.handle(Bytes{4, channelSelector(2), 1}, Millis(0));
         const BoardState before = board.state();
 
@@ -177,7 +183,8 @@ class TestBoardSim : public QObject {
     }
 
     void everyNthRequestIsDropped() {
-        BoardModel board({.seed = kSeed, .dropEvery = 3, .driftPeriod = Millis::zero()});
+        BoardModel board(
+            {.seed = kSeed, .driftPeriod = Millis::zero(), .faults = {.dropEvery = 3}});
         const std::vector<Bytes> requests{status(),  {1, 6, 2}, {1, 6, 3}, {3},
                                           {2, 6, 2}, status(),  status(),  {4, 0x99, 1}};
         std::vector<Disposition> dispositions;
@@ -205,7 +212,7 @@ class TestBoardSim : public QObject {
         QFETCH(int, size);
         const Bytes full{1, 0x84, 7, 1, 0, 0, 0, 0};
         BoardConfig config = frozen(0x04);
-        config.replySize = std::size_t(size);
+        config.faults.replySize = std::size_t(size);
         BoardModel board(config);
 
         const Outcome outcome = board.handle(Bytes{1, 6, 7}, Millis(0));
@@ -291,6 +298,129 @@ class TestBoardSim : public QObject {
         const QString text = QString::fromStdString(datagramText(Bytes(kLoggedBytes + 3, 0xFF)));
         QVERIFY2(text.startsWith("[19] 0FF 0FF") && text.endsWith("0FF ... (3 more)"),
                  qPrintable(text));
+    }
+
+    // The control socket's commands, in order, on a healthy board: each answer, then the faults
+    // in force as `faults` lists them. A refused command changes nothing.
+    void controlCommands_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("answers");  // patterns, whole answers
+        QTest::addColumn<bool>("largeReplies");
+        QTest::addColumn<bool>("replaying");
+        QTest::addColumn<QString>("inForce");
+
+        const QStringList every{"silent 12",   "drop-every 3", "delay 0x10",  "reply-size 7",
+                                "stuck rb3=1", "stuck RB7=0",  "adc RA5=300", "adc ra1=1023"};
+        const QStringList oks(every.size(), "ok");
+        QTest::newRow("every fault, listed")
+            << every << oks << true << false
+            << "silent for 12 s more; no reply to every 3rd request; replies 16 ms late; replies "
+               "of 7 "
+               "bytes; RB3 stuck at 1; RB7 stuck at 0; RA1 converts to 03FF(1023); RA5 converts "
+               "to 300 (146.5 ℃)";
+        QTest::newRow("each ended by its own command")
+            << every + QStringList{"resume",       "drop-every 0", "delay 0",
+                                   "reply-size 8", "unstuck RB3",  "unstuck rb7",
+                                   "adc RA5=off",  "adc RA1=off",  "unstuck RB4"}
+            << oks + QStringList(9, "ok") << true << false << "none";
+        QTest::newRow("clear ends them all")
+            << every + QStringList{"clear"} << oks + QStringList{"ok"} << true << false << "none";
+        QTest::newRow("the last of two wins, spaces and a CR allowed")
+            << QStringList{"drop-every 2", "  drop-every\t5 \r", "stuck RB2=1", "stuck RB2=0"}
+            << QStringList(4, "ok") << true << false
+            << "no reply to every 5th request; RB2 stuck at 0";
+        QTest::newRow("refused")
+            << QStringList{"",
+                           "STUCK RB3=1",
+                           "stuck RB1=1",
+                           "stuck RB3=2",
+                           "stuck RB3",
+                           "unstuck RB3=1",
+                           "adc RA4=1",
+                           "adc RA5=65536",
+                           "adc RA5",
+                           "delay 600001",
+                           "delay -1",
+                           "silent 86401",
+                           "silent 1 2",
+                           "resume now",
+                           "drop-every",
+                           QString::fromLatin1("\x01\xff\\")}
+            << QStringList{"error: no command; the commands are silent \\[SECONDS\\], .*",
+                           "error: unknown command 'STUCK'; .*",
+                           "error: stuck expects RBn=0 or RBn=1 for an output RB2 to RB7, not "
+                           "'RB1=1'",
+                           "error: stuck expects .* not 'RB3=2'",
+                           "error: stuck expects .* not 'RB3'",
+                           "error: unstuck expects an output RB2 to RB7, not 'RB3=1'",
+                           "error: adc expects RAx=VALUE or RAx=off for RA0, RA1, RA2, RA3 or "
+                           "RA5, not 'RA4=1'",
+                           "error: adc expects a number from 0 to 65535 \\(decimal or 0x hex\\), "
+                           "not '65536'",
+                           "error: adc expects .* not 'RA5'",
+                           "error: delay expects a number from 0 to 600000 .*",
+                           "error: delay expects .* not '-1'",
+                           "error: silent expects a number from 0 to 86400 .*",
+                           "error: usage: silent \\[SECONDS\\]",
+                           "error: resume takes nothing after it",
+                           "error: usage: drop-every N",
+                           "error: unknown command '\\\\x01\\\\xFF\\\\x5C'; .*"}
+            << true << false << "none";
+        QTest::newRow("large replies on a loopback address only")
+            << QStringList{"reply-size 9", "reply-size 7"}
+            << QStringList{"error: reply-size above 8 is for a simulator bound to a loopback "
+                           "address only",
+                           "ok"}
+            << false << false << "replies of 7 bytes";
+        QTest::newRow("a replayed board: silence and delay only")
+            << QStringList{"stuck RB3=1",  "adc RA5=1", "drop-every 2",
+                           "reply-size 7", "silent",    "delay 5"}
+            << QStringList{"error: stuck does not apply while a capture is replayed",
+                           "error: adc does not .*",
+                           "error: drop-every does not .*",
+                           "error: reply-size does not .*",
+                           "ok",
+                           "ok"}
+            << true << true << "silent until resume; replies 5 ms late";
+    }
+    void controlCommands() {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, answers);
+        QFETCH(bool, largeReplies);
+        QFETCH(bool, replaying);
+        QFETCH(QString, inForce);
+        RunningFaults faults;
+        const ControlLimits limits{.largeReplies = largeReplies, .replaying = replaying};
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const std::string line = lines[i].toLatin1().toStdString();
+            const RunningFaults before = faults;
+            const ControlAnswer answer = runControlLine(line, faults, Millis(1000), limits);
+            const QString text = QString::fromStdString(answer.text);
+            QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(answers[i]))
+                         .match(text)
+                         .hasMatch(),
+                     qPrintable(lines[i] + " -> " + text));
+            QCOMPARE(answer.changed, faults != before);
+            if (text.startsWith("error")) {
+                QVERIFY(faults == before);
+            }
+        }
+        const ControlAnswer listed = runControlLine("faults", faults, Millis(1000), limits);
+        QCOMPARE(QString::fromStdString(listed.text), "ok: " + inForce);
+        QVERIFY(!listed.changed);
+    }
+
+    // A timed silence ends at its time, once, without a command; `silent` alone lasts.
+    void silenceEndsOnItsOwn() {
+        RunningFaults faults;
+        QCOMPARE(runControlLine("silent 12", faults, Millis(1000), {}).text, "ok");
+        QCOMPARE(silenceAt(faults, Millis(12999)), Silence::On);
+        QCOMPARE(faultTexts(faults, Millis(11500)),
+                 std::vector<std::string>{"silent for 2 s more"});
+        QCOMPARE(silenceAt(faults, Millis(13000)), Silence::Ended);
+        QCOMPARE(silenceAt(faults, Millis(13000)), Silence::Off);
+        QCOMPARE(runControlLine("silent", faults, Millis(0), {}).text, "ok");
+        QCOMPARE(silenceAt(faults, Millis(1) * 86400 * 1000 * 365), Silence::On);
     }
 
     void goodOptions_data() {
@@ -590,6 +720,58 @@ class TestBoardSim : public QObject {
                     QRegularExpression(
                         QString("stopped by SIGTERM, delayed replies not sent: %1\n").arg(waiting)))
                     .hasMatch());
+    }
+
+    // Faults switched while the board answers. The socket is its owner's alone; an over-long
+    // line and binary junk are answered and the connection stays; a second simulator cannot
+    // take the path; one left by a killed simulator is taken over.
+    void controlSocket() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        Run run;
+        QVERIFY(start(run, {"--drift-ms", "0", "--control", path}));
+        QVERIFY(waitForLog(run, QRegularExpression("control socket at " +
+                                                   QRegularExpression::escape(path) + "\n"))
+                    .hasMatch());
+        struct stat file {};
+        QCOMPARE(::stat(path.toLocal8Bit().constData(), &file), 0);
+        QCOMPARE(file.st_mode & 07777, 0600u);
+        vardek::test::ControlClient control(path);
+        QVERIFY(control.isConnected());
+
+        QCOMPARE(control.command("stuck RB3=1"), "ok");
+        QCOMPARE(int(exchange(run, status()).at(1)), 0x08);
+        QVERIFY2(control.command(QByteArray(kMaxControlLine + 1, 'x')) ==
+                     "error: line longer than 256 bytes, ignored",
+                 "over-long line");
+        QVERIFY(control.command(QByteArray("\x00\xff\x1b[2J", 6))
+                    .startsWith(R"(error: unknown command '\x00\xFF\x1B[2J')"));
+        QCOMPARE(control.command("faults"), "ok: RB3 stuck at 1");
+        QCOMPARE(control.command("silent"), "ok");
+        send(run, status());
+        QVERIFY(
+            waitForLog(run, QRegularExpression("\\| status, silent, not answered\n")).hasMatch());
+        QCOMPARE(control.command("clear"), "ok");
+        QCOMPARE(int(exchange(run, Bytes{2, 6, 3}).at(1)), 0x00);
+        QVERIFY(waitForLog(run, QRegularExpression("control stuck RB3=1 \\| ok\n")).hasMatch());
+        QVERIFY(run.log.contains(R"(control \x00\xFF\x1B[2J | error: unknown command)"));
+
+        QProcess second;
+        second.start(VARDEK_BOARD_SIM, {"--port", "0", "--control", path});
+        QVERIFY(second.waitForFinished(kWaitMs));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(second.readAllStandardError())
+                    .contains("another program listens on it"));
+
+        ::kill(pid_t(run.process.processId()), SIGKILL);
+        QVERIFY(run.process.waitForFinished(kWaitMs));
+        QVERIFY(QFileInfo::exists(path));
+        Run next;
+        QVERIFY(start(next, {"--control", path}));
+        QVERIFY(waitForLog(next, QRegularExpression("control socket at ")).hasMatch());
+        next.process.terminate();
+        QVERIFY(next.process.waitForFinished(kWaitMs));
+        QVERIFY(!QFileInfo::exists(path));
     }
 
     void refusesABadCommandLine() {

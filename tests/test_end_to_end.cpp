@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -18,6 +19,7 @@
 
 using vardek::link::EndpointConfig;
 using vardek::test::child;
+using vardek::test::ControlClient;
 using vardek::test::LoopbackBoard;
 using vardek::test::openBox;
 using vardek::test::SimulatorRun;
@@ -138,6 +140,28 @@ class TestEndToEnd : public QObject {
         QVERIFY(openBox() == nullptr);
         QCOMPARE(reported, QStringList{});
         QCOMPARE(memo().mid(4, 3), shown.mid(4, 3));  // port B as last received
+    }
+
+    // The board goes quiet while the window polls, has an output stuck meanwhile and comes back:
+    // the title shows the silence and loses it, and the boxes take the board's outputs again.
+    void boardSilencedAndResumedWhileTheWindowRuns() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        QVERIFY(open({"--drift-ms", "0", "--control", path}));
+        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
+        const QString answering = window->windowTitle();
+        ControlClient control(path);
+        QCOMPARE(control.command("silent 12"), "ok");
+        window->findChild<QTimer*>("Timer1")->start(50);
+        QVERIFY(waitUntil(
+            [&] { return window->windowTitle() == answering + QStringLiteral(" — 応答なし"); }));
+        QCOMPARE(control.command("stuck RB3=1"), "ok");
+        QVERIFY(!box(3)->isChecked());
+        QCOMPARE(control.command("resume"), "ok");
+        QVERIFY(waitUntil([&] { return window->windowTitle() == answering; }));
+        QVERIFY(waitUntil([&] { return box(3)->isChecked(); }));
+        QVERIFY(simulator->countLines(R"(\| status, silent, not answered)") >= 1);
+        QCOMPARE(reported, QStringList{});
     }
 };
 

@@ -22,6 +22,7 @@ using vardek::test::LoopbackBoard;
 
 namespace {
 
+// One data event as the panel sees it.
 struct Arrival {
     int size = 0;
     Bytes read;  // what ReadBuffer gave into an 8-byte buffer

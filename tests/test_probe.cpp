@@ -3,22 +3,24 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QXmlStreamReader>
 
 #include <array>
 #include <csignal>
 #include <functional>
+#include <optional>
 
 #include <netinet/in.h>
 
 #include "fake_link.h"
 #include "reply_text.h"
+#include "settings_file.h"
 #include "simulator_run.h"
 #include "udp_socket.h"
 
@@ -27,6 +29,7 @@ namespace {
 using vardek::test::Bytes;
 using vardek::test::kWaitMs;
 using vardek::test::LoopbackBoard;
+using vardek::test::SettingsKind;
 
 // Silent: a socket that never answers. Stranger: a board on 127.0.0.2 whose reply comes after
 // an 8-byte datagram from 127.0.0.9.
@@ -40,10 +43,15 @@ struct Outcome {
 };
 
 // `whileRunning` plays the other side of the exchange, if any. The probe reads its settings
-// under `configHome`, never the user's own.
+// under `configHome`, never the user's own; `unprivileged`, as a user whom a file of mode 000
+// stops.
 Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
-                 const QString& configHome = QStringLiteral("/nonexistent")) {
+                 const QString& configHome = QStringLiteral("/nonexistent"),
+                 bool unprivileged = false) {
     QProcess probe;
+    if (unprivileged) {
+        vardek::test::asUnprivileged(probe);
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     probe.setProcessEnvironment(environment);
@@ -77,44 +85,116 @@ void checkReply(const QJsonObject& reply) {
     QCOMPARE(reply.contains("text"), command == "read");
     if (command == "read") {
         const auto field = std::uint16_t(value);
-        const std::string text = reply["pin"].toString() == "RA5"
-                                     ? vardek::link::temperatureText(field)
-                                     : vardek::link::rawText(field);
+        const auto* channel = vardek::link::parseAnaloguePin(reply["pin"].toString().toStdString());
+        const std::string text = channel ? vardek::link::readingText(*channel, field) : "";
         QCOMPARE(reply["text"].toString(), QString::fromStdString(text));
     }
 }
 
-// A JUnit report's testcases: each check's name and "PASS", "FAIL" or "SKIP", from its
-// failure and skipped elements; the testsuite's name first.
-QStringList readJunit(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {"unreadable"};
+// A JUnit report as junitparser reads it (tests/read_junit.py): each suite with its counts and
+// properties, each case with its result, failure message and properties. Null when
+// junitparser is missing.
+std::optional<QJsonObject> readJunit(const QString& path) {
+    QProcess reader;
+    reader.start(VARDEK_READ_JUNIT, {path});
+    if (!reader.waitForFinished(kWaitMs) || reader.exitCode() == 77) {
+        return std::nullopt;
     }
-    QXmlStreamReader xml(&file);
-    QStringList cases;
-    while (xml.readNextStartElement()) {
-        if (xml.name() == u"testsuite") {
-            cases << xml.attributes().value("name").toString();
-            continue;
+    return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+}
+
+bool allToolsRequired() { return qgetenv("VARDEK_REQUIRE_ALL_TOOLS") == "1"; }
+
+// One board's JSON Lines from check --json: its checks, its measurements and its summary.
+struct CheckLines {
+    QList<QJsonObject> checks;
+    QList<QJsonObject> measurements;  // each {"board", "dut_id", "check", "measurement": {...}}
+    QList<QJsonObject> summaries;
+    QStringList unparsed;
+};
+
+CheckLines readCheckLines(const QString& out) {
+    CheckLines lines;
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        if (error.error != QJsonParseError::NoError) {
+            lines.unparsed << line;
+        } else if (object.contains("measurement")) {
+            lines.measurements << object;
+        } else if (object.contains("summary")) {
+            lines.summaries << object;
+        } else {
+            lines.checks << object;
         }
-        cases << xml.attributes().value("name").toString() + " PASS";
-        while (xml.readNextStartElement()) {
-            if (xml.name() == u"failure" || xml.name() == u"skipped") {
-                cases.last().replace("PASS", xml.name() == u"failure" ? "FAIL" : "SKIP");
+    }
+    return lines;
+}
+
+// What a measurement's outcome must be, from its value and its limits.
+QString expectedOutcome(const QJsonObject& m) {
+    if (m["value"].isNull()) {
+        return m["outcome"].toString() == "FAIL" ? "FAIL" : "SKIP";
+    }
+    const double value = m["value"].toDouble();
+    const auto outside = [&](const char* low, const char* high) {
+        return (!m[low].isNull() && value < m[low].toDouble()) ||
+               (!m[high].isNull() && value > m[high].toDouble());
+    };
+    return outside("low", "high")                     ? "FAIL"
+           : outside("marginal_low", "marginal_high") ? "MARGINAL"
+                                                      : "PASS";
+}
+
+// A board's JSON Lines and its suite in the JUnit report tell the same story: the same checks
+// with the same verdicts (MARGINAL passes in JUnit), each measurement once in each with the same
+// value, and every measurement's outcome true to its limits.
+void compareReports(const CheckLines& lines, const QJsonObject& suite, const QString& board,
+                    const QString& dutId) {
+    QCOMPARE(suite["name"].toString(), board);
+    QCOMPARE(suite["properties"].toObject()["dut-id"].toString(), dutId);
+    const QJsonArray cases = suite["cases"].toArray();
+    QCOMPARE(cases.size(), lines.checks.size());
+    QCOMPARE(suite["tests"].toInt(), int(lines.checks.size()));
+    int failures = 0;
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        const QJsonObject testcase = cases[i].toObject();
+        const QString verdict = lines.checks[i]["result"].toString();
+        QCOMPARE(testcase["name"].toString(), lines.checks[i]["check"].toString());
+        QCOMPARE(testcase["result"].toString(), verdict == "MARGINAL" ? "PASS" : verdict);
+        failures += verdict == "FAIL" ? 1 : 0;
+        if (verdict == "FAIL") {
+            QVERIFY(!testcase["message"].toString().isEmpty());
+        }
+        QJsonObject expected;
+        for (const QJsonObject& line : lines.measurements) {
+            if (line["check"] == testcase["name"]) {
+                const QJsonObject m = line["measurement"].toObject();
+                expected[m["name"].toString()] =
+                    m["value"].isNull() ? QString() : QString::number(m["value"].toDouble());
             }
-            xml.skipCurrentElement();
         }
+        QJsonObject got;
+        const QJsonObject properties = testcase["properties"].toObject();
+        for (auto p = properties.begin(); p != properties.end(); ++p) {
+            const QString value = p.value().toString();
+            got[p.key()] = value.isEmpty() ? QString() : QString::number(value.toDouble());
+        }
+        QCOMPARE(got, expected);
     }
-    if (xml.hasError()) {
-        return {xml.errorString()};
+    QCOMPARE(suite["failures"].toInt(), failures);
+    for (const QJsonObject& line : lines.measurements) {
+        const QJsonObject m = line["measurement"].toObject();
+        QVERIFY2(m["outcome"].toString() == expectedOutcome(m),
+                 QJsonDocument(m).toJson(QJsonDocument::Compact).constData());
+        QCOMPARE(line["board"].toString(), board);
     }
-    return cases;
 }
 
 }  // namespace
 
 Q_DECLARE_METATYPE(Target)
+Q_DECLARE_METATYPE(SettingsKind)
 
 class TestProbe : public QObject {
     Q_OBJECT
@@ -297,43 +377,77 @@ class TestProbe : public QObject {
         }
     }
 
-    // Without --board, the board named in the settings file that the window reads too.
+    // Without --board, the board named in the settings file that the window reads too. A file
+    // that cannot be used is refused with the reason, at once, whatever is in its place: never
+    // waited on, never passed over for the built-in board, its value never shown whole.
     void boardFromTheSettingsFile_data() {
-        QTest::addColumn<QString>("settings");
+        QTest::addColumn<SettingsKind>("kind");
+        QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("reached");  // where the request went; empty for nowhere
         QTest::addColumn<QString>("err");
-        QTest::newRow("file") << "board=127.0.0.7\n"
-                              << QStringList{} << "127.0.0.7"
+        const auto text = SettingsKind::Text;
+        const QString file = "^vardek-probe: [^\n]*/vardek-control/vardek-control\\.conf: ";
+        QTest::newRow("file") << text << QByteArray("board=127.0.0.7\n") << QStringList{}
+                              << "127.0.0.7"
                               << "no reply from 127\\.0\\.0\\.7:";
-        QTest::newRow("option over file") << "[General]\nboard=127.0.0.7\n"
+        QTest::newRow("option over file") << text << QByteArray("[General]\nboard=127.0.0.7\n")
                                           << QStringList{"--board", "127.0.0.1"} << "127.0.0.1"
                                           << "no reply from 127\\.0\\.0\\.1:";
         QTest::newRow("option over a bad file")
-            << "board=0.0.0.0\n"
-            << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
+            << text << QByteArray("board=0.0.0.0\n") << QStringList{"--board", "127.0.0.7"}
+            << "127.0.0.7"
             << "no reply from 127\\.0\\.0\\.7:";
-        QTest::newRow("bad value")
-            << "board=224.0.0.1\n"
-            << QStringList{} << ""
-            << "^vardek-probe: [^\n]*/vardek-control/vardek-control\\.conf: board=224\\.0\\.0\\.1 "
-               "cannot name the board: 224\\.0\\.0\\.1 is a multicast address";
+        QTest::newRow("bad value") << text << QByteArray("board=224.0.0.1\n") << QStringList{} << ""
+                                   << file +
+                                          "board=224\\.0\\.0\\.1 cannot name the board: "
+                                          "224\\.0\\.0\\.1 is a multicast address";
         QTest::newRow("a list is no address")
-            << "board=127.0.0.7, 127.0.0.8\n"
-            << QStringList{} << ""
+            << text << QByteArray("board=127.0.0.7, 127.0.0.8\n") << QStringList{} << ""
             << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
+        QTest::newRow("a FIFO") << SettingsKind::Fifo << QByteArray() << QStringList{} << ""
+                                << file + "is a named pipe \\(FIFO\\), not a regular file\n";
+        QTest::newRow("a directory") << SettingsKind::Directory << QByteArray() << QStringList{}
+                                     << "" << file + "is a directory, not a regular file\n";
+        QTest::newRow("mode 000") << SettingsKind::Unreadable << QByteArray("board=127.0.0.7\n")
+                                  << QStringList{} << ""
+                                  << file + "cannot be read: Permission denied\n";
+        QTest::newRow("10 MB") << text << "board=" + QByteArray(10 << 20, '7') << QStringList{}
+                               << ""
+                               << file +
+                                      "is 10485766 bytes, more than the 65536 a settings "
+                                      "file may hold\n";
+        QTest::newRow("a long value, shown short")
+            << text << "board=" + QByteArray(60000, '7') << QStringList{} << ""
+            << file + "board='7{40}'\\.\\.\\. \\(60000 bytes\\) cannot name the board";
+        QTest::newRow("a NUL") << text << QByteArray("board=127.0.0.9\0junk\n", 21) << QStringList{}
+                               << "" << file + "holds a NUL byte on line 1\n";
+        QTest::newRow("binary junk before a good line")
+            << text << QByteArray("\x89PNG\r\n\x1a\nboard=127.0.0.7\n") << QStringList{} << ""
+            << file + "is not UTF-8 text \\(line 1\\)\n";
+        QTest::newRow("a line of text junk")
+            << text << QByteArray("the board is 127.0.0.9\nboard=127.0.0.7\n") << QStringList{}
+            << ""
+            << file +
+                   "line 1 is neither key=value nor \\[section\\]: 'the board is "
+                   "127\\.0\\.0\\.9'\n";
+        QTest::newRow("unknown key")
+            << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
+            << file + "unknown key 'Board' \\(the file may set board\\)\n";
+        QTest::newRow("a section")
+            << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
+            << file +
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, stand before "
+                   "any section\\)\n";
     }
     void boardFromTheSettingsFile() {
-        QFETCH(QString, settings);
+        QFETCH(SettingsKind, kind);
+        QFETCH(QByteArray, settings);
         QFETCH(QStringList, args);
         QFETCH(QString, reached);
         QFETCH(QString, err);
         QTemporaryDir home;
-        QVERIFY(QDir(home.path()).mkpath("vardek-control"));
-        QFile file(home.filePath("vardek-control/vardek-control.conf"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(settings.toUtf8());
-        file.close();
+        QVERIFY(vardek::test::putSettings(home.path(), kind, settings));
         // Two silent boards on one port: the one the request reaches tells where it went.
         vardek::link::UdpSocket seventh;
         seventh.bind({vardek::link::kLoopbackAddress + 6, 0});
@@ -344,78 +458,135 @@ class TestProbe : public QObject {
         const Outcome outcome =
             runProbe(args + QStringList{"--port", QString::number(port), "--timeout", "100",
                                         "--retries", "0", "status"},
-                     {}, home.path());
+                     {}, home.path(), kind == SettingsKind::Unreadable);
         QCOMPARE(outcome.exitCode, reached.isEmpty() ? 2 : 1);
         QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        // The message says what is wrong, not the file again.
+        QVERIFY2(outcome.err.size() < 1000, qPrintable(outcome.err.left(1000)));
         std::array<std::uint8_t, 8> buffer{};
         QCOMPARE(bool(seventh.receive(buffer)), reached == "127.0.0.7");
         QCOMPARE(bool(first.receive(buffer)), reached == "127.0.0.1");
     }
 
     // check against a healthy and a faulty simulator: the verdicts, the fault named in the
-    // failed check's detail, the JSON and JUnit reports, and port B as found afterwards.
+    // failed check's detail, the measurements judged against their limits, the JSON Lines and
+    // the JUnit report as their consumers read them, and port B as found afterwards.
     void check_data() {
         QTest::addColumn<Target>("target");
         QTest::addColumn<QStringList>("simulatorArgs");
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("signal");  // sent once the simulator has set an output; 0 none
+        QTest::addColumn<QString>("limits");  // the --limits file's text; none when empty
+        QTest::addColumn<int>("signal");      // sent once the simulator has set an output; 0 none
         QTest::addColumn<int>("exitCode");
         // reachable, reply-size, outputs, analogue, inputs; none when the probe is stopped.
         QTest::addColumn<QStringList>("verdicts");
-        // In the detail of the first failed check; for a stopped probe, in its message.
+        // In the detail of the first check that failed or was marginal; for a stopped or
+        // refused probe, in its message.
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("portBAfter");  // read back with status; -1 not checked
+        QTest::addColumn<QStringList>("outcomes");  // "RA5 MARGINAL": a measurement's outcome
+        QTest::addColumn<int>("portBAfter");        // read back with status; -1 not checked
 
         const auto sim = Target::Simulator;
         const QStringList all{"--outputs"};
         const QStringList healthy{"PASS", "PASS", "PASS", "PASS", "PASS"};
         const QStringList outputsFail{"PASS", "PASS", "FAIL", "PASS", "PASS"};
         const QStringList analogueFail{"PASS", "PASS", "SKIP", "FAIL", "PASS"};
-        QTest::newRow("healthy") << sim << QStringList{} << QStringList{} << 0 << 0
-                                 << QStringList{"PASS", "PASS", "SKIP", "PASS", "PASS"} << ""
-                                 << kPortB;
+        const QStringList analogueMarginal{"PASS", "PASS", "SKIP", "MARGINAL", "PASS"};
+        const QStringList noOutputs{"PASS", "PASS", "SKIP", "PASS", "PASS"};
+        QTest::newRow("healthy") << sim << QStringList{} << QStringList{} << "" << 0 << 0
+                                 << noOutputs << "" << QStringList{"RA5 PASS"} << kPortB;
         QTest::newRow("healthy, outputs")
-            << sim << QStringList{} << all << 0 << 0 << healthy << "" << kPortB;
-        QTest::newRow("stuck at 1") << sim << QStringList{"--stuck", "RB3=1"} << all << 0 << 5
-                                    << outputsFail << "RB3 stuck at 1" << (kPortB | 0x08);
+            << sim << QStringList{} << all << "" << 0 << 0 << healthy << ""
+            << QStringList{"RB2_set PASS", "RB7_clear PASS"} << kPortB;
+        QTest::newRow("stuck at 1")
+            << sim << QStringList{"--stuck", "RB3=1"} << all << "" << 0 << 5 << outputsFail
+            << "RB3 stuck at 1" << QStringList{"RB3_set PASS", "RB3_clear FAIL"} << (kPortB | 0x08);
         QTest::newRow("stuck at 0, two pins")
-            << sim << QStringList{"--stuck", "RB7=0", "--stuck", "RB5=0"} << all << 0 << 5
-            << outputsFail << "^RB5 stuck at 0; RB7 stuck at 0$" << (kPortB & ~0x80);
+            << sim << QStringList{"--stuck", "RB7=0", "--stuck", "RB5=0"} << all << "" << 0 << 5
+            << outputsFail << "^RB5 stuck at 0; RB7 stuck at 0$" << QStringList{"RB5_set FAIL"}
+            << (kPortB & ~0x80);
         QTest::newRow("converter out of range")
-            << sim << QStringList{"--adc", "RA2=4096"} << QStringList{} << 0 << 5 << analogueFail
-            << "RA2 4096 above 1023" << -1;
+            << sim << QStringList{"--adc", "RA2=4096"} << QStringList{} << "" << 0 << 5
+            << analogueFail << "RA2 4096 above 1023" << QStringList{"RA2 FAIL"} << -1;
         QTest::newRow("shorted channel, lower limit")
-            << sim << QStringList{"--adc", "RA1=1023"} << QStringList{"--adc-max", "1000"} << 0 << 5
-            << analogueFail << "RA1 1023 above 1000" << -1;
-        QTest::newRow("too hot") << sim << QStringList{"--adc", "RA5=300"} << QStringList{} << 0
-                                 << 5 << analogueFail << "RA5=146\\.5 ℃.*outside 0:60" << -1;
+            << sim << QStringList{"--adc", "RA1=1023"} << QStringList{"--adc-max", "1000"} << ""
+            << 0 << 5 << analogueFail << "RA1 1023 above 1000" << QStringList{"RA1 FAIL"} << -1;
+        QTest::newRow("too hot") << sim << QStringList{"--adc", "RA5=300"} << QStringList{} << ""
+                                 << 0 << 5 << analogueFail << "RA5=146\\.5 ℃.*outside 0:60"
+                                 << QStringList{"RA5 FAIL"} << -1;
         QTest::newRow("within a given range")
             << sim << QStringList{"--adc", "RA5=300"} << QStringList{"--temp-range", "-10:146.5"}
-            << 0 << 0 << QStringList{"PASS", "PASS", "SKIP", "PASS", "PASS"} << "" << -1;
-        QTest::newRow("7-byte replies") << sim << QStringList{"--reply-size", "7"} << all << 0 << 5
-                                        << QStringList{"PASS", "FAIL", "SKIP", "SKIP", "SKIP"}
-                                        << "^7 bytes instead of 8: 5 of 5 datagrams$" << -1;
+            << "" << 0 << 0 << noOutputs << "" << QStringList{"RA5 PASS"} << -1;
+        // RA5 against the limits 15.1:35.2 and the marginal bounds 20:31.3, which its readings
+        // 14.6 (raw 30), 15.1 (31), 20.0 (41), 31.7 (65), 35.2 (72) and 35.6 (73) fall outside,
+        // on and inside of.
+        const QString ra5 = "[RA5]\nrange=15.1:35.2\nmarginal=20:31.3\n";
+        const auto reading = [&](const char* name, int raw, int exitCode,
+                                 const QStringList& verdicts, const char* fault,
+                                 const char* outcome) {
+            QTest::newRow(name) << sim << QStringList{"--adc", QString("RA5=%1").arg(raw)}
+                                << QStringList{} << ra5 << 0 << exitCode << verdicts << fault
+                                << QStringList{outcome} << -1;
+        };
+        reading("below the low limit", 30, 5, analogueFail, "RA5 14\\.6 ℃ outside 15\\.1:35\\.2$",
+                "RA5 FAIL");
+        reading("on the low limit", 31, 0, analogueMarginal,
+                "RA5 15\\.1 ℃ marginal, outside 20:31\\.3$", "RA5 MARGINAL");
+        reading("on the marginal low bound", 41, 0, noOutputs, "", "RA5 PASS");
+        reading("above the marginal high bound", 65, 0, analogueMarginal,
+                "RA5 31\\.7 ℃ marginal, outside 20:31\\.3$", "RA5 MARGINAL");
+        reading("on the high limit", 72, 0, analogueMarginal, "RA5 35\\.2 ℃ marginal",
+                "RA5 MARGINAL");
+        reading("above the high limit", 73, 5, analogueFail, "RA5 35\\.6 ℃ outside 15\\.1:35\\.2$",
+                "RA5 FAIL");
+        // The shorthand holds over the file's range, and its marginal bounds stay; an input with
+        // limits is judged by them.
+        QTest::newRow("limits of an input, a raw channel, the shorthand")
+            << sim << QStringList{"--adc", "RA5=72", "--adc", "RA1=279"}
+            << QStringList{"--temp-range", "0:60"} << ra5 + "[RB0]\nrange=0:0\n[RA1]\nrange=300:\n"
+            << 0 << 5 << QStringList{"PASS", "PASS", "SKIP", "FAIL", "FAIL"}
+            << "RA1 279 below 300; RA5 35\\.2 ℃ marginal, outside 20:31\\.3$"
+            << QStringList{"RA5 MARGINAL", "RB0 FAIL", "RB1 PASS"} << -1;
+        QTest::newRow("7-byte replies")
+            << sim << QStringList{"--reply-size", "7"} << all << "" << 0 << 5
+            << QStringList{"PASS", "FAIL", "SKIP", "SKIP", "SKIP"}
+            << "^7 bytes instead of 8: 5 of 5 datagrams$" << QStringList{} << -1;
         QTest::newRow("no board") << Target::Silent << QStringList{}
-                                  << QStringList{"--timeout", "100", "--count", "2"} << 0 << 1
+                                  << QStringList{"--timeout", "100", "--count", "2"} << "" << 0 << 1
                                   << QStringList{"FAIL", "SKIP", "SKIP", "SKIP", "SKIP"}
-                                  << "^0/2 answered$" << -1;
+                                  << "^0/2 answered$" << QStringList{"rtt_max SKIP"} << -1;
+        // Refused before anything is sent, an earlier report kept.
+        const auto refused = [&](const char* name, const QString& limits, const char* message) {
+            QTest::newRow(name) << sim << QStringList{} << all << limits << 0 << 2 << QStringList{}
+                                << message << QStringList{} << kPortB;
+        };
+        refused("limits: bad range", "[RA5]\nrange=15:x\n",
+                "LIMITS: \\[RA5\\] range=15:x: expects LO:HI");
+        refused("limits: no such measurement", "[RA4]\nrange=1:2\n",
+                "LIMITS: \\[RA4\\] names no measurement \\(RA0, ");
+        refused("limits: unknown key", "[RA5]\nlimit=1:2\n",
+                "LIMITS: \\[RA5\\] limit=1:2: unknown key");
+        refused("limits: margin beyond the range", "[RA5]\nrange=15:35\nmarginal=10:30\n",
+                "LIMITS: \\[RA5\\] marginal=10:30 is not within range=15:35\n$");
         // Each reply takes 100 ms, so the signal comes while the outputs are being switched.
         const QStringList slow{"--delay-ms", "100"};
-        QTest::newRow("Ctrl-C") << sim << slow << all << SIGINT << 130 << QStringList{}
+        QTest::newRow("Ctrl-C") << sim << slow << all << "" << SIGINT << 130 << QStringList{}
                                 << "stopped by SIGINT; restored RB7..RB2=100101\n"
-                                << kPortB;
-        QTest::newRow("SIGTERM") << sim << slow << all << SIGTERM << 143 << QStringList{}
+                                << QStringList{} << kPortB;
+        QTest::newRow("SIGTERM") << sim << slow << all << "" << SIGTERM << 143 << QStringList{}
                                  << "stopped by SIGTERM; restored RB7..RB2=100101\n"
-                                 << kPortB;
+                                 << QStringList{} << kPortB;
     }
     void check() {
         QFETCH(Target, target);
         QFETCH(QStringList, simulatorArgs);
         QFETCH(QStringList, args);
+        QFETCH(QString, limits);
         QFETCH(int, signal);
         QFETCH(int, exitCode);
         QFETCH(QStringList, verdicts);
         QFETCH(QString, fault);
+        QFETCH(QStringList, outcomes);
         QFETCH(int, portBAfter);
 
         vardek::test::SimulatorRun simulator;
@@ -434,10 +605,24 @@ class TestProbe : public QObject {
         }
         const QStringList common{"--board", "127.0.0.1", "--port", board.section(':', 1)};
         QTemporaryDir dir;
+        // An earlier report, which only a finished check replaces.
         const QString junit = dir.filePath("report.xml");
+        const QByteArray earlier = "<testsuites/>\n";
+        QFile earlierFile(junit);
+        QVERIFY(earlierFile.open(QIODevice::WriteOnly) && earlierFile.write(earlier) > 0);
+        earlierFile.close();
+        if (!limits.isEmpty()) {
+            QFile file(dir.filePath("limits.ini"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(limits.toUtf8());
+            args += QStringList{"--limits", file.fileName()};
+            fault.replace("LIMITS", QRegularExpression::escape(file.fileName()));
+        }
 
         QProcess probe;
-        probe.start(VARDEK_PROBE, common + QStringList{"--json", "check", "--junit", junit} + args);
+        probe.start(
+            VARDEK_PROBE,
+            common + QStringList{"--json", "check", "--junit", junit, "--dut-id", "SN-7"} + args);
         if (signal != 0) {
             QVERIFY(vardek::test::waitForLog(simulator, QRegularExpression("\\| set RB3"), kWaitMs)
                         .hasMatch());
@@ -448,36 +633,56 @@ class TestProbe : public QObject {
         QVERIFY2(probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == exitCode,
                  qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
 
-        // One JSON object per line: a check each, then the summary.
-        const QStringList lines =
-            QString::fromUtf8(probe.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), verdicts.isEmpty() ? 0 : verdicts.size() + 1);
+        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        QCOMPARE(lines.unparsed, QStringList{});
+        QCOMPARE(lines.checks.size(), verdicts.size());
         const QStringList names{"reachable", "reply-size", "outputs", "analogue", "inputs"};
-        QStringList expectedCases{board};
-        QString failedDetail;
+        QString flaggedDetail;
         for (qsizetype i = 0; i < verdicts.size(); ++i) {
-            QJsonParseError error{};
-            const QJsonObject line = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
-            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(lines[i]));
+            const QJsonObject& line = lines.checks[i];
             QCOMPARE(line["check"].toString(), names[i]);
-            QVERIFY2(line["result"].toString() == verdicts[i], qPrintable(lines[i]));
-            if (verdicts[i] == "FAIL" && failedDetail.isEmpty()) {
-                failedDetail = line["detail"].toString();
+            QVERIFY2(line["result"].toString() == verdicts[i],
+                     QJsonDocument(line).toJson(QJsonDocument::Compact).constData());
+            if ((verdicts[i] == "FAIL" || verdicts[i] == "MARGINAL") && flaggedDetail.isEmpty()) {
+                flaggedDetail = line["detail"].toString();
             }
-            expectedCases << names[i] + ' ' + verdicts[i];
         }
-        if (!verdicts.isEmpty()) {
-            const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-            QCOMPARE(summary["summary"].toString(), exitCode == 0 ? "PASS" : "FAIL");
-            QCOMPARE(summary["failed"].toInt(-1), int(verdicts.count("FAIL")));
-            QCOMPARE(readJunit(junit), expectedCases);
+        QStringList measured;
+        for (const QJsonObject& line : lines.measurements) {
+            const QJsonObject m = line["measurement"].toObject();
+            measured << m["name"].toString() + ' ' + m["outcome"].toString();
         }
-        if (signal != 0) {
-            QVERIFY2(err.endsWith(fault), qPrintable(err));
+        for (const QString& outcome : outcomes) {
+            QVERIFY2(measured.contains(outcome), qPrintable(measured.join(", ")));
+        }
+        if (verdicts.isEmpty()) {
+            QVERIFY2(QRegularExpression(fault).match(err).hasMatch(), qPrintable(err));
+            QCOMPARE(lines.summaries.size(), 0);
+            // Nothing was sent after a refusal, and an earlier report is as it was, alone.
+            if (signal == 0) {
+                QCOMPARE(simulator.countLines(" in "), 0);
+            }
+            QFile kept(junit);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), earlier);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(),
+                     limits.isEmpty() ? 1 : 2);
         } else {
-            QVERIFY2(QRegularExpression(fault).match(failedDetail).hasMatch(),
-                     qPrintable(failedDetail));
-            QCOMPARE(failedDetail.isEmpty(), fault.isEmpty());
+            QVERIFY2(QRegularExpression(fault).match(flaggedDetail).hasMatch(),
+                     qPrintable(flaggedDetail));
+            QCOMPARE(flaggedDetail.isEmpty(), fault.isEmpty());
+            QCOMPARE(lines.summaries.size(), 1);
+            const QJsonObject summary = lines.summaries.front();
+            const QString outcome = exitCode != 0                   ? "FAIL"
+                                    : verdicts.contains("MARGINAL") ? "MARGINAL"
+                                                                    : "PASS";
+            QCOMPARE(summary["outcome"].toString(), outcome);
+            QCOMPARE(summary["dut_id"].toString(), "SN-7");
+            QCOMPARE(summary["failed"].toInt(-1), int(verdicts.count("FAIL")));
+            QCOMPARE(summary["marginal"].toInt(-1), int(verdicts.count("MARGINAL")));
+            QVERIFY(summary["end_time_millis"].toDouble() >=
+                    summary["start_time_millis"].toDouble());
+            QCOMPARE(summary["measurements"].toArray().size(), lines.measurements.size());
         }
 
         if (portBAfter >= 0) {
@@ -486,6 +691,102 @@ class TestProbe : public QObject {
             const QJsonObject reply = QJsonDocument::fromJson(status.out.toUtf8()).object();
             QCOMPARE(reply["port_b"].toInt(-1), portBAfter);
         }
+
+        if (!verdicts.isEmpty()) {
+            const auto report = readJunit(junit);
+            if (!report) {
+                QVERIFY2(!allToolsRequired(),
+                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
+                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
+            }
+            const QJsonArray suites = (*report)["suites"].toArray();
+            QCOMPARE(suites.size(), 1);
+            compareReports(lines, suites[0].toObject(), board, "SN-7");
+        }
+    }
+
+    // --report-dir keeps one record per unit and run: two runs in the same second leave two
+    // pairs of reports, each whole, each naming the unit, the station and the operator.
+    void reportsPerUnit() {
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
+        QTemporaryDir dir;
+        const QStringList args{
+            "--board", "127.0.0.1",    "--port",   QString::number(simulator.port),
+            "check",   "--report-dir", dir.path(), "--dut-id",
+            "SN-7",    "--station",    "EOL-1",    "--operator",
+            "kim"};
+        for (int run = 0; run < 2; ++run) {
+            const Outcome outcome = runProbe(args);
+            QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.err));
+        }
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 4);
+        const QRegularExpression name(R"(^SN-7\.\d{8}T\d{6}Z(-2)?\.(json|xml)$)");
+        for (const QString& file : files) {
+            QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
+            const QString path = dir.filePath(file);
+            if (file.endsWith(".json")) {
+                QFile json(path);
+                QVERIFY(json.open(QIODevice::ReadOnly));
+                QJsonParseError error{};
+                const QJsonObject record = QJsonDocument::fromJson(json.readAll(), &error).object();
+                QCOMPARE(error.error, QJsonParseError::NoError);
+                QCOMPARE(record["dut_id"].toString(), "SN-7");
+                QCOMPARE(record["station"].toString(), "EOL-1");
+                QCOMPARE(record["operator"].toString(), "kim");
+                QCOMPARE(record["outcome"].toString(), "PASS");
+                QVERIFY(!record["measurements"].toArray().isEmpty());
+                continue;
+            }
+            const auto report = readJunit(path);
+            if (!report) {
+                QVERIFY2(!allToolsRequired(),
+                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
+                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
+            }
+            const QJsonObject properties = (*report)["suites"][0]["properties"].toObject();
+            QCOMPARE(properties["dut-id"].toString(), "SN-7");
+            QCOMPARE(properties["station"].toString(), "EOL-1");
+            QCOMPARE(properties["operator"].toString(), "kim");
+        }
+    }
+
+    // One simulator, its faults switched through its control socket between checks: the check
+    // fails on each fault and passes again after `clear`.
+    void checkFollowsFaultsSwitchedWhileRunning_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("fault");  // in the check's report
+        QTest::newRow("stuck") << QByteArray("stuck RB3=1") << 5 << "outputs +FAIL +RB3 stuck at 1";
+        QTest::newRow("converter")
+            << QByteArray("adc RA5=300") << 5 << "analogue +FAIL .*RA5=146\\.5 ℃.*outside 0:60";
+        QTest::newRow("short replies")
+            << QByteArray("reply-size 7") << 5 << "reply-size +FAIL +7 bytes instead of 8";
+        QTest::newRow("silent") << QByteArray("silent") << 1 << "reachable +FAIL +0/2 answered";
+    }
+    void checkFollowsFaultsSwitchedWhileRunning() {
+        QFETCH(QByteArray, command);
+        QFETCH(int, exitCode);
+        QFETCH(QString, fault);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM,
+                                             {"--drift-ms", "0", "--control", path}));
+        const QStringList check{"--port",    QString::number(simulator.port),
+                                "--timeout", "200",
+                                "check",     "--outputs",
+                                "--count",   "2"};
+        vardek::test::ControlClient control(path);
+        QCOMPARE(control.command(command), "ok");
+        const Outcome faulty = runProbe(check);
+        QCOMPARE(faulty.exitCode, exitCode);
+        QVERIFY2(QRegularExpression(fault).match(faulty.out).hasMatch(), qPrintable(faulty.out));
+
+        QCOMPARE(control.command("clear"), "ok");
+        const Outcome healthy = runProbe(check);
+        QVERIFY2(healthy.exitCode == 0, qPrintable(healthy.out + healthy.err));
     }
 
   private:

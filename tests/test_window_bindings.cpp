@@ -30,6 +30,7 @@ using vardek::test::LoopbackBoard;
 using vardek::test::openBox;
 using vardek::test::replyWith;
 using vardek::test::waitUntil;
+using vardek::test::WindowLanguage;
 
 namespace {
 
@@ -261,7 +262,24 @@ class TestWindowBindings : public QObject {
     }
 
     // The reply that comes while the message is open is handled at once, not after it closes.
+    // Its texts are Japanese, and English on request.
+    void wrongSizedDatagramShowsTheMessage_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("expectedText");
+        QTest::addColumn<QString>("expectedTitle");
+        QTest::newRow("ja") << "ja" << QStringLiteral("データ数が一致しません")
+                            << QStringLiteral("受信したデータに誤りがあります");
+        QTest::newRow("en") << "en"
+                            << "The number of data bytes does not match"
+                            << "The received data contains an error";
+    }
     void wrongSizedDatagramShowsTheMessage() {
+        QFETCH(QString, language);
+        QFETCH(QString, expectedText);
+        QFETCH(QString, expectedTitle);
+        const WindowLanguage spoken(language.toStdString());
+        window.reset();
+        createWindow(board->port());
         QVERIFY(showAndSynchronise());
         QString text, title;
         int captionRoom = 0;
@@ -295,8 +313,8 @@ class TestWindowBindings : public QObject {
         board->sendTo(windowPort(*window), Bytes(7, 0xEE));
         QVERIFY(waitUntil([&] { return script.finished(); }));
 
-        QCOMPARE(text, QStringLiteral("データ数が一致しません"));
-        QCOMPARE(title, QStringLiteral("受信したデータに誤りがあります"));
+        QCOMPARE(text, expectedText);
+        QCOMPARE(title, expectedTitle);
         QCOMPARE(icon, QMessageBox::NoIcon);
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QVERIFY(dumpUpdatedWhileOpen);
@@ -427,9 +445,24 @@ class TestWindowBindings : public QObject {
         QVERIFY2(errorsWhileOpen >= 4, qPrintable(QString::number(errorsWhileOpen)));
     }
 
-    // One poll unanswered, and the window shows the board as silent; its first reply shows it
-    // back. Polls come every 100 ms here.
+    // One poll unanswered, and the window shows the board as silent, in the language it speaks;
+    // its first reply shows it back. Polls come every 100 ms here.
+    void silentBoardShowsAndComesBack_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("silent");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("ja") << "ja" << QStringLiteral(" — 応答なし")
+                            << QStringLiteral("応答なし: 最後の応答は ");
+        QTest::newRow("en") << "en" << QStringLiteral(" — no response")
+                            << "No response: the last reply came at ";
+    }
     void silentBoardShowsAndComesBack() {
+        QFETCH(QString, language);
+        QFETCH(QString, silent);
+        QFETCH(QString, description);
+        const WindowLanguage spoken(language.toStdString());
+        window.reset();
+        createWindow(board->port());
         QVERIFY(showAndSynchronise());
         const QString answering = window->windowTitle();
         auto* dump = child<QPlainTextEdit>(*window, "Memo1");
@@ -445,11 +478,15 @@ class TestWindowBindings : public QObject {
                 return window->windowTitle() != answering;
             },
             10000));
-        QCOMPARE(window->windowTitle(), answering + QStringLiteral(" — 応答なし"));
+        QCOMPARE(window->windowTitle(), answering + silent);
         QCOMPARE(memo(), lastDump);
         QCOMPARE(dump->palette().color(QPalette::Text),
                  dump->palette().color(QPalette::Disabled, QPalette::Text));
-        QVERIFY2(dump->accessibleDescription().contains(QRegularExpression("\\d\\d:\\d\\d:\\d\\d")),
+        QVERIFY2(QRegularExpression(
+                     QRegularExpression::anchoredPattern(QRegularExpression::escape(description) +
+                                                         "\\d\\d:\\d\\d:\\d\\d"))
+                     .match(dump->accessibleDescription())
+                     .hasMatch(),
                  qPrintable(dump->accessibleDescription()));
         // Nothing but the polls went out, and no box opened.
         QCOMPARE(requests, QStringList(requests.size(), "00"));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "Unit1.h"
 #include "datagram_endpoint.h"
 #include "fake_link.h"
 #include "loopback_board.h"
@@ -16,6 +17,29 @@ namespace vardek::test {
 inline QMessageBox* openBox() {
     return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
 }
+
+// The window's texts in `language` while this lives: a window created meanwhile speaks it.
+class WindowLanguage {
+  public:
+    explicit WindowLanguage(std::string_view language)
+        : translation_(TVARDEK_Ctrl::translationInto(language)) {
+        if (translation_.translator) {
+            QCoreApplication::installTranslator(translation_.translator.get());
+        }
+    }
+    ~WindowLanguage() {
+        if (translation_.translator) {
+            QCoreApplication::removeTranslator(translation_.translator.get());
+        }
+    }
+    WindowLanguage(const WindowLanguage&) = delete;
+    WindowLanguage& operator=(const WindowLanguage&) = delete;
+
+    const std::string& problem() const { return translation_.problem; }
+
+  private:
+    host::Translation translation_;
+};
 
 // A widget or timer of the window, by its name in the window description.
 template <typename Child = QWidget>

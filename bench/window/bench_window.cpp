@@ -72,18 +72,25 @@ sockaddr_in loopback(std::uint16_t port) {
     return address;
 }
 
+// A datagram that the played board took, and when.
 struct Arrival {
     Clock::time_point at;
     std::vector<std::uint8_t> bytes;
     std::uint16_t port = 0;
 };
 
+// The command a datagram carries, taken by the board or not.
+std::optional<std::uint8_t> commandOf(const Arrival& arrival) {
+    const auto fields = vardek::link::readRequest(arrival.bytes);
+    return fields ? std::optional(fields->command) : std::nullopt;
+}
 bool isStatusRequest(const Arrival& arrival) {
-    return !arrival.bytes.empty() && arrival.bytes[0] == 0x00;
+    return commandOf(arrival) == vardek::link::kStatusCommand;
 }
 // The set and clear commands; the baseline sends their first byte alone.
 bool isOutputCommand(const Arrival& arrival) {
-    return !arrival.bytes.empty() && (arrival.bytes[0] == 0x01 || arrival.bytes[0] == 0x02);
+    const auto command = commandOf(arrival);
+    return command == vardek::link::kSetBitCommand || command == vardek::link::kClearBitCommand;
 }
 
 // The board: notes when each datagram arrives and answers status requests with the port B bits

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "Unit1.h"
+#include "settings_file.h"
 #include "window_driver.h"
 
 using vardek::link::EndpointConfig;
@@ -25,6 +26,7 @@ using vardek::test::LoopbackBoard;
 using vardek::test::nextRequest;
 using vardek::test::replyWith;
 using vardek::test::requestsUntilSentinel;
+using vardek::test::SettingsKind;
 using vardek::test::waitUntil;
 using vardek::test::windowPort;
 
@@ -47,6 +49,8 @@ QString wmctrl(const QStringList& arguments) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(SettingsKind)
 
 class TestWindowOpenbox : public QObject {
     Q_OBJECT
@@ -112,57 +116,74 @@ class TestWindowOpenbox : public QObject {
     // The program as a user starts it: the board from --board, else from the settings file,
     // else the one built in; the window closed through the window manager. A refused address
     // ends the program with status 2 before anything is sent: on standard error for --board, in
-    // a box naming the file, the key and the value for the settings file.
+    // a box naming the file, the key and the value for the settings file, and on standard error
+    // alone where there is no display to show a box on.
     void theBoardsAddress_data() {
+        QTest::addColumn<SettingsKind>("kind");
         QTest::addColumn<QString>("settings");  // the settings file's text; none if empty
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("board");  // where the status requests go; none if refused
         QTest::addColumn<QString>("title");  // of the window, or of the box
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("err");  // a pattern for what is said on standard error
+        QTest::addColumn<QString>("err");   // a pattern for what is said on standard error
+        QTest::addColumn<bool>("display");  // DISPLAY names the X server; else nothing does
+        const auto text = SettingsKind::Text;
         const QString seventh = QStringLiteral("VARDEK_Ctrl — 127.0.0.7");
-        QTest::newRow("built in") << "" << QStringList{} << VARDEK_BOARD_ADDRESS << "VARDEK_Ctrl"
-                                  << 0 << "";
-        QTest::newRow("option") << "" << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
-                                << seventh << 0 << "";
-        QTest::newRow("settings file") << "board=127.0.0.7\n"
-                                       << QStringList{} << "127.0.0.7" << seventh << 0 << "";
+        QTest::newRow("built in") << text << "" << QStringList{} << VARDEK_BOARD_ADDRESS
+                                  << "VARDEK_Ctrl" << 0 << "" << true;
+        QTest::newRow("option") << text << "" << QStringList{"--board", "127.0.0.7"} << "127.0.0.7"
+                                << seventh << 0 << "" << true;
+        QTest::newRow("settings file")
+            << text << "board=127.0.0.7\n"
+            << QStringList{} << "127.0.0.7" << seventh << 0 << "" << true;
         QTest::newRow("option over the file")
-            << "board=127.0.0.9\n"
-            << QStringList{"--board=127.0.0.7"} << "127.0.0.7" << seventh << 0 << "";
+            << text << "board=127.0.0.9\n"
+            << QStringList{"--board=127.0.0.7"} << "127.0.0.7" << seventh << 0 << "" << true;
         QTest::newRow("the built-in address named")
-            << "" << QStringList{"--board", VARDEK_BOARD_ADDRESS} << VARDEK_BOARD_ADDRESS
-            << "VARDEK_Ctrl" << 0 << "";
+            << text << "" << QStringList{"--board", VARDEK_BOARD_ADDRESS} << VARDEK_BOARD_ADDRESS
+            << "VARDEK_Ctrl" << 0 << "" << true;
         QTest::newRow("bad option")
-            << "board=127.0.0.7\n"
+            << text << "board=127.0.0.7\n"
             << QStringList{"--board", "127.255.255.255"} << ""
-            << "" << 2 << "^VARDEK_Control: --board 127\\.255\\.255\\.255 is a broadcast address";
+            << "" << 2 << "^VARDEK_Control: --board 127\\.255\\.255\\.255 is a broadcast address"
+            << true;
         QTest::newRow("bad file")
-            << "board=0.0.0.0\n"
+            << text << "board=0.0.0.0\n"
             << QStringList{} << ""
             << "VARDEK_Control" << 2
-            << "vardek-control\\.conf: board=0\\.0\\.0\\.0 cannot name the board";
+            << "vardek-control\\.conf: board=0\\.0\\.0\\.0 cannot name the board" << true;
         QTest::newRow("unknown option")
-            << "" << QStringList{"--bored", "127.0.0.7"} << ""
-            << "" << 2 << "^VARDEK_Control: Unknown option 'bored'\\.\nTry 'VARDEK_Control --help'";
+            << text << "" << QStringList{"--bored", "127.0.0.7"} << ""
+            << "" << 2 << "^VARDEK_Control: Unknown option 'bored'\\.\nTry 'VARDEK_Control --help'"
+            << true;
+        // Opened for reading, the FIFO held the program up with its stop signals blocked.
+        QTest::newRow("a FIFO in the file's place")
+            << SettingsKind::Fifo << "" << QStringList{} << ""
+            << "VARDEK_Control" << 2 << "vardek-control\\.conf: is a named pipe \\(FIFO\\)" << true;
+        // Qt aborted (status 134) before the box could open.
+        QTest::newRow("bad file, no display") << text << "board=0.0.0.0\n"
+                                              << QStringList{} << ""
+                                              << "" << 2
+                                              << "^VARDEK_Control: [^\n]*vardek-control\\.conf: "
+                                                 "board=0\\.0\\.0\\.0 cannot name the board"
+                                              << false;
     }
     void theBoardsAddress() {
+        QFETCH(SettingsKind, kind);
         QFETCH(QString, settings);
         QFETCH(QStringList, args);
         QFETCH(QString, board);
         QFETCH(QString, title);
         QFETCH(int, exitCode);
         QFETCH(QString, err);
+        QFETCH(bool, display);
         window.reset();
         if (!board.isEmpty() && !board.startsWith("127.")) {
             QSKIP("the program talks to a board outside loopback");
         }
         QTemporaryDir home;
-        if (!settings.isEmpty()) {
-            QVERIFY(QDir(home.path()).mkpath("vardek-control"));
-            QFile file(home.filePath("vardek-control/vardek-control.conf"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(settings.toUtf8());
+        if (!settings.isEmpty() || kind != SettingsKind::Text) {
+            QVERIFY(vardek::test::putSettings(home.path(), kind, settings.toUtf8()));
         }
         // The board's port is fixed: only one test at a time holds it (RESOURCE_LOCK).
         std::optional<vardek::link::UdpSocket> boardSocket;
@@ -174,6 +195,9 @@ class TestWindowOpenbox : public QObject {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_CONFIG_HOME", home.path());
+        if (!display) {
+            environment.remove("DISPLAY");
+        }
         program.setProcessEnvironment(environment);
         program.start(VARDEK_CONTROL, args);
         QVERIFY(program.waitForStarted());

@@ -15,9 +15,6 @@ constexpr std::int64_t kMaxCatchUpSteps = 10000;
 constexpr unsigned kTemperatureSides = 32;
 constexpr unsigned kInputFlipSides = 40;
 
-constexpr std::uint8_t kInputMask = 0x03;
-constexpr std::uint8_t kOutputMask = 0xFC;
-
 std::uint16_t clampedStep(std::uint16_t value, int delta, std::uint16_t low, std::uint16_t high) {
     return static_cast<std::uint16_t>(std::clamp(value + delta, int{low}, int{high}));
 }
@@ -30,8 +27,8 @@ bool isTemperature(std::size_t channel) {
 
 BoardModel::BoardModel(const BoardConfig& config) : config_(config) {
     state_.random.seed(config.seed);
-    state_.outputs = config.initialPortB & kOutputMask;
-    state_.inputs = config.initialPortB & kInputMask;
+    state_.outputs = config.initialPortB & link::kOutputMask;
+    state_.inputs = config.initialPortB & link::kInputMask;
     applyStuckOutputs();
     // Raw inputs start well away from the rails, so the first minutes of drift look like a sensor
     // rather than a stuck pin.
@@ -62,17 +59,22 @@ Outcome BoardModel::handle(std::span<const std::uint8_t> datagram, Millis now) {
             const auto channel =
                 static_cast<std::size_t>(link::findChannel(request->argument)->number);
             state_.lastConversion =
-                config_.fixedResults[channel].value_or(state_.readings[channel]);
+                config_.faults.fixedResults[channel].value_or(state_.readings[channel]);
             break;
         }
         case link::kStatusCommand:
             break;
     }
     applyStuckOutputs();
-    if (config_.dropEvery != 0 && state_.requests % config_.dropEvery == 0) {
+    if (config_.faults.dropEvery != 0 && state_.requests % config_.faults.dropEvery == 0) {
         return {Disposition::Dropped, request, {}};
     }
     return {Disposition::Answered, request, replyTo(*request)};
+}
+
+void BoardModel::setFaults(const Faults& faults) {
+    config_.faults = faults;
+    applyStuckOutputs();
 }
 
 void BoardModel::drift(Millis now) {
@@ -109,9 +111,9 @@ void BoardModel::driftStep() {
 }
 
 void BoardModel::applyStuckOutputs() {
-    const auto stuck = static_cast<std::uint8_t>(config_.stuckMask & kOutputMask);
+    const auto stuck = static_cast<std::uint8_t>(config_.faults.stuckMask & link::kOutputMask);
     state_.outputs =
-        static_cast<std::uint8_t>((state_.outputs & ~stuck) | (config_.stuckLevels & stuck));
+        static_cast<std::uint8_t>((state_.outputs & ~stuck) | (config_.faults.stuckLevels & stuck));
 }
 
 unsigned BoardModel::roll(unsigned sides) { return static_cast<unsigned>(state_.random() % sides); }
@@ -122,7 +124,7 @@ Bytes BoardModel::replyTo(const link::DecodedRequest& request) const {
     full.bytes[0] = request.command;
     full.bytes[2] = request.argument;
     full.bytes[3] = static_cast<std::uint8_t>(state_.requests);
-    Bytes reply(config_.replySize, 0);
+    Bytes reply(config_.faults.replySize, 0);
     std::copy_n(full.bytes.begin(), std::min(full.bytes.size(), reply.size()), reply.begin());
     return reply;
 }

@@ -28,21 +28,29 @@ inline constexpr std::uint16_t kTemperatureMin = 41;
 inline constexpr std::uint16_t kTemperatureMax = 62;
 inline constexpr Millis kDefaultDriftPeriod{250};
 
-struct BoardConfig {
-    std::uint32_t seed = 0;
-    // Bits 2..7 start the output latch; bits 0 and 1 start the inputs, which then drift.
-    std::uint8_t initialPortB = 0;
+// What makes the board a faulty one. It starts as the command line asks and the control socket
+// changes it while the simulator runs (BoardModel::setFaults).
+struct Faults {
     // Every dropEvery-th well-formed request is carried out but left unanswered; 0 drops none.
     std::uint32_t dropEvery = 0;
     // Replies are cut to this size or padded with zeros to it.
     std::size_t replySize = link::kReplySize;
-    // Time between two drift steps of the readings and the inputs; zero freezes them.
-    Millis driftPeriod = kDefaultDriftPeriod;
-    // A faulty board: the outputs in stuckMask ignore set and clear and read as their bit in
-    // stuckLevels; a channel with a fixed result converts to it whatever its reading.
+    // The outputs in stuckMask ignore set and clear and read as their bit in stuckLevels; a
+    // channel with a fixed result converts to it whatever its reading.
     std::uint8_t stuckMask = 0;
     std::uint8_t stuckLevels = 0;
     std::array<std::optional<std::uint16_t>, link::kChannels.size()> fixedResults{};
+
+    bool operator==(const Faults&) const = default;
+};
+
+struct BoardConfig {
+    std::uint32_t seed = 0;
+    // Bits 2..7 start the output latch; bits 0 and 1 start the inputs, which then drift.
+    std::uint8_t initialPortB = 0;
+    // Time between two drift steps of the readings and the inputs; zero freezes them.
+    Millis driftPeriod = kDefaultDriftPeriod;
+    Faults faults{};
 };
 
 // Everything that a request or the passing of time can change.
@@ -61,6 +69,7 @@ struct BoardState {
 
 enum class Disposition { Answered, Dropped, Malformed };
 
+// What the board made of one request, and the reply it sends back for it.
 struct Outcome {
     Disposition disposition = Disposition::Malformed;
     std::optional<link::DecodedRequest> request;  // empty when malformed
@@ -76,6 +85,10 @@ class BoardModel {
     Outcome handle(std::span<const std::uint8_t> datagram, Millis now);
 
     const BoardState& state() const { return state_; }
+    const Faults& faults() const { return config_.faults; }
+    // A stuck output takes its level at once, as a pin shorted to a rail does; one set free
+    // keeps that level until the next set or clear.
+    void setFaults(const Faults& faults);
 
   private:
     void drift(Millis now);

@@ -16,6 +16,8 @@
 
 #include "board_model.h"
 #include "command_line.h"
+#include "control.h"
+#include "control_socket.h"
 #include "options.h"
 #include "pcap_writer.h"
 #include "reply_queue.h"
@@ -43,20 +45,26 @@ void log(const std::string& line) {
 
 class Simulator {
   public:
-    Simulator(const Options& options, UdpSocket& socket, PcapWriter& capture, std::uint32_t seed)
+    Simulator(const Options& options, UdpSocket& socket, PcapWriter& capture,
+              ControlSocket& control, std::uint32_t seed)
         : model_(boardConfig(options, seed)),
-          delay_(options.delayMs),
+          faults_{.board = model_.faults(), .delay = Millis(options.delayMs)},
+          limits_{.largeReplies = isLoopback(options.bindAddress)},
           socket_(socket),
           local_(socket.localAddress()),
           capture_(capture),
+          control_(control),
           start_(Clock::now()),
           buffer_(vardek::link::kReceiveCapacity) {}
 
     // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
     bool run(vardek::host::SignalDescriptor& signals) {
-        std::array<pollfd, 2> fds{
-            {{socket_.descriptor(), POLLIN, 0}, {signals.descriptor(), POLLIN, 0}}};
+        std::vector<pollfd> fds;
         while (true) {
+            fds = {{socket_.descriptor(), POLLIN, 0}, {signals.descriptor(), POLLIN, 0}};
+            if (control_.isOpen()) {
+                control_.watch(fds);
+            }
             if (::poll(fds.data(), fds.size(), pollTimeout()) < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -76,6 +84,12 @@ class Simulator {
                 log(line);
                 return true;
             }
+            checkSilence();
+            if (control_.isOpen()) {
+                control_.serve(
+                    fds, 2, [this](std::string_view line) { return command(line); },
+                    [](const std::string& notice) { log(notice); });
+            }
             if (fds[0].revents & POLLIN) {
                 receive();
             }
@@ -83,14 +97,48 @@ class Simulator {
         }
     }
 
+    // The faults in force, as the log names them.
+    std::vector<std::string> faultTexts() const {
+        return vardek::sim::faultTexts(faults_, sinceStart(Clock::now()));
+    }
+
   private:
+    Millis sinceStart(Clock::time_point time) const {
+        return std::chrono::duration_cast<Millis>(time - start_);
+    }
+
+    // Until the next reply is due or a timed silence ends, whichever comes first.
     int pollTimeout() const {
-        if (pending_.empty()) {
+        std::optional<Clock::time_point> wake;
+        if (!pending_.empty()) {
+            wake = pending_.front().due;
+        }
+        if (faults_.silent && faults_.silentUntil) {
+            const Clock::time_point end = start_ + *faults_.silentUntil;
+            wake = wake ? std::min(*wake, end) : end;
+        }
+        if (!wake) {
             return -1;
         }
-        const auto wait =
-            std::chrono::ceil<std::chrono::milliseconds>(pending_.front().due - Clock::now());
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now());
         return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
+    }
+
+    // Logged when it happens, so that whoever waits on the log sees the silence end.
+    void checkSilence() {
+        if (silenceAt(faults_, sinceStart(Clock::now())) == Silence::Ended) {
+            log("control silence over, answering again");
+        }
+    }
+
+    std::string command(std::string_view line) {
+        const ControlAnswer answer =
+            runControlLine(line, faults_, sinceStart(Clock::now()), limits_);
+        if (answer.changed) {
+            model_.setFaults(faults_.board);
+        }
+        log("control " + printable(line) + " | " + answer.text);
+        return answer.text;
     }
 
     void receive() {
@@ -111,11 +159,15 @@ class Simulator {
 
     void handle(std::span<const std::uint8_t> datagram, const SocketAddress& peer) {
         const auto arrival = Clock::now();
-        const auto since = std::chrono::duration_cast<Millis>(arrival - start_);
         capture(peer, local_, datagram);
-        Outcome outcome = model_.handle(datagram, since);
         std::string line = "in  " + peer.text() + ' ' + datagramText(datagram) + " | ";
         const std::string request = vardek::link::describeRequest(datagram);
+        // A silent board is as one cut off the network: the request never reaches it.
+        if (silenceAt(faults_, sinceStart(arrival)) == Silence::On) {
+            log(line + request + ", silent, not answered");
+            return;
+        }
+        Outcome outcome = model_.handle(datagram, sinceStart(arrival));
         switch (outcome.disposition) {
             case Disposition::Malformed:
                 log(line + "malformed, not answered");
@@ -126,20 +178,24 @@ class Simulator {
             case Disposition::Answered:
                 break;
         }
-        if (delay_ == Millis::zero()) {
+        if (faults_.delay == Millis::zero() && pending_.empty()) {
             log(line + request);
             send({arrival, peer, std::move(outcome.reply)});
             return;
         }
-        // Every reply waits the same time, so the queue stays in order of its deadlines.
+        // A reply never overtakes one before it, also when the delay was shortened meanwhile:
+        // the board answers in order.
+        const Clock::time_point due =
+            std::max(arrival + faults_.delay, pending_.empty() ? arrival : pending_.back().due);
         const std::size_t replySize = outcome.reply.size();
-        if (!pending_.push({arrival + delay_, peer, std::move(outcome.reply)})) {
+        if (!pending_.push({due, peer, std::move(outcome.reply)})) {
             log(line + request + ", reply dropped: delay queue full (" +
                 std::to_string(pending_.size()) + " replies, " + std::to_string(pending_.bytes()) +
                 " bytes waiting, this one " + std::to_string(replySize) + ")");
             return;
         }
-        log(line + request + ", reply in " + std::to_string(delay_.count()) + " ms");
+        const auto wait = std::chrono::ceil<Millis>(due - arrival);
+        log(line + request + ", reply in " + std::to_string(wait.count()) + " ms");
     }
 
     void sendDue() {
@@ -173,10 +229,12 @@ class Simulator {
     }
 
     BoardModel model_;
-    Millis delay_;
+    RunningFaults faults_;
+    ControlLimits limits_;
     UdpSocket& socket_;
     SocketAddress local_;
     PcapWriter& capture_;
+    ControlSocket& control_;
     Clock::time_point start_;
     Bytes buffer_;
     ReplyQueue pending_;
@@ -231,11 +289,22 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
-    log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
-    for (const std::string& fault : faultTexts(options)) {
-        log(fault);
+    ControlSocket control;
+    if (!options.controlPath.empty()) {
+        if (const std::string error = control.open(options.controlPath); !error.empty()) {
+            complain(kProgramName, error);
+            return 1;
+        }
     }
-    const bool stopped = Simulator(options, *socket, capture, seed).run(signals);
+    const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
+    Simulator simulator(options, *socket, capture, control, seed);
+    log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
+    if (control.isOpen()) {
+        log("control socket at " + options.controlPath);
+    }
+    for (const std::string& fault : simulator.faultTexts()) {
+        log("fault: " + fault);
+    }
+    const bool stopped = simulator.run(signals);
     return stopped ? 0 : 1;
 }

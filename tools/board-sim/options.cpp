@@ -1,8 +1,5 @@
 #include "options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 #include "reply_text.h"
 #include "udp_socket.h"
@@ -18,14 +15,13 @@ void addNumber(CLI::App& app, const std::string& name, Number& target, std::uint
         ->transform(cli::number(0, max));
 }
 
-// "PIN=VALUE" split at the '=', the pin in upper case; false without an '='.
+// "PIN=VALUE" split at the '='; false without an '='.
 bool splitAssignment(const std::string& text, std::string& pin, std::string& value) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) {
         return false;
     }
     pin = text.substr(0, equals);
-    std::ranges::transform(pin, pin.begin(), [](unsigned char c) { return std::toupper(c); });
     value = text.substr(equals + 1);
     return true;
 }
@@ -36,14 +32,14 @@ CLI::Validator stuckOutput(Options& o) {
         [&o](std::string& text) -> std::string {
             std::string pin;
             std::string level;
-            if (!splitAssignment(text, pin, level) || pin.size() != 3 || !pin.starts_with("RB") ||
-                !link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0')) ||
-                (level != "0" && level != "1")) {
+            const auto bitNumber =
+                splitAssignment(text, pin, level) ? link::parseOutputPin(pin) : std::nullopt;
+            if (!bitNumber || (level != "0" && level != "1")) {
                 return "expects RBn=0 or RBn=1 for an output RB2 to RB7, not '" + text + "'";
             }
-            const auto bit = static_cast<std::uint8_t>(1u << (pin[2] - '0'));
+            const auto bit = static_cast<std::uint8_t>(1u << *bitNumber);
             if ((o.stuckMask & bit) != 0) {
-                return "names " + pin + " twice";
+                return "names " + link::portBPinName(*bitNumber) + " twice";
             }
             o.stuckMask |= bit;
             if (level == "1") {
@@ -61,17 +57,16 @@ CLI::Validator fixedResult(Options& o) {
         [&o, result](std::string& text) -> std::string {
             std::string pin;
             std::string value;
-            const auto channel = splitAssignment(text, pin, value)
-                                     ? std::ranges::find(link::kChannels, pin, &link::Channel::pin)
-                                     : link::kChannels.end();
-            if (channel == link::kChannels.end() || !result(value).empty()) {
+            const link::Channel* channel =
+                splitAssignment(text, pin, value) ? link::parseAnaloguePin(pin) : nullptr;
+            if (channel == nullptr || !result(value).empty()) {
                 return "expects RAx=VALUE for RA0, RA1, RA2, RA3 or RA5 and a value from 0 to "
                        "65535 (decimal or 0x hex), not '" +
                        text + "'";
             }
             auto& fixed = o.fixedResults[static_cast<std::size_t>(channel->number)];
             if (fixed) {
-                return "names " + pin + " twice";
+                return "names " + std::string(channel->pin) + " twice";
             }
             fixed = static_cast<std::uint16_t>(std::stoul(value));
             return {};
@@ -104,6 +99,15 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         ->check(CLI::Validator(
             [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
             "FILE"));
+    app.add_option("--control", o.controlPath)
+        ->check(CLI::Validator(
+            [](const std::string& path) {
+                // What a Unix-domain socket's address holds, its terminating zero left out.
+                return path.empty() || path.size() > kMaxControlPath
+                           ? "needs a path of 1 to " + std::to_string(kMaxControlPath) + " bytes"
+                           : std::string();
+            },
+            "PATH"));
     // Repeatable, one pin each time.
     std::vector<std::string> faults;
     app.add_option("--stuck", faults)
@@ -151,6 +155,20 @@ Options (numbers are decimal or 0x-prefixed hex):
   --pcap FILE        also write every datagram in and out to FILE, a pcap capture of raw IPv4
                      packets for Wireshark or tshark. FILE is replaced; each datagram is written
                      as it passes, so the capture can be read while the simulator runs.
+  --control PATH     listen on a Unix-domain socket at PATH (mode 0600) for commands that
+                     switch faults on and off while the simulator runs, one a line, each
+                     answered "ok" or "error: " and the reason, and logged:
+                       silent [SECONDS]  answer nothing (for SECONDS, or until resume)
+                       resume            answer again
+                       drop-every N      as --drop-every; 0 ends it
+                       delay MS          as --delay-ms; 0 ends it
+                       reply-size N      as --reply-size; 8 ends it
+                       stuck RBn=0|1     as --stuck;  unstuck RBn  ends it
+                       adc RAx=VALUE     as --adc;    adc RAx=off  ends it
+                       faults            answer "ok: " and the faults in force
+                       clear             end every fault
+                     Lines longer than 256 bytes are refused. A socket file left at PATH by a
+                     simulator that is gone is replaced.
   -h, --help         show this text and exit.
 
 Fault injection:
@@ -187,7 +205,7 @@ Each request is answered with 8 bytes, sent to the request's source address and 
 Anything else (an unknown command, a wrong length, an operand other than 06, a bit outside
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 if the socket or the capture file cannot be opened,
+Exit status: 0 after SIGINT or SIGTERM, 1 if a socket or the capture file cannot be opened,
 2 for a bad command line.
 )";
 }
@@ -201,33 +219,16 @@ BoardConfig boardConfig(const Options& options, std::uint32_t seed) {
     return {
         .seed = seed,
         .initialPortB = options.initialPortB,
-        .dropEvery = options.dropEvery,
-        .replySize = options.replySize,
         .driftPeriod = Millis(options.driftMs),
-        .stuckMask = options.stuckMask,
-        .stuckLevels = options.stuckLevels,
-        .fixedResults = options.fixedResults,
+        .faults =
+            {
+                .dropEvery = options.dropEvery,
+                .replySize = options.replySize,
+                .stuckMask = options.stuckMask,
+                .stuckLevels = options.stuckLevels,
+                .fixedResults = options.fixedResults,
+            },
     };
-}
-
-std::vector<std::string> faultTexts(const Options& options) {
-    std::vector<std::string> texts;
-    for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit; ++bit) {
-        if ((options.stuckMask >> bit & 1) != 0) {
-            texts.push_back("fault: RB" + std::to_string(bit) + " stuck at " +
-                            std::to_string(options.stuckLevels >> bit & 1));
-        }
-    }
-    for (const link::Channel& channel : link::kChannels) {
-        if (const auto fixed = options.fixedResults[static_cast<std::size_t>(channel.number)]) {
-            const std::string shown =
-                channel.reading == link::Reading::Temperature
-                    ? std::to_string(*fixed) + " (" + link::temperatureText(*fixed) + ")"
-                    : link::rawText(*fixed);
-            texts.push_back("fault: " + std::string(channel.pin) + " converts to " + shown);
-        }
-    }
-    return texts;
 }
 
 }  // namespace vardek::sim

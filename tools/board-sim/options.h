@@ -21,6 +21,7 @@ inline constexpr std::string_view kProgramName = "vardek-board-sim";
 inline constexpr std::uint32_t kMaxDelayMs = 600000;
 inline constexpr std::uint32_t kMaxDriftMs = 3600000;
 inline constexpr std::size_t kMaxReplySize = 65507;  // the largest UDP payload over IPv4
+inline constexpr std::size_t kMaxControlPath = 107;  // a Unix-domain socket's address
 
 struct Options {
     std::string bindAddress = "127.0.0.1";
@@ -31,7 +32,8 @@ struct Options {
     std::uint32_t delayMs = 0;
     std::size_t replySize = link::kReplySize;
     std::uint32_t driftMs = static_cast<std::uint32_t>(kDefaultDriftPeriod.count());
-    std::string pcapPath;  // empty: no capture
+    std::string pcapPath;     // empty: no capture
+    std::string controlPath;  // empty: no control socket
     // Board faults, as BoardConfig holds them.
     std::uint8_t stuckMask = 0;
     std::uint8_t stuckLevels = 0;
@@ -48,9 +50,6 @@ using ParsedCommandLine = cli::ParsedCommandLine<Options>;
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args);
 
 std::string helpText();
-
-// The faults the options ask for, one line each ("RB3 stuck at 1"), for the start of the log.
-std::vector<std::string> faultTexts(const Options& options);
 
 // Whether a dotted-decimal IPv4 address is in 127.0.0.0/8.
 bool isLoopback(std::string_view address);

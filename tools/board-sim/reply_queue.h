@@ -35,6 +35,7 @@ class ReplyQueue {
     void pop();
 
     const PendingReply& front() const { return replies_.front(); }
+    const PendingReply& back() const { return replies_.back(); }
     bool empty() const { return replies_.empty(); }
     std::size_t size() const { return replies_.size(); }
     std::size_t bytes() const { return bytes_; }

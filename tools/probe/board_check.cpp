@@ -14,15 +14,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kOutputMask = 0xFC;
+// The converter's full scale: 10 bits.
+constexpr double kConverterMax = 1023;
 
 std::string decimals(double value, int places) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", places, value);
     return text;
 }
-
-std::string pinName(int bit) { return "RB" + std::to_string(bit); }
 
 // The outputs as bits RB7..RB2, the way a person reads the board's header.
 std::string outputBits(std::uint8_t portB) {
@@ -82,7 +81,32 @@ class Checks {
     }
 
     static CheckResult skip(const char* name, std::string why) {
-        return {name, Verdict::Skip, std::move(why), {}, {}};
+        return {name, Outcome::Skip, std::move(why), {}, {}, {}};
+    }
+
+    Limits limit(std::string_view name) const {
+        const auto found = settings_.limits.find(name);
+        return found == settings_.limits.end() ? Limits{} : found->second;
+    }
+
+    // The check's verdict from a fault of its own and from its measurements, whose failures and
+    // margins the detail names when `describe` (the outputs' read-backs say it as stuck pins).
+    static void judge(CheckResult& result, bool faulty, bool describe = true) {
+        const auto any = [&](Outcome outcome) {
+            return std::ranges::any_of(result.measurements,
+                                       [&](const Measurement& m) { return m.outcome == outcome; });
+        };
+        result.verdict = faulty || any(Outcome::Fail) ? Outcome::Fail
+                         : any(Outcome::Marginal)     ? Outcome::Marginal
+                                                      : Outcome::Pass;
+        if (!describe) {
+            return;
+        }
+        for (const Measurement& measurement : result.measurements) {
+            if (const std::string problem = outcomeProblem(measurement); !problem.empty()) {
+                result.detail += (result.detail.empty() ? "" : "; ") + problem;
+            }
+        }
     }
 
     // The answer to one request, remembered when it is a reply; false when the check must end
@@ -107,7 +131,7 @@ class Checks {
     }
 
     CheckResult reachable() {
-        CheckResult result{"reachable", Verdict::Pass, {}, {}, {}};
+        CheckResult result{"reachable", Outcome::Pass, {}, {}, {}, {}};
         std::vector<double> trips;
         for (std::uint32_t sent = 0; sent < settings_.count; ++sent) {
             Answer answer;
@@ -122,24 +146,30 @@ class Checks {
             }
         }
         const auto answered = trips.size();
+        std::optional<double> median;
+        if (!trips.empty()) {
+            std::ranges::sort(trips);
+            median = answered % 2 == 1 ? trips[answered / 2]
+                                       : (trips[answered / 2 - 1] + trips[answered / 2]) / 2;
+        }
+        const auto roundTrip = [&](const char* name, std::optional<double> value) {
+            return measured(name, value, "ms", limit(name), 3);
+        };
+        result.measurements = {
+            roundTrip("rtt_median", median),
+            roundTrip("rtt_max", trips.empty() ? std::nullopt : std::optional(trips.back()))};
         result.detail =
             std::to_string(answered) + '/' + std::to_string(settings_.count) + " answered";
         result.values = {{"sent", std::to_string(settings_.count)},
                          {"answered", std::to_string(answered)}};
-        if (answered < settings_.count) {
-            result.verdict = Verdict::Fail;
-        }
-        if (!trips.empty()) {
-            std::ranges::sort(trips);
-            const double median = answered % 2 == 1
-                                      ? trips[answered / 2]
-                                      : (trips[answered / 2 - 1] + trips[answered / 2]) / 2;
+        if (median) {
             result.detail += ", round trip min " + decimals(trips.front(), 3) + " / median " +
-                             decimals(median, 3) + " / max " + decimals(trips.back(), 3) + " ms";
+                             decimals(*median, 3) + " / max " + decimals(trips.back(), 3) + " ms";
             result.values.insert(result.values.end(), {{"rtt_min_ms", decimals(trips.front(), 3)},
-                                                       {"rtt_median_ms", decimals(median, 3)},
+                                                       {"rtt_median_ms", decimals(*median, 3)},
                                                        {"rtt_max_ms", decimals(trips.back(), 3)}});
         }
+        judge(result, answered < settings_.count);
         return result;
     }
 
@@ -159,13 +189,13 @@ class Checks {
                 wrongSizes.push_back(std::to_string(size));
             }
         }
-        CheckResult result{"reply-size", Verdict::Pass, {}, {}, {}};
+        CheckResult result{"reply-size", Outcome::Pass, {}, {}, {}, {}};
         result.values = {{"datagrams", std::to_string(total)},
                          {"wrong_sizes", jsonList(wrongSizes)}};
         if (wrong.empty()) {
             result.detail = "all " + std::to_string(total) + " datagrams 8 bytes";
         } else {
-            result.verdict = Verdict::Fail;
+            result.verdict = Outcome::Fail;
             result.detail = joined(wrong, ", ") + " of " + std::to_string(total) + " datagrams";
         }
         return result;
@@ -186,6 +216,7 @@ class Checks {
         std::uint8_t touched = 0;
         std::vector<std::string> faults;
         std::vector<std::string> stuck;
+        std::vector<Measurement> readBacks;
         bool answering = true;
         for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit && answering; ++bit) {
             const auto mask = static_cast<std::uint8_t>(1u << bit);
@@ -199,7 +230,7 @@ class Checks {
                     run_.restored = restore(original, touched);
                     return {};
                 }
-                const std::string what = (set ? "set " : "clear ") + pinName(bit);
+                const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
                     faults.push_back("no 8-byte reply to " + what);
                     answering = false;
@@ -207,20 +238,31 @@ class Checks {
                 }
                 const std::uint8_t portB = answer.reply.portB();
                 levelAfter[set ? 0 : 1] = portB >> bit & 1;
-                const auto others = static_cast<std::uint8_t>((portB ^ last) & kOutputMask & ~mask);
+                const auto others =
+                    static_cast<std::uint8_t>((portB ^ last) & link::kOutputMask & ~mask);
                 for (int other = link::kFirstOutputBit; other <= link::kLastOutputBit; ++other) {
                     if ((others >> other & 1) != 0) {
-                        faults.push_back(what + " also changed " + pinName(other));
+                        faults.push_back(what + " also changed " + link::portBPinName(other));
                     }
                 }
                 last = portB;
             }
+            for (const bool set : {true, false}) {
+                const int level = levelAfter[set ? 0 : 1];
+                if (level >= 0) {
+                    const double wanted = set ? 1 : 0;
+                    readBacks.push_back(
+                        measured(link::portBPinName(bit) + (set ? "_set" : "_clear"), level, "",
+                                 {wanted, wanted, {}, {}}, 0));
+                }
+            }
             if (levelAfter[0] >= 0 && levelAfter[0] == levelAfter[1]) {
-                faults.push_back(pinName(bit) + " stuck at " + std::to_string(levelAfter[0]));
-                stuck.push_back("{\"pin\":\"" + pinName(bit) +
+                faults.push_back(link::portBPinName(bit) + " stuck at " +
+                                 std::to_string(levelAfter[0]));
+                stuck.push_back("{\"pin\":\"" + link::portBPinName(bit) +
                                 "\",\"level\":" + std::to_string(levelAfter[0]) + '}');
             } else if (levelAfter[0] == 0 && levelAfter[1] == 1) {
-                faults.push_back(pinName(bit) + " reads 0 when set and 1 when cleared");
+                faults.push_back(link::portBPinName(bit) + " reads 0 when set and 1 when cleared");
             }
         }
         const std::string restored = restore(original, touched);
@@ -231,12 +273,13 @@ class Checks {
         if (!restored.starts_with("restored")) {
             faults.push_back(restored);
         }
-        CheckResult result{"outputs", faults.empty() ? Verdict::Pass : Verdict::Fail, {}, {}, {}};
+        CheckResult result{"outputs", Outcome::Pass, {}, {}, std::move(readBacks), {}};
         result.detail =
             faults.empty() ? "RB2..RB7 each set and cleared; " + restored : joined(faults, "; ");
         result.values = {{"port_b_before", std::to_string(original)},
                          {"port_b_after", std::to_string(lastReply_ ? lastReply_->portB() : 0)},
                          {"stuck", jsonList(stuck)}};
+        judge(result, !faults.empty(), false);
         return result;
     }
 
@@ -254,7 +297,8 @@ class Checks {
                                                       : link::clearBitRequest(bitNumber),
                            true);
             if (answer.kind != Answer::Kind::Reply) {
-                return "outputs not restored: no 8-byte reply to putting " + pinName(bit) + " back";
+                return "outputs not restored: no 8-byte reply to putting " +
+                       link::portBPinName(bit) + " back";
             }
             lastReply_ = answer.reply;
             portB = answer.reply.portB();
@@ -262,7 +306,7 @@ class Checks {
         if (!portB) {
             return "restored RB7..RB2=" + outputBits(original);
         }
-        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & kOutputMask);
+        const auto differ = static_cast<std::uint8_t>((*portB ^ original) & link::kOutputMask);
         if (differ != 0) {
             return "outputs not restored: RB7..RB2=" + outputBits(*portB) + ", found " +
                    outputBits(original);
@@ -271,9 +315,9 @@ class Checks {
     }
 
     CheckResult analogue() {
-        CheckResult result{"analogue", Verdict::Pass, {}, {}, {}};
+        CheckResult result{"analogue", Outcome::Pass, {}, {}, {}, {}};
         std::vector<std::string> shown;
-        std::vector<std::string> faults;
+        bool answering = true;
         for (const link::Channel& channel : link::kChannels) {
             Answer answer;
             if (!ask(link::readChannelRequest(channel.selector), answer)) {
@@ -281,32 +325,24 @@ class Checks {
             }
             const std::string pin(channel.pin);
             if (answer.kind != Answer::Kind::Reply) {
-                faults.push_back("no 8-byte reply to read " + pin);
+                shown.push_back("no 8-byte reply to read " + pin);
+                answering = false;
                 break;
             }
             const std::uint16_t value = answer.reply.conversion();
             result.values.emplace_back(pin, std::to_string(value));
-            if (value > settings_.adcMax) {
-                faults.push_back(pin + " " + std::to_string(value) + " above " +
-                                 std::to_string(settings_.adcMax));
-            }
+            shown.push_back(pin + '=' + link::readingText(channel, value));
             if (channel.reading == link::Reading::Raw) {
-                shown.push_back(pin + '=' + link::rawText(value));
+                result.measurements.push_back(measured(pin, value, "", limit(pin), 0));
                 continue;
             }
-            const std::string text = link::temperatureText(value);
-            shown.push_back(pin + '=' + text);
             const double celsius = static_cast<double>(link::temperatureTenths(value)) / 10;
             result.values.emplace_back(pin + "_celsius", decimals(celsius, 1));
-            if (celsius < settings_.lowestCelsius || celsius > settings_.highestCelsius) {
-                faults.push_back(pin + ' ' + text + " outside " + settings_.temperatureRange);
-            }
+            result.measurements.push_back(
+                measured(pin, celsius, std::string(link::kCelsiusSign), limit(pin), 1));
         }
         result.detail = joined(shown, " ");
-        if (!faults.empty()) {
-            result.verdict = Verdict::Fail;
-            result.detail += (result.detail.empty() ? "" : "; ") + joined(faults, "; ");
-        }
+        judge(result, !answering);
         return result;
     }
 
@@ -315,13 +351,16 @@ class Checks {
             return skip("inputs", "no 8-byte reply came");
         }
         const std::uint8_t portB = lastReply_->portB();
-        const std::string rb0 = std::to_string(portB & 1);
-        const std::string rb1 = std::to_string(portB >> 1 & 1);
-        return {"inputs",
-                Verdict::Pass,
-                "RB0=" + rb0 + " RB1=" + rb1,
-                {{"RB0", rb0}, {"RB1", rb1}},
-                {}};
+        CheckResult result{"inputs", Outcome::Pass, {}, {}, {}, {}};
+        for (const int bit : {0, 1}) {
+            const std::string pin = link::portBPinName(bit);
+            const int level = portB >> bit & 1;
+            result.detail += (bit == 0 ? "" : " ") + pin + '=' + std::to_string(level);
+            result.values.emplace_back(pin, std::to_string(level));
+            result.measurements.push_back(measured(pin, level, "", limit(pin), 0));
+        }
+        judge(result, false);
+        return result;
     }
 
     CheckedBoard& board_;
@@ -331,81 +370,56 @@ class Checks {
     std::optional<link::Reply> lastReply_;
 };
 
-bool parseCelsius(std::string_view text, double& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && error == std::errc{} && end == text.data() + text.size();
-}
-
-// What XML 1.0 allows in text and attributes, the markup characters escaped. Control
-// characters other than tab and newline cannot appear in XML at all.
-std::string xmlText(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            case '\'':
-                escaped += "&apos;";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
-                    escaped += '?';
-                } else {
-                    escaped += c;
-                }
-        }
-    }
-    return escaped;
-}
-
-int countOf(const CheckRun& run, Verdict verdict) {
-    return static_cast<int>(std::ranges::count(run.results, verdict, &CheckResult::verdict));
-}
-
 }  // namespace
 
 CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings) {
     return Checks(board, settings).run();
 }
 
-bool parseTemperatureRange(std::string_view text, double& low, double& high) {
-    // A colon after the first character, so "-5:40" splits after "-5".
-    const auto colon = text.find(':', 1);
-    return colon != std::string_view::npos && parseCelsius(text.substr(0, colon), low) &&
-           parseCelsius(text.substr(colon + 1), high) && low <= high;
+LimitsTable defaultLimits() {
+    LimitsTable limits{{"rtt_median", {}}, {"rtt_max", {}}, {"RB0", {}}, {"RB1", {}}};
+    for (const link::Channel& channel : link::kChannels) {
+        limits[std::string(channel.pin)] = {};
+    }
+    setAdcMax(limits, kConverterMax);
+    setTemperatureRange(limits, 0, 60);
+    return limits;
 }
 
-const char* verdictText(Verdict verdict) {
-    switch (verdict) {
-        case Verdict::Pass:
-            return "PASS";
-        case Verdict::Fail:
-            return "FAIL";
-        case Verdict::Skip:
-            break;
+void setAdcMax(LimitsTable& limits, double highest) {
+    for (const link::Channel& channel : link::kChannels) {
+        if (channel.reading == link::Reading::Raw) {
+            limits[std::string(channel.pin)].high = highest;
+        }
     }
-    return "SKIP";
+}
+
+void setTemperatureRange(LimitsTable& limits, double lowest, double highest) {
+    Limits& ra5 = limits["RA5"];
+    ra5.low = lowest;
+    ra5.high = highest;
+}
+
+Outcome boardOutcome(const CheckRun& run) {
+    if (!run.answered || countOf(run, Outcome::Fail) > 0) {
+        return Outcome::Fail;
+    }
+    return countOf(run, Outcome::Marginal) > 0 ? Outcome::Marginal : Outcome::Pass;
+}
+
+int countOf(const CheckRun& run, Outcome outcome) {
+    return static_cast<int>(std::ranges::count(run.results, outcome, &CheckResult::verdict));
 }
 
 std::string humanLine(const CheckResult& result) {
     char head[32];
-    std::snprintf(head, sizeof head, "%-12s%s  ", result.name.c_str(), verdictText(result.verdict));
+    std::snprintf(head, sizeof head, "%-12s%s  ", result.name.c_str(), outcomeText(result.verdict));
     return head + result.detail;
 }
 
 std::string jsonLine(const CheckResult& result) {
     std::string line = "{\"check\":" + jsonString(result.name) +
-                       ",\"result\":" + jsonString(verdictText(result.verdict)) +
+                       ",\"result\":" + jsonString(outcomeText(result.verdict)) +
                        ",\"detail\":" + jsonString(result.detail);
     for (const auto& [name, json] : result.values) {
         line += ',' + jsonString(name) + ':' + json;
@@ -413,48 +427,13 @@ std::string jsonLine(const CheckResult& result) {
     return line + '}';
 }
 
-std::string summaryLine(const CheckRun& run, const std::string& board, bool json) {
-    const char* verdict = countOf(run, Verdict::Fail) == 0 && run.answered ? "PASS" : "FAIL";
-    const std::string passed = std::to_string(countOf(run, Verdict::Pass));
-    const std::string failed = std::to_string(countOf(run, Verdict::Fail));
-    const std::string skipped = std::to_string(countOf(run, Verdict::Skip));
-    if (json) {
-        return "{\"summary\":" + jsonString(verdict) + ",\"board\":" + jsonString(board) +
-               ",\"passed\":" + passed + ",\"failed\":" + failed + ",\"skipped\":" + skipped + '}';
-    }
-    return "check " + board + ": " + verdict + " (" + passed + " passed, " + failed + " failed, " +
-           skipped + " skipped)";
-}
-
-std::string junitReport(const CheckRun& run, const std::string& board) {
-    std::chrono::duration<double> total{};
-    for (const CheckResult& result : run.results) {
-        total += result.duration;
-    }
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<testsuite name=\"" + xmlText(board) + "\" tests=\"" +
-           std::to_string(run.results.size()) + "\" failures=\"" +
-           std::to_string(countOf(run, Verdict::Fail)) + "\" errors=\"0\" skipped=\"" +
-           std::to_string(countOf(run, Verdict::Skip)) + "\" time=\"" + decimals(total.count(), 3) +
-           "\">\n";
-    for (const CheckResult& result : run.results) {
-        const std::string detail = xmlText(result.detail);
-        xml += "  <testcase classname=\"vardek-probe.check\" name=\"" + xmlText(result.name) +
-               "\" time=\"" + decimals(result.duration.count(), 3) + "\">";
-        switch (result.verdict) {
-            case Verdict::Fail:
-                xml += "<failure message=\"" + detail + "\">" + detail + "</failure>";
-                break;
-            case Verdict::Skip:
-                xml += "<skipped message=\"" + detail + "\"/>";
-                break;
-            case Verdict::Pass:
-                xml += "<system-out>" + detail + "</system-out>";
-                break;
-        }
-        xml += "</testcase>\n";
-    }
-    return xml + "</testsuite>\n";
+std::string summaryLine(const CheckRun& run, const std::string& board) {
+    const auto counted = [&](Outcome outcome, const char* word) {
+        return std::to_string(countOf(run, outcome)) + ' ' + word;
+    };
+    return "check " + board + ": " + outcomeText(boardOutcome(run)) + " (" +
+           counted(Outcome::Pass, "passed") + ", " + counted(Outcome::Marginal, "marginal") + ", " +
+           counted(Outcome::Fail, "failed") + ", " + counted(Outcome::Skip, "skipped") + ')';
 }
 
 }  // namespace vardek::probe

@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "board_protocol.h"
+#include "limits_file.h"
+#include "measurement.h"
+#include "udp_socket.h"
 
 namespace vardek::probe {
 
@@ -33,6 +36,8 @@ struct Answer {
     link::Reply reply;
     std::size_t size = 0;  // the answer's size, for Reply and WrongSize
     Milliseconds roundTrip{};
+    link::SocketAddress from;         // who sent it, for Reply and WrongSize
+    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply and WrongSize
 };
 
 class CheckedBoard {
@@ -46,23 +51,29 @@ class CheckedBoard {
     virtual const std::map<std::size_t, unsigned>& datagramSizes() const = 0;
 };
 
+// The measurements whose limits --limits may set, with the limits they have without it: the
+// converter's full scale on RA0..RA3, 0 to 60 degrees C on RA5, and none on the others.
+LimitsTable defaultLimits();
+
+// --adc-max and --temp-range: the upper limit of RA0..RA3, and RA5's limits.
+void setAdcMax(LimitsTable& limits, double highest);
+void setTemperatureRange(LimitsTable& limits, double lowest, double highest);
+
 struct CheckSettings {
     std::uint32_t count = 5;  // status requests of the reachable check
     bool outputs = false;     // switch RB2..RB7; they drive whatever is wired to them
-    std::uint16_t adcMax = 1023;
-    double lowestCelsius = 0;
-    double highestCelsius = 60;
-    std::string temperatureRange = "0:60";  // as given, for the messages
+    LimitsTable limits = defaultLimits();
 };
-
-enum class Verdict { Pass, Fail, Skip };
 
 struct CheckResult {
     std::string name;
-    Verdict verdict = Verdict::Skip;
+    // FAIL when a fault was found or a measurement failed, else MARGINAL when a measurement was,
+    // else PASS; SKIP when the check could not be made.
+    Outcome verdict = Outcome::Skip;
     std::string detail;
     // The measured values for --json: a field name and its JSON text each.
     std::vector<std::pair<std::string, std::string>> values;
+    std::vector<Measurement> measurements;
     std::chrono::duration<double> duration{};
 };
 
@@ -78,17 +89,16 @@ struct CheckRun {
 // Runs reachable, reply-size, outputs, analogue and inputs, in that order.
 CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings);
 
-// "LO:HI" in degrees Celsius, each with an optional sign and decimals, LO not above HI.
-bool parseTemperatureRange(std::string_view text, double& low, double& high);
-
-const char* verdictText(Verdict verdict);  // "PASS", "FAIL" or "SKIP"
-
 // A person's line: the name, the verdict and the detail in columns.
 std::string humanLine(const CheckResult& result);
 std::string jsonLine(const CheckResult& result);
-std::string summaryLine(const CheckRun& run, const std::string& board, bool json);
 
-// One testsuite named after the board, one testcase per check.
-std::string junitReport(const CheckRun& run, const std::string& board);
+// The board's outcome: FAIL when it never answered or a check failed, else MARGINAL when a
+// check was, else PASS.
+Outcome boardOutcome(const CheckRun& run);
+// How many checks had `outcome`.
+int countOf(const CheckRun& run, Outcome outcome);
+// "check 127.0.0.1:10001: PASS (5 passed, 0 marginal, 0 failed, 0 skipped)"
+std::string summaryLine(const CheckRun& run, const std::string& board);
 
 }  // namespace vardek::probe

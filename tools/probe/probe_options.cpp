@@ -1,8 +1,5 @@
 #include "probe_options.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "command_line.h"
 
 namespace vardek::probe {
@@ -11,19 +8,11 @@ namespace {
 
 constexpr std::string_view kCommands = "status, set, clear, read, watch or check";
 
-std::string upper(std::string text) {
-    std::ranges::transform(text, text.begin(), [](unsigned char c) { return std::toupper(c); });
-    return text;
-}
-
-// "RB2".."RB7", in either case.
 CLI::Validator outputPin(std::uint8_t& bit) {
     return CLI::Validator(
         [&bit](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            if (pin.size() == 3 && pin.starts_with("RB") &&
-                link::isOutputBit(static_cast<std::uint8_t>(pin[2] - '0'))) {
-                bit = static_cast<std::uint8_t>(pin[2] - '0');
+            if (const auto parsed = link::parseOutputPin(text)) {
+                bit = *parsed;
                 return {};
             }
             return "expects an output pin RB2 to RB7, not '" + text + "'";
@@ -34,10 +23,8 @@ CLI::Validator outputPin(std::uint8_t& bit) {
 CLI::Validator analogPin(const link::Channel*& channel) {
     return CLI::Validator(
         [&channel](std::string& text) -> std::string {
-            const std::string pin = upper(text);
-            const auto found = std::ranges::find(link::kChannels, pin, &link::Channel::pin);
-            if (found != link::kChannels.end()) {
-                channel = &*found;
+            if (const link::Channel* found = link::parseAnaloguePin(text)) {
+                channel = found;
                 return {};
             }
             return "expects an analogue pin RA0, RA1, RA2, RA3 or RA5, not '" + text + "'";
@@ -45,10 +32,30 @@ CLI::Validator analogPin(const link::Channel*& channel) {
         "PIN");
 }
 
+CLI::Validator nonEmpty(const char* what) {
+    return CLI::Validator(
+        [](const std::string& text) { return text.empty() ? "needs a name" : ""; }, what);
+}
+
+// A name recorded in every report, where a control character would break a line or a file.
+CLI::Validator printable(const char* what) {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            if (text.empty()) {
+                return "needs a name";
+            }
+            if (std::ranges::any_of(text, [](unsigned char c) { return c < 0x20 || c == 0x7F; })) {
+                return "holds a control character";
+            }
+            return {};
+        },
+        what);
+}
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard) {
+                                   const host::ChosenBoard& defaultBoard) {
     ParsedCommandLine parsed;
     ProbeOptions& o = parsed.options;
     o.board = defaultBoard.address;
@@ -88,20 +95,25 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     CLI::App* check = app.add_subcommand("check");
     check->add_flag("--outputs", o.check.outputs)->disable_flag_override();
     check->add_option("--count", o.check.count)->transform(cli::number(1, 1000));
-    check->add_option("--adc-max", o.check.adcMax)->transform(cli::number(0, 65535));
-    check->add_option("--temp-range", o.check.temperatureRange)
+    check->add_option_function<std::uint32_t>("--adc-max", [&o](std::uint32_t m) { o.adcMax = m; })
+        ->transform(cli::number(0, 65535));
+    check->add_option_function<std::string>("--temp-range", [](const std::string&) {})
         ->check(CLI::Validator(
             [&o](const std::string& text) -> std::string {
-                if (!parseTemperatureRange(text, o.check.lowestCelsius, o.check.highestCelsius)) {
+                Limits range;
+                if (!parseRange(text, range.low, range.high) || !range.low || !range.high) {
                     return "expects LO:HI in degrees Celsius, LO not above HI, not '" + text + "'";
                 }
+                o.temperatureRange = range;
                 return {};
             },
             "LO:HI"));
-    check->add_option("--junit", o.junitPath)
-        ->check(CLI::Validator(
-            [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
-            "FILE"));
+    check->add_option("--limits", o.limitsPath)->check(nonEmpty("FILE"));
+    check->add_option("--junit", o.junitPath)->check(nonEmpty("FILE"));
+    check->add_option("--report-dir", o.reportDir)->check(nonEmpty("DIR"));
+    check->add_option("--dut-id", o.dutId)->check(printable("ID"));
+    check->add_option("--station", o.station)->check(printable("NAME"));
+    check->add_option("--operator", o.operatorName)->check(printable("NAME"));
 
     parsed.error = cli::parse(app, args);
     if (help || version) {
@@ -144,17 +156,36 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     return parsed;
 }
 
+std::string resolveLimits(ProbeOptions& options) {
+    LimitsTable& limits = options.check.limits;
+    if (!options.limitsPath.empty()) {
+        if (std::string problem = readLimitsFile(options.limitsPath, limits); !problem.empty()) {
+            return problem;
+        }
+    }
+    if (options.adcMax) {
+        setAdcMax(limits, *options.adcMax);
+    }
+    if (options.temperatureRange) {
+        setTemperatureRange(limits, *options.temperatureRange->low,
+                            *options.temperatureRange->high);
+    }
+    return {};
+}
+
 std::string usageText() {
     return R"(Usage: vardek-probe [--board ADDR] [--port N] [--timeout MS] [--retries N] [--json]
                     [--any-sender] COMMAND [ARG]
 Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
           | watch [--interval MS] [--count N]
-          | check [--outputs] [--count N] [--temp-range LO:HI] [--adc-max M] [--junit FILE]
+          | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
+                  [--dut-id ID] [--station NAME] [--operator NAME] [--junit FILE]
+                  [--report-dir DIR]
 Try 'vardek-probe --help'.
 )";
 }
 
-std::string helpText(const host::DefaultBoard& defaultBoard) {
+std::string helpText(const host::ChosenBoard& defaultBoard) {
     const std::string origin =
         defaultBoard.file.empty() ? std::string("built in") : "from " + defaultBoard.file;
     return R"(Usage: vardek-probe [OPTION]... COMMAND [ARG]
@@ -174,9 +205,16 @@ Commands:
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
                      put back as found, also after a failure, Ctrl-C or SIGTERM
-    --adc-max M      the highest conversion result accepted, 0 to 65535 (default 1023)
+    --limits FILE    the limits of the measurements, an INI file with one group per
+                     measurement: [RA5] range=15:35 marginal=18:32 (see below)
+    --adc-max M      the highest RA0..RA3 result accepted, 0 to 65535 (default 1023)
     --temp-range LO:HI  the RA5 temperatures accepted, in degrees C (default 0:60)
+    --dut-id ID      the unit's serial number, recorded in every output
+    --station NAME   the test station, recorded in every output
+    --operator NAME  who tests, recorded in every output
     --junit FILE     also write a JUnit XML report to FILE
+    --report-dir DIR  also write ID.yyyymmddThhmmssZ.json and .xml into DIR (the board's
+                     address without --dut-id; UTC start), never over an earlier report
 
 Options (numbers are decimal or 0x-prefixed hex):
   --board ADDR       the board's IPv4 address in dotted decimal (default )" +
@@ -197,8 +235,14 @@ The first datagram from the board's address (any port) after the request is its 
 its size: the protocol matches replies by order alone. Messages go to standard error.
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
-datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5 at
-most M, RA5 within LO:HI) and inputs (RB0 and RB1, for information).
+datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5
+within their limits) and inputs (RB0 and RB1, within limits only where given).
+
+Each value is a measurement with limits and marginal bounds: PASS inside both, MARGINAL inside
+the limits but outside the marginal bounds (it passes, and says so), FAIL outside the limits.
+--limits groups: rtt_median and rtt_max (ms), RA0..RA3 (raw), RA5 (degrees C), RB0 and RB1
+(0 or 1); keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
+--adc-max and --temp-range, where given, hold over the file.
 
 Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every

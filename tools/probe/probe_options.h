@@ -30,17 +30,28 @@ struct ProbeOptions {
     const link::Channel* channel = nullptr;  // read
     std::uint32_t intervalMs = 5000;         // watch
     std::optional<std::uint32_t> count;      // watch: none runs until Ctrl-C
-    CheckSettings check;                     // check
+    CheckSettings check;                     // check, its limits as built in
+    std::string limitsPath;                  // check: --limits FILE; empty for none
+    std::optional<double> adcMax;            // check: --adc-max, over the limits file
+    std::optional<Limits> temperatureRange;  // check: --temp-range, over the limits file
     std::string junitPath;                   // check: empty writes no JUnit report
+    std::string reportDir;                   // check: empty writes no report per unit
+    std::string dutId;                       // check: the unit's serial number
+    std::string station;
+    std::string operatorName;
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 
 // `args` leaves out the program name; `defaultBoard` is the board when --board names none.
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
-                                   const host::DefaultBoard& defaultBoard);
+                                   const host::ChosenBoard& defaultBoard);
+
+// The check's limits: those built in, then the --limits file's, then --adc-max and
+// --temp-range. Returns what is wrong with the file, or an empty text.
+std::string resolveLimits(ProbeOptions& options);
 
 std::string usageText();
-std::string helpText(const host::DefaultBoard& defaultBoard);
+std::string helpText(const host::ChosenBoard& defaultBoard);
 
 }  // namespace vardek::probe

@@ -17,20 +17,16 @@ std::string bits(std::uint8_t byte) {
 }
 
 // The channel that a read asks for; nullptr for the other requests.
-const link::Channel* channelRead(const Exchange& exchange) {
-    const auto& request = exchange.request.buffer;
-    return request[0] == link::kReadChannelCommand ? link::findChannel(request[1]) : nullptr;
+const link::Channel* channelRead(const link::Request& request) {
+    const auto decoded = link::decodeRequest(request.bytes());
+    return decoded && decoded->command == link::kReadChannelCommand
+               ? link::findChannel(decoded->argument)
+               : nullptr;
 }
 
-std::string readingText(const link::Channel& channel, const Exchange& exchange) {
-    const std::uint16_t value = exchange.reply.conversion();
-    return channel.reading == link::Reading::Temperature ? link::temperatureText(value)
-                                                         : link::rawText(value);
-}
-
-std::string milliseconds(const Exchange& exchange) {
+std::string milliseconds(const Answer& answer) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", exchange.roundTrip.count());
+    std::snprintf(text, sizeof text, "%.3f", answer.roundTrip.count());
     return text;
 }
 
@@ -53,34 +49,36 @@ std::string jsonString(const std::string& text) {
     return quoted + '"';
 }
 
-std::string humanLine(const Exchange& exchange) {
-    std::string line =
-        link::dumpText(exchange.reply.bytes) + "RB7..RB0=" + bits(exchange.reply.portB());
-    if (const link::Channel* channel = channelRead(exchange)) {
-        line += ' ' + std::string(channel->pin) + '=' + readingText(*channel, exchange);
+std::string humanLine(const link::Request& request, const Answer& answer) {
+    const link::Reply& reply = answer.reply;
+    std::string line = link::dumpText(reply.bytes) + "RB7..RB0=" + bits(reply.portB());
+    if (const link::Channel* channel = channelRead(request)) {
+        line +=
+            ' ' + std::string(channel->pin) + '=' + link::readingText(*channel, reply.conversion());
     }
-    return line + " (" + milliseconds(exchange) + " ms)";
+    return line + " (" + milliseconds(answer) + " ms)";
 }
 
-std::string jsonLine(const Exchange& exchange) {
-    // "read RA5" is the command "read" on the pin "RA5".
-    const std::string name = link::describeRequest(exchange.request.bytes());
-    const auto space = name.find(' ');
-    std::string line = "{\"command\":" + jsonString(name.substr(0, space));
-    if (space != std::string::npos) {
-        line += ",\"pin\":" + jsonString(name.substr(space + 1));
+std::string jsonLine(const std::string& board, const link::Request& request, const Answer& answer) {
+    // The probe sends only requests that the board takes.
+    const link::DecodedRequest decoded = *link::decodeRequest(request.bytes());
+    const link::Reply& reply = answer.reply;
+    std::string line =
+        "{\"command\":" + jsonString(std::string(link::commandName(decoded.command)));
+    if (const std::string pin = decoded.pin(); !pin.empty()) {
+        line += ",\"pin\":" + jsonString(pin);
     }
-    line += ",\"board\":" + jsonString(exchange.board);
-    line += ",\"request\":" + jsonString(link::hexText(exchange.request.bytes(), 2));
+    line += ",\"board\":" + jsonString(board);
+    line += ",\"request\":" + jsonString(link::hexText(request.bytes(), 2));
     // The reply's bytes as in the panel's dump, without the space the dump ends on to lead into
     // what follows it on the line: a JSON value stands alone.
-    line += ",\"reply\":" + jsonString(link::hexText(exchange.reply.bytes, 3));
-    line += ",\"port_b\":" + std::to_string(exchange.reply.portB());
-    line += ",\"value\":" + std::to_string(exchange.reply.conversion());
-    if (const link::Channel* channel = channelRead(exchange)) {
-        line += ",\"text\":" + jsonString(readingText(*channel, exchange));
+    line += ",\"reply\":" + jsonString(link::hexText(reply.bytes, 3));
+    line += ",\"port_b\":" + std::to_string(reply.portB());
+    line += ",\"value\":" + std::to_string(reply.conversion());
+    if (const link::Channel* channel = channelRead(request)) {
+        line += ",\"text\":" + jsonString(link::readingText(*channel, reply.conversion()));
     }
-    return line + ",\"rtt_ms\":" + milliseconds(exchange) + '}';
+    return line + ",\"rtt_ms\":" + milliseconds(answer) + '}';
 }
 
 }  // namespace vardek::probe

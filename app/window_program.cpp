@@ -1,0 +1,73 @@
+#include "window_program.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+#include "Unit1.h"
+#include "application_info.h"
+#include "command_line.h"
+#include "error_box.h"
+#include "stop_signals.h"
+
+namespace vardek::app {
+
+namespace {
+
+QtMessageHandler qtMessages = nullptr;
+
+// Without a display Qt ends the program with a fatal message (abort, status 134) before any box
+// can open. The refusal is already on standard error, so the program ends as it would after the
+// box, with the refusal's status.
+void endAtQtsFatalMessage(QtMsgType type, const QMessageLogContext& context,
+                          const QString& message) {
+    if (type == QtFatalMsg) {
+        std::_Exit(kBadUsage);
+    }
+    qtMessages(type, context, message);
+}
+
+}  // namespace
+
+void complain(const std::string& message) { cli::complain(kApplicationName, message); }
+
+int runWindow(int argc, char** argv, const host::ChosenBoard& board) {
+    const bool refused = !board.problem.empty();
+    if (refused) {
+        complain(board.problem);
+        if (board.file.empty()) {
+            return kBadUsage;
+        }
+        qtMessages = qInstallMessageHandler(endAtQtsFatalMessage);
+    }
+    // Before the application object, whose threads inherit the blocked signals; after the
+    // settings file was read, so that nothing is read with the stop signals blocked and unwatched.
+    StopSignals stopSignals;
+    // The program takes no command line of Qt's.
+    int qtArgc = argc > 0 ? 1 : 0;
+    QApplication application(qtArgc, argv);
+    stopSignals.watch();
+    QApplication::setApplicationName(QString::fromUtf8(kApplicationName));
+    QApplication::setApplicationVersion(QString::fromUtf8(kVersion));
+    QApplication::setDesktopFileName(QString::fromUtf8(kDesktopFileName));
+
+    panel::ErrorBox errorBox;
+    if (refused) {
+        errorBox.showNow(board.problem);
+        return kBadUsage;
+    }
+    std::unique_ptr<TVARDEK_Ctrl> window;
+    try {
+        window = std::make_unique<TVARDEK_Ctrl>(link::EndpointConfig{.RemoteHost = board.address});
+    } catch (const std::exception& error) {
+        errorBox.showNow(error.what());
+        return 1;
+    }
+    window->show();
+    QApplication::exec();
+    return 0;
+}
+
+}  // namespace vardek::app

@@ -1,0 +1,51 @@
+#include "language.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QTranslator>
+
+namespace vardek::host {
+
+namespace {
+
+const QString kTranslationsFolder = QStringLiteral(":/i18n");
+
+// The source language first, then each translation embedded, as "ja, en".
+std::string languagesOf(const QString& program, std::string_view sourceLanguage) {
+    QString languages = QString::fromUtf8(sourceLanguage.data(), sourceLanguage.size());
+    const QString prefix = program + QLatin1Char('_');
+    const QStringList files =
+        QDir(kTranslationsFolder).entryList({prefix + QStringLiteral("*.qm")}, QDir::Files);
+    for (const QString& file : files) {
+        languages += QStringLiteral(", ") + file.mid(prefix.size()).chopped(3);
+    }
+    return languages.toStdString();
+}
+
+}  // namespace
+
+Translation translationInto(std::string_view program, std::string_view sourceLanguage,
+                            std::string_view language) {
+    const QString name = QString::fromUtf8(language.data(), language.size());
+    const QString programName = QString::fromUtf8(program.data(), program.size());
+    // An unknown name makes the C locale, which speaks no language of its own.
+    const QLocale locale(name);
+    Translation found;
+    if (!name.isEmpty() && locale.language() != QLocale::C) {
+        if (locale.language() ==
+            QLocale(QString::fromUtf8(sourceLanguage.data(), sourceLanguage.size())).language()) {
+            return found;
+        }
+        auto translator = std::make_unique<QTranslator>();
+        // Tries the locale's own name, then the language alone: en_GB finds en.
+        if (translator->load(locale, programName, QStringLiteral("_"), kTranslationsFolder)) {
+            found.translator = std::move(translator);
+            return found;
+        }
+    }
+    found.problem = "'" + std::string(language) + "' has no translation (there are " +
+                    languagesOf(programName, sourceLanguage) + ")";
+    return found;
+}
+
+}  // namespace vardek::host

@@ -1,0 +1,68 @@
+// The probe's conversation with one board: one request at a time, sent, retried as --timeout and
+// --retries say, and matched with the board's reply or with none. The socket and the stop
+// signals live here; the commands and the check see only the answers.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "board_check.h"
+#include "board_protocol.h"
+#include "probe_options.h"
+#include "signal_descriptor.h"
+#include "udp_socket.h"
+
+namespace vardek::probe {
+
+// The probe's waits watch the signals beside the socket: a signal only ever ends a wait, and the
+// outputs can be put back after it.
+using StopSignals = host::SignalDescriptor;
+
+class BoardExchange : public CheckedBoard {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // Talks to `board` with the tries, the timeout and the senders that `options` allow.
+    // Throws std::system_error when no socket can be opened.
+    BoardExchange(const link::SocketAddress& board, const ProbeOptions& options, StopSignals& stop);
+
+    const link::SocketAddress& board() const { return board_; }
+    const ProbeOptions& options() const { return options_; }
+    // Why the last send was refused.
+    std::string notSentReason() const { return notSent_.message(); }
+
+    // One request and the board's answer to it: an 8-byte reply, a datagram of another size, or
+    // none after every try, with the round trip of the try that was answered.
+    Answer ask(const link::Request& request, bool evenIfStopped = false) override;
+
+    const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
+
+    // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
+    bool idle(Clock::time_point until);
+
+  private:
+    bool waitReadable(Clock::time_point until);
+    Answer tryOnce(const link::Request& request, bool evenIfStopped);
+    std::optional<link::UdpSocket::Received> take();
+    std::optional<link::UdpSocket::Received> takeFromBoard();
+    void awaitLateReply(Clock::time_point deadline);
+    void discardWaiting();
+
+    const ProbeOptions& options_;
+    StopSignals& stop_;
+    link::SocketAddress board_;
+    link::UdpSocket socket_;
+    std::vector<std::uint8_t> buffer_;
+    int ignored_ = 0;
+    std::error_code notSent_;
+    std::map<std::size_t, unsigned> sizes_;
+    std::optional<Clock::time_point> unanswered_;  // until when a cut-short request may be answered
+};
+
+}  // namespace vardek::probe

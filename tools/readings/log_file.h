@@ -1,0 +1,46 @@
+// Where a readings log goes: a file appended to, or standard output, one whole line at a time.
+// Each line is handed to the system in one piece as soon as it is made, so a run cut short by a
+// signal leaves whole lines only, and nothing waits in a buffer of ours to be lost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vardek::readings {
+
+class LogFile {
+  public:
+    LogFile() = default;
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Opens `path` to append to, made if it is missing. `header` (empty for a log without one)
+    // is written first when the file is new or empty; a regular file that has lines already
+    // must begin with that header, else it is refused untouched: rows of other columns under
+    // it would read wrong. A last line left without its end (a row cut by a power loss) is
+    // ended first, so the next row stands on a line of its own. Returns why the log cannot be
+    // written there, naming the file, or an empty string.
+    std::string open(const std::string& path, std::string_view header);
+    // Standard output, with `header` first, if any.
+    std::string openStandardOutput(std::string_view header);
+
+    // One whole line. When the system takes only part of it (a full disk), the file is cut back
+    // to where the line began, so it still holds whole lines only. Returns why the line could
+    // not be written, naming the file, or an empty string.
+    std::string append(std::string_view line);
+
+    // "standard output" or the path given.
+    const std::string& name() const { return name_; }
+
+  private:
+    std::string problem(const std::string& what, int error) const;
+
+    int fd_ = -1;
+    bool owned_ = false;    // opened here, so closed here
+    bool regular_ = false;  // a regular file, which can be cut back
+    std::string name_;
+};
+
+}  // namespace vardek::readings

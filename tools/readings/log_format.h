@@ -1,0 +1,29 @@
+// The two forms of a readings log. CSV as RFC 4180 has it (a header line naming the columns,
+// each line ended by CR LF), whose columns carry their units in their names:
+//   time_utc,elapsed_s,result,rtt_ms,port_b,RB0,...,RB7,RA0,RA1,RA2,RA3,RA5_degC
+// with only the analogue pins asked for, in that order. JSON Lines: one object per sample with
+// the same names, null where a CSV field is empty. No field ever needs quoting.
+//
+//   time_utc   ISO 8601 UTC with milliseconds and Z
+//   elapsed_s  seconds since the first sample, three decimals, on the monotonic clock
+//   result     ok, no-reply, wrong-size:N (the datagram's size) or not-sent
+//   rtt_ms     the status request's round trip in milliseconds, three decimals
+//   port_b     the status reply's port B byte in decimal; RB0..RB7 its bits, 0 or 1
+//   RA0..RA3   raw conversion results in decimal; RA5_degC degrees Celsius, one decimal
+// A value that did not come is an empty field (null): never a value from an earlier sample.
+#pragma once
+
+#include <string>
+
+#include "sample.h"
+
+namespace vardek::readings {
+
+// The header line, its CR LF included.
+std::string csvHeader(const Pins& pins);
+// One sample's line, its CR LF included.
+std::string csvRow(const Sample& sample, const Pins& pins);
+// One sample's JSON object and its newline.
+std::string jsonLine(const Sample& sample, const Pins& pins);
+
+}  // namespace vardek::readings

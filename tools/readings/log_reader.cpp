@@ -1,0 +1,338 @@
+#include "log_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+namespace vardek::readings {
+
+namespace {
+
+// RFC 4180's fields of one line; nothing when a quote stands where it may not.
+std::optional<std::vector<std::string>> splitFields(std::string_view line) {
+    std::vector<std::string> fields(1);
+    std::size_t i = 0;
+    while (i <= line.size()) {
+        std::string& field = fields.back();
+        if (i < line.size() && line[i] == '"') {
+            ++i;
+            while (true) {
+                if (i >= line.size()) {
+                    return std::nullopt;  // no closing quote
+                }
+                if (line[i] == '"') {
+                    if (i + 1 < line.size() && line[i + 1] == '"') {
+                        field += '"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += line[i++];
+            }
+        } else {
+            while (i < line.size() && line[i] != ',') {
+                if (line[i] == '"') {
+                    return std::nullopt;  // a quote inside an unquoted field
+                }
+                field += line[i++];
+            }
+        }
+        if (i == line.size()) {
+            return fields;
+        }
+        if (line[i] != ',') {
+            return std::nullopt;  // text after a closing quote
+        }
+        ++i;
+        fields.emplace_back();
+    }
+    return fields;
+}
+
+std::optional<double> number(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<unsigned> wholeNumber(std::string_view text, unsigned highest) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty() ||
+        value > highest) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "2026-12-09T13:20:05.123Z", the fraction of 1 to 9 digits or none, taken to the millisecond.
+std::optional<UtcTime> parseUtc(std::string_view text) {
+    using namespace std::chrono;
+    const auto digits = [&](std::size_t at, std::size_t count) -> std::optional<unsigned> {
+        if (at + count > text.size()) {
+            return std::nullopt;
+        }
+        const std::string_view part = text.substr(at, count);
+        if (!std::ranges::all_of(part, [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        return wholeNumber(part, 9999);
+    };
+    const auto at = [&](std::size_t i, char c) { return i < text.size() && text[i] == c; };
+    const auto y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2),
+               mi = digits(14, 2), s = digits(17, 2);
+    if (!y || !mo || !d || !h || !mi || !s || !at(4, '-') || !at(7, '-') || !at(10, 'T') ||
+        !at(13, ':') || !at(16, ':') || *h > 23 || *mi > 59 || *s > 59) {
+        return std::nullopt;
+    }
+    const year_month_day date{year(int(*y)), month(*mo), day(*d)};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    std::size_t i = 19;
+    unsigned ms = 0;
+    if (at(i, '.')) {
+        const std::size_t first = ++i;
+        unsigned scale = 100;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - first < 9) {
+            ms += unsigned(text[i] - '0') * scale;
+            scale /= 10;
+            ++i;
+        }
+        if (i == first) {
+            return std::nullopt;
+        }
+    }
+    if (!at(i, 'Z') || i + 1 != text.size()) {
+        return std::nullopt;
+    }
+    return sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s) + milliseconds(ms);
+}
+
+std::optional<Result> parseResult(std::string_view text, std::size_t& size) {
+    if (text == "ok") {
+        return Result::Ok;
+    }
+    if (text == "no-reply") {
+        return Result::NoReply;
+    }
+    if (text == "not-sent") {
+        return Result::NotSent;
+    }
+    constexpr std::string_view kWrongSize = "wrong-size:";
+    if (text.starts_with(kWrongSize)) {
+        if (const auto n = wholeNumber(text.substr(kWrongSize.size()), 65535)) {
+            size = *n;
+            return Result::WrongSize;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+LogReader::Batch LogReader::feed(std::string_view bytes) {
+    Batch batch;
+    for (const char c : bytes) {
+        if (failed_) {
+            break;
+        }
+        if (overlong_) {
+            // Quotes no longer count: a stray one must not swallow the lines after it.
+            if (c == '\n') {
+                ++line_;
+                batch.problems.push_back(
+                    {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
+                overlong_ = false;
+                scan_ = Scan::FieldStart;
+            }
+            continue;
+        }
+        line_ += c == '\n' ? 1 : 0;
+        if (c == '\n' && scan_ != Scan::Quoted) {
+            std::string_view line = pending_;
+            if (line.ends_with('\r')) {
+                line.remove_suffix(1);
+            }
+            takeLine(line, batch);
+            pending_.clear();
+            scan_ = Scan::FieldStart;
+            continue;
+        }
+        switch (scan_) {
+            case Scan::FieldStart:
+                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
+                break;
+            case Scan::Unquoted:
+                scan_ = c == ',' ? Scan::FieldStart : Scan::Unquoted;
+                break;
+            case Scan::Quoted:
+                scan_ = c == '"' ? Scan::QuoteInQuoted : Scan::Quoted;
+                break;
+            case Scan::QuoteInQuoted:  // "" is a quote within the field; one alone closes it
+                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
+                break;
+        }
+        pending_ += c;
+        if (pending_.size() > kLongestLine) {
+            overlong_ = true;
+            pending_.clear();
+        }
+    }
+    return batch;
+}
+
+LogReader::Batch LogReader::finish() {
+    // Within quotes a line end would not end the line: the last one ends here whatever it holds.
+    Batch batch = feed("\n");
+    if (!pending_.empty() || overlong_) {
+        takeLine(overlong_ ? std::string_view() : pending_, batch);
+        if (overlong_) {
+            batch.problems.push_back(
+                {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
+        }
+        pending_.clear();
+        overlong_ = false;
+        scan_ = Scan::FieldStart;
+    }
+    return batch;
+}
+
+void LogReader::takeLine(std::string_view line, Batch& batch) {
+    if (failed_) {
+        return;
+    }
+    // A byte-order mark, as some spreadsheets write, before the header.
+    if (!hasHeader() && line.starts_with("\xEF\xBB\xBF")) {
+        line.remove_prefix(3);
+    }
+    if (line.empty()) {
+        return;
+    }
+    const auto fields = splitFields(line);
+    if (!fields) {
+        batch.problems.push_back({line_, "a quote out of place"});
+        failed_ = !hasHeader();
+        return;
+    }
+    if (!hasHeader()) {
+        readHeader(*fields, batch);
+        return;
+    }
+    if (fields->size() != columns_.size()) {
+        batch.problems.push_back({line_, std::to_string(fields->size()) +
+                                             " fields where the header has " +
+                                             std::to_string(columns_.size())});
+        return;
+    }
+    Sample sample;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const std::string& text = (*fields)[i];
+        const ColumnOf& column = columns_[i];
+        bool good = true;
+        switch (column.kind) {
+            case Column::Time:
+                if (const auto time = parseUtc(text)) {
+                    sample.time = *time;
+                } else {
+                    good = false;
+                }
+                break;
+            case Column::Elapsed: {
+                const auto seconds = number(text);
+                good = seconds && *seconds >= 0 && *seconds < 1e12;
+                if (good) {
+                    sample.elapsed = std::chrono::milliseconds(std::llround(*seconds * 1000));
+                }
+                break;
+            }
+            case Column::Result:
+                if (const auto result = parseResult(text, sample.replySize)) {
+                    sample.result = *result;
+                } else {
+                    good = false;
+                }
+                break;
+            case Column::RoundTrip:
+                if (!text.empty()) {
+                    sample.rttMs = number(text);
+                    good = sample.rttMs && *sample.rttMs >= 0;
+                }
+                break;
+            case Column::PortB:
+                if (!text.empty()) {
+                    const auto byte = wholeNumber(text, 255);
+                    good = byte.has_value();
+                    sample.portB = static_cast<std::uint8_t>(byte.value_or(0));
+                }
+                break;
+            case Column::Channel:
+                if (!text.empty()) {
+                    sample.values[column.channel] = number(text);
+                    good = sample.values[column.channel].has_value();
+                }
+                break;
+            case Column::Other:
+                break;
+        }
+        if (!good) {
+            batch.problems.push_back(
+                {line_, column.name + " '" + text.substr(0, 40) + "' cannot be read"});
+            return;
+        }
+    }
+    batch.samples.push_back(sample);
+}
+
+void LogReader::readHeader(const std::vector<std::string>& names, Batch& batch) {
+    std::vector<ColumnOf> columns;
+    Pins pins;
+    for (const std::string& name : names) {
+        ColumnOf column{.name = name};
+        if (name == "time_utc") {
+            column.kind = Column::Time;
+        } else if (name == "elapsed_s") {
+            column.kind = Column::Elapsed;
+        } else if (name == "result") {
+            column.kind = Column::Result;
+        } else if (name == "rtt_ms") {
+            column.kind = Column::RoundTrip;
+        } else if (name == "port_b") {
+            column.kind = Column::PortB;
+        }
+        for (std::size_t i = 0; i < link::kChannels.size(); ++i) {
+            if (name == columnName(link::kChannels[i])) {
+                column.kind = Column::Channel;
+                column.channel = i;
+                pins.set(i);
+            }
+        }
+        const bool twice = std::ranges::count(names, name) > 1;
+        if (twice && column.kind != Column::Other) {
+            batch.problems.push_back({line_, "the column " + name + " is named twice"});
+            failed_ = true;
+            return;
+        }
+        columns.push_back(column);
+    }
+    for (const auto& [kind, name] :
+         {std::pair{Column::Time, "time_utc"}, std::pair{Column::Elapsed, "elapsed_s"},
+          std::pair{Column::Result, "result"}}) {
+        if (std::ranges::none_of(columns, [kind](ColumnOf c) { return c.kind == kind; })) {
+            batch.problems.push_back(
+                {line_, std::string("not a readings log: no column ") + name + " in the header"});
+            failed_ = true;
+            return;
+        }
+    }
+    columns_ = std::move(columns);
+    pins_ = pins;
+}
+
+}  // namespace vardek::readings
