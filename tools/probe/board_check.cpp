@@ -44,6 +44,14 @@ std::string jsonList(const std::vector<std::string>& items) {
     return '[' + joined(items, ",") + ']';
 }
 
+// What a check says of a request that got no 8-byte reply in time.
+std::string unanswered(const Answer& answer, const std::string& what, std::uint32_t timeoutMs) {
+    if (answer.kind == Answer::Kind::Late) {
+        return "the reply to " + what + " came " + lateText(answer.roundTrip, timeoutMs);
+    }
+    return "no 8-byte reply to " + what;
+}
+
 class Checks {
   public:
     Checks(CheckedBoard& board, const CheckSettings& settings)
@@ -60,7 +68,7 @@ class Checks {
         if (run_.end != CheckRun::End::Finished) {
             return run_;
         }
-        CheckResult analogue = !lastReply_ ? skip("analogue", "no 8-byte reply came")
+        CheckResult analogue = !lastReply_ ? skip("analogue", "no 8-byte reply came in time")
                                            : timed([this] { return this->analogue(); });
         if (run_.end != CheckRun::End::Finished) {
             return run_;
@@ -124,6 +132,7 @@ class Checks {
                 run_.end = CheckRun::End::Stopped;
                 return false;
             case Answer::Kind::WrongSize:
+            case Answer::Kind::Late:
             case Answer::Kind::NoReply:
                 return true;
         }
@@ -133,10 +142,14 @@ class Checks {
     CheckResult reachable() {
         CheckResult result{"reachable", Outcome::Pass, {}, {}, {}, {}};
         std::vector<double> trips;
+        std::vector<double> late;
         for (std::uint32_t sent = 0; sent < settings_.count; ++sent) {
             Answer answer;
             if (!ask(link::statusRequest(), answer)) {
                 return result;
+            }
+            if (answer.kind == Answer::Kind::Late) {
+                late.push_back(answer.roundTrip.count());
             }
             if (answer.kind == Answer::Kind::Reply && !firstStatus_) {
                 firstStatus_ = answer.reply;
@@ -160,6 +173,13 @@ class Checks {
             roundTrip("rtt_max", trips.empty() ? std::nullopt : std::optional(trips.back()))};
         result.detail =
             std::to_string(answered) + '/' + std::to_string(settings_.count) + " answered";
+        // A board slower than the timeout answers every request, only too late: it is named
+        // as slow, by its fastest late answer, not as silent.
+        if (!late.empty()) {
+            result.detail += ", " + std::to_string(late.size()) +
+                             (late.size() == 1 ? " reply " : " replies ") +
+                             lateText(Milliseconds(std::ranges::min(late)), board_.timeoutMs());
+        }
         result.values = {{"sent", std::to_string(settings_.count)},
                          {"answered", std::to_string(answered)}};
         if (median) {
@@ -209,7 +229,7 @@ class Checks {
                         "not switched without --outputs: they drive what is wired to them");
         }
         if (!firstStatus_) {
-            return skip("outputs", "no 8-byte status reply to learn their levels from");
+            return skip("outputs", "no 8-byte status reply in time to learn their levels from");
         }
         const std::uint8_t original = firstStatus_->portB();
         std::uint8_t last = original;
@@ -232,7 +252,7 @@ class Checks {
                 }
                 const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
-                    faults.push_back("no 8-byte reply to " + what);
+                    faults.push_back(unanswered(answer, what, board_.timeoutMs()));
                     answering = false;
                     break;
                 }
@@ -296,7 +316,12 @@ class Checks {
                 board_.ask((original >> bit & 1) != 0 ? link::setBitRequest(bitNumber)
                                                       : link::clearBitRequest(bitNumber),
                            true);
-            if (answer.kind != Answer::Kind::Reply) {
+            // A late 8-byte reply still answers this request, the one before it having been
+            // waited out: it tells where the output went.
+            const bool replied =
+                answer.kind == Answer::Kind::Reply ||
+                (answer.kind == Answer::Kind::Late && answer.size == link::kReplySize);
+            if (!replied) {
                 return "outputs not restored: no 8-byte reply to putting " +
                        link::portBPinName(bit) + " back";
             }
@@ -325,7 +350,7 @@ class Checks {
             }
             const std::string pin(channel.pin);
             if (answer.kind != Answer::Kind::Reply) {
-                shown.push_back("no 8-byte reply to read " + pin);
+                shown.push_back(unanswered(answer, "read " + pin, board_.timeoutMs()));
                 answering = false;
                 break;
             }
@@ -348,7 +373,7 @@ class Checks {
 
     CheckResult inputs() const {
         if (!lastReply_) {
-            return skip("inputs", "no 8-byte reply came");
+            return skip("inputs", "no 8-byte reply came in time");
         }
         const std::uint8_t portB = lastReply_->portB();
         CheckResult result{"inputs", Outcome::Pass, {}, {}, {}, {}};
@@ -371,6 +396,11 @@ class Checks {
 };
 
 }  // namespace
+
+std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs) {
+    return "after " + std::to_string(static_cast<long long>(roundTrip.count())) +
+           " ms, beyond --timeout " + std::to_string(timeoutMs);
+}
 
 CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings) {
     return Checks(board, settings).run();

@@ -38,8 +38,9 @@ Answer BoardExchange::ask(const link::Request& request, bool evenIfStopped) {
         awaitLateReply(*unanswered_);
         unanswered_.reset();
     }
-    discardWaiting();
     ignored_ = 0;
+    // A late answer ends the tries as a reply does: the board is there, only slower than the
+    // timeout, and every further try would be as late.
     Answer answer;
     for (std::uint32_t attempt = 0;
          attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
@@ -80,16 +81,22 @@ Answer BoardExchange::tryOnce(const link::Request& request, bool evenIfStopped) 
     if (stopped()) {
         return outcome(Answer::Kind::Stopped);
     }
+    discardWaiting();
     const auto sent = Clock::now();
     if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
         notSent_ = error;
         return outcome(Answer::Kind::NotSent);
     }
+    // Replies name no request, so one that comes after its try gave up would be taken for the
+    // answer to the next request, and every answer after it for the one before. A try that
+    // times out therefore waits one more timeout for its late answer, which is told apart as
+    // late, before anything else is sent; a reply later still is dropped before the next send.
     const auto deadline = sent + milliseconds(options_.timeoutMs);
-    while (Clock::now() < deadline) {
-        const bool readable = waitReadable(deadline);
+    const auto lateDeadline = deadline + milliseconds(options_.timeoutMs);
+    while (Clock::now() < lateDeadline) {
+        const bool readable = waitReadable(lateDeadline);
         if (stopped()) {
-            unanswered_ = deadline;
+            unanswered_ = lateDeadline;
             return outcome(Answer::Kind::Stopped);
         }
         if (!readable) {
@@ -99,14 +106,14 @@ Answer BoardExchange::tryOnce(const link::Request& request, bool evenIfStopped) 
         if (!received) {
             continue;
         }
+        const auto arrived = Clock::now();
         const auto bytes = std::span(buffer_).first(std::min(received->size, buffer_.size()));
         const auto reply = link::decodeReply(bytes);
-        return {reply ? Answer::Kind::Reply : Answer::Kind::WrongSize,
-                reply.value_or(link::Reply{}),
-                received->size,
-                Clock::now() - sent,
-                received->from,
-                {bytes.begin(), bytes.end()}};
+        const auto kind = arrived > deadline ? Answer::Kind::Late
+                          : reply            ? Answer::Kind::Reply
+                                             : Answer::Kind::WrongSize;
+        return {kind,           reply.value_or(link::Reply{}), received->size, arrived - sent,
+                received->from, {bytes.begin(), bytes.end()}};
     }
     return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
 }
@@ -143,7 +150,8 @@ void BoardExchange::awaitLateReply(Clock::time_point deadline) {
     }
 }
 
-// A reply that comes after its request gave up would be taken for the next one's answer.
+// A reply that comes after its try stopped waiting for it would be taken for the next one's
+// answer: dropped before each send.
 void BoardExchange::discardWaiting() {
     while (takeFromBoard()) {
     }

@@ -84,6 +84,11 @@ int exchange(BoardExchange& board, const link::Request& request, const StopSigna
                                        (shown.empty() ? "" : ": " + shown));
             return kWrongSize;
         }
+        case Answer::Kind::Late:
+            complain(kProgramName, answer.from.text() + " answered " + what + ' ' +
+                                       lateText(answer.roundTrip, options.timeoutMs) +
+                                       ", too late to be taken for its answer");
+            return kNoReply;
         case Answer::Kind::NoReply:
             complain(kProgramName, "no reply from " + target + " to " + what + " after " +
                                        std::to_string(options.retries + 1) + " tries of " +
