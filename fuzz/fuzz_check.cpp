@@ -32,7 +32,8 @@ class ScriptedBoard : public probe::CheckedBoard {
   public:
     explicit ScriptedBoard(vardek::fuzz::Input& input) : input_(input) {}
 
-    probe::Answer ask(const link::Request& request, bool evenIfStopped) override {
+    // Answers at once: the check's coroutines never wait on this board.
+    probe::Task<probe::Answer> ask(link::Request request, bool evenIfStopped) override {
         probe::Answer answer;
         const std::uint8_t pick = input_.byte();
         // Mostly replies, so that runs reach the outputs and the readings.
@@ -62,7 +63,7 @@ class ScriptedBoard : public probe::CheckedBoard {
             ++sizes_[answer.size];
         }
         asked_.push_back({{request.bytes().begin(), request.bytes().end()}, answer.kind});
-        return answer;
+        co_return answer;
     }
 
     const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
@@ -95,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.outputs = (setup & 1) != 0;
     settings.count = 1 + (setup >> 1) % 8;
     ScriptedBoard board(input);
-    const probe::CheckRun run = probe::runChecks(board, settings);
+    probe::Task<probe::CheckRun> checks = probe::runChecks(board, settings);
+    checks.start();
+    FUZZ_REQUIRE(checks.done());
+    const probe::CheckRun run = checks.result();
     if (run.end != probe::CheckRun::End::Finished) {
         return 0;
     }

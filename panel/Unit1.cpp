@@ -20,6 +20,7 @@
 #include "error_report.h"
 #include "modal_box.h"
 #include "ui_Unit1.h"
+#include "wayland.h"
 
 namespace {
 

@@ -1,12 +1,29 @@
 #include "error_box.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMessageBox>
 
 #include "error_report.h"
 #include "modal_box.h"
 
 namespace vardek::panel {
+
+namespace {
+
+// The window a box reporting an error belongs to: the active one, or else the program's window.
+QWidget* ownerWindow() {
+    if (QWidget* active = QApplication::activeWindow()) {
+        return active;
+    }
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && !qobject_cast<QMessageBox*>(widget)) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 ErrorBox::ErrorBox() : queue_(std::make_unique<QObject>()) {
     setErrorReporter([this](const std::string& message) { report(message); });

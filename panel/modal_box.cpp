@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QSpacerItem>
 
+#include "wayland.h"
+
 namespace vardek::panel {
 
 namespace {
@@ -61,20 +63,6 @@ bool runModal(QMessageBox& box) {
 }
 
 bool modalBoxOpen() { return boxOpen; }
-
-bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
-
-QWidget* ownerWindow() {
-    if (QWidget* active = QApplication::activeWindow()) {
-        return active;
-    }
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && !qobject_cast<QMessageBox*>(widget)) {
-            return widget;
-        }
-    }
-    return nullptr;
-}
 
 bool handBackPending(const QWidget* window) { return window && handedBackTo == window; }
 

@@ -15,13 +15,6 @@ bool runModal(QMessageBox& box);
 
 bool modalBoxOpen();
 
-// A Wayland compositor places windows and hands out the activation itself, and refuses a
-// client's requests for either.
-bool onWayland();
-
-// The window a box reporting an error belongs to: the active one, or else the program's window.
-QWidget* ownerWindow();
-
 // A box that closes hands the activation back to its owner window and marks that it did. The
 // owner's next activation is that hand-back, whenever the platform delivers it, and not a new
 // activation. True while such a mark is waiting for `window`.

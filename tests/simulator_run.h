@@ -55,14 +55,14 @@ inline QRegularExpressionMatch waitForLog(SimulatorRun& run, const QRegularExpre
     }
 }
 
-// Starts `simulator` with `args` on an ephemeral port, read back from its first log line.
+// Starts `simulator` with `args` on `port` (0: an ephemeral one), read back from its first log
+// line. With `--bind` in `args` it listens on that loopback address instead of 127.0.0.1.
 inline bool startSimulator(SimulatorRun& run, const QString& simulator, QStringList args,
-                           int timeoutMs = kWaitMs) {
-    args << "--port"
-         << "0";
+                           int timeoutMs = kWaitMs, quint16 port = 0) {
+    args << "--port" << QString::number(port);
     run.process.start(simulator, args);
     const auto match =
-        waitForLog(run, QRegularExpression(R"(listening on 127\.0\.0\.1:(\d+) )"), timeoutMs);
+        waitForLog(run, QRegularExpression(R"(listening on 127\.\d+\.\d+\.\d+:(\d+) )"), timeoutMs);
     run.port = match.hasMatch() ? match.captured(1).toUShort() : 0;
     return run.port != 0;
 }

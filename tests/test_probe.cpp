@@ -105,11 +105,22 @@ std::optional<QJsonObject> readJunit(const QString& path) {
 
 bool allToolsRequired() { return qgetenv("VARDEK_REQUIRE_ALL_TOOLS") == "1"; }
 
+// `report`: the JUnit report at `path` as junitparser reads it. Without junitparser the row is
+// skipped, or fails where VARDEK_REQUIRE_ALL_TOOLS=1 requires every tool.
+#define READ_JUNIT_OR_SKIP(report, path)                                                  \
+    const auto report = readJunit(path);                                                  \
+    if (!report) {                                                                        \
+        QVERIFY2(!allToolsRequired(),                                                     \
+                 "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1"); \
+        QSKIP("python3-junitparser is not installed: the JUnit report is not read");      \
+    }
+
 // One board's JSON Lines from check --json: its checks, its measurements and its summary.
 struct CheckLines {
     QList<QJsonObject> checks;
     QList<QJsonObject> measurements;  // each {"board", "dut_id", "check", "measurement": {...}}
     QList<QJsonObject> summaries;
+    QList<QJsonObject> overall;  // a rack's last line
     QStringList unparsed;
 };
 
@@ -124,6 +135,8 @@ CheckLines readCheckLines(const QString& out) {
             lines.measurements << object;
         } else if (object.contains("summary")) {
             lines.summaries << object;
+        } else if (object.contains("overall")) {
+            lines.overall << object;
         } else {
             lines.checks << object;
         }
@@ -144,6 +157,21 @@ QString expectedOutcome(const QJsonObject& m) {
     return outside("low", "high")                     ? "FAIL"
            : outside("marginal_low", "marginal_high") ? "MARGINAL"
                                                       : "PASS";
+}
+
+// The lines about one board of a rack.
+CheckLines linesOf(const CheckLines& all, const QString& board) {
+    CheckLines lines;
+    for (const auto& [from, to] : {std::pair{&all.checks, &lines.checks},
+                                   {&all.measurements, &lines.measurements},
+                                   {&all.summaries, &lines.summaries}}) {
+        for (const QJsonObject& line : *from) {
+            if (line["board"].toString() == board) {
+                *to << line;
+            }
+        }
+    }
+    return lines;
 }
 
 // A board's JSON Lines and its suite in the JUnit report tell the same story: the same checks
@@ -324,6 +352,12 @@ class TestProbe : public QObject {
                 "--json takes no value");
         refused("watch option on status", one + QStringList{"status", "--count", "2"},
                 "unknown option '--count'");
+        refused("no RA4 to log", one + QStringList{"watch", "--read", "RA0,RA4"},
+                "--read expects RA0,RA1,RA2,RA3,RA5 \\(any of them\\) or all, not 'RA0,RA4'");
+        refused("a duration without its unit", one + QStringList{"watch", "--duration", "90"},
+                "--duration expects a whole number with ms, s, min or h");
+        refused("CSV and JSON at once", one + QStringList{"--json", "watch", "--csv"},
+                "watch takes --csv or --json, not both");
     }
     void commands() {
         QFETCH(Target, target);
@@ -715,12 +749,7 @@ class TestProbe : public QObject {
         }
 
         if (!verdicts.isEmpty()) {
-            const auto report = readJunit(junit);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, junit);
             const QJsonArray suites = (*report)["suites"].toArray();
             QCOMPARE(suites.size(), 1);
             compareReports(lines, suites[0].toObject(), board, "SN-7");
@@ -761,12 +790,7 @@ class TestProbe : public QObject {
                 QVERIFY(!record["measurements"].toArray().isEmpty());
                 continue;
             }
-            const auto report = readJunit(path);
-            if (!report) {
-                QVERIFY2(!allToolsRequired(),
-                         "python3-junitparser is not installed, and VARDEK_REQUIRE_ALL_TOOLS=1");
-                QSKIP("python3-junitparser is not installed: the JUnit report is not read");
-            }
+            READ_JUNIT_OR_SKIP(report, path);
             const QJsonObject properties = (*report)["suites"][0]["properties"].toObject();
             QCOMPARE(properties["dut-id"].toString(), "SN-7");
             QCOMPARE(properties["station"].toString(), "EOL-1");
@@ -809,6 +833,108 @@ class TestProbe : public QObject {
         QCOMPARE(control.command("clear"), "ok");
         const Outcome healthy = runProbe(check);
         QVERIFY2(healthy.exitCode == 0, qPrintable(healthy.out + healthy.err));
+    }
+
+    // A rack of five boards checked at once, on 127.0.0.2 to 127.0.0.6: one with RB3 stuck at 1,
+    // one not there. Each board's verdict in the JSON Lines and in its JUnit suite; a signal
+    // puts every board's outputs back.
+    void rack_data() {
+        QTest::addColumn<int>("signal");  // sent once every board has set an output; 0 none
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("verdicts") << 0 << 5;
+        QTest::newRow("Ctrl-C") << SIGINT << 130;
+    }
+    void rack() {
+        QFETCH(int, signal);
+        QFETCH(int, exitCode);
+        // The first simulator's ephemeral port, taken by the others on their own addresses.
+        std::array<vardek::test::SimulatorRun, 4> simulators;
+        const std::array<int, 4> hosts{2, 3, 4, 6};
+        quint16 port = 0;
+        for (std::size_t i = 0; i < simulators.size(); ++i) {
+            QStringList args{"--bind",       QString("127.0.0.%1").arg(hosts[i]),
+                             "--drift-ms",   "0",
+                             "--initial-pb", QString::number(kPortB)};
+            if (hosts[i] == 3) {
+                args << "--stuck"
+                     << "RB3=1";
+            }
+            if (signal != 0) {
+                args << "--delay-ms"
+                     << "100";
+            }
+            QVERIFY2(
+                vardek::test::startSimulator(simulators[i], VARDEK_BOARD_SIM, args, kWaitMs, port),
+                qPrintable(simulators[i].log));
+            port = simulators[i].port;
+        }
+        QTemporaryDir dir;
+        QFile boards(dir.filePath("boards"));
+        QVERIFY(boards.open(QIODevice::WriteOnly));
+        boards.write(
+            "# the rack, slot by slot\n127.0.0.2 SN-2\n127.0.0.3 SN-3  # RB3 stuck\n"
+            "127.0.0.4\n127.0.0.5 SN-5\n127.0.0.6 SN-6\n");
+        boards.close();
+        const QString junit = dir.filePath("rack.xml");
+        QProcess probe;
+        // Above the slow boards' 100 ms, for the signal to come while they switch their outputs.
+        const QString timeout = signal != 0 ? "1000" : "100";
+        probe.start(VARDEK_PROBE, {"--port", QString::number(port), "--timeout", timeout,
+                                   "--retries", "0", "--json", "check", "--outputs", "--boards",
+                                   boards.fileName(), "--junit", junit});
+        if (signal != 0) {
+            for (auto& simulator : simulators) {
+                QVERIFY(vardek::test::waitForLog(simulator, QRegularExpression("\\| set RB3"))
+                            .hasMatch());
+            }
+            ::kill(pid_t(probe.processId()), signal);
+        }
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        const QString err = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitCode() == exitCode,
+                 qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
+        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        QCOMPARE(lines.unparsed, QStringList{});
+
+        const QString at = QString(":%1").arg(port);
+        if (signal != 0) {
+            // No verdict, and each board that was switching is as it was found.
+            QCOMPARE(lines.summaries.size(), 0);
+            for (const int host : hosts) {
+                const QString board = QString("127.0.0.%1").arg(host);
+                QVERIFY2(err.contains(board + at + ": stopped by SIGINT; restored RB7..RB2=" +
+                                      (host == 3 ? "100111" : "100101")),
+                         qPrintable(err));
+                const Outcome status = runProbe(
+                    {"--board", board, "--port", QString::number(port), "--json", "status"});
+                const QJsonObject reply = QJsonDocument::fromJson(status.out.toUtf8()).object();
+                QCOMPARE(reply["port_b"].toInt(-1), host == 3 ? kPortB | 0x08 : kPortB);
+            }
+            return;
+        }
+        const QStringList outcomes{"PASS", "FAIL", "PASS", "FAIL", "PASS"};
+        const QStringList dutIds{"SN-2", "SN-3", "", "SN-5", "SN-6"};
+        QCOMPARE(lines.summaries.size(), 5);
+        QCOMPARE(lines.overall.size(), 1);
+        QCOMPARE(lines.overall[0]["failed"].toInt(), 2);
+        QCOMPARE(lines.overall[0]["never_answered"].toInt(), 1);
+        READ_JUNIT_OR_SKIP(report, junit);
+        const QJsonArray suites = (*report)["suites"].toArray();
+        QCOMPARE(suites.size(), 5);
+        for (int slot = 0; slot < 5; ++slot) {
+            const QString board = QString("127.0.0.%1").arg(slot + 2) + at;
+            const QJsonObject summary = lines.summaries[slot];
+            QCOMPARE(summary["board"].toString(), board);
+            QCOMPARE(summary["outcome"].toString(), outcomes[slot]);
+            QCOMPARE(summary["dut_id"].toString(), dutIds[slot]);
+            const CheckLines own = linesOf(lines, board);
+            QCOMPARE(own.checks.size(), 5);
+            QCOMPARE(own.checks[2]["result"].toString(), slot == 1   ? "FAIL"
+                                                         : slot == 3 ? "SKIP"
+                                                                     : "PASS");
+            QCOMPARE(own.checks[0]["result"].toString(), slot == 3 ? "FAIL" : "PASS");
+            compareReports(own, suites[slot].toObject(), board, dutIds[slot]);
+        }
     }
 
   private:

@@ -165,6 +165,14 @@ class TestReadings : public QObject {
                "read; 4: result 'lost' cannot be read"
             << false;
         // An unclosed quoted field runs on over line ends, until the line is too long.
+        QTest::newRow("readings the board cannot give")
+            << header + "2026-12-09T13:20:05.123Z,0.000,ok,,,-0.5\r\n" +
+                   "2026-12-09T13:20:05.123Z,0.000,ok,,,32000.1\r\n" +
+                   "2026-12-09T13:20:05.123Z,0.000,ok,1e300,,\r\n" + row
+            << 1
+            << "2: RA5_degC '-0.5' cannot be read; 3: RA5_degC '32000.1' cannot be read; 4: "
+               "rtt_ms '1e300' cannot be read"
+            << false;
         QTest::newRow("a stray quote, a quote left open")
             << header + "2026-12-09T13:20:05.123Z,0.0\"00,ok,,,\r\n" + row + "\"2026" + row +
                    QByteArray(LogReader::kLongestLine, 'x') + "\r\n" + row

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs the command blocks of README.md's sections "From a script" and "Captures…" as a reader
-# would, after the README's two set-up commands (scripts/run builds build/run/bin, scripts/test
-# installs tshark): in the section's order, from a folder that holds the source tree's files as
-# a clone does, with a home folder of its own. Where a section's text has the reader start the
-# simulator "in another terminal with `…`", that command runs in the background meanwhile.
+# Runs the command blocks of README.md's sections "From a script", "Readings over time" and
+# "Captures…" as a reader would, after the README's two set-up commands (scripts/run builds
+# build/run/bin, scripts/test installs tshark): in the section's order, from a folder that holds
+# the source tree's files as a clone does, with a home folder of its own. Where a section's text
+# has the reader start the simulator "in another terminal with `…`", that command runs in the
+# background meanwhile.
 # - A `sh` block runs as one script that stops at the first command that fails.
 # - A `console` block runs its `$ ` commands in one shell, and each command's standard output
 #   must be the lines shown under it, times, round-trip figures and the system's ephemeral ports
@@ -52,7 +53,7 @@ awk -v out="$work/sections" '
         blocks = 0
     }
     !fence && /^## / {
-        section = $0 ~ /^## (From a script|Captures)/
+        section = $0 ~ /^## (From a script|Readings over time|Captures)/
         if (section) start_section(substr($0, 4))
         next
     }
@@ -73,7 +74,10 @@ awk -v out="$work/sections" '
 # One line: what a console block's command printed or is shown to print, made comparable.
 normalise() {
     perl -CSD -pe '
+        s/\r$//;                                              # CSV line ends
         s/\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z/TIME/g;   # the simulator log
+        s/^TIME,\d+\.\d{3},/TIME,ELAPSED,/;                  # a readings log: elapsed_s,
+        s/^(TIME,ELAPSED,[^,]*,)\d+\.\d{3},/${1}RTT,/;         # and rtt_ms where it came
         s/\(\d+(\.\d+)? ms\)/(RTT ms)/g;                      # the probe
         s/"rtt_ms":[\d.]+/"rtt_ms":RTT/g;
         s/\b\d+\.\d{6}\b/TIME/g;                              # tshark
@@ -185,6 +189,6 @@ for section in "$work"/sections/*/; do
     fi
 done
 
-[ "$sections" -eq 2 ] || fail "found $sections of the sections \"From a script\" and \"Captures\""
+[ "$sections" -eq 3 ] || fail "found $sections of the sections \"From a script\", \"Readings over time\" and \"Captures\""
 [ "$failures" -eq 0 ] || fail "$failures README block(s) failed"
-echo "run_readme_blocks: every block of both sections ran as shown"
+echo "run_readme_blocks: every block of the three sections ran as shown"

@@ -57,35 +57,39 @@ class Checks {
     Checks(CheckedBoard& board, const CheckSettings& settings)
         : board_(board), settings_(settings) {}
 
-    CheckRun run() {
-        CheckResult reachable = timed([this] { return this->reachable(); });
+    Task<CheckRun> run() {
+        const CheckResult reachable = co_await timed(this->reachable());
         if (run_.end != CheckRun::End::Finished) {
-            return run_;
+            co_return run_;
         }
         const bool silent = board_.datagramSizes().empty();
-        CheckResult outputs = silent ? skip("outputs", "the board did not answer")
-                                     : timed([this] { return this->outputs(); });
-        if (run_.end != CheckRun::End::Finished) {
-            return run_;
+        CheckResult outputs = skip("outputs", "the board did not answer");
+        if (!silent) {
+            outputs = co_await timed(this->outputs());
         }
-        CheckResult analogue = !lastReply_ ? skip("analogue", "no 8-byte reply came in time")
-                                           : timed([this] { return this->analogue(); });
         if (run_.end != CheckRun::End::Finished) {
-            return run_;
+            co_return run_;
+        }
+        CheckResult analogue = skip("analogue", "no 8-byte reply came in time");
+        if (lastReply_) {
+            analogue = co_await timed(this->analogue());
+        }
+        if (run_.end != CheckRun::End::Finished) {
+            co_return run_;
         }
         // Judged last, so it covers every datagram of the check, but shown second.
         run_.answered = !silent;
         run_.results = {reachable, replySize(), outputs, analogue, inputs()};
-        return run_;
+        co_return run_;
     }
 
   private:
-    template <typename Check>
-    CheckResult timed(Check check) {
+    // The check, timed from its start to its end.
+    static Task<CheckResult> timed(Task<CheckResult> check) {
         const auto started = Clock::now();
-        CheckResult result = check();
+        CheckResult result = co_await check;
         result.duration = Clock::now() - started;
-        return result;
+        co_return result;
     }
 
     static CheckResult skip(const char* name, std::string why) {
@@ -119,34 +123,35 @@ class Checks {
 
     // The answer to one request, remembered when it is a reply; false when the check must end
     // (the send was refused or a signal came).
-    bool ask(const link::Request& request, Answer& answer, bool evenIfStopped = false) {
-        answer = board_.ask(request, evenIfStopped);
+    Task<bool> ask(link::Request request, Answer& answer, bool evenIfStopped = false) {
+        answer = co_await board_.ask(request, evenIfStopped);
         switch (answer.kind) {
             case Answer::Kind::Reply:
                 lastReply_ = answer.reply;
-                return true;
+                co_return true;
             case Answer::Kind::NotSent:
                 run_.end = CheckRun::End::NotSent;
-                return false;
+                co_return false;
             case Answer::Kind::Stopped:
                 run_.end = CheckRun::End::Stopped;
-                return false;
+                co_return false;
             case Answer::Kind::WrongSize:
             case Answer::Kind::Late:
             case Answer::Kind::NoReply:
-                return true;
+                co_return true;
         }
-        return true;
+        co_return true;
     }
 
-    CheckResult reachable() {
+    Task<CheckResult> reachable() {
         CheckResult result{"reachable", Outcome::Pass, {}, {}, {}, {}};
         std::vector<double> trips;
         std::vector<double> late;
         for (std::uint32_t sent = 0; sent < settings_.count; ++sent) {
             Answer answer;
-            if (!ask(link::statusRequest(), answer)) {
-                return result;
+            const bool going = co_await ask(link::statusRequest(), answer);
+            if (!going) {
+                co_return result;
             }
             if (answer.kind == Answer::Kind::Late) {
                 late.push_back(answer.roundTrip.count());
@@ -190,7 +195,7 @@ class Checks {
                                                        {"rtt_max_ms", decimals(trips.back(), 3)}});
         }
         judge(result, answered < settings_.count);
-        return result;
+        co_return result;
     }
 
     CheckResult replySize() const {
@@ -223,13 +228,13 @@ class Checks {
 
     // Each output set, then cleared, its own bit read back and the others watched; then every
     // touched output goes back to its level in the first status reply.
-    CheckResult outputs() {
+    Task<CheckResult> outputs() {
         if (!settings_.outputs) {
-            return skip("outputs",
-                        "not switched without --outputs: they drive what is wired to them");
+            co_return skip("outputs",
+                           "not switched without --outputs: they drive what is wired to them");
         }
         if (!firstStatus_) {
-            return skip("outputs", "no 8-byte status reply in time to learn their levels from");
+            co_return skip("outputs", "no 8-byte status reply in time to learn their levels from");
         }
         const std::uint8_t original = firstStatus_->portB();
         std::uint8_t last = original;
@@ -245,10 +250,12 @@ class Checks {
                 const auto bitNumber = static_cast<std::uint8_t>(bit);
                 Answer answer;
                 touched |= mask;
-                if (!ask(set ? link::setBitRequest(bitNumber) : link::clearBitRequest(bitNumber),
-                         answer)) {
-                    run_.restored = restore(original, touched);
-                    return {};
+                const auto request =
+                    set ? link::setBitRequest(bitNumber) : link::clearBitRequest(bitNumber);
+                const bool going = co_await ask(request, answer);
+                if (!going) {
+                    run_.restored = co_await restore(original, touched);
+                    co_return CheckResult{};
                 }
                 const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
@@ -285,10 +292,10 @@ class Checks {
                 faults.push_back(link::portBPinName(bit) + " reads 0 when set and 1 when cleared");
             }
         }
-        const std::string restored = restore(original, touched);
+        const std::string restored = co_await restore(original, touched);
         if (run_.end != CheckRun::End::Finished) {
             run_.restored = restored;
-            return {};
+            co_return CheckResult{};
         }
         if (!restored.starts_with("restored")) {
             faults.push_back(restored);
@@ -300,53 +307,53 @@ class Checks {
                          {"port_b_after", std::to_string(lastReply_ ? lastReply_->portB() : 0)},
                          {"stuck", jsonList(stuck)}};
         judge(result, !faults.empty(), false);
-        return result;
+        co_return result;
     }
 
     // Puts each touched output back at its original level, a signal notwithstanding, and says
     // how that went. A board that stops answering ends it: every further try would only wait.
-    std::string restore(std::uint8_t original, std::uint8_t touched) {
+    Task<std::string> restore(std::uint8_t original, std::uint8_t touched) {
         std::optional<std::uint8_t> portB;
         for (int bit = link::kFirstOutputBit; bit <= link::kLastOutputBit; ++bit) {
             if ((touched >> bit & 1) == 0) {
                 continue;
             }
             const auto bitNumber = static_cast<std::uint8_t>(bit);
-            const Answer answer =
-                board_.ask((original >> bit & 1) != 0 ? link::setBitRequest(bitNumber)
-                                                      : link::clearBitRequest(bitNumber),
-                           true);
+            const auto request = (original >> bit & 1) != 0 ? link::setBitRequest(bitNumber)
+                                                            : link::clearBitRequest(bitNumber);
+            const Answer answer = co_await board_.ask(request, true);
             // A late 8-byte reply still answers this request, the one before it having been
             // waited out: it tells where the output went.
             const bool replied =
                 answer.kind == Answer::Kind::Reply ||
                 (answer.kind == Answer::Kind::Late && answer.size == link::kReplySize);
             if (!replied) {
-                return "outputs not restored: no 8-byte reply to putting " +
-                       link::portBPinName(bit) + " back";
+                co_return "outputs not restored: no 8-byte reply to putting " +
+                    link::portBPinName(bit) + " back";
             }
             lastReply_ = answer.reply;
             portB = answer.reply.portB();
         }
         if (!portB) {
-            return "restored RB7..RB2=" + outputBits(original);
+            co_return "restored RB7..RB2=" + outputBits(original);
         }
         const auto differ = static_cast<std::uint8_t>((*portB ^ original) & link::kOutputMask);
         if (differ != 0) {
-            return "outputs not restored: RB7..RB2=" + outputBits(*portB) + ", found " +
-                   outputBits(original);
+            co_return "outputs not restored: RB7..RB2=" + outputBits(*portB) + ", found " +
+                outputBits(original);
         }
-        return "restored RB7..RB2=" + outputBits(original);
+        co_return "restored RB7..RB2=" + outputBits(original);
     }
 
-    CheckResult analogue() {
+    Task<CheckResult> analogue() {
         CheckResult result{"analogue", Outcome::Pass, {}, {}, {}, {}};
         std::vector<std::string> shown;
         bool answering = true;
         for (const link::Channel& channel : link::kChannels) {
             Answer answer;
-            if (!ask(link::readChannelRequest(channel.selector), answer)) {
-                return {};
+            const bool going = co_await ask(link::readChannelRequest(channel.selector), answer);
+            if (!going) {
+                co_return CheckResult{};
             }
             const std::string pin(channel.pin);
             if (answer.kind != Answer::Kind::Reply) {
@@ -368,7 +375,7 @@ class Checks {
         }
         result.detail = joined(shown, " ");
         judge(result, !answering);
-        return result;
+        co_return result;
     }
 
     CheckResult inputs() const {
@@ -402,8 +409,9 @@ std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs) {
            " ms, beyond --timeout " + std::to_string(timeoutMs);
 }
 
-CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings) {
-    return Checks(board, settings).run();
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings) {
+    Checks checks(board, settings);
+    co_return co_await checks.run();
 }
 
 LimitsTable defaultLimits() {
@@ -447,8 +455,8 @@ std::string humanLine(const CheckResult& result) {
     return head + result.detail;
 }
 
-std::string jsonLine(const CheckResult& result) {
-    std::string line = "{\"check\":" + jsonString(result.name) +
+std::string jsonLine(const CheckResult& result, const std::string& board) {
+    std::string line = "{\"check\":" + jsonString(result.name) + ",\"board\":" + jsonString(board) +
                        ",\"result\":" + jsonString(outcomeText(result.verdict)) +
                        ",\"detail\":" + jsonString(result.detail);
     for (const auto& [name, json] : result.values) {

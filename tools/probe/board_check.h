@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "board_protocol.h"
-#include "limits_file.h"
+#include "check_files.h"
 #include "measurement.h"
+#include "task.h"
 #include "udp_socket.h"
 
 namespace vardek::probe {
@@ -47,7 +48,7 @@ class CheckedBoard {
     virtual ~CheckedBoard() = default;
     // One request, tried as the probe's --timeout and --retries say. With `evenIfStopped` a
     // signal does not cut the exchange short: putting the outputs back must still happen.
-    virtual Answer ask(const link::Request& request, bool evenIfStopped = false) = 0;
+    virtual Task<Answer> ask(link::Request request, bool evenIfStopped = false) = 0;
     // Every datagram that came from the board so far, by size, those that came too late for
     // their request included.
     virtual const std::map<std::size_t, unsigned>& datagramSizes() const = 0;
@@ -93,12 +94,14 @@ struct CheckRun {
 // "after 612 ms, beyond --timeout 500": how late an answer came, in whole milliseconds.
 std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs);
 
-// Runs reachable, reply-size, outputs, analogue and inputs, in that order.
-CheckRun runChecks(CheckedBoard& board, const CheckSettings& settings);
+// Runs reachable, reply-size, outputs, analogue and inputs, in that order. `board` and
+// `settings` must outlive the task.
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings);
 
 // A person's line: the name, the verdict and the detail in columns.
 std::string humanLine(const CheckResult& result);
-std::string jsonLine(const CheckResult& result);
+// One JSON object, the board that it checked named in it.
+std::string jsonLine(const CheckResult& result, const std::string& board);
 
 // The board's outcome: FAIL when it never answered or a check failed, else MARGINAL when a
 // check was, else PASS.

@@ -1,10 +1,7 @@
 #include "board_exchange.h"
 
 #include <algorithm>
-#include <array>
 #include <span>
-
-#include <poll.h>
 
 #include "command_line.h"
 
@@ -23,19 +20,15 @@ Answer outcome(Answer::Kind kind) {
     return answer;
 }
 
-milliseconds remaining(Clock::time_point until) {
-    return std::chrono::ceil<milliseconds>(until - Clock::now());
-}
-
 }  // namespace
 
 BoardExchange::BoardExchange(const link::SocketAddress& board, const ProbeOptions& options,
-                             StopSignals& stop)
-    : options_(options), stop_(stop), board_(board), buffer_(link::kReceiveCapacity) {}
+                             EventLoop& loop)
+    : options_(options), loop_(loop), stop_(loop.stop()), board_(board), buffer_(loop.buffer()) {}
 
-Answer BoardExchange::ask(const link::Request& request, bool evenIfStopped) {
+Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     if (unanswered_) {
-        awaitLateReply(*unanswered_);
+        co_await awaitLateReply(*unanswered_);
         unanswered_.reset();
     }
     ignored_ = 0;
@@ -44,48 +37,36 @@ Answer BoardExchange::ask(const link::Request& request, bool evenIfStopped) {
     Answer answer;
     for (std::uint32_t attempt = 0;
          attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
-        answer = tryOnce(request, evenIfStopped);
+        answer = co_await tryOnce(request, evenIfStopped);
     }
     if (ignored_ > 0) {
         complain(kProgramName, "ignored " + std::to_string(ignored_) +
                                    " datagram(s) from addresses other " + "than " +
                                    board_.addressText() + " (--any-sender takes them)");
     }
-    return answer;
+    co_return answer;
 }
 
-bool BoardExchange::idle(Clock::time_point until) {
-    while (!stop_.signal() && Clock::now() < until) {
-        if (waitReadable(until)) {
+Task<bool> BoardExchange::idle(Clock::time_point until) {
+    while (stop_.signal() == 0 && Clock::now() < until) {
+        const bool readable = co_await waitReadable(until);
+        if (readable) {
             discardWaiting();
         }
     }
-    return !stop_.signal();
+    co_return stop_.signal() == 0;
 }
 
-// Waits until a datagram is waiting, `until` passes or a signal comes.
-bool BoardExchange::waitReadable(Clock::time_point until) {
-    std::array<pollfd, 2> fds{{{socket_.descriptor(), POLLIN, 0}, {stop_.descriptor(), POLLIN, 0}}};
-    const auto timeout = std::max<milliseconds::rep>(remaining(until).count(), 0);
-    if (::poll(fds.data(), fds.size(), static_cast<int>(timeout)) <= 0) {
-        return false;
-    }
-    if ((fds[1].revents & POLLIN) != 0) {
-        stop_.take();
-    }
-    return (fds[0].revents & POLLIN) != 0;
-}
-
-Answer BoardExchange::tryOnce(const link::Request& request, bool evenIfStopped) {
+Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
     const auto stopped = [&] { return stop_.signal() != 0 && !evenIfStopped; };
     if (stopped()) {
-        return outcome(Answer::Kind::Stopped);
+        co_return outcome(Answer::Kind::Stopped);
     }
     discardWaiting();
     const auto sent = Clock::now();
     if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
         notSent_ = error;
-        return outcome(Answer::Kind::NotSent);
+        co_return outcome(Answer::Kind::NotSent);
     }
     // Replies name no request, so one that comes after its try gave up would be taken for the
     // answer to the next request, and every answer after it for the one before. A try that
@@ -94,10 +75,10 @@ Answer BoardExchange::tryOnce(const link::Request& request, bool evenIfStopped) 
     const auto deadline = sent + milliseconds(options_.timeoutMs);
     const auto lateDeadline = deadline + milliseconds(options_.timeoutMs);
     while (Clock::now() < lateDeadline) {
-        const bool readable = waitReadable(lateDeadline);
+        const bool readable = co_await waitReadable(lateDeadline);
         if (stopped()) {
             unanswered_ = lateDeadline;
-            return outcome(Answer::Kind::Stopped);
+            co_return outcome(Answer::Kind::Stopped);
         }
         if (!readable) {
             continue;
@@ -107,15 +88,16 @@ Answer BoardExchange::tryOnce(const link::Request& request, bool evenIfStopped) 
             continue;
         }
         const auto arrived = Clock::now();
-        const auto bytes = std::span(buffer_).first(std::min(received->size, buffer_.size()));
+        const auto bytes = buffer_.first(std::min(received->size, buffer_.size()));
         const auto reply = link::decodeReply(bytes);
         const auto kind = arrived > deadline ? Answer::Kind::Late
                           : reply            ? Answer::Kind::Reply
                                              : Answer::Kind::WrongSize;
-        return {kind,           reply.value_or(link::Reply{}), received->size, arrived - sent,
-                received->from, {bytes.begin(), bytes.end()}};
+        co_return Answer{kind,           reply.value_or(link::Reply{}),
+                         received->size, arrived - sent,
+                         received->from, {bytes.begin(), bytes.end()}};
     }
-    return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
+    co_return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
 }
 
 std::optional<link::UdpSocket::Received> BoardExchange::take() {
@@ -142,10 +124,11 @@ std::optional<link::UdpSocket::Received> BoardExchange::takeFromBoard() {
 
 // A request cut short by a signal may still be answered: that reply, taken for the answer to the
 // next request, would put a wrong port B in its place. Its time runs out first.
-void BoardExchange::awaitLateReply(Clock::time_point deadline) {
+Task<void> BoardExchange::awaitLateReply(Clock::time_point deadline) {
     while (Clock::now() < deadline) {
-        if (waitReadable(deadline) && takeFromBoard()) {
-            return;
+        const bool readable = co_await waitReadable(deadline);
+        if (readable && takeFromBoard()) {
+            co_return;
         }
     }
 }

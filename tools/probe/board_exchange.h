@@ -14,23 +14,19 @@
 
 #include "board_check.h"
 #include "board_protocol.h"
+#include "event_loop.h"
 #include "probe_options.h"
-#include "signal_descriptor.h"
 #include "udp_socket.h"
 
 namespace vardek::probe {
-
-// The probe's waits watch the signals beside the socket: a signal only ever ends a wait, and the
-// outputs can be put back after it.
-using StopSignals = host::SignalDescriptor;
 
 class BoardExchange : public CheckedBoard {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // Talks to `board` with the tries, the timeout and the senders that `options` allow.
-    // Throws std::system_error when no socket can be opened.
-    BoardExchange(const link::SocketAddress& board, const ProbeOptions& options, StopSignals& stop);
+    // Talks to `board` with the tries, the timeout and the senders that `options` allow, its
+    // waits in `loop`. Throws std::system_error when no socket can be opened.
+    BoardExchange(const link::SocketAddress& board, const ProbeOptions& options, EventLoop& loop);
 
     const link::SocketAddress& board() const { return board_; }
     const ProbeOptions& options() const { return options_; }
@@ -39,27 +35,30 @@ class BoardExchange : public CheckedBoard {
 
     // One request and the board's answer to it: an 8-byte reply, a datagram of another size, a
     // late one, or none after every try, with the round trip of the try that was answered.
-    Answer ask(const link::Request& request, bool evenIfStopped = false) override;
+    Task<Answer> ask(link::Request request, bool evenIfStopped = false) override;
 
     const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
     std::uint32_t timeoutMs() const override { return options_.timeoutMs; }
 
     // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
-    bool idle(Clock::time_point until);
+    Task<bool> idle(Clock::time_point until);
 
   private:
-    bool waitReadable(Clock::time_point until);
-    Answer tryOnce(const link::Request& request, bool evenIfStopped);
+    EventLoop::Readable waitReadable(Clock::time_point until) {
+        return loop_.readable(socket_.descriptor(), until);
+    }
+    Task<Answer> tryOnce(link::Request request, bool evenIfStopped);
     std::optional<link::UdpSocket::Received> take();
     std::optional<link::UdpSocket::Received> takeFromBoard();
-    void awaitLateReply(Clock::time_point deadline);
+    Task<void> awaitLateReply(Clock::time_point deadline);
     void discardWaiting();
 
     const ProbeOptions& options_;
+    EventLoop& loop_;
     StopSignals& stop_;
     link::SocketAddress board_;
     link::UdpSocket socket_;
-    std::vector<std::uint8_t> buffer_;
+    std::span<std::uint8_t> buffer_;
     int ignored_ = 0;
     std::error_code notSent_;
     std::map<std::size_t, unsigned> sizes_;

@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -22,7 +24,6 @@ namespace vardek::probe {
 namespace {
 
 using cli::complain;
-using std::chrono::milliseconds;
 
 // Bytes of a wrong-sized answer shown in the message.
 constexpr std::size_t kShownBytes = 16;
@@ -62,138 +63,276 @@ std::string unitLabel(const BoardRecord& record, const Station& station) {
     return label;
 }
 
+const char* signalName(const StopSignals& stop) {
+    return stop.signal() == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+// Every board of one check, checked at once: each with its own exchange, record and reports,
+// its lines printed once it and every board before it are done.
+class Rack {
+  public:
+    Rack(const ProbeOptions& options, EventLoop& loop)
+        : options_(options),
+          loop_(loop),
+          station_{options.station, options.operatorName, QSysInfo::machineHostName().toStdString(),
+                   std::string(kProgramName) + ' ' + VARDEK_VERSION} {
+        const auto start = std::chrono::system_clock::now();
+        for (const RackBoard& board : options.boards) {
+            const link::SocketAddress address{*link::parseIpv4(board.address), options.port};
+            units_.push_back(std::make_unique<Unit>(
+                Unit{BoardExchange(address, options, loop),
+                     BoardRecord{address.text(), board.dutId, start, start, {}},
+                     {},
+                     false}));
+        }
+    }
+
+    // Opened before any output is switched: a report that cannot be written stops nothing
+    // half-way. Each is written in full beside its place and moved into it at the end, so a
+    // run cut short leaves an earlier report as it was.
+    std::string openReports() {
+        if (!options_.junitPath.empty()) {
+            junit_.emplace(options_.junitPath, ReportFile::Earlier::Replace);
+            if (std::string problem = opened(*junit_); !problem.empty()) {
+                return problem;
+            }
+        }
+        for (auto& unit : units_) {
+            if (options_.reportDir.empty()) {
+                break;
+            }
+            const std::string stem = options_.reportDir + '/' + reportStem(unit->record);
+            for (const char* extension : {".json", ".xml"}) {
+                unit->reports.emplace_back(stem + extension, ReportFile::Earlier::Keep);
+                if (std::string problem = opened(unit->reports.back()); !problem.empty()) {
+                    return problem;
+                }
+            }
+        }
+        return {};
+    }
+
+    int run() {
+        std::vector<Task<void>> tasks;
+        for (auto& unit : units_) {
+            tasks.push_back(checkBoard(*unit));
+        }
+        loop_.run(tasks);
+        const StopSignals& stop = loop_.stop();
+        for (const auto& unit : units_) {
+            complainAbout(*unit);
+        }
+        if (stop.signal() != 0) {
+            return exitStatus(stop);
+        }
+        std::string text;
+        std::vector<BoardRecord> finished;
+        for (const auto& unit : units_) {
+            if (unit->record.run.end != CheckRun::End::Finished) {
+                continue;
+            }
+            finished.push_back(unit->record);
+            text +=
+                (options_.json ? jsonSummaryLine(unit->record, station_)
+                               : summaryLine(unit->record.run, unitLabel(unit->record, station_))) +
+                '\n';
+        }
+        if (units_.size() > 1) {
+            text += overallLine() + '\n';
+        }
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+        commitReports(finished);
+        return exitCode();
+    }
+
+  private:
+    struct Unit {
+        BoardExchange exchange;
+        BoardRecord record;
+        std::vector<ReportFile> reports;  // --report-dir's .json and .xml
+        bool done = false;
+    };
+
+    static std::string opened(ReportFile& report) {
+        const std::string problem = report.open();
+        return problem.empty() ? "" : "cannot write " + report.path() + ": " + problem;
+    }
+
+    Task<void> checkBoard(Unit& unit) {
+        unit.record.start = std::chrono::system_clock::now();
+        unit.record.run = co_await runChecks(unit.exchange, options_.check);
+        unit.record.end = std::chrono::system_clock::now();
+        unit.done = true;
+        printDone();
+    }
+
+    // Each board's lines together, in the order the boards were given.
+    void printDone() {
+        std::string text;
+        for (; printed_ < units_.size() && units_[printed_]->done; ++printed_) {
+            const BoardRecord& record = units_[printed_]->record;
+            // A rack's person reads which board each block is about.
+            if (!options_.json && units_.size() > 1 && !record.run.results.empty()) {
+                text += "board " + unitLabel(record, station_) + '\n';
+            }
+            for (const CheckResult& result : record.run.results) {
+                if (!options_.json) {
+                    text += humanLine(result) + '\n';
+                    continue;
+                }
+                text += jsonLine(result, record.board) + '\n';
+                for (const Measurement& measurement : result.measurements) {
+                    text += jsonMeasurementLine(record, result, measurement) + '\n';
+                }
+            }
+        }
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    }
+
+    // Why a board's check ended early, and what became of its outputs.
+    void complainAbout(const Unit& unit) const {
+        const CheckRun& run = unit.record.run;
+        const std::string restored = run.restored.empty() ? "" : "; " + run.restored;
+        const std::string board = units_.size() > 1 ? unit.record.board + ": " : "";
+        if (run.end == CheckRun::End::Stopped) {
+            complain(kProgramName, board + "stopped by " + signalName(loop_.stop()) + restored);
+        } else if (run.end == CheckRun::End::NotSent) {
+            complain(kProgramName, "cannot send to " + unit.record.board + ": " +
+                                       unit.exchange.notSentReason() + restored);
+        }
+    }
+
+    // "check 5 boards: FAIL (3 passed, 0 marginal, 2 failed, of which 1 never answered)"
+    std::string overallLine() const {
+        int counts[3] = {0, 0, 0};  // passed, marginal, failed
+        int silent = 0;
+        for (const auto& unit : units_) {
+            const CheckRun& run = unit->record.run;
+            const bool finished = run.end == CheckRun::End::Finished;
+            const Outcome outcome = finished ? boardOutcome(run) : Outcome::Fail;
+            ++counts[outcome == Outcome::Pass ? 0 : outcome == Outcome::Marginal ? 1 : 2];
+            silent += finished && !run.answered ? 1 : 0;
+        }
+        const char* overall = counts[2] > 0 ? "FAIL" : counts[1] > 0 ? "MARGINAL" : "PASS";
+        const std::string boards = std::to_string(units_.size());
+        if (options_.json) {
+            return "{\"overall\":" + jsonString(overall) + ",\"boards\":" + boards +
+                   ",\"passed\":" + std::to_string(counts[0]) +
+                   ",\"marginal\":" + std::to_string(counts[1]) +
+                   ",\"failed\":" + std::to_string(counts[2]) +
+                   ",\"never_answered\":" + std::to_string(silent) + '}';
+        }
+        return "check " + boards + " boards: " + overall + " (" + std::to_string(counts[0]) +
+               " passed, " + std::to_string(counts[1]) + " marginal, " + std::to_string(counts[2]) +
+               " failed, of which " + std::to_string(silent) + " never answered)";
+    }
+
+    void commitReports(const std::vector<BoardRecord>& finished) {
+        if (junit_) {
+            commit(*junit_, junitReport(finished, station_));
+        }
+        for (auto& unit : units_) {
+            if (unit->record.run.end != CheckRun::End::Finished || unit->reports.empty()) {
+                continue;
+            }
+            commit(unit->reports[0], jsonSummaryLine(unit->record, station_) + '\n');
+            commit(unit->reports[1], junitReport(std::span(&unit->record, 1), station_));
+        }
+    }
+
+    static void commit(ReportFile& report, const std::string& contents) {
+        if (const std::string problem = report.commit(contents); !problem.empty()) {
+            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
+        }
+    }
+
+    // 5 when a board that answered failed, else 4 when a request to one could not be sent,
+    // else 1 when one never answered, else 0.
+    int exitCode() const {
+        const auto any = [&](auto test) {
+            return std::ranges::any_of(units_, [&](const auto& unit) { return test(*unit); });
+        };
+        const auto finished = [](const Unit& unit) {
+            return unit.record.run.end == CheckRun::End::Finished;
+        };
+        if (any([&](const Unit& u) {
+                return finished(u) && u.record.run.answered &&
+                       boardOutcome(u.record.run) == Outcome::Fail;
+            })) {
+            return kCheckFailed;
+        }
+        if (any([&](const Unit& u) { return u.record.run.end == CheckRun::End::NotSent; })) {
+            return kNotSent;
+        }
+        return any([&](const Unit& u) { return finished(u) && !u.record.run.answered; }) ? kNoReply
+                                                                                         : kReplied;
+    }
+
+    const ProbeOptions& options_;
+    EventLoop& loop_;
+    const Station station_;
+    std::vector<std::unique_ptr<Unit>> units_;
+    std::optional<ReportFile> junit_;
+    std::size_t printed_ = 0;
+};
+
 }  // namespace
 
 int exitStatus(const StopSignals& stop) { return 128 + stop.signal(); }
 
-int exchange(BoardExchange& board, const link::Request& request, const StopSignals& stop) {
+Task<int> exchange(BoardExchange& board, link::Request request, const StopSignals& stop) {
     const ProbeOptions& options = board.options();
     const std::string target = board.board().text();
     const std::string what =
         link::describeRequest(request.bytes()) + " (" + link::hexText(request.bytes(), 2) + ")";
-    const Answer answer = board.ask(request);
+    const Answer answer = co_await board.ask(request);
     switch (answer.kind) {
         case Answer::Kind::Reply: {
             print(options.json ? jsonLine(target, request, answer) : humanLine(request, answer));
-            return kReplied;
+            co_return kReplied;
         }
         case Answer::Kind::WrongSize: {
             const std::string shown = link::hexText(answer.bytes, 3, kShownBytes);
             complain(kProgramName, answer.from.text() + " answered " + what + " with " +
                                        std::to_string(answer.size) + " bytes instead of 8" +
                                        (shown.empty() ? "" : ": " + shown));
-            return kWrongSize;
+            co_return kWrongSize;
         }
         case Answer::Kind::Late:
             complain(kProgramName, answer.from.text() + " answered " + what + ' ' +
                                        lateText(answer.roundTrip, options.timeoutMs) +
                                        ", too late to be taken for its answer");
-            return kNoReply;
+            co_return kNoReply;
         case Answer::Kind::NoReply:
             complain(kProgramName, "no reply from " + target + " to " + what + " after " +
                                        std::to_string(options.retries + 1) + " tries of " +
                                        std::to_string(options.timeoutMs) + " ms");
-            return kNoReply;
+            co_return kNoReply;
         case Answer::Kind::NotSent:
             complain(kProgramName,
                      "cannot send " + what + " to " + target + ": " + board.notSentReason());
-            return kNotSent;
+            co_return kNotSent;
         case Answer::Kind::Stopped:
             break;
     }
-    return exitStatus(stop);
+    co_return exitStatus(stop);
 }
 
-int watch(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
-    int first = kReplied;
-    for (std::uint32_t done = 0; !options.count || done < *options.count; ++done) {
-        const auto started = BoardExchange::Clock::now();
-        const int status = exchange(board, link::statusRequest(), stop);
-        if (stop.signal() != 0) {
-            return exitStatus(stop);
-        }
-        if (first == kReplied) {
-            first = status;
-        }
-        const bool last = options.count && done + 1 == *options.count;
-        if (!last && !board.idle(started + milliseconds(options.intervalMs))) {
-            return exitStatus(stop);
-        }
+int check(const ProbeOptions& options, EventLoop& loop) {
+    Rack rack(options, loop);
+    if (const std::string problem = rack.openReports(); !problem.empty()) {
+        complain(kProgramName, problem);
+        return kBadUsage;
     }
-    return first;
-}
-
-int check(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
-    BoardRecord record{
-        board.board().text(), options.dutId, std::chrono::system_clock::now(), {}, {}};
-    const Station station{options.station, options.operatorName,
-                          QSysInfo::machineHostName().toStdString(),
-                          std::string(kProgramName) + ' ' + VARDEK_VERSION};
-    // Opened before any output is switched: a report that cannot be written stops nothing
-    // half-way. Each is written in full beside its place and moved into it at the end, so a
-    // run cut short leaves an earlier report as it was.
-    std::vector<std::pair<ReportFile, bool>> reports;  // the file, and whether it takes JUnit
-    if (!options.junitPath.empty()) {
-        reports.emplace_back(ReportFile(options.junitPath, ReportFile::Earlier::Replace), true);
-    }
-    if (!options.reportDir.empty()) {
-        const std::string stem = options.reportDir + '/' + reportStem(record);
-        reports.emplace_back(ReportFile(stem + ".json", ReportFile::Earlier::Keep), false);
-        reports.emplace_back(ReportFile(stem + ".xml", ReportFile::Earlier::Keep), true);
-    }
-    for (auto& [report, junit] : reports) {
-        if (const std::string problem = report.open(); !problem.empty()) {
-            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
-            return kBadUsage;
-        }
-    }
-    record.run = runChecks(board, options.check);
-    record.end = std::chrono::system_clock::now();
-    const CheckRun& run = record.run;
-    if (run.end == CheckRun::End::Stopped) {
-        complain(kProgramName, std::string("stopped by ") +
-                                   (stop.signal() == SIGINT ? "SIGINT" : "SIGTERM") +
-                                   (run.restored.empty() ? "" : "; " + run.restored));
-        return exitStatus(stop);
-    }
-    if (run.end == CheckRun::End::NotSent) {
-        complain(kProgramName, "cannot send to " + board.board().text() + ": " +
-                                   board.notSentReason() +
-                                   (run.restored.empty() ? "" : "; " + run.restored));
-        return kNotSent;
-    }
-    std::string text;
-    for (const CheckResult& result : run.results) {
-        text += (options.json ? jsonLine(result) : humanLine(result)) + '\n';
-        for (const Measurement& measurement :
-             options.json ? result.measurements : std::vector<Measurement>{}) {
-            text += jsonMeasurementLine(record, result, measurement) + '\n';
-        }
-    }
-    text += (options.json ? jsonSummaryLine(record, station)
-                          : summaryLine(run, unitLabel(record, station))) +
-            '\n';
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-    const std::string junit = junitReport(std::span(&record, 1), station);
-    const std::string json = jsonSummaryLine(record, station) + '\n';
-    for (auto& [report, isJunit] : reports) {
-        if (const std::string problem = report.commit(isJunit ? junit : json); !problem.empty()) {
-            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
-        }
-    }
-    if (!run.answered) {
-        return kNoReply;
-    }
-    return boardOutcome(run) == Outcome::Fail ? kCheckFailed : kReplied;
+    return rack.run();
 }
 
 int run(const ProbeOptions& given) {
     ProbeOptions options = given;
     if (options.command == Command::Check) {
-        if (const std::string problem = resolveLimits(options); !problem.empty()) {
+        if (const std::string problem = readCheckFiles(options); !problem.empty()) {
             complain(kProgramName, problem);
             return kBadUsage;
         }
@@ -202,16 +341,15 @@ int run(const ProbeOptions& given) {
     if (stop.descriptor() < 0) {
         throw std::system_error(stop.error(), "cannot watch for signals");
     }
-    BoardExchange board({*link::parseIpv4(options.board), options.port}, options, stop);
-    switch (options.command) {
-        case Command::Watch:
-            return watch(board, stop);
-        case Command::Check:
-            return check(board, stop);
-        default:
-            break;
+    EventLoop loop(stop);
+    if (options.command == Command::Check) {
+        return check(options, loop);
     }
-    return exchange(board, requestFor(options), stop);
+    BoardExchange board({*link::parseIpv4(options.board), options.port}, options, loop);
+    if (options.command == Command::Watch) {
+        return loop.run(watch(board, stop));
+    }
+    return loop.run(exchange(board, requestFor(options), stop));
 }
 
 }  // namespace vardek::probe

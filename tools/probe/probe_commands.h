@@ -16,21 +16,25 @@ enum ExitStatus {
     kWrongSize = 3,
     kNotSent = 4,
     kCheckFailed = 5,
+    kNotWritten = 6,  // watch's log could not be written
 };
 
 // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
 int exitStatus(const StopSignals& stop);
 
 // One request, its reply printed as --json says, or why none came on standard error.
-int exchange(BoardExchange& board, const link::Request& request, const StopSignals& stop);
+Task<int> exchange(BoardExchange& board, link::Request request, const StopSignals& stop);
 
-// Status requests every --interval until --count or a signal; the first failure's status.
-int watch(BoardExchange& board, const StopSignals& stop);
+// Samples every --interval until --count, --duration or a signal, printed as replies or logged
+// as readings; the first failure's status.
+Task<int> watch(BoardExchange& board, const StopSignals& stop);
 
-// The board's self-test: one verdict per check, a summary, and the --junit report.
-int check(BoardExchange& board, const StopSignals& stop);
+// The self-test of every board of `options` at once, each on a socket of its own in `loop`:
+// each board's lines once it is done, in the order given, then a summary per board (and an
+// overall line for several), and the reports.
+int check(const ProbeOptions& options, EventLoop& loop);
 
-// The command that `options` name, against their board. Throws std::system_error when no socket
+// The command that `options` name, against their boards. Throws std::system_error when no socket
 // or signal descriptor can be opened.
 int run(const ProbeOptions& options);
 

@@ -69,7 +69,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
 
     bool help = false;
     bool version = false;
-    const CLI::Option* board = app.add_option("--board", o.board)->check(cli::boardAddress());
+    std::vector<std::string> boards;
+    const CLI::Option* board = app.add_option("--board", boards)
+                                   ->check(cli::boardAddress())
+                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                                   ->allow_extra_args(false);
     app.add_option("--port", o.port)->transform(cli::number(0, 65535));
     app.add_option("--timeout", o.timeoutMs)->transform(cli::number(1, 600000));
     app.add_option("--retries", o.retries)->transform(cli::number(0, 100));
@@ -91,6 +95,26 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     watch->add_option("--interval", o.intervalMs)->transform(cli::number(1, 86400000));
     watch->add_option_function<std::uint32_t>("--count", [&o](std::uint32_t n) { o.count = n; })
         ->transform(cli::number(1, 4294967295));
+    watch->add_option_function<std::string>("--duration", [](const std::string&) {})
+        ->check(CLI::Validator(
+            [&o](const std::string& text) -> std::string {
+                o.duration = readings::parseDuration(text);
+                return o.duration ? ""
+                                  : "expects " + std::string(readings::kDurationForm) + ", not '" +
+                                        text + "'";
+            },
+            "TIME"));
+    watch->add_option_function<std::string>("--read", [](const std::string&) {})
+        ->check(CLI::Validator(
+            [&o](const std::string& text) -> std::string {
+                o.readPins = readings::parsePins(text);
+                return o.readPins
+                           ? ""
+                           : "expects " + std::string(readings::kPinsForm) + ", not '" + text + "'";
+            },
+            "PINS"));
+    watch->add_flag("--csv", o.csv)->disable_flag_override();
+    watch->add_option("--output", o.outputPath)->check(nonEmpty("FILE"));
 
     CLI::App* check = app.add_subcommand("check");
     check->add_flag("--outputs", o.check.outputs)->disable_flag_override();
@@ -111,6 +135,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--limits", o.limitsPath)->check(nonEmpty("FILE"));
     check->add_option("--junit", o.junitPath)->check(nonEmpty("FILE"));
     check->add_option("--report-dir", o.reportDir)->check(nonEmpty("DIR"));
+    check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
     check->add_option("--dut-id", o.dutId)->check(printable("ID"));
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
@@ -138,13 +163,35 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             parsed.error = chosen.front()->get_name() + " needs an output pin: RB2 to RB7";
         }
     }
+    // Several boards only for check, which tests them at once; one unit's serial for one board.
+    if (parsed.error.empty() && boards.size() > 1 && chosen.front() != check) {
+        parsed.error = "--board is given " + std::to_string(boards.size()) +
+                       " times: only check takes several boards";
+    }
+    const bool rack = boards.size() > 1 || !o.boardsPath.empty();
+    if (parsed.error.empty() && rack && !o.dutId.empty()) {
+        parsed.error =
+            "--dut-id names one board's unit: give each board's after its address in "
+            "a --boards file";
+    }
+    if (parsed.error.empty() && o.csv && o.json) {
+        parsed.error = "watch takes --csv or --json, not both";
+    }
     // The settings file's address matters only when the command line names none.
-    if (parsed.error.empty() && board->count() == 0) {
+    if (parsed.error.empty() && board->count() == 0 && o.boardsPath.empty()) {
         parsed.error = defaultBoard.problem;
     }
     if (!parsed.error.empty()) {
         parsed.action = ParsedCommandLine::Action::Refuse;
         return parsed;
+    }
+    if (!boards.empty()) {
+        o.board = boards.front();
+    }
+    if (!boards.empty() || o.boardsPath.empty()) {
+        for (const std::string& address : boards.empty() ? std::vector{o.board} : boards) {
+            o.boards.push_back({address, o.dutId});
+        }
     }
     const CLI::App* command = chosen.front();
     o.command = command == set     ? Command::Set
@@ -156,7 +203,13 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     return parsed;
 }
 
-std::string resolveLimits(ProbeOptions& options) {
+std::string readCheckFiles(ProbeOptions& options) {
+    if (!options.boardsPath.empty()) {
+        if (std::string problem = readBoardsFile(options.boardsPath, options.boards);
+            !problem.empty()) {
+            return problem;
+        }
+    }
     LimitsTable& limits = options.check.limits;
     if (!options.limitsPath.empty()) {
         if (std::string problem = readLimitsFile(options.limitsPath, limits); !problem.empty()) {
@@ -177,10 +230,11 @@ std::string usageText() {
     return R"(Usage: vardek-probe [--board ADDR] [--port N] [--timeout MS] [--retries N] [--json]
                     [--any-sender] COMMAND [ARG]
 Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
-          | watch [--interval MS] [--count N]
+          | watch [--interval MS] [--count N] [--duration TIME] [--read PINS] [--csv]
+                  [--output FILE]
           | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
-                  [--dut-id ID] [--station NAME] [--operator NAME] [--junit FILE]
-                  [--report-dir DIR]
+                  [--boards FILE] [--dut-id ID] [--station NAME] [--operator NAME]
+                  [--junit FILE] [--report-dir DIR]
 Try 'vardek-probe --help'.
 )";
 }
@@ -197,19 +251,34 @@ Commands:
   set RBn            set output pin RBn (n = 2 to 7)
   clear RBn          clear output pin RBn (n = 2 to 7)
   read PIN           convert analogue pin RA0, RA1, RA2, RA3 or RA5 (RA5 reads in degrees C)
-  watch              a status request every interval, until --count replies or Ctrl-C
-    --interval MS    time between two requests (default 5000)
-    --count N        stop after N intervals
+  watch              a status request every interval, until --count, --duration or Ctrl-C;
+                     with --read, --csv or --output a log of readings: one line per sample
+    --interval MS    time from one sample's start to the next's (default 5000); a sample
+                     that overruns its time is followed at once by the next, never skipped
+    --count N        stop after N samples
+    --duration TIME  stop after TIME: 90s, 30min, 2h (units ms, s, min, h)
+    --read PINS      also read these analogue pins in each sample: a comma list of RA0, RA1,
+                     RA2, RA3 and RA5, or all
+    --csv            print the log as CSV (RFC 4180, CR LF line ends), a header line first:
+                     time_utc,elapsed_s,result,rtt_ms,port_b,RB0..RB7, then RA0, RA1, RA2,
+                     RA3, RA5_degC as read; result is ok, no-reply, wrong-size:N or not-sent,
+                     and a value that did not come is an empty field. With --json the same
+                     records as JSON Lines, null for empty
+    --output FILE    append the log to FILE instead (CSV unless --json), the header only
+                     when FILE is new or empty; every line is written whole at once
   check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
                      put back as found, also after a failure, Ctrl-C or SIGTERM
+    --boards FILE    also check the boards FILE lists, one address a line, optionally the
+                     unit's serial after it, # starting a comment; with them and with
+                     --board given more than once, every board is checked at the same time
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
     --adc-max M      the highest RA0..RA3 result accepted, 0 to 65535 (default 1023)
     --temp-range LO:HI  the RA5 temperatures accepted, in degrees C (default 0:60)
-    --dut-id ID      the unit's serial number, recorded in every output
+    --dut-id ID      the unit's serial number, recorded in every output (one board only)
     --station NAME   the test station, recorded in every output
     --operator NAME  who tests, recorded in every output
     --junit FILE     also write a JUnit XML report to FILE
@@ -222,7 +291,7 @@ Options (numbers are decimal or 0x-prefixed hex):
                      Without it, the key board= of ~/.config/vardek-control/
                      vardek-control.conf (under $XDG_CONFIG_HOME if set) names the
                      board, as for VARDEK_Control. Broadcast, multicast, 0.x.x.x
-                     and 240.0.0.0/4 addresses are refused.
+                     and 240.0.0.0/4 addresses are refused. check takes several.
   --port N           the board's UDP port (default 10001)
   --timeout MS       how long to wait for the reply to one try, 1 to 600000 (default 500)
   --retries N        tries after the first when no reply comes, 0 to 100 (default 2)
@@ -238,7 +307,9 @@ and never taken for an answer. Messages go to standard error.
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
 datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5
-within their limits) and inputs (RB0 and RB1, within limits only where given).
+within their limits) and inputs (RB0 and RB1, within limits only where given). Several boards
+are checked at the same time, each on its own socket; each board's lines come once it is done,
+in the order given, then a summary line per board and an overall line.
 
 Each value is a measurement with limits and marginal bounds: PASS inside both, MARGINAL inside
 the limits but outside the marginal bounds (it passes, and says so), FAIL outside the limits.
@@ -248,9 +319,11 @@ the limits but outside the marginal bounds (it passes, and says so), FAIL outsid
 
 Exit status: 0 a reply came; 1 no reply in time after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
-interval got its reply, else the status of the first one that did not. check: 0 every check
-passed, 5 a check failed (a wrong-sized reply included), 1 the board never answered. 130 after
-Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
+request got its reply, else the status of the first one that did not; 6 the log could not be
+written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
+check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
+when one failed, else 4 when a request to one could not be sent, else 1 when one never
+answered. 130 after Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
 )";
 }
 

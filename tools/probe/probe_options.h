@@ -1,16 +1,19 @@
 // vardek-probe's command line.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "board_check.h"
 #include "board_protocol.h"
 #include "board_settings.h"
 #include "parsed_command_line.h"
+#include "sample.h"
 
 namespace vardek::probe {
 
@@ -26,10 +29,16 @@ struct ProbeOptions {
     bool json = false;
     bool anySender = false;
     Command command = Command::Status;
-    std::uint8_t bit = 0;                    // set and clear: RB2..RB7
-    const link::Channel* channel = nullptr;  // read
-    std::uint32_t intervalMs = 5000;         // watch
-    std::optional<std::uint32_t> count;      // watch: none runs until Ctrl-C
+    std::uint8_t bit = 0;                               // set and clear: RB2..RB7
+    const link::Channel* channel = nullptr;             // read
+    std::uint32_t intervalMs = 5000;                    // watch
+    std::optional<std::uint32_t> count;                 // watch: none runs until Ctrl-C
+    std::optional<std::chrono::milliseconds> duration;  // watch: none runs until Ctrl-C
+    // watch's readings log: the pins read in each sample, CSV for JSON Lines, and the file it
+    // is appended to (standard output without one).
+    std::optional<readings::Pins> readPins;
+    bool csv = false;
+    std::string outputPath;
     CheckSettings check;                     // check, its limits as built in
     std::string limitsPath;                  // check: --limits FILE; empty for none
     std::optional<double> adcMax;            // check: --adc-max, over the limits file
@@ -39,6 +48,10 @@ struct ProbeOptions {
     std::string dutId;                       // check: the unit's serial number
     std::string station;
     std::string operatorName;
+    // check: the boards, in the order given (--board, repeatable, else `board`), before the
+    // --boards file's, which readCheckFiles adds.
+    std::vector<RackBoard> boards;
+    std::string boardsPath;  // check: --boards FILE; empty for none
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
@@ -47,9 +60,10 @@ using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
                                    const host::ChosenBoard& defaultBoard);
 
-// The check's limits: those built in, then the --limits file's, then --adc-max and
-// --temp-range. Returns what is wrong with the file, or an empty text.
-std::string resolveLimits(ProbeOptions& options);
+// Reads check's files: the --boards file's boards after those of the command line, and the
+// limits (those built in, then the --limits file's, then --adc-max and --temp-range). Returns
+// what is wrong with a file, naming it, or an empty text.
+std::string readCheckFiles(ProbeOptions& options);
 
 std::string usageText();
 std::string helpText(const host::ChosenBoard& defaultBoard);

@@ -8,8 +8,9 @@ namespace vardek::readings {
 namespace {
 
 // Every number is written the same whatever the locale: to_chars never uses a decimal comma.
+// The largest double written out in full, its decimals and sign included, fits.
 std::string fixed(double value, int decimals) {
-    char text[64];
+    char text[400];
     const auto end =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
     return {text, end};

@@ -61,6 +61,18 @@ std::optional<double> number(std::string_view text) {
     return value;
 }
 
+// Longer than any round trip the probe waits for (--timeout's limit on every --retries' try).
+constexpr double kLongestRoundTrip = 1e9;
+
+// What the board's converter can give: a 16-bit raw result, or its temperature from 0 to
+// 65535 / 1024 × 500 ℃.
+bool isReading(const link::Channel& channel, double value) {
+    if (channel.reading == link::Reading::Temperature) {
+        return value >= 0 && value <= 65535 / 1024.0 * 500;
+    }
+    return value >= 0 && value <= 65535 && value == std::floor(value);
+}
+
 std::optional<unsigned> wholeNumber(std::string_view text, unsigned highest) {
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -262,7 +274,7 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
             case Column::RoundTrip:
                 if (!text.empty()) {
                     sample.rttMs = number(text);
-                    good = sample.rttMs && *sample.rttMs >= 0;
+                    good = sample.rttMs && *sample.rttMs >= 0 && *sample.rttMs < kLongestRoundTrip;
                 }
                 break;
             case Column::PortB:
@@ -274,8 +286,9 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
                 break;
             case Column::Channel:
                 if (!text.empty()) {
-                    sample.values[column.channel] = number(text);
-                    good = sample.values[column.channel].has_value();
+                    const auto value = number(text);
+                    good = value && isReading(link::kChannels[column.channel], *value);
+                    sample.values[column.channel] = value;
                 }
                 break;
             case Column::Other:
@@ -321,12 +334,10 @@ void LogReader::readHeader(const std::vector<std::string>& names, Batch& batch) 
         }
         columns.push_back(column);
     }
-    for (const auto& [kind, name] :
-         {std::pair{Column::Time, "time_utc"}, std::pair{Column::Elapsed, "elapsed_s"},
-          std::pair{Column::Result, "result"}}) {
-        if (std::ranges::none_of(columns, [kind](ColumnOf c) { return c.kind == kind; })) {
-            batch.problems.push_back(
-                {line_, std::string("not a readings log: no column ") + name + " in the header"});
+    for (const char* required : {"time_utc", "elapsed_s", "result"}) {
+        if (std::ranges::find(names, required) == names.end()) {
+            batch.problems.push_back({line_, std::string("not a readings log: no column ") +
+                                                 required + " in the header"});
             failed_ = true;
             return;
         }

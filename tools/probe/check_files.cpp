@@ -1,4 +1,4 @@
-#include "limits_file.h"
+#include "check_files.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "board_address.h"
 
 namespace vardek::probe {
 
@@ -75,6 +77,17 @@ std::string checkedText(const QByteArray& bytes) {
     return utf8.hasError() ? "is not UTF-8 text" : "";
 }
 
+// The file's text, or what is wrong with it, naming the option and the file.
+std::string readText(const char* option, const std::string& path, QByteArray& bytes) {
+    if (std::string problem = readBytes(path, bytes); !problem.empty()) {
+        return std::string("cannot read ") + option + ' ' + path + ": " + problem;
+    }
+    if (std::string problem = checkedText(bytes); !problem.empty()) {
+        return std::string(option) + ' ' + path + ' ' + problem;
+    }
+    return {};
+}
+
 // A value as written: INI reads one with commas as a list.
 QString written(const QVariant& value) {
     return value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
@@ -85,11 +98,8 @@ QString written(const QVariant& value) {
 
 std::string readLimitsFile(const std::string& path, LimitsTable& limits) {
     QByteArray bytes;
-    if (std::string problem = readBytes(path, bytes); !problem.empty()) {
-        return "cannot read --limits " + path + ": " + problem;
-    }
-    if (std::string problem = checkedText(bytes); !problem.empty()) {
-        return "--limits " + path + " " + problem;
+    if (std::string problem = readText("--limits", path, bytes); !problem.empty()) {
+        return problem;
     }
     QSettings settings(QString::fromStdString(path), QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
@@ -143,6 +153,40 @@ std::string readLimitsFile(const std::string& path, LimitsTable& limits) {
         }
     }
     limits = std::move(read);
+    return {};
+}
+
+std::string readBoardsFile(const std::string& path, std::vector<RackBoard>& boards) {
+    QByteArray bytes;
+    if (std::string problem = readText("--boards", path, bytes); !problem.empty()) {
+        return problem;
+    }
+    std::vector<RackBoard> read = boards;
+    const std::size_t given = read.size();
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (qsizetype number = 0; number < lines.size(); ++number) {
+        const QByteArray line = lines[number];
+        const qsizetype comment = line.indexOf('#');
+        const QList<QByteArray> fields =
+            (comment < 0 ? line : line.left(comment)).simplified().split(' ');
+        if (fields.front().isEmpty()) {
+            continue;
+        }
+        const std::string where = path + ':' + std::to_string(number + 1) + ": ";
+        const std::string address = fields.front().toStdString();
+        if (fields.size() > 2) {
+            return where + shown(QString::fromUtf8(line.trimmed())) +
+                   ": expects an address and, optionally, the unit's serial after it";
+        }
+        if (std::string problem = link::boardAddressProblem(address); !problem.empty()) {
+            return where + problem;
+        }
+        read.push_back({address, fields.size() == 2 ? fields.back().toStdString() : ""});
+    }
+    if (read.size() == given) {
+        return "--boards " + path + " names no board";
+    }
+    boards = std::move(read);
     return {};
 }
 

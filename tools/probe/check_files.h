@@ -1,0 +1,41 @@
+// The files that check reads. --limits FILE: the limits and marginal bounds of its
+// measurements, one INI group each, read with QSettings as the settings file is:
+//
+//   [RA5]
+//   range=15:35
+//   marginal=18:32
+//
+// --boards FILE: a rack of boards, one address a line, optionally the unit's serial after it,
+// '#' starting a comment:
+//
+//   127.0.0.2  SN0042   # slot 1
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "measurement.h"
+
+namespace vardek::probe {
+
+// The measurements whose limits a person may set, by name, each with its limits so far.
+using LimitsTable = std::map<std::string, Limits, std::less<>>;
+
+// Sets the limits that `path` gives over those in `limits`, whose names are the only groups it
+// may hold. Returns what is wrong, naming the file, the group, the key and the value, or an
+// empty text; on a problem `limits` is left as it was.
+std::string readLimitsFile(const std::string& path, LimitsTable& limits);
+
+// One board of a rack that check tests at once.
+struct RackBoard {
+    std::string address;  // as link::boardAddressProblem accepts it
+    std::string dutId;    // empty when not given
+};
+
+// Adds the boards that `path` lists to `boards`. Returns what is wrong, naming the file, the
+// line and its text, or an empty text; on a problem `boards` is left as it was.
+std::string readBoardsFile(const std::string& path, std::vector<RackBoard>& boards);
+
+}  // namespace vardek::probe

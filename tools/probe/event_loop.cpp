@@ -1,0 +1,58 @@
+#include "event_loop.h"
+
+#include <algorithm>
+
+#include <poll.h>
+
+namespace vardek::probe {
+
+void EventLoop::run(std::span<Task<void>> tasks) {
+    for (Task<void>& task : tasks) {
+        task.start();
+    }
+    while (!std::ranges::all_of(tasks, &Task<void>::done)) {
+        turn();
+    }
+    for (Task<void>& task : tasks) {
+        task.result();
+    }
+}
+
+void EventLoop::turn() {
+    if (waiters_.empty()) {
+        return;
+    }
+    std::vector<pollfd> fds;
+    fds.reserve(waiters_.size() + 1);
+    auto soonest = waiters_.front()->until_;
+    for (const Readable* waiter : waiters_) {
+        fds.push_back({waiter->fd_, POLLIN, 0});
+        soonest = std::min(soonest, waiter->until_);
+    }
+    fds.push_back({stop_.descriptor(), POLLIN, 0});
+    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(soonest - Clock::now());
+    const int ready =
+        ::poll(fds.data(), fds.size(),
+               static_cast<int>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 0)));
+    bool stopped = false;
+    if (ready > 0 && (fds.back().revents & POLLIN) != 0) {
+        stop_.take();
+        stopped = true;
+    }
+    const auto now = Clock::now();
+    // Those done waiting leave the list before any is resumed: a resumed exchange may wait again
+    // at once.
+    std::vector<Readable*> done;
+    std::vector<Readable*> still;
+    for (std::size_t i = 0; i < waiters_.size(); ++i) {
+        Readable* waiter = waiters_[i];
+        waiter->readable_ = ready > 0 && (fds[i].revents & (POLLIN | POLLERR)) != 0;
+        (waiter->readable_ || stopped || now >= waiter->until_ ? done : still).push_back(waiter);
+    }
+    waiters_ = std::move(still);
+    for (Readable* waiter : done) {
+        waiter->waiting_.resume();
+    }
+}
+
+}  // namespace vardek::probe
