@@ -1,5 +1,5 @@
-// VARDEK_Control: reads the command line, chooses the board, and runs the control window until
-// it is closed.
+// VARDEK_Control: reads the command line, chooses the board and the language, and runs the control
+// window until it is closed.
 #include <cstdio>
 
 #include "application_info.h"
@@ -25,7 +25,9 @@ int main(int argc, char* argv[]) {
         case app::ParsedCommandLine::Action::Run:
             break;
     }
-    // The command line before the settings file, before the address built in.
+    // The command line before the settings file, before the address built in and the window's
+    // own language.
     return app::runWindow(argc, argv,
-                          vardek::host::chooseBoard(parsed.options.board, VARDEK_BOARD_ADDRESS));
+                          vardek::host::chooseBoard(parsed.options.board, VARDEK_BOARD_ADDRESS),
+                          vardek::host::chooseLanguage(parsed.options.language));
 }

@@ -19,6 +19,11 @@ struct Parser {
     const QCommandLineOption board{
         QStringLiteral("board"), QStringLiteral("The board's IPv4 address, such as 192.168.1.50."),
         QStringLiteral("ADDRESS")};
+    const QCommandLineOption language{
+        QStringLiteral("language"),
+        QStringLiteral("The window's language, ja (its own) or en; else the key language= of "
+                       "the same file gives it."),
+        QStringLiteral("LANGUAGE")};
 
     Parser() {
         parser.setApplicationDescription(
@@ -27,7 +32,7 @@ struct Parser {
                            "$XDG_CONFIG_HOME/vardek-control/vardek-control.conf\n(~/.config/... "
                            "without XDG_CONFIG_HOME), else it is the built-in ") +
             QStringLiteral(VARDEK_BOARD_ADDRESS "."));
-        parser.addOptions({help, version, board});
+        parser.addOptions({help, version, board, language});
     }
 };
 
@@ -51,8 +56,13 @@ ParsedCommandLine parseCommandLine(int argc, char** argv) {
         parsed.action = ParsedCommandLine::Action::Refuse;
         parsed.error = "unexpected argument '" +
                        p.parser.positionalArguments().constFirst().toStdString() + "'";
-    } else if (p.parser.isSet(p.board)) {
-        parsed.options.board = p.parser.value(p.board).toStdString();
+    } else {
+        if (p.parser.isSet(p.board)) {
+            parsed.options.board = p.parser.value(p.board).toStdString();
+        }
+        if (p.parser.isSet(p.language)) {
+            parsed.options.language = p.parser.value(p.language).toStdString();
+        }
     }
     return parsed;
 }

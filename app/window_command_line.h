@@ -11,6 +11,8 @@ namespace vardek::app {
 
 struct WindowOptions {
     std::optional<std::string> board;  // --board's address, as given; checked by the caller
+    // --language's name, as given; the window's translations say whether it speaks it.
+    std::optional<std::string> language;
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<WindowOptions>;

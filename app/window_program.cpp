@@ -29,15 +29,49 @@ void endAtQtsFatalMessage(QtMsgType type, const QMessageLogContext& context,
     qtMessages(type, context, message);
 }
 
+// Why the program does not start, and the settings file that the reason is in, if any.
+struct Refusal {
+    std::string problem;
+    std::string file;
+};
+
+// The board's refusal first, then the language's. The translation, when one is needed, is
+// loaded here, before any application object, so that a language without one is refused as a
+// bad board address is.
+Refusal refusal(const host::ChosenBoard& board, const host::ChosenLanguage& language,
+                host::Translation& translation) {
+    if (!board.problem.empty()) {
+        return {board.problem, board.file};
+    }
+    if (!language.problem.empty()) {
+        return {language.problem, language.file};
+    }
+    if (!language.name) {
+        return {};
+    }
+    translation = TVARDEK_Ctrl::translationInto(*language.name);
+    if (translation.problem.empty()) {
+        return {};
+    }
+    if (language.file.empty()) {
+        return {"--language " + translation.problem, {}};
+    }
+    return {language.file + ": " + std::string(host::kLanguageKey) + "=" + *language.name + ": " +
+                translation.problem,
+            language.file};
+}
+
 }  // namespace
 
 void complain(const std::string& message) { cli::complain(kApplicationName, message); }
 
-int runWindow(int argc, char** argv, const host::ChosenBoard& board) {
-    const bool refused = !board.problem.empty();
-    if (refused) {
-        complain(board.problem);
-        if (board.file.empty()) {
+int runWindow(int argc, char** argv, const host::ChosenBoard& board,
+              const host::ChosenLanguage& language) {
+    host::Translation translation;
+    const Refusal refused = refusal(board, language, translation);
+    if (!refused.problem.empty()) {
+        complain(refused.problem);
+        if (refused.file.empty()) {
             return kBadUsage;
         }
         qtMessages = qInstallMessageHandler(endAtQtsFatalMessage);
@@ -54,9 +88,13 @@ int runWindow(int argc, char** argv, const host::ChosenBoard& board) {
     QApplication::setDesktopFileName(QString::fromUtf8(kDesktopFileName));
 
     panel::ErrorBox errorBox;
-    if (refused) {
-        errorBox.showNow(board.problem);
+    if (!refused.problem.empty()) {
+        errorBox.showNow(refused.problem);
         return kBadUsage;
+    }
+    // Before the window is created: its texts are translated as it builds them.
+    if (translation.translator) {
+        QCoreApplication::installTranslator(translation.translator.get());
     }
     std::unique_ptr<TVARDEK_Ctrl> window;
     try {

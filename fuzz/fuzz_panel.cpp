@@ -28,6 +28,7 @@ namespace {
 using vardek::fuzz::Input;
 using vardek::panel::PanelController;
 using vardek::test::Bytes;
+using vardek::test::bytesOf;
 using vardek::test::FakeLink;
 using vardek::test::FakeView;
 namespace link = vardek::link;
@@ -41,10 +42,6 @@ constexpr std::array<Handler, 6> kBoxClicks{
 constexpr std::array<Handler, 5> kChannelClicks{
     &PanelController::BtnRA0Click, &PanelController::BtnRA1Click, &PanelController::BtnRA2Click,
     &PanelController::BtnRA3Click, &PanelController::BtnRA5Click};
-
-Bytes bytesOf(const link::Request& request) {
-    return {request.bytes().begin(), request.bytes().end()};
-}
 
 struct Shown {
     std::array<bool, 8> boxes;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "board_address.h"
+#include "language.h"
 
 namespace vardek::host {
 
@@ -34,6 +35,7 @@ struct Key {
 // otherwise leave the built-in board in place without a word.
 constexpr std::array kKeys{
     Key{kBoardKey, "name the board", &link::boardAddressProblem},
+    Key{kLanguageKey, "name a language", &languageNameProblem},
 };
 
 const Key* knownKey(std::string_view name) {
@@ -248,6 +250,18 @@ ChosenBoard chooseBoard(const std::optional<std::string>& commandLine, std::stri
     }
     const std::string problem = link::boardAddressProblem(*commandLine);
     return {*commandLine, {}, problem.empty() ? problem : "--board " + problem};
+}
+
+ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine) {
+    if (commandLine) {
+        return {*commandLine, {}, {}};
+    }
+    const Settings settings = Settings::read();
+    if (!settings.problem().empty()) {
+        return {std::nullopt, settings.file(), settings.problem()};
+    }
+    std::optional<std::string> name = settings.value(kLanguageKey);
+    return {name, name ? settings.file() : std::string(), {}};
 }
 
 }  // namespace vardek::host

@@ -13,6 +13,9 @@ namespace vardek::host {
 // The board's IPv4 address, when the command line names none.
 inline constexpr std::string_view kBoardKey = "board";
 
+// The language the window speaks, when the command line names none (host/language.h).
+inline constexpr std::string_view kLanguageKey = "language";
+
 // Above this, a file is no settings file: a 10 MB value would hang the window laying it out.
 inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 
@@ -55,5 +58,17 @@ ChosenBoard defaultBoard(std::string_view builtIn);
 // command line gives one (`commandLine`; the settings file is then not read), else
 // defaultBoard's.
 ChosenBoard chooseBoard(const std::optional<std::string>& commandLine, std::string_view builtIn);
+
+// The language asked for, and where the name came from.
+struct ChosenLanguage {
+    std::optional<std::string> name;  // none: the program's own choice
+    std::string file;                 // the settings file that named it, or was refused; else empty
+    // Empty unless the settings file was refused: then a message naming it.
+    std::string problem;
+};
+
+// The language a run is asked to speak: --language's name when the command line gives one
+// (`commandLine`; the settings file is then not read), else the settings file's `language`.
+ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine);
 
 }  // namespace vardek::host

@@ -22,16 +22,27 @@ std::string languagesOf(const QString& program, std::string_view sourceLanguage)
     return languages.toStdString();
 }
 
+// An unknown name makes the C locale, which speaks no language of its own.
+bool namesALanguage(const QString& name) {
+    return !name.isEmpty() && QLocale(name).language() != QLocale::C;
+}
+
 }  // namespace
+
+std::string languageNameProblem(std::string_view name) {
+    if (namesALanguage(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())))) {
+        return {};
+    }
+    return "'" + std::string(name) + "' names no language (such as en or ja_JP)";
+}
 
 Translation translationInto(std::string_view program, std::string_view sourceLanguage,
                             std::string_view language) {
     const QString name = QString::fromUtf8(language.data(), language.size());
     const QString programName = QString::fromUtf8(program.data(), program.size());
-    // An unknown name makes the C locale, which speaks no language of its own.
     const QLocale locale(name);
     Translation found;
-    if (!name.isEmpty() && locale.language() != QLocale::C) {
+    if (namesALanguage(name)) {
         if (locale.language() ==
             QLocale(QString::fromUtf8(sourceLanguage.data(), sourceLanguage.size())).language()) {
             return found;

@@ -17,6 +17,11 @@ struct Translation {
     std::string problem;
 };
 
+// Empty when `name` names a language as a locale does ("en", "en_GB", "ja_JP"); otherwise why
+// not, as a phrase that names it. Whether a program has a translation into it is for the
+// program to say.
+std::string languageNameProblem(std::string_view name);
+
 // The translation of `program`'s texts, whose source language is `sourceLanguage`, into
 // `language`, named as a locale is ("en", "en_GB", "ja_JP").
 Translation translationInto(std::string_view program, std::string_view sourceLanguage,

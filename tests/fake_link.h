@@ -1,6 +1,8 @@
-// An endpoint stand-in: records what is sent and hands out the datagram being delivered.
+// Datagrams as the tests write them (Bytes, a QtTest column type too), and an endpoint stand-in
+// that records what is sent and hands out the datagram being delivered.
 #pragma once
 
+#include <QMetaType>
 #include <QStringList>
 
 #include <algorithm>
@@ -15,6 +17,10 @@
 namespace vardek::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes bytesOf(const link::Request& request) {
+    return {request.bytes().begin(), request.bytes().end()};
+}
 
 // A board reply carrying `portB` and the conversion result; its other bytes are zero.
 inline Bytes replyWith(std::uint8_t portB, std::uint16_t conversion = 0) {
@@ -64,3 +70,5 @@ class FakeLink : public link::DatagramLink {
 };
 
 }  // namespace vardek::test
+
+Q_DECLARE_METATYPE(vardek::test::Bytes)

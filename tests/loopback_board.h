@@ -12,11 +12,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "fake_link.h"
 #include "udp_socket.h"
 
 namespace vardek::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // How long any test waits for something that should happen: generous, because a loaded 2-core
 // machine can be slow, and every wait ends as soon as its condition holds.
@@ -65,10 +64,11 @@ class LoopbackBoard {
         return std::nullopt;
     }
 
-    // Every datagram until none has come for `quietMs`.
-    std::vector<Bytes> receiveAll(int quietMs = 300) {
+    // Every datagram before `sentinel`, which the sender puts out after them: loopback keeps the
+    // order of one socket's datagrams, so no quiet time is waited out.
+    std::vector<Bytes> receiveUntil(const Bytes& sentinel) {
         std::vector<Bytes> datagrams;
-        while (auto datagram = receive(quietMs)) {
+        for (auto datagram = receive(); datagram && *datagram != sentinel; datagram = receive()) {
             datagrams.push_back(*datagram);
         }
         return datagrams;

@@ -18,6 +18,7 @@
 #include "control.h"
 #include "loopback_board.h"
 #include "options.h"
+#include "pcap_writer.h"
 #include "reply_queue.h"
 #include "simulator_run.h"
 #include "traffic_log.h"
@@ -25,7 +26,7 @@
 using namespace vardek::sim;
 using vardek::link::channelSelector;
 
-Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(std::vector<Bytes>)
 Q_DECLARE_METATYPE(Options)
 
 namespace vardek::sim {
@@ -66,7 +67,69 @@ std::uint16_t conversionOf(const Bytes& reply) {
 using Run = vardek::test::SimulatorRun;
 using vardek::test::waitForLog;
 
+// A datagram of a hand-made capture between a client (127.0.0.1:40000) and the board on 10001.
+struct Captured {
+    bool toBoard;
+    Bytes payload;
+    // Where a datagram to the client comes from: a board may answer from a port of its own.
+    vardek::link::SocketAddress from{vardek::link::kLoopbackAddress, 10001};
+};
+
+// The link types a capture may be framed in, with the header put before each IPv4 packet.
+struct Framing {
+    std::uint32_t linkType;
+    Bytes header;
+};
+const Framing kRawIpv4{101, {}};
+
+void putLittle32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + std::size_t(i)] = std::uint8_t(value >> (8 * i));
+    }
+}
+
+// The file, as the simulator's own writer makes it, the link layer's header added; datagrams
+// 1 ms apart.
+Bytes captureOf(const std::vector<Captured>& datagrams, const Framing& framing = kRawIpv4) {
+    Bytes file = pcapFileHeader();
+    putLittle32(file, 20, framing.linkType);
+    const vardek::link::SocketAddress client{vardek::link::kLoopbackAddress, 40000};
+    const vardek::link::SocketAddress board{vardek::link::kLoopbackAddress, 10001};
+    std::chrono::system_clock::time_point time{std::chrono::seconds(1700000000)};
+    std::uint16_t id = 0;
+    for (const Captured& datagram : datagrams) {
+        Bytes record = datagram.toBoard
+                           ? pcapRecord(client, board, datagram.payload, time, ++id)
+                           : pcapRecord(datagram.from, client, datagram.payload, time, ++id);
+        const auto length = std::uint32_t(record.size() - 16 + framing.header.size());
+        putLittle32(record, 8, length);
+        putLittle32(record, 12, length);
+        record.insert(record.begin() + 16, framing.header.begin(), framing.header.end());
+        file.insert(file.end(), record.begin(), record.end());
+        time += std::chrono::milliseconds(1);
+    }
+    return file;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const Bytes& bytes) {
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
+            qint64(bytes.size())) {
+        return {};
+    }
+    return file.fileName();
+}
+
+Bytes reply(std::uint8_t first, std::uint8_t count, std::size_t size = 8) {
+    Bytes bytes{first, 0x24, 0, count, 0x01, 0x2C, 0xEE, 0xFF};
+    bytes.resize(size);
+    return bytes;
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Framing)
 
 class TestBoardSim : public QObject {
     Q_OBJECT
@@ -481,6 +544,18 @@ class TestBoardSim : public QObject {
         QTest::newRow("faults, repeated") << QStringList{"--stuck",       "RB2=1", "--adc=ra5=300",
                                                          "--stuck=rb7=0", "--adc", "RA0=0xFFFF"}
                                           << faulty;
+        Options replay;
+        replay.replayPath = "board.pcap";
+        replay.replayPort = 10002;
+        replay.replayTiming = true;
+        replay.replayEnd = ReplayEnd::Loop;
+        replay.delayMs = 5;
+        replay.controlPath = "/tmp/board.control";
+        QTest::newRow("replay, with control and delay")
+            << QStringList{"--replay",        "board.pcap",        "--replay-port", "10002",
+                           "--replay-timing", "--replay-end=loop", "--delay-ms",    "5",
+                           "--control",       "/tmp/board.control"}
+            << replay;
         QTest::newRow("--help") << QStringList{"--help"} << Options{};
         QTest::newRow("-h") << QStringList{"-h"} << Options{};
     }
@@ -551,6 +626,18 @@ class TestBoardSim : public QObject {
         QTest::newRow("adc twice")
             << QStringList{"--adc", "RA5=1", "--adc", "RA5=2"} << "--adc names RA5 twice";
         QTest::newRow("help with value") << QStringList{"--help=yes"} << "--help takes no value";
+        QTest::newRow("replay end unknown")
+            << QStringList{"--replay", "a.pcap", "--replay-end", "stop"}
+            << "--replay-end expects repeat-last, loop or silent, not 'stop'";
+        QTest::newRow("replay options without a replay")
+            << QStringList{"--replay-timing"}
+            << "--replay-port, --replay-timing and --replay-end need --replay FILE";
+        QTest::newRow("replay with a fault of the model")
+            << QStringList{"--replay", "a.pcap", "--stuck", "RB3=1"}
+            << "--replay answers as the capture did: --stuck, --adc, --drop-every and "
+               "--reply-size do not apply to it";
+        QTest::newRow("control path too long") << QStringList{"--control", QString(108, 'c')}
+                                               << "--control needs a path of 1 to 107 bytes";
         // Replies go to whatever source a request claims: no amplifier on the network.
         QTest::newRow("large replies off loopback")
             << QStringList{"--reply-size", "9", "--bind", "0.0.0.0"}
@@ -772,6 +859,129 @@ class TestBoardSim : public QObject {
         next.process.terminate();
         QVERIFY(next.process.waitForFinished(kWaitMs));
         QVERIFY(!QFileInfo::exists(path));
+    }
+
+    // A capture played back: two statuses answered as captured, the second twice (one of them
+    // 7 bytes), a read and a third status that the board left unanswered; then the statuses
+    // run out. The last request, a read, was answered from another of the board's ports and
+    // marks the end; a stranger's datagram to the client is no reply.
+    void replayAnswersAsCapturedThenAsTold_data() {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<std::vector<Bytes>>("afterRunningOut");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("repeat-last, the last one answered")
+            << "repeat-last" << std::vector<Bytes>{reply(0, 2), reply(0, 3, 7)}
+            << "repeating the last";
+        QTest::newRow("loop") << "loop" << std::vector<Bytes>{reply(0, 1)}
+                              << "from the first again";
+        QTest::newRow("silent") << "silent" << std::vector<Bytes>{} << "no more replies";
+    }
+    void replayAnswersAsCapturedThenAsTold() {
+        QFETCH(QString, end);
+        QFETCH(std::vector<Bytes>, afterRunningOut);
+        QFETCH(QString, said);
+        const Bytes readRA5{4, 0xA1, 1};
+        const Bytes readRA0{4, 0x81, 1};
+        QTemporaryDir dir;
+        const QString capture = writeFile(dir, "board.pcap",
+                                          captureOf({{true, status()},
+                                                     {false, reply(0, 1)},
+                                                     {true, status()},
+                                                     {false, reply(0, 2)},
+                                                     {false, reply(0, 3, 7)},
+                                                     {true, readRA5},
+                                                     {true, status()},
+                                                     {true, readRA0},
+                                                     {false, reply(4, 7), {0x7F000009, 10001}},
+                                                     {false, reply(4, 6), {0x7F000001, 10011}}}));
+        Run run;
+        QVERIFY(start(run, {"--replay", capture, "--replay-end", end}));
+        for (const Bytes& request :
+             {status(), status(), readRA5, status(), status(), Bytes{2, 6, 5}, readRA0}) {
+            send(run, request);
+        }
+        std::vector<Bytes> expected{reply(0, 1), reply(0, 2), reply(0, 3, 7)};
+        expected.insert(expected.end(), afterRunningOut.begin(), afterRunningOut.end());
+        expected.push_back(reply(4, 6));
+        std::vector<Bytes> received;
+        while (received.size() < 8 && (received.empty() || received.back() != reply(4, 6))) {
+            received.push_back(receive());
+        }
+        QCOMPARE(received, expected);
+        QVERIFY(waitForLog(run, QRegularExpression("clear RB5, not in the capture, not answered"))
+                    .hasMatch());
+        QCOMPARE(run.countLines("replay: replies to status ran out after 3, " + said + "\n"), 1);
+        QCOMPARE(run.countLines("\\| status, captured 3 of 3, not answered\n"), 1);
+        QVERIFY(run.log.contains("replaying " + capture +
+                                 ": 5 requests of 3 kinds, 4 replies (1 reply to no "
+                                 "request left out)\n"));
+    }
+
+    // The framings that tcpdump and Wireshark write, beside the simulator's own raw IPv4.
+    void replayReadsEveryFraming_data() {
+        QTest::addColumn<Framing>("framing");
+        QTest::newRow("raw IPv4") << kRawIpv4;
+        QTest::newRow("Ethernet") << Framing{1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x00}};
+        QTest::newRow("Ethernet, VLAN-tagged")
+            << Framing{1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81, 0x00, 0x00, 0x05, 0x08, 0x00}};
+        QTest::newRow("Linux cooked")
+            << Framing{113, {0, 0, 0x03, 0x04, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x00}};
+        QTest::newRow("Linux cooked v2") << Framing{
+            276, {0x08, 0x00, 0, 0, 0, 0, 0, 1, 0x03, 0x04, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0}};
+    }
+    void replayReadsEveryFraming() {
+        QFETCH(Framing, framing);
+        QTemporaryDir dir;
+        const QString capture = writeFile(
+            dir, "board.pcap", captureOf({{true, {1, 6, 7}}, {false, reply(1, 9)}}, framing));
+        Run run;
+        QVERIFY(start(run, {"--replay", capture}));
+        QCOMPARE(exchange(run, Bytes{1, 6, 7}), reply(1, 9));
+    }
+
+    void replayRefusesWhatIsNoBoardCapture_data() {
+        QTest::addColumn<Bytes>("file");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("problem");
+        const Bytes whole = captureOf({{true, status()}, {false, reply(0, 1)}});
+        const std::string text = "2026-12-09T10:00:00.000Z listening on 127.0.0.1:10001\n";
+        QTest::newRow("not a capture") << Bytes(text.begin(), text.end()) << QStringList{}
+                                       << "not a capture that libpcap reads (unknown file format)";
+        QTest::newRow("empty") << Bytes{} << QStringList{}
+                               << "not a capture that libpcap reads (truncated dump file";
+        QTest::newRow("truncated") << Bytes(whole.begin(), whole.end() - 3) << QStringList{}
+                                   << "damaged or truncated after packet 1 (truncated dump file";
+        QTest::newRow("no board traffic")
+            << whole << QStringList{"--replay-port", "10002"}
+            << "no UDP traffic on port 10002 (--replay-port names the board's port)";
+        QTest::newRow("replies only") << captureOf({{false, reply(0, 1)}}) << QStringList{}
+                                      << "no requests to port 10001, only 1 datagram from it";
+        Bytes snapped = whole;
+        putLittle32(snapped, 24 + 8, 28);  // the status request's 29 bytes, less its one byte
+        snapped.erase(snapped.begin() + 24 + 16 + 28);
+        QTest::newRow("cut by the snap length")
+            << snapped << QStringList{}
+            << "packet 1 holds 28 of its 29 bytes: captured with too small a snap length";
+        Bytes wireless = whole;
+        putLittle32(wireless, 20, 105);
+        QTest::newRow("another link type")
+            << wireless << QStringList{}
+            << "link type 105 (IEEE802_11) is not one replayed; raw IPv4, Ethernet and Linux "
+               "cooked captures are";
+    }
+    void replayRefusesWhatIsNoBoardCapture() {
+        QFETCH(Bytes, file);
+        QFETCH(QStringList, args);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        const QString path = writeFile(dir, "board.pcap", file);
+        QProcess process;
+        process.start(VARDEK_BOARD_SIM, QStringList{"--port", "0", "--replay", path} + args);
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitCode(), 2);
+        const QString error = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(error.startsWith("vardek-board-sim: " + path + ": " + problem), qPrintable(error));
+        QVERIFY(process.readAllStandardOutput().isEmpty());
     }
 
     void refusesABadCommandLine() {

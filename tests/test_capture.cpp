@@ -319,6 +319,68 @@ class TestCapture : public QObject {
         QCOMPARE(matched, frames);
     }
 
+    // A session of the probe against a seeded simulator, captured, and the capture replayed to
+    // the same session: the replies, read back through tshark, are the same bytes, and the
+    // probe prints the same.
+    void replayAnswersTheSessionAsCaptured() {
+        QVERIFY2(QFileInfo(kTshark).isExecutable(), "tshark is missing; scripts/setup installs it");
+        QTemporaryDir work;
+        const QString original = work.filePath("board.pcap");
+        const QString replayed = work.filePath("replayed.pcap");
+        const QList<QStringList> session{{"status"},      {"set", "RB5"}, {"read", "RA5"},
+                                         {"read", "RA0"}, {"set", "RB2"}, {"clear", "RB5"},
+                                         {"read", "RA5"}, {"status"}};
+        const auto runSession = [&](vardek::test::SimulatorRun& board) {
+            QStringList printed;
+            for (const QStringList& command : session) {
+                QProcess probe;
+                QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                environment.insert("XDG_CONFIG_HOME", work.filePath("no-config"));
+                probe.setProcessEnvironment(environment);
+                probe.start(VARDEK_PROBE, QStringList{"--board", "127.0.0.1", "--port",
+                                                      QString::number(board.port)} +
+                                              command);
+                probe.waitForFinished(kWaitMs);
+                // All but the round trip's time, which is the one thing a replay cannot keep.
+                printed << QString::fromUtf8(probe.readAllStandardOutput())
+                               .remove(QRegularExpression(R"( \(\d+\.\d+ ms\)\n$)"));
+            }
+            // Every reply's record is in the file once its log line is out.
+            const bool logged = QTest::qWaitFor(
+                [&] { return board.countLines("Z out ") == int(session.size()); }, kWaitMs);
+            return logged ? printed : QStringList{};
+        };
+        QString errors;
+        const auto replies = [&](const QString& capture, quint16 port) {
+            QStringList rows =
+                fieldsOf(capture, port, {"udp.srcport", "udp.payload", "_ws.col.Info"}, errors);
+            rows = rows.filter(QRegularExpression("^" + QString::number(port) + "\\|"));
+            for (QString& row : rows) {
+                row = row.section('|', 1);
+            }
+            return rows;
+        };
+
+        vardek::test::SimulatorRun board;
+        QVERIFY(vardek::test::startSimulator(
+            board, VARDEK_BOARD_SIM, {"--seed", "3", "--drift-ms", "1", "--pcap", original}));
+        const QStringList printed = runSession(board);
+        QCOMPARE(printed.size(), session.size());
+        board.process.terminate();
+        QVERIFY(board.process.waitForFinished(kWaitMs));
+
+        vardek::test::SimulatorRun replay;
+        QVERIFY(vardek::test::startSimulator(replay, VARDEK_BOARD_SIM,
+                                             {"--replay", original, "--replay-port",
+                                              QString::number(board.port), "--pcap", replayed}));
+        QCOMPARE(runSession(replay), printed);
+        const QStringList captured = replies(original, board.port);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        QCOMPARE(captured.size(), session.size());
+        QCOMPARE(replies(replayed, replay.port), captured);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    }
+
   private:
     // The captures that the filters are tried on, each with the board's port in it: an exchange
     // with a simulator whose replies come 100 ms late, so that two reads can be asked before

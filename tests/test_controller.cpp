@@ -16,7 +16,6 @@ using vardek::test::replyWith;
 
 using Handler = void (PanelController::*)();
 Q_DECLARE_METATYPE(Handler)
-Q_DECLARE_METATYPE(Bytes)
 
 class TestController : public QObject {
     Q_OBJECT

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +20,7 @@ using vardek::link::EndpointConfig;
 using vardek::test::child;
 using vardek::test::ControlClient;
 using vardek::test::LoopbackBoard;
+using vardek::test::memo;
 using vardek::test::openBox;
 using vardek::test::SimulatorRun;
 using vardek::test::waitUntil;
@@ -35,17 +35,18 @@ class TestEndToEnd : public QObject {
     QCheckBox* box(int bit) const {
         return child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit));
     }
-    QString memo() const { return child<QPlainTextEdit>(*window, "Memo1")->toPlainText(); }
 
-    // Starts the simulator with `options` and opens the window on it.
-    bool open(const QStringList& options) {
+    // Starts the simulator with `options`, opens the window on it and, with `firstReply`, waits
+    // until the reply to its first status request is shown.
+    bool open(const QStringList& options, bool firstReply = true) {
         simulator = std::make_unique<SimulatorRun>();
         if (!vardek::test::startSimulator(*simulator, VARDEK_BOARD_SIM, options)) {
             return false;
         }
         window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", simulator->port});
         window->show();
-        return QTest::qWaitForWindowActive(window.get());
+        return QTest::qWaitForWindowActive(window.get()) &&
+               (!firstReply || waitUntil([&] { return !memo(*window).isEmpty(); }));
     }
 
     // Port B as the simulator itself reports it to a status request of the test's own.
@@ -74,7 +75,6 @@ class TestEndToEnd : public QObject {
 
     void activationSynchronisesWithTheBoard() {
         QVERIFY(open({"--initial-pb", "0x29", "--drift-ms", "0"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         for (int bit = 0; bit <= 7; ++bit) {
             QVERIFY2(box(bit)->isChecked() == ((0x29 >> bit & 1) != 0),
                      qPrintable(QStringLiteral("RB%1").arg(bit)));
@@ -86,7 +86,6 @@ class TestEndToEnd : public QObject {
 
     void clickingAnOutputSetsTheBoardsPin() {
         QVERIFY(open({"--drift-ms", "0"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         QTest::mouseClick(box(3), Qt::LeftButton);
         QVERIFY(box(3)->isChecked());
         QVERIFY(waitUntil([&] { return simulator->countLines(R"(\| set RB3)") == 1; }));
@@ -94,9 +93,8 @@ class TestEndToEnd : public QObject {
     }
 
     void temperatureReadsInRange() {
+        // Replies name no request: the status reply is in before the channel is read.
         QVERIFY(open({"--seed", "7"}));
-        // Replies name no request: the status reply must be in before the channel is read.
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         QTest::mouseClick(child<QPushButton>(*window, "BtnRA5"), Qt::LeftButton);
         auto* edit1 = child<QLineEdit>(*window, "Edit1");
         QVERIFY(waitUntil([&] { return !edit1->text().isEmpty(); }));
@@ -108,38 +106,32 @@ class TestEndToEnd : public QObject {
     }
 
     void shortRepliesBringTheMessage() {
-        // The box runs its own event loop, so it is read and closed from a timer inside it.
         QString title;
         QString text;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&] {
-            if (QMessageBox* message = openBox()) {
-                title = message->windowTitle();
-                text = message->text();
-                message->button(QMessageBox::Ok)->click();
-            }
+        const vardek::test::BoxCloser closer([&](QMessageBox& message) {
+            title = message.windowTitle();
+            text = message.text();
+            return true;
         });
-        closer.start(10);
-        QVERIFY(open({"--reply-size", "7"}));
+        QVERIFY(open({"--reply-size", "7"}, false));
         QVERIFY(waitUntil([&] { return !text.isEmpty(); }));
         QCOMPARE(title, QString::fromUtf8("受信したデータに誤りがあります"));
         QCOMPARE(text, QString::fromUtf8("データ数が一致しません"));
-        QVERIFY(memo().isEmpty());
+        QVERIFY(memo(*window).isEmpty());
     }
 
     void droppedRepliesLeaveTheLastValuesAndPollingGoesOn() {
         QVERIFY(open({"--drop-every", "2", "--drift-ms", "0", "--initial-pb", "0x01"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
-        const QString shown = memo();
+        const QString shown = memo(*window);
         auto* timer1 = window->findChild<QTimer*>("Timer1");
         timer1->start(20);  // polls come faster than the board's 5000 ms, nothing else changes
         QVERIFY(waitUntil([&] { return simulator->countLines(R"(reply dropped)") >= 3; }));
         QVERIFY(simulator->countLines(R"(\| status)") >= 6);
         QVERIFY(box(0)->isChecked());
-        QVERIFY(!memo().isEmpty());
+        QVERIFY(!memo(*window).isEmpty());
         QVERIFY(openBox() == nullptr);
         QCOMPARE(reported, QStringList{});
-        QCOMPARE(memo().mid(4, 3), shown.mid(4, 3));  // port B as last received
+        QCOMPARE(memo(*window).mid(4, 3), shown.mid(4, 3));  // port B as last received
     }
 
     // The board goes quiet while the window polls, has an output stuck meanwhile and comes back:
@@ -148,7 +140,6 @@ class TestEndToEnd : public QObject {
         QTemporaryDir dir;
         const QString path = dir.filePath("control");
         QVERIFY(open({"--drift-ms", "0", "--control", path}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
         const QString answering = window->windowTitle();
         ControlClient control(path);
         QCOMPARE(control.command("silent 12"), "ok");

@@ -18,8 +18,6 @@ using vardek::test::hexAll;
 using vardek::test::LoopbackBoard;
 using vardek::test::replyWith;
 
-Q_DECLARE_METATYPE(Bytes)
-
 class TestPanelLink : public QObject {
     Q_OBJECT
 
@@ -32,6 +30,13 @@ class TestPanelLink : public QObject {
 
     bool waitForHandled(int count) {
         return vardek::test::waitUntil([&] { return datagramsHandled >= count; });
+    }
+
+    // What the panel sent since the last call, ended by a sentinel it never sends itself.
+    QStringList sent() {
+        const Bytes sentinel{0xFF};
+        endpoint->SendBuffer(sentinel, 1);
+        return hexAll(board->receiveUntil(sentinel));
     }
 
   private slots:
@@ -53,10 +58,11 @@ class TestPanelLink : public QObject {
 
     void activationSynchronisesOverTheWire() {
         panel->FormActivate();
-        QCOMPARE(hexAll(board->receiveAll()), QStringList{"00"});
+        QCOMPARE(sent(), QStringList{"00"});
         board->reply({0x00, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-        QCOMPARE(hexAll(board->receiveAll()), (QStringList{"01 06 07", "01 06 06", "01 06 05",
-                                                           "01 06 04", "01 06 03", "01 06 02"}));
+        QVERIFY(waitForHandled(1));
+        QCOMPARE(sent(), (QStringList{"01 06 07", "01 06 06", "01 06 05", "01 06 04", "01 06 03",
+                                      "01 06 02"}));
         QCOMPARE(view->boxes,
                  (std::array<bool, 8>{true, true, true, true, true, true, true, true}));
         QCOMPARE(view->memo, QStringLiteral("000 0FF 000 000 000 000 000 000 "));
@@ -87,7 +93,7 @@ class TestPanelLink : public QObject {
         QFETCH(QString, temperature);
         panel->FormActivate();
         panel->BtnRA5Click();
-        QCOMPARE(hexAll(board->receiveAll()), (QStringList{"00", "04 A1 01"}));
+        QCOMPARE(sent(), (QStringList{"00", "04 A1 01"}));
 
         LoopbackBoard other(sender.toLatin1().constData());
         other.sendTo(endpoint->localPort(), datagram);
@@ -95,7 +101,7 @@ class TestPanelLink : public QObject {
         board->reply(replyWith(0x04, 300));
         QVERIFY(vardek::test::waitUntil(
             [&] { return view->memo == QStringLiteral("000 004 000 000 001 02C 000 000 "); }));
-        QCOMPARE(hexAll(board->receiveAll()), commands);
+        QCOMPARE(sent(), commands);
         QCOMPARE(view->edit(1), temperature);
         QCOMPARE(view->messagesShown, 0);
         QCOMPARE(reported, QStringList{});
@@ -103,7 +109,7 @@ class TestPanelLink : public QObject {
 
     void temperatureReadOverTheWire() {
         panel->BtnRA5Click();
-        QCOMPARE(hexAll(board->receiveAll()), QStringList{"04 A1 01"});
+        QCOMPARE(sent(), QStringList{"04 A1 01"});
         board->reply({0x04, 0x00, 0x00, 0x00, 0x00, 0x33, 0x00, 0x00});
         QVERIFY(waitForHandled(1));
         QCOMPARE(view->edit(1), QString::fromUtf8("24.9 ℃"));

@@ -1,5 +1,6 @@
 // vardek-probe as a process: against the simulator on an ephemeral loopback port, against a
 // socket that never answers, and with command lines it must refuse before sending anything.
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,7 +18,10 @@
 #include <functional>
 #include <optional>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "fake_link.h"
 #include "reply_text.h"
@@ -449,6 +454,15 @@ class TestProbe : public QObject {
                                    << file +
                                           "board=224\\.0\\.0\\.1 cannot name the board: "
                                           "224\\.0\\.0\\.1 is a multicast address";
+        // The window's language, which the probe leaves alone; a name of none is refused by all.
+        QTest::newRow("a language beside the board")
+            << text << QByteArray("board=127.0.0.7\nlanguage=en\n") << QStringList{} << "127.0.0.7"
+            << "no reply from 127\\.0\\.0\\.7:";
+        QTest::newRow("no language")
+            << text << QByteArray("language=english\n") << QStringList{} << ""
+            << file +
+                   "language=english cannot name a language: 'english' "
+                   "names no language";
         QTest::newRow("a list is no address")
             << text << QByteArray("board=127.0.0.7, 127.0.0.8\n") << QStringList{} << ""
             << "board=127\\.0\\.0\\.7,127\\.0\\.0\\.8 cannot name the board";
@@ -480,12 +494,12 @@ class TestProbe : public QObject {
                    "127\\.0\\.0\\.9'\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board\\)\n";
+            << file + "unknown key 'Board' \\(the file may set board, language\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
-                   "unknown section '\\[vardek\\]' \\(the file's keys, board, stand before "
-                   "any section\\)\n";
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, stand "
+                   "before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
         QFETCH(SettingsKind, kind);
@@ -935,6 +949,73 @@ class TestProbe : public QObject {
             QCOMPARE(own.checks[0]["result"].toString(), slot == 3 ? "FAIL" : "PASS");
             compareReports(own, suites[slot].toObject(), board, dutIds[slot]);
         }
+    }
+
+    // --ask on a pseudo-terminal: the operator's y and n per output, and silence, each a
+    // measurement; without a terminal the probe refuses before sending anything.
+    void askTheOperator_data() {
+        QTest::addColumn<QString>("answers");  // RB2..RB7: y, n or - for none; empty: no terminal
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("fault");  // the outputs check's detail, or the message
+        QTest::newRow("every output on") << "yyyyyy" << 0 << "^RB2\\.\\.RB7 each set and cleared";
+        QTest::newRow("RB4 off") << "yynyyy" << 5 << "^RB4 set but not on, says the operator$";
+        QTest::newRow("no answer") << "y-yyyy" << 5 << "^RB3 set: no answer$";
+        QTest::newRow("no terminal") << "" << 2 << "--ask needs a terminal on standard input";
+    }
+    void askTheOperator() {
+        QFETCH(QString, answers);
+        QFETCH(int, exitCode);
+        QFETCH(QString, fault);
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
+        const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+        const auto closeTerminal = qScopeGuard([terminal] { ::close(terminal); });
+        QProcess probe;
+        probe.setStandardInputFile(answers.isEmpty() ? QProcess::nullDevice()
+                                                     : QString(::ptsname(terminal)));
+        probe.setReadChannel(QProcess::StandardError);
+        probe.start(VARDEK_PROBE,
+                    {"--board", "127.0.0.1", "--port", QString::number(simulator.port), "--json",
+                     "check", "--outputs", "--ask", "--ask-timeout", "1"});
+        QString err;
+        for (qsizetype i = 0; i < answers.size(); ++i) {
+            // The probe drops what was typed before its question: answer once it is asked.
+            const QString question = QString("RB%1 set: is it on? [y/n] ").arg(i + 2);
+            const QDeadlineTimer deadline(kWaitMs);
+            while (!err.contains(question) && !deadline.hasExpired()) {
+                probe.waitForReadyRead(int(deadline.remainingTime()));
+                err += QString::fromUtf8(probe.readAllStandardError());
+            }
+            QVERIFY2(err.contains(question), qPrintable(err));
+            if (answers[i] != '-') {
+                const QByteArray line = QString(answers[i]).toLatin1() + '\n';
+                QCOMPARE(::write(terminal, line.constData(), std::size_t(line.size())),
+                         ssize_t(line.size()));
+            }
+        }
+        QVERIFY(probe.waitForFinished(kWaitMs));
+        err += QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(probe.exitCode() == exitCode,
+                 qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
+        if (answers.isEmpty()) {
+            QVERIFY2(err.contains(fault), qPrintable(err));
+            QCOMPARE(simulator.countLines(" in "), 0);
+            return;
+        }
+        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        QCOMPARE(lines.checks.size(), 5);
+        QVERIFY2(QRegularExpression(fault).match(lines.checks[2]["detail"].toString()).hasMatch(),
+                 qPrintable(lines.checks[2]["detail"].toString()));
+        QString said;
+        for (const QJsonObject& line : lines.measurements) {
+            const QJsonObject m = line["measurement"].toObject();
+            if (m["name"].toString().endsWith("_on")) {
+                said += m["value"].isNull() ? '-' : m["value"].toInt() == 1 ? 'y' : 'n';
+                QCOMPARE(m["outcome"].toString(), m["value"].toInt() == 1 ? "PASS" : "FAIL");
+            }
+        }
+        QCOMPARE(said, answers);
     }
 
   private:

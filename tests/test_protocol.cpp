@@ -1,19 +1,15 @@
 // Bytes on the wire and the texts a reply is shown with.
 #include <QTest>
 
-#include <vector>
-
 #include "board_protocol.h"
+#include "fake_link.h"
 #include "reply_text.h"
 
 using namespace vardek::link;
-
-using Bytes = std::vector<std::uint8_t>;
-Q_DECLARE_METATYPE(Bytes)
+using vardek::test::Bytes;
+using vardek::test::bytesOf;
 
 namespace {
-
-Bytes toBytes(const Request& request) { return {request.bytes().begin(), request.bytes().end()}; }
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -26,13 +22,13 @@ class TestProtocol : public QObject {
     void requests_data() {
         QTest::addColumn<Bytes>("sent");
         QTest::addColumn<Bytes>("expected");
-        QTest::newRow("status is one byte") << toBytes(statusRequest()) << Bytes{0x00};
-        QTest::newRow("set RB2") << toBytes(setBitRequest(2)) << Bytes{0x01, 0x06, 0x02};
-        QTest::newRow("set RB7") << toBytes(setBitRequest(7)) << Bytes{0x01, 0x06, 0x07};
-        QTest::newRow("clear RB2") << toBytes(clearBitRequest(2)) << Bytes{0x02, 0x06, 0x02};
-        QTest::newRow("clear RB7") << toBytes(clearBitRequest(7)) << Bytes{0x02, 0x06, 0x07};
-        QTest::newRow("read RA0") << toBytes(readChannelRequest(0x81)) << Bytes{0x04, 0x81, 0x01};
-        QTest::newRow("read RA5") << toBytes(readChannelRequest(0xA1)) << Bytes{0x04, 0xA1, 0x01};
+        QTest::newRow("status is one byte") << bytesOf(statusRequest()) << Bytes{0x00};
+        QTest::newRow("set RB2") << bytesOf(setBitRequest(2)) << Bytes{0x01, 0x06, 0x02};
+        QTest::newRow("set RB7") << bytesOf(setBitRequest(7)) << Bytes{0x01, 0x06, 0x07};
+        QTest::newRow("clear RB2") << bytesOf(clearBitRequest(2)) << Bytes{0x02, 0x06, 0x02};
+        QTest::newRow("clear RB7") << bytesOf(clearBitRequest(7)) << Bytes{0x02, 0x06, 0x07};
+        QTest::newRow("read RA0") << bytesOf(readChannelRequest(0x81)) << Bytes{0x04, 0x81, 0x01};
+        QTest::newRow("read RA5") << bytesOf(readChannelRequest(0xA1)) << Bytes{0x04, 0xA1, 0x01};
     }
     void requests() {
         QFETCH(Bytes, sent);

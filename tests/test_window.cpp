@@ -2,6 +2,7 @@
 // and its non-visual parts. Runs offscreen.
 #include <QAccessible>
 #include <QCheckBox>
+#include <QDir>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QIcon>
@@ -200,10 +201,23 @@ class TestWindow : public QObject {
         QCOMPARE(accessible->text(QAccessible::Description), accessibleDescription);
     }
 
-    // The English captions are wider than the Japanese ones, in the same fixed geometry: none
-    // may be cut. test_window_2x runs this at a scale of 2, where the font's hinting differs.
-    void englishCaptionsFitTheirWidgets() {
-        const WindowLanguage english("en");
+    // Translated captions, English ones wider than the Japanese, stand in the same fixed
+    // geometry: none may be cut, in any language the window is given. test_window_2x runs this
+    // at a scale of 2, where the font's hinting differs.
+    void translatedCaptionsFitTheirWidgets_data() {
+        QTest::addColumn<QString>("language");
+        const QString prefix = QStringLiteral("VARDEK_Control_");
+        const QStringList translations =
+            QDir(QStringLiteral(":/i18n")).entryList({prefix + QStringLiteral("*.qm")});
+        QVERIFY(translations.contains(prefix + QStringLiteral("en.qm")));
+        for (const QString& file : translations) {
+            const QString language = file.mid(prefix.size()).chopped(3);
+            QTest::newRow(qPrintable(language)) << language;
+        }
+    }
+    void translatedCaptionsFitTheirWidgets() {
+        QFETCH(QString, language);
+        const WindowLanguage spoken(language.toStdString());
         window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", board.port()});
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));

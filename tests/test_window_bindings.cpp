@@ -27,6 +27,7 @@ using vardek::panel::ErrorBox;
 using vardek::test::Bytes;
 using vardek::test::child;
 using vardek::test::LoopbackBoard;
+using vardek::test::memo;
 using vardek::test::openBox;
 using vardek::test::replyWith;
 using vardek::test::waitUntil;
@@ -36,17 +37,9 @@ namespace {
 
 // Runs the events already queued, closing any box that opens meanwhile; returns how many did.
 int boxesOpenedWhileEventsRun() {
-    int opened = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (QMessageBox* box = openBox()) {
-            ++opened;
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    closer.start(10);
+    const vardek::test::BoxCloser closer;
     QCoreApplication::processEvents();
-    return opened;
+    return closer.closed();
 }
 
 int visibleBoxes() {
@@ -93,9 +86,9 @@ class TestWindowBindings : public QObject {
     int errorsReported = 0;
 
     QTimer* timer1() const { return window->findChild<QTimer*>("Timer1"); }
-    QString memo() const { return child<QPlainTextEdit>(*window, "Memo1")->toPlainText(); }
 
     void createWindow(std::uint16_t boardPort) {
+        window.reset();
         window = std::make_unique<TVARDEK_Ctrl>(EndpointConfig{"127.0.0.1", boardPort});
         // Ticks are raised by hand below, so none comes in the middle of an exchange.
         timer1()->stop();
@@ -109,7 +102,7 @@ class TestWindowBindings : public QObject {
             return false;
         }
         board->reply(replyWith(0x00));
-        return waitUntil([&] { return !memo().isEmpty(); });
+        return waitUntil([&] { return !memo(*window).isEmpty(); });
     }
 
   private slots:
@@ -138,8 +131,8 @@ class TestWindowBindings : public QObject {
         }
         QCOMPARE(sent, (QStringList{"01 06 07", "01 06 06", "01 06 05", "01 06 04", "01 06 03",
                                     "01 06 02"}));
-        QVERIFY(waitUntil([&] { return !memo().isEmpty(); }));
-        QCOMPARE(memo(), QStringLiteral("000 0FF 000 000 000 000 000 000 "));
+        QVERIFY(waitUntil([&] { return !memo(*window).isEmpty(); }));
+        QCOMPARE(memo(*window), QStringLiteral("000 0FF 000 000 000 000 000 000 "));
         for (int bit = 0; bit <= 7; ++bit) {
             QVERIFY2(
                 child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked(),
@@ -152,7 +145,7 @@ class TestWindowBindings : public QObject {
     void laterRepliesLeaveTheOutputsAlone() {
         QVERIFY(showAndSynchronise());
         board->reply(replyWith(0xFF, 1));
-        QVERIFY(waitUntil([&] { return memo().startsWith("000 0FF"); }));
+        QVERIFY(waitUntil([&] { return memo(*window).startsWith("000 0FF"); }));
         for (int bit = 2; bit <= 7; ++bit) {
             QVERIFY(
                 !child<QCheckBox>(*window, QStringLiteral("CheckBoxRB%1").arg(bit))->isChecked());
@@ -278,7 +271,6 @@ class TestWindowBindings : public QObject {
         QFETCH(QString, expectedText);
         QFETCH(QString, expectedTitle);
         const WindowLanguage spoken(language.toStdString());
-        window.reset();
         createWindow(board->port());
         QVERIFY(showAndSynchronise());
         QString text, title;
@@ -302,7 +294,7 @@ class TestWindowBindings : public QObject {
                 return true;
             },
             [&] {
-                if (!memo().startsWith("000 000 000 000 001 002")) {
+                if (!memo(*window).startsWith("000 000 000 000 001 002")) {
                     return false;
                 }
                 dumpUpdatedWhileOpen = openBox() != nullptr;
@@ -335,7 +327,6 @@ class TestWindowBindings : public QObject {
     void oneBoxAtATime() {
         QFETCH(bool, errorFirst);
         // Port 0 is refused by the kernel: every send fails.
-        window.reset();
         createWindow(0);
         const std::function<void()> failSend = [&] {
             QMetaObject::invokeMethod(timer1(), "timeout");
@@ -358,7 +349,7 @@ class TestWindowBindings : public QObject {
             },
             [&] {
                 mostBoxesOpen = std::max(mostBoxesOpen, visibleBoxes());
-                if (!memo().startsWith("000 000 000 000 001 002") || errorsReported == 0) {
+                if (!memo(*window).startsWith("000 000 000 000 001 002") || errorsReported == 0) {
                     return false;
                 }
                 QTest::mouseClick(openBox()->button(QMessageBox::Ok), Qt::LeftButton);
@@ -375,7 +366,6 @@ class TestWindowBindings : public QObject {
 
     void sendFailureShowsOneErrorBoxAndPollingGoesOn() {
         // Port 0 is refused by the kernel: every send fails.
-        window.reset();
         createWindow(0);
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -427,7 +417,6 @@ class TestWindowBindings : public QObject {
     // network is back.
     void pollsGoOnWhileTheErrorBoxIsOpen() {
         // Port 0 is refused by the kernel: every send fails.
-        window.reset();
         createWindow(0);
         int errorsWhileOpen = 0;
         ModalScript script({[&] {
@@ -461,13 +450,12 @@ class TestWindowBindings : public QObject {
         QFETCH(QString, silent);
         QFETCH(QString, description);
         const WindowLanguage spoken(language.toStdString());
-        window.reset();
         createWindow(board->port());
         QVERIFY(showAndSynchronise());
         const QString answering = window->windowTitle();
         auto* dump = child<QPlainTextEdit>(*window, "Memo1");
         const QColor current = dump->palette().color(QPalette::Text);
-        const QString lastDump = memo();
+        const QString lastDump = memo(*window);
         timer1()->start(100);
         QStringList requests;
         QVERIFY(waitUntil(
@@ -479,7 +467,7 @@ class TestWindowBindings : public QObject {
             },
             10000));
         QCOMPARE(window->windowTitle(), answering + silent);
-        QCOMPARE(memo(), lastDump);
+        QCOMPARE(memo(*window), lastDump);
         QCOMPARE(dump->palette().color(QPalette::Text),
                  dump->palette().color(QPalette::Disabled, QPalette::Text));
         QVERIFY2(QRegularExpression(
@@ -495,7 +483,7 @@ class TestWindowBindings : public QObject {
         timer1()->stop();
         board->reply(replyWith(0x00, 0x1234));
         QVERIFY(waitUntil([&] { return window->windowTitle() == answering; }));
-        QVERIFY(waitUntil([&] { return memo().startsWith("000 000 000 000 012 034"); }));
+        QVERIFY(waitUntil([&] { return memo(*window).startsWith("000 000 000 000 012 034"); }));
         QCOMPARE(dump->palette().color(QPalette::Text), current);
         QCOMPARE(dump->accessibleDescription(), QString());
     }

@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 #include "Unit1.h"
 #include "datagram_endpoint.h"
@@ -17,6 +21,28 @@ namespace vardek::test {
 inline QMessageBox* openBox() {
     return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
 }
+
+// While it lives, clicks Ok on each box that opens once `seen`, if given, returns true for it.
+// A box runs its own event loop, so this runs from a timer, which fires inside that loop too.
+class BoxCloser {
+  public:
+    explicit BoxCloser(std::function<bool(QMessageBox&)> seen = {}) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, seen = std::move(seen)] {
+            if (QMessageBox* box = openBox(); box && (!seen || seen(*box))) {
+                ++closed_;
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        timer_.start(10);
+    }
+
+    int closed() const { return closed_; }
+    void stop() { timer_.stop(); }
+
+  private:
+    QTimer timer_;
+    int closed_ = 0;
+};
 
 // The window's texts in `language` while this lives: a window created meanwhile speaks it.
 class WindowLanguage {
@@ -47,6 +73,11 @@ Child* child(const QWidget& window, const QString& name) {
     return window.findChild<Child*>(name);
 }
 
+// The reply dump that Memo1 shows.
+inline QString memo(const QWidget& window) {
+    return window.findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+}
+
 // The endpoint's local port, where a board sends its replies.
 inline std::uint16_t windowPort(const QWidget& window) {
     return child<link::DatagramEndpoint>(window, "NMUDP1")->localPort();
@@ -63,12 +94,7 @@ inline QString nextRequest(LoopbackBoard& board) {
 inline QStringList requestsUntilSentinel(LoopbackBoard& board, QWidget& window) {
     QCoreApplication::processEvents();
     QTest::mouseClick(child<QPushButton>(window, "BtnRA0"), Qt::LeftButton);
-    QStringList requests;
-    for (QString request = nextRequest(board); request != "04 81 01" && request != "<nothing>";
-         request = nextRequest(board)) {
-        requests << request;
-    }
-    return requests;
+    return hexAll(board.receiveUntil(bytesOf(link::readChannelRequest(link::channelSelector(0)))));
 }
 
 }  // namespace vardek::test

@@ -28,7 +28,7 @@ deb="$here/$deb"
 [ "$(dpkg-deb -f "$deb" Package)" = vardek-control ] || fail "wrong package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "wrong version: $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-gothic; do
+for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6 qt6-qpa-plugins fonts-ipafont-gothic; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 
@@ -36,6 +36,8 @@ root=$work/root
 dpkg -x "$deb" "$root"
 [ "$("$root/usr/bin/vardek-probe" --version)" = "vardek-probe $version" ] ||
     fail "the packaged probe does not give the package's version"
+[ "$("$root/usr/bin/vardek-trend" --version)" = "vardek-trend $version" ] ||
+    fail "the packaged vardek-trend does not give the package's version"
 "$root/usr/bin/vardek-board-sim" --help >/dev/null || fail "the packaged simulator does not run"
 for file in copyright changelog.gz; do
     [ -f "$root/usr/share/doc/vardek-control/$file" ] || fail "no usr/share/doc/vardek-control/$file"

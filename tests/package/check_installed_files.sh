@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a finished build tree into a staging folder, as `cmake --install` and the package do,
-# and judges what a desktop and a software centre read: every program with its manual page, the
-# desktop entry starting the program and naming icons installed at each size, the AppStream
-# metadata launching that entry, both valid for desktop-file-validate and appstreamcli.
+# and judges what a desktop and a software centre read: every program with its manual page, each
+# desktop entry starting an installed program and naming icons installed at each size, AppStream
+# metadata launching each entry, both valid for desktop-file-validate and appstreamcli.
 # Usage: check_installed_files.sh BUILD_DIR
 set -euo pipefail
 
@@ -17,7 +17,7 @@ fail() {
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null || fail "cmake --install failed"
 
-for program in VARDEK_Control vardek-board-sim vardek-probe; do
+for program in VARDEK_Control vardek-board-sim vardek-probe vardek-trend; do
     [ -f "$root/usr/bin/$program" ] && [ -x "$root/usr/bin/$program" ] ||
         fail "usr/bin/$program missing or not executable"
     page="$root/usr/share/man/man1/$program.1.gz"
@@ -33,7 +33,9 @@ metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)
 for desktop in "${desktops[@]}"; do
     name=$(basename "$desktop")
     desktop-file-validate "$desktop" || fail "$name is not a valid desktop entry"
-    grep -Eq '^Exec=(/usr/bin/)?VARDEK_Control( |$)' "$desktop" || fail "$name does not start VARDEK_Control"
+    program=$(sed -n 's|^Exec=\(/usr/bin/\)\{0,1\}\([^ ]*\).*|\2|p' "$desktop")
+    [ -n "$program" ] && [ -x "$root/usr/bin/$program" ] ||
+        fail "$name starts '$program', which is not installed"
     icon=$(sed -n 's/^Icon=//p' "$desktop")
     for size in 32 64 128; do
         png="$root/usr/share/icons/hicolor/${size}x$size/apps/$icon.png"

@@ -97,15 +97,8 @@ class TestWindowOpenbox : public QObject {
     // activation, no request.
     void closingTheProgramsBoxSendsNothing() {
         bool boxWasActive = false;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box && box->isActiveWindow()) {
-                boxWasActive = true;
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        closer.start(10);
+        vardek::test::BoxCloser closer(
+            [&](QMessageBox& box) { return boxWasActive = box.isActiveWindow(); });
         board.sendTo(windowPort(*window), Bytes(7, 0xEE));
         QVERIFY(waitUntil([&] { return boxWasActive; }));
         closer.stop();
@@ -114,10 +107,10 @@ class TestWindowOpenbox : public QObject {
     }
 
     // The program as a user starts it: the board from --board, else from the settings file,
-    // else the one built in; the window closed through the window manager. A refused address
-    // ends the program with status 2 before anything is sent: on standard error for --board, in
-    // a box naming the file, the key and the value for the settings file, and on standard error
-    // alone where there is no display to show a box on.
+    // else the one built in; the window closed through the window manager. A refused address,
+    // or a language without a translation, ends the program with status 2 before anything is
+    // sent: on standard error for an option, in a box naming the file, the key and the value for
+    // the settings file, and on standard error alone where there is no display to show a box on.
     void theBoardsAddress_data() {
         QTest::addColumn<SettingsKind>("kind");
         QTest::addColumn<QString>("settings");  // the settings file's text; none if empty
@@ -160,6 +153,21 @@ class TestWindowOpenbox : public QObject {
         QTest::newRow("a FIFO in the file's place")
             << SettingsKind::Fifo << "" << QStringList{} << ""
             << "VARDEK_Control" << 2 << "vardek-control\\.conf: is a named pipe \\(FIFO\\)" << true;
+        QTest::newRow("English") << text << "language=de\n"
+                                 << QStringList{"--language", "en"} << VARDEK_BOARD_ADDRESS
+                                 << "VARDEK_Ctrl" << 0 << "" << true;
+        QTest::newRow("a language without a translation")
+            << text << "" << QStringList{"--language", "de"} << ""
+            << "" << 2
+            << "^VARDEK_Control: --language 'de' has no translation \\(there are ja, en\\)\n$"
+            << true;
+        QTest::newRow("a language without a translation in the file")
+            << text << "language=de\n"
+            << QStringList{} << ""
+            << "VARDEK_Control" << 2
+            << "vardek-control\\.conf: language=de: 'de' has no translation \\(there are ja, "
+               "en\\)"
+            << true;
         // Qt aborted (status 134) before the box could open.
         QTest::newRow("bad file, no display") << text << "board=0.0.0.0\n"
                                               << QStringList{} << ""

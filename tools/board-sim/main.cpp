@@ -10,16 +10,19 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <variant>
 #include <vector>
 
 #include <poll.h>
 
 #include "board_model.h"
+#include "capture_reader.h"
 #include "command_line.h"
 #include "control.h"
 #include "control_socket.h"
 #include "options.h"
 #include "pcap_writer.h"
+#include "replay.h"
 #include "reply_queue.h"
 #include "reply_text.h"
 #include "signal_descriptor.h"
@@ -46,10 +49,13 @@ void log(const std::string& line) {
 class Simulator {
   public:
     Simulator(const Options& options, UdpSocket& socket, PcapWriter& capture,
-              ControlSocket& control, std::uint32_t seed)
+              ControlSocket& control, std::optional<Replay> replay, std::uint32_t seed)
         : model_(boardConfig(options, seed)),
+          replay_(std::move(replay)),
+          timing_(options.replayTiming),
           faults_{.board = model_.faults(), .delay = Millis(options.delayMs)},
-          limits_{.largeReplies = isLoopback(options.bindAddress)},
+          limits_{.largeReplies = isLoopback(options.bindAddress),
+                  .replaying = replay_.has_value()},
           socket_(socket),
           local_(socket.localAddress()),
           capture_(capture),
@@ -167,6 +173,10 @@ class Simulator {
             log(line + request + ", silent, not answered");
             return;
         }
+        if (replay_) {
+            replayed(datagram, peer, arrival, line + request);
+            return;
+        }
         Outcome outcome = model_.handle(datagram, sinceStart(arrival));
         switch (outcome.disposition) {
             case Disposition::Malformed:
@@ -178,24 +188,62 @@ class Simulator {
             case Disposition::Answered:
                 break;
         }
-        if (faults_.delay == Millis::zero() && pending_.empty()) {
-            log(line + request);
-            send({arrival, peer, std::move(outcome.reply)});
+        answer(line + request, peer, arrival, std::move(outcome.reply), faults_.delay);
+    }
+
+    void replayed(std::span<const std::uint8_t> datagram, const SocketAddress& peer,
+                  Clock::time_point arrival, const std::string& line) {
+        ReplayAnswer replies = replay_->answer(datagram);
+        if (replies.ranOut) {
+            log("replay: " + *replies.ranOut);
+        }
+        if (!replies.known) {
+            log(line + ", not in the capture, not answered");
+            return;
+        }
+        const std::string which = replies.occurrence == 0
+                                      ? line + ", replies ran out"
+                                      : line + ", captured " + std::to_string(replies.occurrence) +
+                                            " of " + std::to_string(replies.occurrences);
+        if (replies.replies.empty()) {
+            log(which + ", not answered");
+            return;
+        }
+        for (std::size_t i = 0; i < replies.replies.size(); ++i) {
+            ReplayedReply& reply = replies.replies[i];
+            const Millis after = timing_ ? std::chrono::ceil<Millis>(reply.after) : Millis::zero();
+            // The first is logged with its request; the board's further replies to it as they
+            // go out.
+            answer(i == 0 ? which : std::string(), peer, arrival, std::move(reply.bytes),
+                   after + faults_.delay);
+        }
+    }
+
+    // Sends `reply` after `wait`, or queues it; `line`, unless empty, says what it answers.
+    void answer(const std::string& line, const SocketAddress& peer, Clock::time_point arrival,
+                Bytes reply, Millis wait) {
+        if (wait == Millis::zero() && pending_.empty()) {
+            if (!line.empty()) {
+                log(line);
+            }
+            send({arrival, peer, std::move(reply)});
             return;
         }
         // A reply never overtakes one before it, also when the delay was shortened meanwhile:
         // the board answers in order.
         const Clock::time_point due =
-            std::max(arrival + faults_.delay, pending_.empty() ? arrival : pending_.back().due);
-        const std::size_t replySize = outcome.reply.size();
-        if (!pending_.push({due, peer, std::move(outcome.reply)})) {
-            log(line + request + ", reply dropped: delay queue full (" +
+            std::max(arrival + wait, pending_.empty() ? arrival : pending_.back().due);
+        const std::size_t replySize = reply.size();
+        if (!pending_.push({due, peer, std::move(reply)})) {
+            log((line.empty() ? "another reply" : line) + ", reply dropped: delay queue full (" +
                 std::to_string(pending_.size()) + " replies, " + std::to_string(pending_.bytes()) +
                 " bytes waiting, this one " + std::to_string(replySize) + ")");
             return;
         }
-        const auto wait = std::chrono::ceil<Millis>(due - arrival);
-        log(line + request + ", reply in " + std::to_string(wait.count()) + " ms");
+        if (!line.empty()) {
+            const auto inMs = std::chrono::ceil<Millis>(due - arrival);
+            log(line + ", reply in " + std::to_string(inMs.count()) + " ms");
+        }
     }
 
     void sendDue() {
@@ -229,6 +277,8 @@ class Simulator {
     }
 
     BoardModel model_;
+    std::optional<Replay> replay_;  // in place of the model when set
+    bool timing_;
     RunningFaults faults_;
     ControlLimits limits_;
     UdpSocket& socket_;
@@ -250,6 +300,20 @@ std::optional<UdpSocket> openSocket(const Options& options) {
         complain(kProgramName, error.what());
         return std::nullopt;
     }
+}
+
+// The capture of --replay as a board to play, or why it cannot be one.
+std::variant<Replay, std::string> loadReplay(const Options& options) {
+    auto datagrams = readCapture(options.replayPath, options.replayPort);
+    if (const auto* error = std::get_if<std::string>(&datagrams)) {
+        return *error;
+    }
+    auto replay = Replay::fromCapture(std::get<std::vector<CapturedDatagram>>(datagrams),
+                                      options.replayPort, options.replayEnd);
+    if (const auto* error = std::get_if<std::string>(&replay)) {
+        return options.replayPath + ": " + *error;
+    }
+    return replay;
 }
 
 }  // namespace
@@ -289,6 +353,17 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    std::optional<Replay> replay;
+    std::string replaySummary;
+    if (!options.replayPath.empty()) {
+        std::variant<Replay, std::string> loaded = loadReplay(options);
+        if (const auto* error = std::get_if<std::string>(&loaded)) {
+            complain(kProgramName, *error);
+            return 2;
+        }
+        replay = std::move(std::get<Replay>(loaded));
+        replaySummary = "replaying " + options.replayPath + ": " + replay->summary();
+    }
     ControlSocket control;
     if (!options.controlPath.empty()) {
         if (const std::string error = control.open(options.controlPath); !error.empty()) {
@@ -297,8 +372,11 @@ int main(int argc, char** argv) {
         }
     }
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
-    Simulator simulator(options, *socket, capture, control, seed);
+    Simulator simulator(options, *socket, capture, control, std::move(replay), seed);
     log("listening on " + socket->localAddress().text() + " (seed " + std::to_string(seed) + ")");
+    if (!replaySummary.empty()) {
+        log(replaySummary);
+    }
     if (control.isOpen()) {
         log("control socket at " + options.controlPath);
     }

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <algorithm>
+#include <map>
+
 #include "command_line.h"
 #include "reply_text.h"
 #include "udp_socket.h"
@@ -74,6 +77,15 @@ CLI::Validator fixedResult(Options& o) {
         "RAx=VALUE");
 }
 
+std::optional<ReplayEnd> replayEnd(const std::string& name) {
+    static const std::map<std::string, ReplayEnd, std::less<>> ends{
+        {"repeat-last", ReplayEnd::RepeatLast},
+        {"loop", ReplayEnd::Loop},
+        {"silent", ReplayEnd::Silent}};
+    const auto found = ends.find(name);
+    return found == ends.end() ? std::nullopt : std::optional(found->second);
+}
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
@@ -108,6 +120,21 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
                            : std::string();
             },
             "PATH"));
+    const auto* replay =
+        app.add_option("--replay", o.replayPath)
+            ->check(CLI::Validator(
+                [](const std::string& path) { return path.empty() ? "needs a file name" : ""; },
+                "FILE"));
+    addNumber(app, "--replay-port", o.replayPort, 65535);
+    app.add_flag("--replay-timing", o.replayTiming)->disable_flag_override();
+    app.add_option_function<std::string>(
+           "--replay-end", [&o](const std::string& end) { o.replayEnd = *replayEnd(end); })
+        ->check(CLI::Validator(
+            [](const std::string& end) {
+                return replayEnd(end) ? std::string()
+                                      : "expects repeat-last, loop or silent, not '" + end + "'";
+            },
+            "repeat-last|loop|silent"));
     // Repeatable, one pin each time.
     std::vector<std::string> faults;
     app.add_option("--stuck", faults)
@@ -127,6 +154,20 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         parsed.error = "--reply-size " + std::to_string(o.replySize) + " is refused with --bind " +
                        o.bindAddress +
                        ": replies larger than 8 bytes are for a loopback address only";
+    }
+    const bool replayOnly =
+        app.count("--replay-port") + app.count("--replay-timing") + app.count("--replay-end") != 0;
+    if (parsed.error.empty() && replay->count() == 0 && replayOnly) {
+        parsed.error = "--replay-port, --replay-timing and --replay-end need --replay FILE";
+    }
+    const bool modelFaults =
+        o.stuckMask != 0 || o.dropEvery != 0 || o.replySize != link::kReplySize ||
+        std::ranges::any_of(o.fixedResults, [](auto& r) { return r.has_value(); });
+    if (parsed.error.empty() && replay->count() != 0 && modelFaults) {
+        // A replayed board answers with the capture's own bytes, which these would change.
+        parsed.error =
+            "--replay answers as the capture did: --stuck, --adc, --drop-every and --reply-size "
+            "do not apply to it";
     }
     using Action = ParsedCommandLine::Action;
     parsed.action = !parsed.error.empty() ? Action::Refuse : help ? Action::Help : Action::Run;
@@ -155,6 +196,17 @@ Options (numbers are decimal or 0x-prefixed hex):
   --pcap FILE        also write every datagram in and out to FILE, a pcap capture of raw IPv4
                      packets for Wireshark or tshark. FILE is replaced; each datagram is written
                      as it passes, so the capture can be read while the simulator runs.
+  --replay FILE      answer as the board in the capture FILE did (pcap or pcapng, raw IPv4 as
+                     --pcap writes it, Ethernet or Linux cooked as tcpdump and Wireshark do):
+                     each request with the replies that followed the same request bytes
+                     there, occurrence by occurrence. A request the capture never holds is
+                     logged and not answered. --stuck, --adc, --drop-every and --reply-size do
+                     not apply; --delay-ms does, on top of any captured delay.
+  --replay-port N    the board's port in the capture (default 10001).
+  --replay-timing    send each reply as long after its request as in the capture.
+  --replay-end WHAT  once the replies to a request have all been played: repeat-last (the
+                     default) answers with the last of them again, loop from the first again,
+                     silent not at all. Logged once for each request.
   --control PATH     listen on a Unix-domain socket at PATH (mode 0600) for commands that
                      switch faults on and off while the simulator runs, one a line, each
                      answered "ok" or "error: " and the reason, and logged:
@@ -206,7 +258,8 @@ Anything else (an unknown command, a wrong length, an operand other than 06, a b
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
 Exit status: 0 after SIGINT or SIGTERM, 1 if a socket or the capture file cannot be opened,
-2 for a bad command line.
+2 for a bad command line or a --replay file that is not a capture, is damaged or truncated, or
+holds no board traffic.
 )";
 }
 

@@ -12,6 +12,7 @@
 #include "board_model.h"
 #include "board_protocol.h"
 #include "parsed_command_line.h"
+#include "replay.h"
 
 namespace vardek::sim {
 
@@ -34,6 +35,11 @@ struct Options {
     std::uint32_t driftMs = static_cast<std::uint32_t>(kDefaultDriftPeriod.count());
     std::string pcapPath;     // empty: no capture
     std::string controlPath;  // empty: no control socket
+    // A capture to answer from in place of the model; empty: none.
+    std::string replayPath;
+    std::uint16_t replayPort = link::kBoardPort;
+    bool replayTiming = false;
+    ReplayEnd replayEnd = ReplayEnd::RepeatLast;
     // Board faults, as BoardConfig holds them.
     std::uint8_t stuckMask = 0;
     std::uint8_t stuckLevels = 0;

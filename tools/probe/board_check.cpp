@@ -54,8 +54,8 @@ std::string unanswered(const Answer& answer, const std::string& what, std::uint3
 
 class Checks {
   public:
-    Checks(CheckedBoard& board, const CheckSettings& settings)
-        : board_(board), settings_(settings) {}
+    Checks(CheckedBoard& board, const CheckSettings& settings, Operator* asked)
+        : board_(board), settings_(settings), asked_(asked) {}
 
     Task<CheckRun> run() {
         const CheckResult reachable = co_await timed(this->reachable());
@@ -273,6 +273,13 @@ class Checks {
                     }
                 }
                 last = portB;
+                if (set && asked_ != nullptr) {
+                    const bool going = co_await confirmOn(bit, readBacks, faults);
+                    if (!going) {
+                        run_.restored = co_await restore(original, touched);
+                        co_return CheckResult{};
+                    }
+                }
             }
             for (const bool set : {true, false}) {
                 const int level = levelAfter[set ? 0 : 1];
@@ -308,6 +315,32 @@ class Checks {
                          {"stuck", jsonList(stuck)}};
         judge(result, !faults.empty(), false);
         co_return result;
+    }
+
+    // The operator's word on an output just set, a measurement: 1 for on, 0 for off, none and
+    // a failure without an answer. False when a signal came instead.
+    Task<bool> confirmOn(int bit, std::vector<Measurement>& measurements,
+                         std::vector<std::string>& faults) {
+        const std::string pin = link::portBPinName(bit);
+        const OperatorAnswer said = co_await asked_->confirm(pin + " set: is it on? [y/n]");
+        if (said == OperatorAnswer::Stopped) {
+            run_.end = CheckRun::End::Stopped;
+            co_return false;
+        }
+        std::optional<double> value;
+        if (said != OperatorAnswer::None) {
+            value = said == OperatorAnswer::Yes ? 1 : 0;
+        }
+        Measurement on = measured(pin + "_on", value, "", {1, 1, {}, {}}, 0);
+        if (said == OperatorAnswer::None) {
+            on.outcome = Outcome::Fail;
+            on.note = "no answer";
+            faults.push_back(pin + " set: no answer");
+        } else if (said == OperatorAnswer::No) {
+            faults.push_back(pin + " set but not on, says the operator");
+        }
+        measurements.push_back(std::move(on));
+        co_return true;
     }
 
     // Puts each touched output back at its original level, a signal notwithstanding, and says
@@ -397,6 +430,7 @@ class Checks {
 
     CheckedBoard& board_;
     const CheckSettings& settings_;
+    Operator* asked_;
     CheckRun run_;
     std::optional<link::Reply> firstStatus_;
     std::optional<link::Reply> lastReply_;
@@ -409,8 +443,8 @@ std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs) {
            " ms, beyond --timeout " + std::to_string(timeoutMs);
 }
 
-Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings) {
-    Checks checks(board, settings);
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings, Operator* asked) {
+    Checks checks(board, settings, asked);
     co_return co_await checks.run();
 }
 

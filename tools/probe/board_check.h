@@ -17,6 +17,7 @@
 #include "board_protocol.h"
 #include "check_files.h"
 #include "measurement.h"
+#include "operator_prompt.h"
 #include "task.h"
 #include "udp_socket.h"
 
@@ -94,9 +95,11 @@ struct CheckRun {
 // "after 612 ms, beyond --timeout 500": how late an answer came, in whole milliseconds.
 std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs);
 
-// Runs reachable, reply-size, outputs, analogue and inputs, in that order. `board` and
-// `settings` must outlive the task.
-Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings);
+// Runs reachable, reply-size, outputs, analogue and inputs, in that order; with `asked`, the
+// operator confirms each output once it is set. `board`, `settings` and `asked` must outlive
+// the task.
+Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings,
+                         Operator* asked = nullptr);
 
 // A person's line: the name, the verdict and the detail in columns.
 std::string humanLine(const CheckResult& result);

@@ -13,6 +13,8 @@
 #include <span>
 #include <string>
 
+#include <unistd.h>
+
 #include "board_check.h"
 #include "check_report.h"
 #include "command_line.h"
@@ -76,6 +78,10 @@ class Rack {
           loop_(loop),
           station_{options.station, options.operatorName, QSysInfo::machineHostName().toStdString(),
                    std::string(kProgramName) + ' ' + VARDEK_VERSION} {
+        if (options.ask) {
+            asked_ = std::make_unique<TerminalOperator>(
+                loop, std::chrono::seconds(options.askTimeoutS), STDIN_FILENO);
+        }
         const auto start = std::chrono::system_clock::now();
         for (const RackBoard& board : options.boards) {
             const link::SocketAddress address{*link::parseIpv4(board.address), options.port};
@@ -161,7 +167,7 @@ class Rack {
 
     Task<void> checkBoard(Unit& unit) {
         unit.record.start = std::chrono::system_clock::now();
-        unit.record.run = co_await runChecks(unit.exchange, options_.check);
+        unit.record.run = co_await runChecks(unit.exchange, options_.check, asked_.get());
         unit.record.end = std::chrono::system_clock::now();
         unit.done = true;
         printDone();
@@ -275,6 +281,7 @@ class Rack {
     const Station station_;
     std::vector<std::unique_ptr<Unit>> units_;
     std::optional<ReportFile> junit_;
+    std::unique_ptr<Operator> asked_;
     std::size_t printed_ = 0;
 };
 
@@ -321,6 +328,12 @@ Task<int> exchange(BoardExchange& board, link::Request request, const StopSignal
 }
 
 int check(const ProbeOptions& options, EventLoop& loop) {
+    if (options.ask && ::isatty(STDIN_FILENO) == 0) {
+        complain(kProgramName,
+                 "--ask needs a terminal on standard input to ask the operator "
+                 "on, and it is not one");
+        return kBadUsage;
+    }
     Rack rack(options, loop);
     if (const std::string problem = rack.openReports(); !problem.empty()) {
         complain(kProgramName, problem);

@@ -136,6 +136,8 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--junit", o.junitPath)->check(nonEmpty("FILE"));
     check->add_option("--report-dir", o.reportDir)->check(nonEmpty("DIR"));
     check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
+    check->add_flag("--ask", o.ask)->disable_flag_override();
+    check->add_option("--ask-timeout", o.askTimeoutS)->transform(cli::number(1, 3600));
     check->add_option("--dut-id", o.dutId)->check(printable("ID"));
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
@@ -176,6 +178,12 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     }
     if (parsed.error.empty() && o.csv && o.json) {
         parsed.error = "watch takes --csv or --json, not both";
+    }
+    if (parsed.error.empty() && o.ask && rack) {
+        parsed.error = "--ask asks about one board: give one --board";
+    }
+    if (parsed.error.empty() && o.ask && !o.check.outputs) {
+        parsed.error = "--ask asks about the outputs that check switches: give --outputs too";
     }
     // The settings file's address matters only when the command line names none.
     if (parsed.error.empty() && board->count() == 0 && o.boardsPath.empty()) {
@@ -234,7 +242,7 @@ Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
                   [--output FILE]
           | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
                   [--boards FILE] [--dut-id ID] [--station NAME] [--operator NAME]
-                  [--junit FILE] [--report-dir DIR]
+                  [--junit FILE] [--report-dir DIR] [--ask [--ask-timeout S]]
 Try 'vardek-probe --help'.
 )";
 }
@@ -274,6 +282,10 @@ Commands:
     --boards FILE    also check the boards FILE lists, one address a line, optionally the
                      unit's serial after it, # starting a comment; with them and with
                      --board given more than once, every board is checked at the same time
+    --ask            with --outputs, one board and a terminal: after each output is set, ask
+                     "RB5 set: is it on? [y/n]", the answer a measurement (RB5_on), no
+                     answer a failure; for a jig with an LED or a relay on each output
+    --ask-timeout S  how long an answer may take, 1 to 3600 seconds (default 30)
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
     --adc-max M      the highest RA0..RA3 result accepted, 0 to 65535 (default 1023)

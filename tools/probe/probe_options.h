@@ -51,7 +51,9 @@ struct ProbeOptions {
     // check: the boards, in the order given (--board, repeatable, else `board`), before the
     // --boards file's, which readCheckFiles adds.
     std::vector<RackBoard> boards;
-    std::string boardsPath;  // check: --boards FILE; empty for none
+    std::string boardsPath;          // check: --boards FILE; empty for none
+    bool ask = false;                // check: the operator confirms each output set
+    std::uint32_t askTimeoutS = 30;  // check: how long each answer may take
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;

@@ -1,0 +1,243 @@
+// vardek-trend: what its chart draws of many samples, its export with no display at all, and
+// its live sampling of the real simulator.
+#include <QApplication>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "live_sampler.h"
+#include "log_format.h"
+#include "log_samples.h"
+#include "reducer.h"
+#include "simulator_run.h"
+#include "trend_chart.h"
+#include "trend_window.h"
+
+using namespace vardek::trend;
+namespace readings = vardek::readings;
+using vardek::test::LoopbackBoard;
+using vardek::test::SimulatorRun;
+using vardek::test::waitUntil;
+
+namespace {
+
+constexpr std::int64_t kStartMs = 1'765'000'000'000;  // a December 2025 morning, UTC
+
+// `count` samples one `intervalMs` apart, every series at a level of its own; those at
+// `missed` unanswered, and RA0 at `spike` reading 1023.
+Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& missed, int spike) {
+    std::vector<Sample> samples(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+        Sample& sample = samples[static_cast<std::size_t>(index)];
+        sample.timeMs = kStartMs + index * intervalMs;
+        if (std::find(missed.begin(), missed.end(), index) != missed.end()) {
+            continue;
+        }
+        sample.result = Sample::Result::Ok;
+        sample.portB = static_cast<std::int16_t>(index / 60 % 4);
+        sample.analogue = {500, 400, 300, 200, 25.0F};
+        if (index == spike) {
+            sample.analogue[0] = 1023;
+        }
+    }
+    Trace trace;
+    trace.append(std::move(samples));
+    return trace;
+}
+
+std::vector<int> run(int first, int count) {
+    std::vector<int> indices(static_cast<std::size_t>(count));
+    std::iota(indices.begin(), indices.end(), first);
+    return indices;
+}
+
+// Whether a drawn line runs across the time of a missed sample.
+bool lineAcrossMissed(const Trace& trace, const Reduced& reduced) {
+    std::vector<double> missed;
+    for (const Sample& sample : trace.samples()) {
+        if (sample.missed()) {
+            missed.push_back(static_cast<double>(sample.timeMs));
+        }
+    }
+    for (std::size_t line = 0; line < reduced.lines.size(); ++line) {
+        const std::size_t end =
+            line + 1 < reduced.lines.size() ? reduced.lines[line + 1] : reduced.points.size();
+        for (std::size_t point = reduced.lines[line] + 1; point < end; ++point) {
+            const double from = reduced.points[point - 1].timeMs;
+            const auto next = std::upper_bound(missed.begin(), missed.end(), from);
+            if (next != missed.end() && *next < reduced.points[point].timeMs) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+class TestTrend : public QObject {
+    Q_OBJECT
+
+  private slots:
+    // What the chart draws of a series: the extremes of every pixel column, so no sample's
+    // value is lost however many share a column, no line drawn across a missed sample, and
+    // never more points than the width allows.
+    void reducedView_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("intervalMs");
+        QTest::addColumn<std::vector<int>>("missed");
+        QTest::addColumn<int>("spike");
+        QTest::addColumn<int>("viewFirst");  // the first sample shown; all to the last
+        const std::vector<int> none;
+        QTest::newRow("a one-sample spike in 24 h at 1 s") << 86'400 << 1000 << none << 50'001 << 0;
+        QTest::newRow("a one-sample gap in 24 h at 1 s")
+            << 86'400 << 1000 << std::vector<int>{43'210} << -1 << 0;
+        std::vector<int> gaps = run(20'000, 1500);
+        gaps.insert(gaps.end(), {7, 9, 10});
+        QTest::newRow("gaps of 1, 2 and 1500 samples in 24 h")
+            << 86'400 << 1000 << gaps << 21'500 << 0;
+        QTest::newRow("a gap and a spike zoomed in to 1 min")
+            << 86'400 << 1000 << std::vector<int>{86'370} << 86'371 << 86'340;
+        QTest::newRow("every fourth sample missed")
+            << 4000 << 200 << std::vector<int>{3, 7, 11, 15, 19, 3999} << 1 << 0;
+    }
+    void reducedView() {
+        QFETCH(int, count);
+        QFETCH(int, intervalMs);
+        QFETCH(std::vector<int>, missed);
+        QFETCH(int, spike);
+        QFETCH(int, viewFirst);
+        const Trace trace = steadyTrace(count, intervalMs, missed, spike);
+        constexpr int kColumns = 997;
+        const View view{trace[std::size_t(viewFirst)].timeMs, trace.samples().back().timeMs,
+                        kColumns};
+        const ReducedView all = reduce(trace, view);
+        const Reduced& reduced = all.series[std::size_t(Series::RA0)];
+
+        QVERIFY(!reduced.points.empty());
+        QVERIFY2(reduced.points.size() <= 2 * kColumns + 2, "the points grow with the samples");
+        const auto highest = std::max_element(
+            reduced.points.begin(), reduced.points.end(),
+            [](const Reduced::Point& a, const Reduced::Point& b) { return a.value < b.value; });
+        QCOMPARE(highest->value, spike >= 0 ? 1023.0F : 500.0F);
+        QVERIFY2(!lineAcrossMissed(trace, reduced), "a line is drawn across a missed sample");
+        QCOMPARE(reduced.extent.max, spike >= 0 ? 1023.0F : 500.0F);
+
+        // Each run of missed samples in view gets a mark on the time axis.
+        const auto& marks = all.missed;
+        for (const int index : missed) {
+            if (index < viewFirst) {
+                continue;
+            }
+            const double column =
+                static_cast<double>(trace[std::size_t(index)].timeMs - view.firstMs) * kColumns /
+                static_cast<double>(view.lastMs + 1 - view.firstMs);
+            QVERIFY2(std::any_of(marks.begin(), marks.end(),
+                                 [column](const auto& run) {
+                                     return run.first <= int(column) && int(column) <= run.second;
+                                 }),
+                     qPrintable(QStringLiteral("sample %1 is missed unmarked").arg(index)));
+        }
+    }
+
+    // Drawn to an image of the size asked for, with each series in its colour, by a process
+    // that has no display to open: no DISPLAY, no WAYLAND_DISPLAY, no platform chosen.
+    void exportWithoutADisplay() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const readings::Pins pins = pinsOf({0, 1, 2, 3, 4});
+        QByteArray log = QByteArray::fromStdString(readings::csvHeader(pins));
+        const Trace trace = steadyTrace(600, 1000, {100, 101, 300}, 400);
+        for (const Sample& sample : trace.samples()) {
+            log += QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins));
+        }
+        const QString csv = folder.filePath(QStringLiteral("known.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(log);
+        file.close();
+
+        const QString image = folder.filePath(QStringLiteral("plot.png"));
+        QProcess trend;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        trend.setProcessEnvironment(environment);
+        trend.start(
+            QStringLiteral(VARDEK_TREND),
+            {csv, QStringLiteral("--export"), image, QStringLiteral("--size"),
+             QStringLiteral("800x500"), QStringLiteral("--window"), QStringLiteral("10min")});
+        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
+        QVERIFY2(trend.exitCode() == 0, trend.readAllStandardError().constData());
+
+        const QImage drawn = QImage(image).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(drawn.size(), QSize(800, 500));
+        std::array<int, kSeriesCount> found{};
+        for (int y = 0; y < drawn.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(drawn.constScanLine(y));
+            for (int x = 0; x < drawn.width(); ++x) {
+                for (int index = 0; index < kSeriesCount; ++index) {
+                    const QColor wanted = TrendChart::colour(static_cast<Series>(index));
+                    const int distance = std::abs(qRed(line[x]) - wanted.red()) +
+                                         std::abs(qGreen(line[x]) - wanted.green()) +
+                                         std::abs(qBlue(line[x]) - wanted.blue());
+                    found[std::size_t(index)] += distance <= 24 ? 1 : 0;
+                }
+            }
+        }
+        for (int index = 0; index < kSeriesCount; ++index) {
+            // The legend's swatch alone is about 50 pixels: a drawn series has hundreds.
+            QVERIFY2(
+                found[std::size_t(index)] > 300,
+                qPrintable(QStringLiteral("%1: %2 pixels of its colour")
+                               .arg(QString::fromLatin1(kSeriesNames[std::size_t(index)].data()))
+                               .arg(found[std::size_t(index)])));
+        }
+    }
+
+    // Live against the real simulator, on a socket of its own: the samples arrive and are
+    // drawn, and a stranger's 8-byte datagrams in the middle of them are never taken as replies.
+    void liveSamplesArrive() {
+        SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, QStringLiteral(VARDEK_BOARD_SIM),
+                                             {QStringLiteral("--drift-ms"), QStringLiteral("0")}));
+        TrendWindow window;
+        LiveSampler sampler(
+            SamplerConfig{.endpoint = {.RemoteHost = "127.0.0.1", .RemotePort = simulator.port},
+                          .interval = std::chrono::milliseconds(100),
+                          .timeout = std::chrono::milliseconds(2000),
+                          .pins = {0, 1, 2, 3, 4}});
+        sampler.OnSample = [&window](const Sample& sample) { window.addSamples({sample}); };
+        window.setWindow(60'000);
+        window.show();
+        sampler.start();
+
+        LoopbackBoard stranger("127.0.0.2");
+        const auto flood = [&] {
+            stranger.sendTo(sampler.localPort(), vardek::test::Bytes(8, 0xFF));
+            return window.trace().size() >= 10;
+        };
+        QVERIFY(waitUntil(flood));
+        for (const Sample& sample : window.trace().samples()) {
+            QCOMPARE(int(sample.result), int(Sample::Result::Ok));
+            QVERIFY(sample.portB >= 0 && sample.portB != 0xFF);
+            for (const float value : sample.analogue) {
+                QVERIFY2(value >= 0 && value < 1024, "a stranger's value was taken");
+            }
+        }
+        QVERIFY(waitUntil([&] { return !window.chart().reduced(Series::RA5).points.empty(); }));
+        QVERIFY(window.chart().following());
+    }
+};
+
+QTEST_MAIN(TestTrend)
+#include "test_trend.moc"

@@ -1,0 +1,65 @@
+// vardek-trend's side of the readings logs that `vardek-probe watch` writes: a log file read,
+// also while it grows, and the samples taken live appended to one, in the same CSV form.
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <vector>
+
+#include "log_file.h"
+#include "log_reader.h"
+#include "sample.h"
+#include "trace.h"
+
+namespace vardek::trend {
+
+Sample fromReadings(const readings::Sample& sample);
+readings::Sample toReadings(const Sample& sample);
+// The analogue pins a sample holds values of: those of the log it came from.
+readings::Pins pinsOf(const std::vector<std::size_t>& pins);
+
+// Reads a CSV log, and with `follow` keeps reading what is appended to it.
+class LogSource final : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit LogSource(QString path, QObject* parent = nullptr);
+
+    // Reads the file as it stands, and with `follow` then polls it for more, a last line
+    // without its end waiting for the rest; a file cut shorter than what was read is a problem.
+    // Returns why it cannot be read, naming it, or an empty string; the samples and the
+    // problems of single lines go to OnSamples and OnProblem.
+    QString read(bool follow);
+    // The analogue pins whose columns the log has.
+    readings::Pins pins() const { return reader_.pins(); }
+
+    std::function<void(std::vector<Sample>)> OnSamples;
+    std::function<void(const QString&)> OnProblem;
+
+  private:
+    void readMore();
+    void take(readings::LogReader::Batch batch);
+
+    QString path_;
+    QFile file_;
+    readings::LogReader reader_;
+    QTimer poll_;
+};
+
+// Appends samples to a CSV log as they come.
+class LogSink {
+  public:
+    // Returns why the log cannot be written, naming the file, or an empty string.
+    QString open(const QString& path, const std::vector<std::size_t>& pins);
+    QString append(const Sample& sample);
+
+  private:
+    readings::LogFile file_;
+    readings::Pins pins_;
+};
+
+}  // namespace vardek::trend

@@ -1,0 +1,672 @@
+#include "trend_chart.h"
+
+#include <QApplication>
+#include <QCategoryAxis>
+#include <QChart>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QGraphicsItem>
+#include <QGraphicsLayout>
+#include <QKeyEvent>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QValueAxis>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vardek::trend {
+
+namespace {
+
+// The strip of the inputs below the chart: its share of the height, and what it never goes
+// under.
+constexpr double kStripShare = 0.22;
+constexpr double kStripMinimum = 90;
+// Room under the strip's plot area for the time axis's labels.
+constexpr double kTimeLabels = 30;
+// Each input's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0.
+constexpr double kLaneHeight = 0.8;
+constexpr double kLaneStep = 1.2;
+constexpr double kStripLow = -0.3;
+constexpr double kStripHigh = 2.3;
+
+// The narrowest and widest time shown.
+constexpr double kShortestSpanMs = 100;
+constexpr double kLongestSpanMs = 400.0 * 24 * 3600 * 1000;
+
+const QColor kMissedMark(0x50, 0x50, 0x50);
+const QColor kMarkerLine(0x20, 0x20, 0x20);
+const QColor kCursorLine(0x80, 0x80, 0x80);
+
+int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
+
+}  // namespace
+
+// Draws the reduced series of one chart in its plot area, with the markers and the cursor
+// across it; the strip's also marks the missed samples along its time axis.
+class PlotItem final : public QGraphicsItem {
+  public:
+    enum class Kind { Main, Strip };
+
+    PlotItem(const TrendChart& owner, QChart& chart, Kind kind)
+        : QGraphicsItem(&chart), owner_(owner), chart_(chart), kind_(kind) {
+        setZValue(10);
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+
+    void areaChanged() { prepareGeometryChange(); }
+
+    QRectF boundingRect() const override {
+        // The strip's marks of missed samples stand just below its plot area.
+        return chart_.plotArea().adjusted(-2, -2, 2, kind_ == Kind::Strip ? 8 : 2);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        const QRectF plot = chart_.plotArea();
+        if (plot.width() <= 0 || plot.height() <= 0) {
+            return;
+        }
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        if (kind_ == Kind::Strip) {
+            paintMissed(*painter, plot);
+        }
+        painter->setClipRect(plot);
+        for (int index = 0; index < kSeriesCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            if ((scaleOf(series) == Scale::Input) == (kind_ == Kind::Strip) &&
+                owner_.seriesVisible(series)) {
+                paintSeries(*painter, plot, series);
+            }
+        }
+        paintLines(*painter, plot);
+        painter->restore();
+    }
+
+  private:
+    double y(Series series, float value, const QRectF& plot) const {
+        double low = 0;
+        double high = 1;
+        double shown = value;
+        if (kind_ == Kind::Strip) {
+            low = kStripLow;
+            high = kStripHigh;
+            shown = (static_cast<int>(series) - static_cast<int>(Series::RB0)) * kLaneStep +
+                    value * kLaneHeight;
+        } else {
+            std::tie(low, high) =
+                owner_.shownRange(scaleOf(series) == Scale::Temperature ? Axis::Right : Axis::Left);
+        }
+        if (high <= low) {
+            return plot.center().y();
+        }
+        return plot.bottom() - (shown - low) / (high - low) * plot.height();
+    }
+
+    void paintSeries(QPainter& painter, const QRectF& plot, Series series) const {
+        const Reduced& reduced = owner_.reduced(series);
+        // Where the samples are denser than the pixels, the line is a band of the columns'
+        // extremes: drawn crisp and thin, since smoothing would only blur it at many times the
+        // cost. Fewer samples are drawn as a smooth line that shows each of them.
+        const bool dense = static_cast<double>(reduced.points.size()) > plot.width();
+        QPen pen(TrendChart::colour(series), dense ? 1 : 2);
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+        painter.setPen(pen);
+        painter.setRenderHint(QPainter::Antialiasing, !dense);
+        const bool steps = kind_ == Kind::Strip;
+        QPolygonF line;
+        for (std::size_t index = 0; index < reduced.lines.size(); ++index) {
+            const std::size_t first = reduced.lines[index];
+            const std::size_t last =
+                index + 1 < reduced.lines.size() ? reduced.lines[index + 1] : reduced.points.size();
+            line.clear();
+            for (std::size_t point = first; point < last; ++point) {
+                const QPointF at(owner_.xOf(reduced.points[point].timeMs, plot),
+                                 y(series, reduced.points[point].value, plot));
+                if (steps && !line.isEmpty()) {
+                    line << QPointF(at.x(), line.constLast().y());
+                }
+                line << at;
+            }
+            if (line.size() == 1) {
+                // A value with gaps on both sides: a dot, since a line needs two points.
+                painter.drawPoint(line.constFirst());
+            } else {
+                painter.drawPolyline(line);
+            }
+        }
+    }
+
+    void paintMissed(QPainter& painter, const QRectF& plot) const {
+        const View view = owner_.view();
+        if (view.columns <= 0) {
+            return;
+        }
+        const double column = plot.width() / view.columns;
+        for (const auto& [first, last] : owner_.missed()) {
+            const double left = plot.left() + first * column;
+            const double width = std::max((last + 1 - first) * column, 2.0);
+            painter.fillRect(QRectF(left, plot.bottom() + 1, width, 5), kMissedMark);
+        }
+    }
+
+    void paintLines(QPainter& painter, const QRectF& plot) const {
+        if (const auto cursor = owner_.readout()) {
+            painter.setPen(QPen(kCursorLine, 1, Qt::DashLine));
+            const double at = owner_.xOf(static_cast<double>(*cursor), plot);
+            painter.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
+        }
+        painter.setPen(QPen(kMarkerLine, 1));
+        for (int which = 0; which < 2; ++which) {
+            if (const auto marker = owner_.marker(which)) {
+                const double at = owner_.xOf(static_cast<double>(*marker), plot);
+                painter.drawLine(QPointF(at, plot.top()), QPointF(at, plot.bottom()));
+                if (kind_ == Kind::Main) {
+                    painter.drawText(QPointF(at + 3, plot.top() + 12),
+                                     which == 0 ? QStringLiteral("A") : QStringLiteral("B"));
+                }
+            }
+        }
+    }
+
+    const TrendChart& owner_;
+    QChart& chart_;
+    Kind kind_;
+};
+
+TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(parent), trace_(trace) {
+    visible_.fill(true);
+    setScene(new QGraphicsScene(this));
+    setRenderHint(QPainter::Antialiasing);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(480, 320);
+    setAccessibleName(tr("Readings chart"));
+    setAccessibleDescription(
+        tr("Left and Right move the readout, Ctrl+Left and Ctrl+Right move the time shown, "
+           "plus and minus zoom, Home follows the newest sample again, A and B set the markers "
+           "at the readout, Delete clears them."));
+
+    main_ = new QChart;
+    main_->setBackgroundRoundness(0);
+    main_->setMargins(QMargins(4, 4, 4, 0));
+    main_->legend()->setAlignment(Qt::AlignTop);
+    scene()->addItem(main_);
+    mainTime_ = new QDateTimeAxis;
+    mainTime_->setLabelsVisible(false);
+    main_->addAxis(mainTime_, Qt::AlignBottom);
+    valueAxes_[0] = new QValueAxis;
+    valueAxes_[0]->setTitleText(tr("RA0–RA3 (raw)"));
+    valueAxes_[0]->setLabelFormat(QStringLiteral("%.0f"));
+    main_->addAxis(valueAxes_[0], Qt::AlignLeft);
+    valueAxes_[1] = new QValueAxis;
+    valueAxes_[1]->setTitleText(tr("RA5 (℃)"));
+    valueAxes_[1]->setLabelFormat(QStringLiteral("%.1f"));
+    main_->addAxis(valueAxes_[1], Qt::AlignRight);
+    // Empty series, for the legend alone: the plot items draw the samples.
+    for (int index = 0; index < kSeriesCount; ++index) {
+        const auto series = static_cast<Series>(index);
+        auto* legend = new QLineSeries;
+        legend->setName(QString::fromLatin1(kSeriesNames[static_cast<std::size_t>(index)].data(),
+                                            qsizetype(kSeriesNames[std::size_t(index)].size())));
+        legend->setPen(QPen(colour(series), 2));
+        main_->addSeries(legend);
+        legendSeries_[static_cast<std::size_t>(index)] = legend;
+    }
+    const auto markers = main_->legend()->markers();
+    for (QLegendMarker* marker : markers) {
+        connect(marker, &QLegendMarker::clicked, this, [this, marker] {
+            const auto found = std::find(legendSeries_.begin(), legendSeries_.end(),
+                                         qobject_cast<QLineSeries*>(marker->series()));
+            if (found != legendSeries_.end()) {
+                const auto series = static_cast<Series>(found - legendSeries_.begin());
+                setSeriesVisible(series, !seriesVisible(series));
+            }
+        });
+    }
+
+    strip_ = new QChart;
+    strip_->setBackgroundRoundness(0);
+    strip_->setMargins(QMargins(4, 0, 4, 4));
+    strip_->legend()->hide();
+    scene()->addItem(strip_);
+    stripTime_ = new QDateTimeAxis;
+    strip_->addAxis(stripTime_, Qt::AlignBottom);
+    auto* inputs = new QCategoryAxis;
+    inputs->setStartValue(kStripLow);
+    inputs->append(QStringLiteral("RB0"), (kLaneHeight + kLaneStep) / 2);
+    inputs->append(QStringLiteral("RB1"), kStripHigh);
+    inputs->setRange(kStripLow, kStripHigh);
+    inputs->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    inputs->setGridLineVisible(false);
+    strip_->addAxis(inputs, Qt::AlignLeft);
+
+    mainPlot_ = new PlotItem(*this, *main_, PlotItem::Kind::Main);
+    stripPlot_ = new PlotItem(*this, *strip_, PlotItem::Kind::Strip);
+    connect(main_, &QChart::plotAreaChanged, this, [this] {
+        alignStrip();
+        mainPlot_->areaChanged();
+        scheduleRefresh();
+    });
+    connect(strip_, &QChart::plotAreaChanged, this, [this] { stripPlot_->areaChanged(); });
+}
+
+TrendChart::~TrendChart() = default;
+
+QColor TrendChart::colour(Series series) {
+    // Told apart on screen, on paper and by most colour-blind eyes.
+    static const std::array<QColor, kSeriesCount> colours{
+        QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e), QColor(0x2c, 0xa0, 0x2c),
+        QColor(0xd6, 0x27, 0x28), QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
+        QColor(0xe3, 0x77, 0xc2)};
+    return colours[static_cast<std::size_t>(series)];
+}
+
+void TrendChart::setWindow(std::int64_t windowMs) {
+    windowMs_ = std::max<std::int64_t>(windowMs, 0);
+    resetView();
+}
+
+void TrendChart::setFollowing(bool following) {
+    if (following) {
+        resetView();
+    } else {
+        hold(view());
+    }
+}
+
+void TrendChart::zoom(double factor, std::int64_t aroundMs) {
+    View shown = view();
+    const double span = static_cast<double>(shown.lastMs + 1 - shown.firstMs);
+    const double narrowed = std::clamp(span * factor, kShortestSpanMs, kLongestSpanMs);
+    const double first = static_cast<double>(aroundMs) -
+                         static_cast<double>(aroundMs - shown.firstMs) * (narrowed / span);
+    shown.firstMs = std::llround(first);
+    shown.lastMs = shown.firstMs + std::llround(narrowed) - 1;
+    hold(shown);
+}
+
+void TrendChart::pan(double fraction) {
+    View shown = view();
+    const auto shift =
+        std::llround(static_cast<double>(shown.lastMs + 1 - shown.firstMs) * fraction);
+    shown.firstMs += shift;
+    shown.lastMs += shift;
+    hold(shown);
+}
+
+void TrendChart::resetView() {
+    const bool changed = !following_;
+    following_ = true;
+    scheduleRefresh();
+    emit viewChanged();
+    if (changed) {
+        emit followingChanged(true);
+    }
+}
+
+View TrendChart::view() const {
+    View shown;
+    shown.columns = static_cast<int>(plotArea().width());
+    if (!following_) {
+        shown.firstMs = held_.firstMs;
+        shown.lastMs = held_.lastMs;
+        return shown;
+    }
+    const std::int64_t newest =
+        trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.samples().back().timeMs;
+    shown.lastMs = newest;
+    if (windowMs_ > 0) {
+        shown.firstMs = newest - windowMs_ + 1;
+    } else {
+        // All samples, and at least a second, so that a single one has room.
+        const std::int64_t oldest = trace_.empty() ? newest : trace_.samples().front().timeMs;
+        shown.firstMs = std::min(oldest, newest - 999);
+    }
+    return shown;
+}
+
+void TrendChart::hold(View shown) {
+    const bool changed = following_;
+    following_ = false;
+    held_ = shown;
+    scheduleRefresh();
+    emit viewChanged();
+    if (changed) {
+        emit followingChanged(false);
+    }
+}
+
+void TrendChart::setSeriesVisible(Series series, bool visible) {
+    auto& shown = visible_[static_cast<std::size_t>(series)];
+    if (shown == visible) {
+        return;
+    }
+    shown = visible;
+    updateLegendMarker(series);
+    scheduleRefresh();
+    emit seriesVisibilityChanged(series, visible);
+}
+
+bool TrendChart::seriesVisible(Series series) const {
+    return visible_[static_cast<std::size_t>(series)];
+}
+
+void TrendChart::setAxisRange(Axis axis, std::optional<Range> range) {
+    if (range && range->second <= range->first) {
+        std::swap(range->first, range->second);
+    }
+    fixed_[static_cast<std::size_t>(axisIndex(axis))] = range;
+    scheduleRefresh();
+}
+
+std::optional<Range> TrendChart::fixedRange(Axis axis) const {
+    return fixed_[static_cast<std::size_t>(axisIndex(axis))];
+}
+
+Range TrendChart::shownRange(Axis axis) const {
+    const QValueAxis* shown = valueAxes_[static_cast<std::size_t>(axisIndex(axis))];
+    return {shown->min(), shown->max()};
+}
+
+void TrendChart::setReadout(std::optional<std::int64_t> timeMs) {
+    if (cursorMs_ == timeMs) {
+        return;
+    }
+    cursorMs_ = timeMs;
+    mainPlot_->update();
+    stripPlot_->update();
+    emit cursorMoved();
+}
+
+std::optional<std::int64_t> TrendChart::marker(int which) const {
+    return markers_[static_cast<std::size_t>(which & 1)];
+}
+
+void TrendChart::setMarker(int which, std::optional<std::int64_t> timeMs) {
+    markers_[static_cast<std::size_t>(which & 1)] = timeMs;
+    mainPlot_->update();
+    stripPlot_->update();
+    emit markersChanged();
+}
+
+void TrendChart::samplesAdded() {
+    if (following_ || (!trace_.empty() && trace_.samples().back().timeMs <= held_.lastMs)) {
+        scheduleRefresh();
+    }
+}
+
+void TrendChart::renderTo(QPaintDevice& device, QSize size) {
+    if (size != viewport()->size()) {
+        resize(size);
+    }
+    layoutScene(size);
+    refresh();
+    // Qt Charts lays out its axes when the event loop next turns: done here, before drawing.
+    for (QChart* chart : {main_, strip_}) {
+        chart->layout()->activate();
+    }
+    QPainter painter(&device);
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene()->render(&painter, QRectF(QPointF(0, 0), size), scene()->sceneRect());
+}
+
+const Reduced& TrendChart::reduced(Series series) const {
+    return reduced_.series[static_cast<std::size_t>(series)];
+}
+
+double TrendChart::xOf(double timeMs, const QRectF& plot) const {
+    const double span = static_cast<double>(shown_.lastMs + 1 - shown_.firstMs);
+    return plot.left() + (timeMs - static_cast<double>(shown_.firstMs)) / span * plot.width();
+}
+
+void TrendChart::resizeEvent(QResizeEvent* event) {
+    QGraphicsView::resizeEvent(event);
+    layoutScene(viewport()->size());
+}
+
+void TrendChart::wheelEvent(QWheelEvent* event) {
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps != 0) {
+        zoom(std::pow(0.8, steps), timeAt(event->position()));
+    }
+    event->accept();
+}
+
+void TrendChart::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QGraphicsView::mousePressEvent(event);
+        return;
+    }
+    pressedAt_ = event->position().toPoint();
+    pressedView_ = view();
+    dragged_ = false;
+    event->accept();
+}
+
+void TrendChart::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (pressedAt_ && (event->buttons() & Qt::LeftButton)) {
+        const int moved = at.x() - pressedAt_->x();
+        dragged_ = dragged_ || std::abs(moved) >= QApplication::startDragDistance();
+        if (dragged_ && plotArea().width() > 0) {
+            View shown = pressedView_;
+            const auto shift = std::llround(-moved / plotArea().width() *
+                                            static_cast<double>(shown.lastMs + 1 - shown.firstMs));
+            shown.firstMs += shift;
+            shown.lastMs += shift;
+            hold(shown);
+        }
+    }
+    const QRectF plot = plotArea();
+    if (at.x() >= plot.left() && at.x() <= plot.right()) {
+        setReadout(timeAt(at));
+    }
+    QGraphicsView::mouseMoveEvent(event);
+}
+
+void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !pressedAt_) {
+        QGraphicsView::mouseReleaseEvent(event);
+        return;
+    }
+    const bool clicked = !dragged_;
+    pressedAt_.reset();
+    dragged_ = false;
+    // A click on the legend is the legend's; one on the chart places a marker, B with Shift.
+    if (clicked && plotArea().contains(mapToScene(event->position().toPoint()))) {
+        setMarker(event->modifiers() & Qt::ShiftModifier ? 1 : 0,
+                  snapped(timeAt(event->position())));
+    } else if (clicked) {
+        QGraphicsView::mousePressEvent(event);
+        QGraphicsView::mouseReleaseEvent(event);
+    }
+    event->accept();
+}
+
+void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
+    resetView();
+    event->accept();
+}
+
+void TrendChart::keyPressEvent(QKeyEvent* event) {
+    const bool control = event->modifiers() & Qt::ControlModifier;
+    const double step = event->modifiers() & Qt::ShiftModifier ? 0.1 : 0.01;
+    const View shown = view();
+    const std::int64_t middle = shown.firstMs + (shown.lastMs - shown.firstMs) / 2;
+    switch (event->key()) {
+        case Qt::Key_Left:
+            control ? pan(-0.1) : moveCursor(-step);
+            break;
+        case Qt::Key_Right:
+            control ? pan(0.1) : moveCursor(step);
+            break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            zoom(0.8, cursorMs_.value_or(middle));
+            break;
+        case Qt::Key_Minus:
+            zoom(1.25, cursorMs_.value_or(middle));
+            break;
+        case Qt::Key_Home:
+            resetView();
+            break;
+        case Qt::Key_A:
+        case Qt::Key_B:
+            setMarker(event->key() == Qt::Key_A ? 0 : 1, snapped(cursorMs_.value_or(shown.lastMs)));
+            break;
+        case Qt::Key_Delete:
+        case Qt::Key_Backspace:
+            setMarker(0, std::nullopt);
+            setMarker(1, std::nullopt);
+            break;
+        default:
+            QGraphicsView::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+void TrendChart::layoutScene(QSizeF size) {
+    scene()->setSceneRect(QRectF(QPointF(0, 0), size));
+    const double strip = std::max(kStripMinimum, size.height() * kStripShare);
+    main_->setGeometry(QRectF(0, 0, size.width(), size.height() - strip));
+    strip_->setGeometry(QRectF(0, size.height() - strip, size.width(), strip));
+    alignStrip();
+}
+
+void TrendChart::alignStrip() {
+    // The strip's time axis lies under the chart's, whatever the width of the chart's labels.
+    const QRectF plot = main_->plotArea();
+    const double height = strip_->size().height() - kTimeLabels - 6;
+    if (plot.width() > 0 && height > 0) {
+        strip_->setPlotArea(QRectF(plot.left(), 6, plot.width(), height));
+    }
+}
+
+void TrendChart::scheduleRefresh() {
+    if (refreshScheduled_) {
+        return;
+    }
+    refreshScheduled_ = true;
+    // Coalesced: many samples or events in one turn of the event loop cost one redraw.
+    QMetaObject::invokeMethod(this, &TrendChart::refresh, Qt::QueuedConnection);
+}
+
+void TrendChart::refresh() {
+    refreshScheduled_ = false;
+    const View shown = view();
+    shown_ = shown;
+    updateTimeAxes(shown);
+    reduced_ = reduce(trace_, shown);
+    // A hidden series is left out of its axis's range as well as of the drawing.
+    for (int index = 0; index < kSeriesCount; ++index) {
+        if (!seriesVisible(static_cast<Series>(index))) {
+            reduced_.series[static_cast<std::size_t>(index)] = Reduced{};
+        }
+    }
+    updateValueAxis(Axis::Left);
+    updateValueAxis(Axis::Right);
+    mainPlot_->update();
+    stripPlot_->update();
+}
+
+void TrendChart::updateTimeAxes(const View& shown) {
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(shown.firstMs);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(shown.lastMs + 1);
+    const std::int64_t span = shown.lastMs + 1 - shown.firstMs;
+    const QString format = span <= 15 * 60'000        ? QStringLiteral("HH:mm:ss")
+                           : span <= 36 * 3'600'000LL ? QStringLiteral("HH:mm")
+                                                      : QStringLiteral("dd MMM HH:mm");
+    for (QDateTimeAxis* axis : {mainTime_, stripTime_}) {
+        axis->setFormat(format);
+        axis->setRange(from, to);
+    }
+}
+
+void TrendChart::updateValueAxis(Axis axis) {
+    QValueAxis* shown = valueAxes_[static_cast<std::size_t>(axisIndex(axis))];
+    if (const auto range = fixedRange(axis)) {
+        shown->setRange(range->first, range->second);
+        return;
+    }
+    const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
+    Extent extent;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        if (scaleOf(static_cast<Series>(index)) == scale) {
+            extent.add(reduced_.series[static_cast<std::size_t>(index)].extent);
+        }
+    }
+    // With nothing to fit: the range of a 10-bit conversion, or a room's temperatures.
+    double low = scale == Scale::Raw ? 0 : 0;
+    double high = scale == Scale::Raw ? 1023 : 50;
+    if (extent.hasValue) {
+        low = extent.min;
+        high = extent.max;
+        const double least = scale == Scale::Raw ? 2 : 1;
+        if (high - low < least) {
+            low -= least / 2;
+            high += least / 2;
+        }
+        const double margin = (high - low) * 0.05;
+        low -= margin;
+        high += margin;
+    }
+    shown->setRange(low, high);
+    shown->applyNiceNumbers();
+}
+
+void TrendChart::updateLegendMarker(Series series) {
+    const bool shown = seriesVisible(series);
+    const auto markers = main_->legend()->markers(legendSeries_[static_cast<std::size_t>(series)]);
+    for (QLegendMarker* marker : markers) {
+        QColor colour = TrendChart::colour(series);
+        colour.setAlphaF(shown ? 1.0F : 0.2F);
+        marker->setBrush(colour);
+        marker->setPen(QPen(colour));
+        QColor label = marker->labelBrush().color();
+        label.setAlphaF(shown ? 1.0F : 0.4F);
+        marker->setLabelBrush(label);
+    }
+}
+
+QRectF TrendChart::plotArea() const { return main_->plotArea(); }
+
+std::int64_t TrendChart::timeAt(QPointF viewPoint) const {
+    const QRectF plot = plotArea();
+    const View shown = view();
+    if (plot.width() <= 0) {
+        return shown.lastMs;
+    }
+    const double fraction =
+        std::clamp((mapToScene(viewPoint.toPoint()).x() - plot.left()) / plot.width(), 0.0, 1.0);
+    return shown.firstMs +
+           std::llround(fraction * static_cast<double>(shown.lastMs - shown.firstMs));
+}
+
+std::optional<std::int64_t> TrendChart::snapped(std::int64_t timeMs) const {
+    const std::size_t index = trace_.nearest(timeMs);
+    if (index >= trace_.size()) {
+        return std::nullopt;
+    }
+    return trace_[index].timeMs;
+}
+
+void TrendChart::moveCursor(double fraction) {
+    const View shown = view();
+    const std::int64_t span = shown.lastMs + 1 - shown.firstMs;
+    const std::int64_t from = cursorMs_.value_or(shown.lastMs);
+    const std::int64_t moved = from + std::llround(static_cast<double>(span) * fraction);
+    setReadout(std::clamp(moved, shown.firstMs, shown.lastMs));
+}
+
+}  // namespace vardek::trend

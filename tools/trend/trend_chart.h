@@ -1,0 +1,140 @@
+// The chart of vardek-trend: RA0-RA3 raw against the left axis, RA5 in degrees Celsius against
+// the right one, and RB0 and RB1 as steps in a strip below, on one time axis. Qt Charts draws
+// the axes, the grid and the legend; the series are drawn from the trace reduced to the chart's
+// width (reducer.h), since a QLineSeries can neither leave a gap in its line nor take a day of
+// samples on every redraw.
+#pragma once
+
+#include <QGraphicsView>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "reducer.h"
+#include "trace.h"
+
+QT_BEGIN_NAMESPACE
+class QChart;
+class QDateTimeAxis;
+class QValueAxis;
+class QLineSeries;
+class QPaintDevice;
+QT_END_NAMESPACE
+
+namespace vardek::trend {
+
+class PlotItem;
+
+enum class Axis { Left, Right };
+using Range = std::pair<double, double>;
+
+class TrendChart final : public QGraphicsView {
+    Q_OBJECT
+
+  public:
+    explicit TrendChart(const Trace& trace, QWidget* parent = nullptr);
+    ~TrendChart() override;
+
+    static QColor colour(Series series);
+
+    // The span of the time window that follows the newest sample; 0 for all samples.
+    void setWindow(std::int64_t windowMs);
+    std::int64_t window() const { return windowMs_; }
+    // Following the newest sample, or held where it is: paused, zoomed or dragged.
+    void setFollowing(bool following);
+    bool following() const { return following_; }
+    // Narrows (factor below 1) or widens the time shown, keeping `aroundMs` where it is.
+    void zoom(double factor, std::int64_t aroundMs);
+    // Moves the time shown by a fraction of its span, later for a positive one.
+    void pan(double fraction);
+    // Back to the time window, following the newest sample.
+    void resetView();
+    View view() const;
+
+    void setSeriesVisible(Series series, bool visible);
+    bool seriesVisible(Series series) const;
+
+    // A fixed range for the axis, or none to fit it to the samples shown.
+    void setAxisRange(Axis axis, std::optional<Range> range);
+    std::optional<Range> fixedRange(Axis axis) const;
+    Range shownRange(Axis axis) const;
+
+    // The time of the readout: where the pointer is, or where the keys moved it.
+    std::optional<std::int64_t> readout() const { return cursorMs_; }
+    void setReadout(std::optional<std::int64_t> timeMs);
+    // Marker 0 is A, 1 is B; each stands on a sample.
+    std::optional<std::int64_t> marker(int which) const;
+    void setMarker(int which, std::optional<std::int64_t> timeMs);
+
+    // Takes in the samples added to the trace since the last call.
+    void samplesAdded();
+
+    // Draws the chart as shown onto an image or an SVG generator, at `size`: the chart is laid
+    // out at that size first.
+    void renderTo(QPaintDevice& device, QSize size);
+
+    // What the plot items draw.
+    const Reduced& reduced(Series series) const;
+    const std::vector<std::pair<int, int>>& missed() const { return reduced_.missed; }
+    double xOf(double timeMs, const QRectF& plot) const;
+
+  signals:
+    void viewChanged();
+    void cursorMoved();
+    void markersChanged();
+    void followingChanged(bool following);
+    void seriesVisibilityChanged(vardek::trend::Series series, bool visible);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void layoutScene(QSizeF size);
+    void alignStrip();
+    void scheduleRefresh();
+    void refresh();
+    void hold(View view);
+    void updateTimeAxes(const View& view);
+    void updateValueAxis(Axis axis);
+    void updateLegendMarker(Series series);
+    QRectF plotArea() const;
+    // The time under a point of the view, kept within the time shown.
+    std::int64_t timeAt(QPointF viewPoint) const;
+    std::optional<std::int64_t> snapped(std::int64_t timeMs) const;
+    void moveCursor(double fraction);
+
+    const Trace& trace_;
+    QChart* main_ = nullptr;
+    QChart* strip_ = nullptr;
+    QDateTimeAxis* mainTime_ = nullptr;
+    QDateTimeAxis* stripTime_ = nullptr;
+    std::array<QValueAxis*, 2> valueAxes_{};
+    std::array<QLineSeries*, kSeriesCount> legendSeries_{};
+    PlotItem* mainPlot_ = nullptr;
+    PlotItem* stripPlot_ = nullptr;
+
+    std::int64_t windowMs_ = 60'000;
+    bool following_ = true;
+    View held_;  // the time shown while not following
+    std::array<bool, kSeriesCount> visible_{};
+    std::array<std::optional<Range>, 2> fixed_{};
+    ReducedView reduced_;
+    View shown_;
+    bool refreshScheduled_ = false;
+
+    std::optional<std::int64_t> cursorMs_;
+    std::array<std::optional<std::int64_t>, 2> markers_{};
+    std::optional<QPoint> pressedAt_;
+    View pressedView_;
+    bool dragged_ = false;
+};
+
+}  // namespace vardek::trend
