@@ -33,7 +33,7 @@ struct Answer {
         Late,       // the board answered after the try's timeout, too late to be taken for it
         NoReply,    // nothing after every try
         NotSent,    // the system refused the send
-        Stopped,    // SIGINT or SIGTERM arrived
+        Stopped,    // a stop signal arrived
     };
     Kind kind = Kind::NoReply;
     link::Reply reply;
