@@ -274,6 +274,8 @@ Commands:
                      records as JSON Lines, null for empty
     --output FILE    append the log to FILE instead (CSV unless --json), the header only
                      when FILE is new or empty; every line is written whole at once
+                     On a terminal, standard error keeps one line up to date with the log:
+                     samples, missed, late, elapsed and the latest RA5.
   check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
