@@ -624,6 +624,14 @@ class TestProbe : public QObject {
         QTest::newRow("SIGTERM") << sim << slow << all << "" << SIGTERM << 143 << QStringList{}
                                  << "stopped by SIGTERM; restored RB7..RB2=100101\n"
                                  << QStringList{} << kPortB;
+        // A closed terminal or a dropped SSH session: before, their default action ended the
+        // probe with the outputs left switched.
+        QTest::newRow("SIGHUP") << sim << slow << all << "" << SIGHUP << 129 << QStringList{}
+                                << "stopped by SIGHUP; restored RB7..RB2=100101\n"
+                                << QStringList{} << kPortB;
+        QTest::newRow("SIGQUIT") << sim << slow << all << "" << SIGQUIT << 131 << QStringList{}
+                                 << "stopped by SIGQUIT; restored RB7..RB2=100101\n"
+                                 << QStringList{} << kPortB;
     }
     void check() {
         QFETCH(Target, target);

@@ -183,7 +183,7 @@ std::string helpText() {
     return R"(Usage: vardek-board-sim [OPTION]...
 Answers the VARDEK board's UDP requests as the board would, for trying out and testing
 VARDEK_Control without a board. Every datagram in and out is logged on standard output, one
-timestamped line each. SIGINT or SIGTERM ends it with status 0.
+timestamped line each. SIGINT, SIGTERM, SIGHUP or SIGQUIT ends it with status 0.
 
 Options (numbers are decimal or 0x-prefixed hex):
   --bind ADDR        IPv4 address to listen on (default 127.0.0.1). Any address outside
@@ -263,9 +263,9 @@ Each request is answered with 8 bytes, sent to the request's source address and 
 Anything else (an unknown command, a wrong length, an operand other than 06, a bit outside
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 if a socket or the capture file cannot be opened,
-2 for a bad command line or a --replay file that is not a capture, is damaged or truncated, or
-holds no board traffic.
+Exit status: 0 after a stop signal, 1 if a socket or the capture file cannot be opened, 2 for a
+bad command line or a --replay file that is not a capture, is damaged or truncated, or holds no
+board traffic.
 )";
 }
 

@@ -32,7 +32,7 @@ struct Answer {
         WrongSize,  // the board answered with a datagram of another size
         NoReply,    // nothing after every try
         NotSent,    // the system refused the send
-        Stopped,    // SIGINT or SIGTERM arrived
+        Stopped,    // a stop signal arrived
     };
     Kind kind = Kind::NoReply;
     link::Reply reply;

@@ -278,7 +278,8 @@ Commands:
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
-                     put back as found, also after a failure, Ctrl-C or SIGTERM
+                     put back as found, also after a failure, Ctrl-C, SIGTERM, SIGHUP or
+                     SIGQUIT (not after SIGKILL or a power loss, which nothing survives)
     --boards FILE    also check the boards FILE lists, one address a line, optionally the
                      unit's serial after it, # starting a comment; with them and with
                      --board given more than once, every board is checked at the same time
@@ -333,7 +334,8 @@ request got its reply, else the status of the first one that did not; 6 the log 
 written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
 check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
 when one failed, else 4 when a request to one could not be sent, else 1 when one never
-answered. 130 after Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
+answered. 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check
+puts the outputs back first).
 )";
 }
 
