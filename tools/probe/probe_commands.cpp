@@ -303,6 +303,11 @@ Task<int> exchange(BoardExchange& board, link::Request request, const StopSignal
                                        (shown.empty() ? "" : ": " + shown));
             co_return kWrongSize;
         }
+        case Answer::Kind::Late:
+            complain(kProgramName, answer.from.text() + " answered " + what + ' ' +
+                                       lateText(answer.roundTrip, options.timeoutMs) +
+                                       ", too late to be taken for its answer");
+            co_return kNoReply;
         case Answer::Kind::NoReply:
             complain(kProgramName, "no reply from " + target + " to " + what + " after " +
                                        std::to_string(options.retries + 1) + " tries of " +

@@ -274,6 +274,8 @@ Commands:
                      records as JSON Lines, null for empty
     --output FILE    append the log to FILE instead (CSV unless --json), the header only
                      when FILE is new or empty; every line is written whole at once
+                     On a terminal, standard error keeps one line up to date with the log:
+                     samples, missed, late, elapsed and the latest RA5.
   check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
@@ -314,7 +316,9 @@ Options (numbers are decimal or 0x-prefixed hex):
   --version          show the version and exit
 
 The first datagram from the board's address (any port) after the request is its reply, whatever
-its size: the protocol matches replies by order alone. Messages go to standard error.
+its size: the protocol matches replies by order alone. So a try that times out waits one more
+timeout for its late reply before anything else is sent; a late reply is named, with its delay,
+and never taken for an answer. Messages go to standard error.
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
 datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5
@@ -328,7 +332,7 @@ the limits but outside the marginal bounds (it passes, and says so), FAIL outsid
 (0 or 1); keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
 --adc-max and --temp-range, where given, hold over the file.
 
-Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
+Exit status: 0 a reply came; 1 no reply in time after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
 request got its reply, else the status of the first one that did not; 6 the log could not be
 written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
