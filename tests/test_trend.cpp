@@ -1,7 +1,10 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
+#include <QLocale>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -13,6 +16,7 @@
 #include <numeric>
 #include <vector>
 
+#include "language.h"
 #include "live_sampler.h"
 #include "log_format.h"
 #include "log_samples.h"
@@ -202,6 +206,53 @@ class TestTrend : public QObject {
                                .arg(QString::fromLatin1(kSeriesNames[std::size_t(index)].data()))
                                .arg(found[std::size_t(index)])));
         }
+    }
+
+    // English, and Japanese on request: the menus and what a screen reader announces. A
+    // language without a translation is refused.
+    void languages_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("menus");
+        QTest::addColumn<QString>("timeWindow");  // the accessible name of its choice
+        QTest::newRow("en") << "en" << QStringList{"&File", "&View", "&Series", "&Axes", "&Markers"}
+                            << "Time window";
+        QTest::newRow("ja") << "ja"
+                            << QStringList{"ファイル(&F)", "表示(&V)", "系列(&S)", "軸(&A)",
+                                           "マーカー(&M)"}
+                            << QStringLiteral("表示時間");
+    }
+    void languages() {
+        QFETCH(QString, language);
+        QFETCH(QStringList, menus);
+        QFETCH(QString, timeWindow);
+        const auto translation =
+            vardek::host::translationInto("vardek-trend", "en", language.toStdString());
+        QVERIFY(translation.problem.empty());
+        if (translation.translator) {
+            QCoreApplication::installTranslator(translation.translator.get());
+        }
+        TrendWindow window;
+        QStringList shown;
+        for (const QAction* menu : window.menuBar()->actions()) {
+            shown << menu->text();
+        }
+        QCOMPARE(shown, menus);
+        QVERIFY(window.findChild<QComboBox*>());
+        QCOMPARE(window.findChild<QComboBox*>()->accessibleName(), timeWindow);
+        if (translation.translator) {
+            QCoreApplication::removeTranslator(translation.translator.get());
+        }
+        QCOMPARE(vardek::host::translationInto("vardek-trend", "en", "de").problem,
+                 std::string("'de' has no translation (there are en, ja)"));
+    }
+
+    // Japanese under a Japanese locale, which test_trend_ja gives it; English under any other.
+    void localesLanguage() {
+        const bool japanese = QLocale::system().language() == QLocale::Japanese;
+        if (qEnvironmentVariable("LC_ALL").startsWith("ja")) {
+            QVERIFY(japanese);
+        }
+        QCOMPARE(vardek::host::translationForLocale("vardek-trend", "en") != nullptr, japanese);
     }
 
     // Live against the real simulator, on a socket of its own: the samples arrive and are
