@@ -4,11 +4,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -202,6 +205,113 @@ class TestTrend : public QObject {
                                .arg(QString::fromLatin1(kSeriesNames[std::size_t(index)].data()))
                                .arg(found[std::size_t(index)])));
         }
+    }
+
+    // Each control of the window, by its key and by the mouse, has its effect on the chart.
+    void everyControlByKeyAndMouse() {
+        TrendWindow window;
+        window.addSamples(steadyTrace(3600, 1000, {1800}, 2000).samples());
+        window.setWindow(0);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        TrendChart& chart = window.chart();
+        chart.setFocus();
+        QVERIFY(waitUntil([&] { return !chart.reduced(Series::RA0).points.empty(); }));
+        QWidget* plot = chart.viewport();
+        const QPoint middle = plot->rect().center() - QPoint(0, plot->height() / 6);
+        const auto span = [&] { return chart.view().lastMs - chart.view().firstMs; };
+        const auto key = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            return [&window, key, modifiers] {
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                            : static_cast<QWidget*>(&window),
+                                Qt::Key(key), modifiers);
+            };
+        };
+        std::int64_t before = 0;
+        const auto remember = [&](auto action) {
+            return [&, action] {
+                before = span();
+                action();
+            };
+        };
+        const auto wheel = [&](int steps) {
+            return [&, steps] {
+                before = span();
+                QWheelEvent event(middle, plot->mapToGlobal(middle), QPoint(),
+                                  QPoint(0, 120 * steps), Qt::NoButton, Qt::NoModifier,
+                                  Qt::NoScrollPhase, false);
+                QApplication::sendEvent(plot, &event);
+            };
+        };
+        struct Control {
+            const char* name;
+            std::function<void()> act;
+            std::function<bool()> holds;
+        };
+        const std::vector<Control> controls{
+            {"Ctrl+1: a time window of 1 min", key(Qt::Key_1, Qt::ControlModifier),
+             [&] { return chart.window() == 60'000 && span() == 59'999; }},
+            {"Ctrl+5: all samples", key(Qt::Key_5, Qt::ControlModifier),
+             [&] { return chart.window() == 0 && chart.following(); }},
+            {"P: paused", key(Qt::Key_P), [&] { return !chart.following(); }},
+            {"P again: running", key(Qt::Key_P), [&] { return chart.following(); }},
+            {"Ctrl++: zoomed in", remember(key(Qt::Key_Plus, Qt::ControlModifier)),
+             [&] { return span() < before && !chart.following(); }},
+            {"Ctrl+-: zoomed out", remember(key(Qt::Key_Minus, Qt::ControlModifier)),
+             [&] { return span() > before; }},
+            {"Ctrl+Left: moved earlier", remember(key(Qt::Key_Left, Qt::ControlModifier)),
+             [&] { return chart.view().lastMs < window.trace().samples().back().timeMs; }},
+            {"Home: following the newest sample", key(Qt::Key_Home),
+             [&] { return chart.following() && chart.view().lastMs == kStartMs + 3599'000; }},
+            {"Left: the readout moves", key(Qt::Key_Left), [&] { return chart.readout().has_value(); }},
+            {"A: marker A at the readout", key(Qt::Key_A), [&] { return chart.marker(0).has_value(); }},
+            {"Shift+Left, B: marker B a tenth earlier",
+             [&] {
+                 key(Qt::Key_Left, Qt::ShiftModifier)();
+                 key(Qt::Key_B)();
+             },
+             [&] { return chart.marker(1) && *chart.marker(1) < *chart.marker(0); }},
+            {"Delete: no markers", key(Qt::Key_Delete),
+             [&] { return !chart.marker(0) && !chart.marker(1); }},
+            {"Alt+1: RA0 hidden", key(Qt::Key_1, Qt::AltModifier),
+             [&] { return !chart.seriesVisible(Series::RA0); }},
+            {"Alt+1 again: RA0 shown", key(Qt::Key_1, Qt::AltModifier),
+             [&] { return chart.seriesVisible(Series::RA0); }},
+            {"the wheel: zoomed in", wheel(1), [&] { return span() < before; }},
+            {"a double click: following again",
+             [&] { QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, middle); },
+             [&] { return chart.following(); }},
+            {"a drag to the right: moved earlier",
+             [&] {
+                 QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, middle);
+                 QMouseEvent move(QEvent::MouseMove, middle + QPoint(120, 0),
+                                  plot->mapToGlobal(middle + QPoint(120, 0)), Qt::NoButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+                 QApplication::sendEvent(plot, &move);
+                 QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, middle + QPoint(120, 0));
+             },
+             [&] {
+                 return !chart.following() &&
+                        chart.view().lastMs < window.trace().samples().back().timeMs;
+             }},
+            {"a click: marker A, a Shift+click: marker B",
+             [&] {
+                 QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, middle);
+                 QTest::mouseClick(plot, Qt::LeftButton, Qt::ShiftModifier, middle + QPoint(60, 0));
+             },
+             [&] {
+                 return chart.marker(0) && chart.marker(1) && *chart.marker(1) > *chart.marker(0);
+             }},
+        };
+        for (const Control& control : controls) {
+            control.act();
+            QVERIFY2(waitUntil(control.holds), control.name);
+        }
+        // The readout reads out both markers and their difference.
+        auto* readout = window.findChild<QTableWidget*>();
+        QVERIFY(readout);
+        QVERIFY(readout->item(3, 0)->text().endsWith(QStringLiteral(" s")));
+        QCOMPARE(readout->item(3, 1)->text(), QStringLiteral("0"));
     }
 
     // Live against the real simulator, on a socket of its own: the samples arrive and are
