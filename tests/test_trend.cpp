@@ -207,6 +207,40 @@ class TestTrend : public QObject {
         }
     }
 
+    // A followed log: rows appended after the start come in, and a row half written waits for
+    // the rest instead of coming in broken.
+    void followedLogGrows() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("growing.csv"));
+        const readings::Pins pins = pinsOf({0, 4});
+        const Trace written = steadyTrace(3, 1000, {}, -1);
+        std::vector<QByteArray> rows;
+        for (const Sample& sample : written.samples()) {
+            rows.push_back(QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins)));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        file.write(QByteArray::fromStdString(readings::csvHeader(pins)) + rows[0]);
+
+        std::vector<Sample> taken;
+        QStringList problems;
+        LogSource source(path);
+        source.OnSamples = [&](std::vector<Sample> samples) {
+            taken.insert(taken.end(), samples.begin(), samples.end());
+        };
+        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        QCOMPARE(source.read(true), QString());
+        QCOMPARE(taken.size(), std::size_t{1});
+
+        file.write(rows[1] + rows[2].left(rows[2].size() / 2));
+        QVERIFY(waitUntil([&] { return taken.size() == 2; }));
+        file.write(rows[2].mid(rows[2].size() / 2));
+        QVERIFY(waitUntil([&] { return taken.size() == 3; }));
+        QCOMPARE(taken[2].timeMs, written[2].timeMs);
+        QCOMPARE(taken[2].analogue[4], 25.0F);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+
     // Each control of the window, by its key and by the mouse, has its effect on the chart.
     void everyControlByKeyAndMouse() {
         TrendWindow window;
@@ -263,8 +297,10 @@ class TestTrend : public QObject {
              [&] { return chart.view().lastMs < window.trace().samples().back().timeMs; }},
             {"Home: following the newest sample", key(Qt::Key_Home),
              [&] { return chart.following() && chart.view().lastMs == kStartMs + 3599'000; }},
-            {"Left: the readout moves", key(Qt::Key_Left), [&] { return chart.readout().has_value(); }},
-            {"A: marker A at the readout", key(Qt::Key_A), [&] { return chart.marker(0).has_value(); }},
+            {"Left: the readout moves", key(Qt::Key_Left),
+             [&] { return chart.readout().has_value(); }},
+            {"A: marker A at the readout", key(Qt::Key_A),
+             [&] { return chart.marker(0).has_value(); }},
             {"Shift+Left, B: marker B a tenth earlier",
              [&] {
                  key(Qt::Key_Left, Qt::ShiftModifier)();
