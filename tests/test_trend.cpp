@@ -1,6 +1,7 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
 #include <QApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -348,6 +349,27 @@ class TestTrend : public QObject {
         QVERIFY(readout);
         QVERIFY(readout->item(3, 0)->text().endsWith(QStringLiteral(" s")));
         QCOMPARE(readout->item(3, 1)->text(), QStringLiteral("0"));
+
+        // Saved: the chart as PNG and SVG, and the samples shown, and no others, as a log that
+        // reads back.
+        QTemporaryDir folder;
+        for (const char* name : {"chart.png", "chart.svg"}) {
+            const QString path = folder.filePath(QString::fromLatin1(name));
+            QCOMPARE(window.saveChart(path), QString());
+            QVERIFY2(QFileInfo(path).size() > 1000, name);
+        }
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("chart.png"))).size(), plot->size());
+        const QString csv = folder.filePath(QStringLiteral("shown.csv"));
+        QCOMPARE(window.saveShownSamples(csv), QString());
+        std::vector<Sample> saved;
+        LogSource source(csv);
+        source.OnSamples = [&](std::vector<Sample> samples) { saved = std::move(samples); };
+        QCOMPARE(source.read(false), QString());
+        const View shown = chart.view();
+        QVERIFY(!saved.empty() && saved.size() < window.trace().size());
+        QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
+        QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
+                                   window.trace().lowerBound(shown.firstMs));
     }
 
     // Live against the real simulator, on a socket of its own: the samples arrive and are
