@@ -1,5 +1,6 @@
-// SIGTERM and SIGINT (a session's logout, a terminal's Ctrl-C, a script's clean-up) end the
-// program as its close button would, instead of killing it in the middle of an event.
+// The stop signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT: a session's logout, a terminal's Ctrl-C, a
+// closed terminal, a script's clean-up) end the program as its close button would, instead of
+// killing it in the middle of an event.
 #pragma once
 
 #include <QObject>

@@ -1,8 +1,11 @@
-// SIGINT and SIGTERM (a terminal's Ctrl-C, a session's logout, a script's clean-up), blocked and
-// read from a descriptor that a program's wait watches beside its socket: the program stops where
-// it chooses, never in the middle of whatever a handler interrupted.
+// The signals that ask a program to stop: SIGINT (a terminal's Ctrl-C), SIGTERM (a session's
+// logout, a script's clean-up), SIGHUP (a closed terminal, a dropped SSH session) and SIGQUIT
+// (Ctrl-\), blocked and read from a descriptor that a program's wait watches beside its socket: the
+// program stops where it chooses, never in the middle of whatever a handler interrupted.
+// SIGHUP ignored from the start (nohup) stays ignored.
 #pragma once
 
+#include <string_view>
 #include <system_error>
 
 namespace vardek::host {
@@ -23,8 +26,10 @@ class SignalDescriptor {
 
     // Takes in the signals that arrived; the first one is kept.
     void take();
-    // SIGINT or SIGTERM, whichever came first; 0 until one did.
+    // The first of the signals that came; 0 until one did.
     int signal() const { return signal_; }
+    // Its name, "SIGHUP"; "no signal" until one came.
+    std::string_view signalName() const;
 
   private:
     int fd_ = -1;

@@ -558,13 +558,17 @@ class TestBoardSim : public QObject {
             << replay;
         QTest::newRow("--help") << QStringList{"--help"} << Options{};
         QTest::newRow("-h") << QStringList{"-h"} << Options{};
+        QTest::newRow("--version") << QStringList{"--version"} << Options{};
     }
     void goodOptions() {
         QFETCH(QStringList, args);
         QFETCH(Options, expected);
         const ParsedCommandLine result = parse(args);
         const bool help = args.contains("--help") || args.contains("-h");
-        QVERIFY2(result.action == (help ? Action::Help : Action::Run), result.error.c_str());
+        const auto action = help                               ? Action::Help
+                            : args == QStringList{"--version"} ? Action::Version
+                                                               : Action::Run;
+        QVERIFY2(result.action == action, result.error.c_str());
         QCOMPARE(result.options, expected);
     }
 

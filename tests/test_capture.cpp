@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -71,10 +72,10 @@ QString replyRow(const QString& addresses, const Bytes& reply, std::uint8_t read
         .join('|');
 }
 
-// The capture through tshark and the dissector under test, one row of `fields` a datagram, and
-// in `errors` whatever went wrong.
-QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringList& fields,
-                     QString& errors) {
+// The capture through tshark and the dissector under test with `args` beside, its output's lines,
+// and in `errors` whatever went wrong.
+QStringList tsharkLines(const QString& capture, quint16 boardPort, const QStringList& args,
+                        QString& errors) {
     const QTemporaryDir home;
     QProcess tshark;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -83,17 +84,9 @@ QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringLis
     environment.insert("WIRESHARK_CONFIG_DIR", home.path());
     environment.insert("HOME", home.path());
     tshark.setProcessEnvironment(environment);
-    QStringList args{"-X", "lua_script:" VARDEK_DISSECTOR,
-                     "-o", "vardek.port:" + QString::number(boardPort),
-                     "-o", "ip.check_checksum:TRUE",
-                     "-o", "udp.check_checksum:TRUE",
-                     "-r", capture,
-                     "-T", "fields",
-                     "-E", "separator=|"};
-    for (const QString& field : fields) {
-        args << "-e" << field;
-    }
-    tshark.start(kTshark, args);
+    tshark.start(kTshark, QStringList{"-X", "lua_script:" VARDEK_DISSECTOR, "-o",
+                                      "vardek.port:" + QString::number(boardPort), "-r", capture}
+                              << args);
     if (!tshark.waitForFinished(60000)) {
         errors = "tshark did not finish";
         return {};
@@ -110,6 +103,19 @@ QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringLis
     return QString::fromUtf8(tshark.readAllStandardOutput())
         .remove(traceroute)
         .split('\n', Qt::SkipEmptyParts);
+}
+
+// One row of `fields` a datagram, as tshark prints them when asked for them (a tree built).
+QStringList fieldsOf(const QString& capture, quint16 boardPort, const QStringList& fields,
+                     QString& errors) {
+    QStringList args{"-o", "ip.check_checksum:TRUE",
+                     "-o", "udp.check_checksum:TRUE",
+                     "-T", "fields",
+                     "-E", "separator=|"};
+    for (const QString& field : fields) {
+        args << "-e" << field;
+    }
+    return tsharkLines(capture, boardPort, args, errors);
 }
 
 }  // namespace
@@ -247,6 +253,72 @@ class TestCapture : public QObject {
                                     "Reply [captured 5 of 8 bytes]"}));
     }
 
+    // Filters, colouring rules and statistics in a plain run, where tshark shows no tree: one
+    // row for each field and expert info of the dissector.
+    void filtersMatchInAPlainRun_data() {
+        QTest::addColumn<QString>("capture");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("frames");
+
+        const QStringList replies{"2", "4", "6", "9", "10"};
+        const QStringList malformed{"11", "12", "13", "14", "15", "16"};
+        QStringList everyFrame;
+        for (int frame = 1; frame <= 16; ++frame) {
+            everyFrame << QString::number(frame);
+        }
+        const auto row = [](const char* capture, const char* filter, const QStringList& frames) {
+            QTest::newRow(filter) << QString(capture) << QString(filter) << frames;
+        };
+        row("board", "vardek", everyFrame);
+        row("board", "vardek.command == 4", {"5", "7", "8", "14", "15"});
+        row("board", "vardek.operand == 0x07", {"11"});
+        row("board", "vardek.bit == 5", {"3"});
+        row("board", "vardek.selector == 0x89", {"7", "9"});
+        row("board", "vardek.tail == 0x00", {"15"});
+        row("board", "vardek.dump matches \"^001 \"", {"4"});
+        row("board", "vardek.portb == 0x83", {"2"});
+        // Port B as the simulator starts, 0x83; Set RB5 makes it 0xA3.
+        for (int pin = 0; pin < 8; ++pin) {
+            const bool set = (0x83 >> pin & 1) != 0;
+            const QString filter = QString("vardek.portb.rb%1 == %2").arg(pin).arg(int(set));
+            QTest::newRow(qPrintable(filter))
+                << QString("board") << filter << (pin == 5 ? QStringList{"2"} : replies);
+        }
+        row("board", "vardek.value > 0", {"6", "9", "10"});
+        row("board", "vardek.temperature > 0", {"6"});
+        row("board", "vardek.request_in == 7", {"9"});
+        row("board", "vardek.window contains \"RA2\"", {"9"});
+        row("board", "vardek.operand.bad", {"11"});
+        row("board", "vardek.bit.bad", {"12"});
+        row("board", "vardek.command.unknown", {"13"});
+        row("board", "vardek.selector.unknown", {"14"});
+        row("board", "vardek.tail.bad", {"15"});
+        row("board", "vardek.request.length", {"16"});
+        row("board", "_ws.expert.severity == error", malformed);
+        row("7-byte replies", "vardek.reply.length", {"2"});
+        row("cut to 33 bytes", "vardek.truncated", replies);
+    }
+
+    void filtersMatchInAPlainRun() {
+        QFETCH(QString, capture);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, frames);
+        QVERIFY2(QFileInfo(kTshark).isExecutable(), "tshark is missing; scripts/setup installs it");
+        if (captures_.empty()) {
+            makeCaptures();
+        }
+        QVERIFY(captures_.count(capture) == 1);
+        const auto& [file, port] = captures_.at(capture);
+        QString errors;
+        const QStringList lines = tsharkLines(file, port, {"-Y", filter}, errors);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        QStringList matched;
+        for (const QString& line : lines) {
+            matched << line.simplified().section(' ', 0, 0);
+        }
+        QCOMPARE(matched, frames);
+    }
+
     // A session of the probe against a seeded simulator, captured, and the capture replayed to
     // the same session: the replies, read back through tshark, are the same bytes, and the
     // probe prints the same.
@@ -310,7 +382,65 @@ class TestCapture : public QObject {
     }
 
   private:
+    // The captures that the filters are tried on, each with the board's port in it: an exchange
+    // with a simulator whose replies come 100 ms late, so that two reads can be asked before
+    // either is answered; the same with 7-byte replies; the first cut to 33 bytes a packet.
+    void makeCaptures() {
+        QVERIFY(work_.isValid());
+        vardek::test::LoopbackBoard panel;
+        // Each turn's requests are sent together and their replies awaited; the malformed ones
+        // at the end are not answered.
+        const auto capture = [&](const QString& name, QStringList args,
+                                 const std::vector<std::vector<Bytes>>& turns,
+                                 const std::vector<Bytes>& malformed) {
+            const QString file = work_.filePath(name + ".pcap");
+            vardek::test::SimulatorRun run;
+            QVERIFY(vardek::test::startSimulator(run, VARDEK_BOARD_SIM,
+                                                 args << "--delay-ms"
+                                                      << "100"
+                                                      << "--pcap" << file));
+            int requests = 0;
+            for (const auto& turn : turns) {
+                for (const Bytes& request : turn) {
+                    panel.sendTo(run.port, request);
+                    ++requests;
+                }
+                for (std::size_t i = 0; i < turn.size(); ++i) {
+                    QVERIFY(panel.receive().has_value());
+                }
+            }
+            for (const Bytes& request : malformed) {
+                panel.sendTo(run.port, request);
+                ++requests;
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(run.countLines("Z in  "), requests, kWaitMs);
+            ::kill(pid_t(run.process.processId()), SIGINT);
+            QVERIFY(run.process.waitForFinished(kWaitMs));
+            captures_[name] = {file, run.port};
+        };
+        capture("board", {"--seed", "7", "--drift-ms", "0", "--initial-pb", "0x83"},
+                {{{0x00}},
+                 {{0x01, 0x06, 0x05}},
+                 {{0x04, 0xA1, 0x01}},
+                 {{0x04, 0x89, 0x01}, {0x04, 0x91, 0x01}}},
+                {{0x02, 0x07, 0x03},
+                 {0x01, 0x06, 0x01},
+                 {0x03, 0x06, 0x02},
+                 {0x04, 0xA9, 0x01},
+                 {0x04, 0x81, 0x00},
+                 {0x00, 0x00, 0x00}});
+        capture("7-byte replies", {"--reply-size", "7"}, {{{0x00}}}, {});
+
+        QProcess editcap;
+        editcap.start(QFileInfo(kTshark).dir().filePath("editcap"),
+                      {"-s", "33", captures_["board"].first, work_.filePath("cut.pcap")});
+        QVERIFY(editcap.waitForFinished(kWaitMs) && editcap.exitCode() == 0);
+        captures_["cut to 33 bytes"] = {work_.filePath("cut.pcap"), captures_["board"].second};
+    }
+
     std::unique_ptr<vardek::test::LoopbackBoard> board_;
+    QTemporaryDir work_;
+    std::map<QString, std::pair<QString, quint16>> captures_;
 };
 
 QTEST_GUILESS_MAIN(TestCapture)

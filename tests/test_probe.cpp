@@ -286,6 +286,19 @@ class TestProbe : public QObject {
             << QVariantList{} << "^$"
             << R"(answered status \(00\) with 7 bytes instead of 8: 000 000 000 001 000 000 000\n)";
 
+        // Replies 1200 ms late, beyond a timeout of 1000: waited out and named as late, never
+        // taken for the next try's or the next request's answer.
+        const QStringList slow{"--delay-ms", "1200"};
+        const char* late =
+            R"(answered status \(00\) after 1[2-9]\d\d ms, beyond --timeout 1000, too late)";
+        QTest::newRow("slower than the timeout")
+            << sim << slow << QStringList{"--timeout", "1000", "--json", "status"} << 1
+            << QVariantList{} << "^$" << late;
+        QTest::newRow("watch, slower than the timeout")
+            << sim << slow << QStringList{"--timeout",  "1000", "--json",  "watch",
+                                          "--interval", "20",   "--count", "2"}
+            << 1 << QVariantList{} << "^$" << QString("%1.*\n.*%1").arg(late);
+
         // At most three sends of 200 ms each: the socket counts them, the clock checks the waits.
         QTest::newRow("no listener")
             << Target::Silent << QStringList{} << QStringList{"--timeout", "200", "status"} << 1
@@ -599,6 +612,15 @@ class TestProbe : public QObject {
             << sim << QStringList{"--reply-size", "7"} << all << "" << 0 << 5
             << QStringList{"PASS", "FAIL", "SKIP", "SKIP", "SKIP"}
             << "^7 bytes instead of 8: 5 of 5 datagrams$" << QStringList{} << -1;
+        // Replies 1200 ms after their requests, beyond a timeout of 1000: each is waited out as
+        // late and none is taken for the next request's answer, so no output is switched on a
+        // port B that answers another request.
+        QTest::newRow("slower than the timeout")
+            << sim << QStringList{"--delay-ms", "1200"}
+            << QStringList{"--outputs", "--timeout", "1000", "--count", "2"} << "" << 0 << 5
+            << QStringList{"FAIL", "PASS", "SKIP", "SKIP", "SKIP"}
+            << "^0/2 answered, 2 replies after 1[2-9]\\d\\d ms, beyond --timeout 1000$"
+            << QStringList{"rtt_max SKIP"} << kPortB;
         QTest::newRow("no board") << Target::Silent << QStringList{}
                                   << QStringList{"--timeout", "100", "--count", "2"} << "" << 0 << 1
                                   << QStringList{"FAIL", "SKIP", "SKIP", "SKIP", "SKIP"}
@@ -623,6 +645,14 @@ class TestProbe : public QObject {
                                 << QStringList{} << kPortB;
         QTest::newRow("SIGTERM") << sim << slow << all << "" << SIGTERM << 143 << QStringList{}
                                  << "stopped by SIGTERM; restored RB7..RB2=100101\n"
+                                 << QStringList{} << kPortB;
+        // A closed terminal or a dropped SSH session: before, their default action ended the
+        // probe with the outputs left switched.
+        QTest::newRow("SIGHUP") << sim << slow << all << "" << SIGHUP << 129 << QStringList{}
+                                << "stopped by SIGHUP; restored RB7..RB2=100101\n"
+                                << QStringList{} << kPortB;
+        QTest::newRow("SIGQUIT") << sim << slow << all << "" << SIGQUIT << 131 << QStringList{}
+                                 << "stopped by SIGQUIT; restored RB7..RB2=100101\n"
                                  << QStringList{} << kPortB;
     }
     void check() {

@@ -2,7 +2,10 @@
 // its live sampling of the real simulator.
 #include <QApplication>
 #include <QFileInfo>
+#include <QComboBox>
 #include <QImage>
+#include <QLocale>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTableWidget>
@@ -17,6 +20,7 @@
 #include <numeric>
 #include <vector>
 
+#include "language.h"
 #include "live_sampler.h"
 #include "log_format.h"
 #include "log_samples.h"
@@ -370,6 +374,51 @@ class TestTrend : public QObject {
         QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
         QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
                                    window.trace().lowerBound(shown.firstMs));
+    // English, and Japanese on request: the menus and what a screen reader announces. A
+    // language without a translation is refused.
+    void languages_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("menus");
+        QTest::addColumn<QString>("timeWindow");  // the accessible name of its choice
+        QTest::newRow("en") << "en" << QStringList{"&File", "&View", "&Series", "&Axes", "&Markers"}
+                            << "Time window";
+        QTest::newRow("ja") << "ja"
+                            << QStringList{"ファイル(&F)", "表示(&V)", "系列(&S)", "軸(&A)",
+                                           "マーカー(&M)"}
+                            << QStringLiteral("表示時間");
+    }
+    void languages() {
+        QFETCH(QString, language);
+        QFETCH(QStringList, menus);
+        QFETCH(QString, timeWindow);
+        const auto translation =
+            vardek::host::translationInto("vardek-trend", "en", language.toStdString());
+        QVERIFY(translation.problem.empty());
+        if (translation.translator) {
+            QCoreApplication::installTranslator(translation.translator.get());
+        }
+        TrendWindow window;
+        QStringList shown;
+        for (const QAction* menu : window.menuBar()->actions()) {
+            shown << menu->text();
+        }
+        QCOMPARE(shown, menus);
+        QVERIFY(window.findChild<QComboBox*>());
+        QCOMPARE(window.findChild<QComboBox*>()->accessibleName(), timeWindow);
+        if (translation.translator) {
+            QCoreApplication::removeTranslator(translation.translator.get());
+        }
+        QCOMPARE(vardek::host::translationInto("vardek-trend", "en", "de").problem,
+                 std::string("'de' has no translation (there are en, ja)"));
+    }
+
+    // Japanese under a Japanese locale, which test_trend_ja gives it; English under any other.
+    void localesLanguage() {
+        const bool japanese = QLocale::system().language() == QLocale::Japanese;
+        if (qEnvironmentVariable("LC_ALL").startsWith("ja")) {
+            QVERIFY(japanese);
+        }
+        QCOMPARE(vardek::host::translationForLocale("vardek-trend", "en") != nullptr, japanese);
     }
 
     // Live against the real simulator, on a socket of its own: the samples arrive and are

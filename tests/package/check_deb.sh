@@ -34,11 +34,10 @@ done
 
 root=$work/root
 dpkg -x "$deb" "$root"
-[ "$("$root/usr/bin/vardek-probe" --version)" = "vardek-probe $version" ] ||
-    fail "the packaged probe does not give the package's version"
-[ "$("$root/usr/bin/vardek-trend" --version)" = "vardek-trend $version" ] ||
-    fail "the packaged vardek-trend does not give the package's version"
-"$root/usr/bin/vardek-board-sim" --help >/dev/null || fail "the packaged simulator does not run"
+for program in vardek-probe vardek-trend vardek-board-sim; do
+    [ "$("$root/usr/bin/$program" --version)" = "$program $version" ] ||
+        fail "the packaged $program does not give the package's version"
+done
 for file in copyright changelog.gz; do
     [ -f "$root/usr/share/doc/vardek-control/$file" ] || fail "no usr/share/doc/vardek-control/$file"
 done

@@ -3,7 +3,6 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -63,7 +62,7 @@ class Simulator {
           start_(Clock::now()),
           buffer_(vardek::link::kReceiveCapacity) {}
 
-    // Runs until SIGINT or SIGTERM arrives on `signals`; false if the loop itself failed.
+    // Runs until a stop signal arrives on `signals`; false if the loop itself failed.
     bool run(vardek::host::SignalDescriptor& signals) {
         std::vector<pollfd> fds;
         while (true) {
@@ -80,10 +79,7 @@ class Simulator {
             }
             if (fds[1].revents & POLLIN) {
                 signals.take();
-                std::string line = "stopped by ";
-                line += signals.signal() == 0        ? "a signal"
-                        : signals.signal() == SIGINT ? "SIGINT"
-                                                     : "SIGTERM";
+                std::string line = "stopped by " + std::string(signals.signalName());
                 if (!pending_.empty()) {
                     line += ", delayed replies not sent: " + std::to_string(pending_.size());
                 }
@@ -327,6 +323,10 @@ int main(int argc, char** argv) {
     }
     if (parsed.action == ParsedCommandLine::Action::Help) {
         std::fputs(helpText().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.action == ParsedCommandLine::Action::Version) {
+        std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
         return 0;
     }
     const Options& options = parsed.options;

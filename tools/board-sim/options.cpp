@@ -92,6 +92,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
     bool help = false;
+    bool version = false;
     CLI::App app{std::string(kProgramName)};
     app.set_help_flag();
     app.allow_extras();
@@ -146,6 +147,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->check(fixedResult(o));
     app.add_flag("-h,--help", help)->disable_flag_override();
+    app.add_flag("--version", version)->disable_flag_override();
 
     parsed.error = cli::parse(app, args);
     if (parsed.error.empty() && o.replySize > link::kReplySize && !isLoopback(o.bindAddress)) {
@@ -170,7 +172,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             "do not apply to it";
     }
     using Action = ParsedCommandLine::Action;
-    parsed.action = !parsed.error.empty() ? Action::Refuse : help ? Action::Help : Action::Run;
+    parsed.action = !parsed.error.empty() ? Action::Refuse
+                    : help                ? Action::Help
+                    : version             ? Action::Version
+                                          : Action::Run;
     return parsed;
 }
 
@@ -178,7 +183,7 @@ std::string helpText() {
     return R"(Usage: vardek-board-sim [OPTION]...
 Answers the VARDEK board's UDP requests as the board would, for trying out and testing
 VARDEK_Control without a board. Every datagram in and out is logged on standard output, one
-timestamped line each. SIGINT or SIGTERM ends it with status 0.
+timestamped line each. SIGINT, SIGTERM, SIGHUP or SIGQUIT ends it with status 0.
 
 Options (numbers are decimal or 0x-prefixed hex):
   --bind ADDR        IPv4 address to listen on (default 127.0.0.1). Any address outside
@@ -222,6 +227,7 @@ Options (numbers are decimal or 0x-prefixed hex):
                      Lines longer than 256 bytes are refused. A socket file left at PATH by a
                      simulator that is gone is replaced.
   -h, --help         show this text and exit.
+  --version          show the version and exit.
 
 Fault injection:
   --drop-every N     carry out every Nth well-formed request but send no reply (default 0:
@@ -257,9 +263,9 @@ Each request is answered with 8 bytes, sent to the request's source address and 
 Anything else (an unknown command, a wrong length, an operand other than 06, a bit outside
 2-7, an unknown selector) is logged and not answered, and changes nothing.
 
-Exit status: 0 after SIGINT or SIGTERM, 1 if a socket or the capture file cannot be opened,
-2 for a bad command line or a --replay file that is not a capture, is damaged or truncated, or
-holds no board traffic.
+Exit status: 0 after a stop signal, 1 if a socket or the capture file cannot be opened, 2 for a
+bad command line or a --replay file that is not a capture, is damaged or truncated, or holds no
+board traffic.
 )";
 }
 

@@ -44,6 +44,14 @@ std::string jsonList(const std::vector<std::string>& items) {
     return '[' + joined(items, ",") + ']';
 }
 
+// What a check says of a request that got no 8-byte reply in time.
+std::string unanswered(const Answer& answer, const std::string& what, std::uint32_t timeoutMs) {
+    if (answer.kind == Answer::Kind::Late) {
+        return "the reply to " + what + " came " + lateText(answer.roundTrip, timeoutMs);
+    }
+    return "no 8-byte reply to " + what;
+}
+
 class Checks {
   public:
     Checks(CheckedBoard& board, const CheckSettings& settings, Operator* asked)
@@ -62,7 +70,7 @@ class Checks {
         if (run_.end != CheckRun::End::Finished) {
             co_return run_;
         }
-        CheckResult analogue = skip("analogue", "no 8-byte reply came");
+        CheckResult analogue = skip("analogue", "no 8-byte reply came in time");
         if (lastReply_) {
             analogue = co_await timed(this->analogue());
         }
@@ -128,6 +136,7 @@ class Checks {
                 run_.end = CheckRun::End::Stopped;
                 co_return false;
             case Answer::Kind::WrongSize:
+            case Answer::Kind::Late:
             case Answer::Kind::NoReply:
                 co_return true;
         }
@@ -137,11 +146,15 @@ class Checks {
     Task<CheckResult> reachable() {
         CheckResult result{"reachable", Outcome::Pass, {}, {}, {}, {}};
         std::vector<double> trips;
+        std::vector<double> late;
         for (std::uint32_t sent = 0; sent < settings_.count; ++sent) {
             Answer answer;
             const bool going = co_await ask(link::statusRequest(), answer);
             if (!going) {
                 co_return result;
+            }
+            if (answer.kind == Answer::Kind::Late) {
+                late.push_back(answer.roundTrip.count());
             }
             if (answer.kind == Answer::Kind::Reply && !firstStatus_) {
                 firstStatus_ = answer.reply;
@@ -165,6 +178,13 @@ class Checks {
             roundTrip("rtt_max", trips.empty() ? std::nullopt : std::optional(trips.back()))};
         result.detail =
             std::to_string(answered) + '/' + std::to_string(settings_.count) + " answered";
+        // A board slower than the timeout answers every request, only too late: it is named
+        // as slow, by its fastest late answer, not as silent.
+        if (!late.empty()) {
+            result.detail += ", " + std::to_string(late.size()) +
+                             (late.size() == 1 ? " reply " : " replies ") +
+                             lateText(Milliseconds(std::ranges::min(late)), board_.timeoutMs());
+        }
         result.values = {{"sent", std::to_string(settings_.count)},
                          {"answered", std::to_string(answered)}};
         if (median) {
@@ -214,7 +234,7 @@ class Checks {
                            "not switched without --outputs: they drive what is wired to them");
         }
         if (!firstStatus_) {
-            co_return skip("outputs", "no 8-byte status reply to learn their levels from");
+            co_return skip("outputs", "no 8-byte status reply in time to learn their levels from");
         }
         const std::uint8_t original = firstStatus_->portB();
         std::uint8_t last = original;
@@ -239,7 +259,7 @@ class Checks {
                 }
                 const std::string what = (set ? "set " : "clear ") + link::portBPinName(bit);
                 if (answer.kind != Answer::Kind::Reply) {
-                    faults.push_back("no 8-byte reply to " + what);
+                    faults.push_back(unanswered(answer, what, board_.timeoutMs()));
                     answering = false;
                     break;
                 }
@@ -335,7 +355,12 @@ class Checks {
             const auto request = (original >> bit & 1) != 0 ? link::setBitRequest(bitNumber)
                                                             : link::clearBitRequest(bitNumber);
             const Answer answer = co_await board_.ask(request, true);
-            if (answer.kind != Answer::Kind::Reply) {
+            // A late 8-byte reply still answers this request, the one before it having been
+            // waited out: it tells where the output went.
+            const bool replied =
+                answer.kind == Answer::Kind::Reply ||
+                (answer.kind == Answer::Kind::Late && answer.size == link::kReplySize);
+            if (!replied) {
                 co_return "outputs not restored: no 8-byte reply to putting " +
                     link::portBPinName(bit) + " back";
             }
@@ -365,7 +390,7 @@ class Checks {
             }
             const std::string pin(channel.pin);
             if (answer.kind != Answer::Kind::Reply) {
-                shown.push_back("no 8-byte reply to read " + pin);
+                shown.push_back(unanswered(answer, "read " + pin, board_.timeoutMs()));
                 answering = false;
                 break;
             }
@@ -388,7 +413,7 @@ class Checks {
 
     CheckResult inputs() const {
         if (!lastReply_) {
-            return skip("inputs", "no 8-byte reply came");
+            return skip("inputs", "no 8-byte reply came in time");
         }
         const std::uint8_t portB = lastReply_->portB();
         CheckResult result{"inputs", Outcome::Pass, {}, {}, {}, {}};
@@ -412,6 +437,11 @@ class Checks {
 };
 
 }  // namespace
+
+std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs) {
+    return "after " + std::to_string(static_cast<long long>(roundTrip.count())) +
+           " ms, beyond --timeout " + std::to_string(timeoutMs);
+}
 
 Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings, Operator* asked) {
     Checks checks(board, settings, asked);

@@ -30,16 +30,18 @@ struct Answer {
     enum class Kind {
         Reply,      // an 8-byte reply
         WrongSize,  // the board answered with a datagram of another size
+        Late,       // the board answered after the try's timeout, too late to be taken for it
         NoReply,    // nothing after every try
         NotSent,    // the system refused the send
-        Stopped,    // SIGINT or SIGTERM arrived
+        Stopped,    // a stop signal arrived
     };
     Kind kind = Kind::NoReply;
     link::Reply reply;
-    std::size_t size = 0;  // the answer's size, for Reply and WrongSize
+    std::size_t size = 0;  // the answer's size, for Reply, WrongSize and Late
+    // From sending the try that was answered to its answer.
     Milliseconds roundTrip{};
-    link::SocketAddress from;         // who sent it, for Reply and WrongSize
-    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply and WrongSize
+    link::SocketAddress from;         // who sent it, for Reply, WrongSize and Late
+    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply, WrongSize and Late
 };
 
 class CheckedBoard {
@@ -51,6 +53,8 @@ class CheckedBoard {
     // Every datagram that came from the board so far, by size, those that came too late for
     // their request included.
     virtual const std::map<std::size_t, unsigned>& datagramSizes() const = 0;
+    // How long a try waits for its answer (--timeout).
+    virtual std::uint32_t timeoutMs() const = 0;
 };
 
 // The measurements whose limits --limits may set, with the limits they have without it: the
@@ -87,6 +91,9 @@ struct CheckRun {
     std::vector<CheckResult> results;  // in order, once finished
     std::string restored;  // after a stop in the outputs check: what became of the outputs
 };
+
+// "after 612 ms, beyond --timeout 500": how late an answer came, in whole milliseconds.
+std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs);
 
 // Runs reachable, reply-size, outputs, analogue and inputs, in that order; with `asked`, the
 // operator confirms each output once it is set. `board`, `settings` and `asked` must outlive

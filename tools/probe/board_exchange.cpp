@@ -31,8 +31,9 @@ Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
         co_await awaitLateReply(*unanswered_);
         unanswered_.reset();
     }
-    discardWaiting();
     ignored_ = 0;
+    // A late answer ends the tries as a reply does: the board is there, only slower than the
+    // timeout, and every further try would be as late.
     Answer answer;
     for (std::uint32_t attempt = 0;
          attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
@@ -61,16 +62,22 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
     if (stopped()) {
         co_return outcome(Answer::Kind::Stopped);
     }
+    discardWaiting();
     const auto sent = Clock::now();
     if (const std::error_code error = socket_.sendTo(request.bytes(), board_)) {
         notSent_ = error;
         co_return outcome(Answer::Kind::NotSent);
     }
+    // Replies name no request, so one that comes after its try gave up would be taken for the
+    // answer to the next request, and every answer after it for the one before. A try that
+    // times out therefore waits one more timeout for its late answer, which is told apart as
+    // late, before anything else is sent; a reply later still is dropped before the next send.
     const auto deadline = sent + milliseconds(options_.timeoutMs);
-    while (Clock::now() < deadline) {
-        const bool readable = co_await waitReadable(deadline);
+    const auto lateDeadline = deadline + milliseconds(options_.timeoutMs);
+    while (Clock::now() < lateDeadline) {
+        const bool readable = co_await waitReadable(lateDeadline);
         if (stopped()) {
-            unanswered_ = deadline;
+            unanswered_ = lateDeadline;
             co_return outcome(Answer::Kind::Stopped);
         }
         if (!readable) {
@@ -80,14 +87,15 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
         if (!received) {
             continue;
         }
+        const auto arrived = Clock::now();
         const auto bytes = buffer_.first(std::min(received->size, buffer_.size()));
         const auto reply = link::decodeReply(bytes);
-        co_return Answer{reply ? Answer::Kind::Reply : Answer::Kind::WrongSize,
-                         reply.value_or(link::Reply{}),
-                         received->size,
-                         Clock::now() - sent,
-                         received->from,
-                         {bytes.begin(), bytes.end()}};
+        const auto kind = arrived > deadline ? Answer::Kind::Late
+                          : reply            ? Answer::Kind::Reply
+                                             : Answer::Kind::WrongSize;
+        co_return Answer{kind,           reply.value_or(link::Reply{}),
+                         received->size, arrived - sent,
+                         received->from, {bytes.begin(), bytes.end()}};
     }
     co_return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
 }
@@ -125,7 +133,8 @@ Task<void> BoardExchange::awaitLateReply(Clock::time_point deadline) {
     }
 }
 
-// A reply that comes after its request gave up would be taken for the next one's answer.
+// A reply that comes after its try stopped waiting for it would be taken for the next one's
+// answer: dropped before each send.
 void BoardExchange::discardWaiting() {
     while (takeFromBoard()) {
     }

@@ -33,11 +33,12 @@ class BoardExchange : public CheckedBoard {
     // Why the last send was refused.
     std::string notSentReason() const { return notSent_.message(); }
 
-    // One request and the board's answer to it: an 8-byte reply, a datagram of another size, or
-    // none after every try, with the round trip of the try that was answered.
+    // One request and the board's answer to it: an 8-byte reply, a datagram of another size, a
+    // late one, or none after every try, with the round trip of the try that was answered.
     Task<Answer> ask(link::Request request, bool evenIfStopped = false) override;
 
     const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
+    std::uint32_t timeoutMs() const override { return options_.timeoutMs; }
 
     // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
     Task<bool> idle(Clock::time_point until);

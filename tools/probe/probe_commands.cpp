@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -63,10 +62,6 @@ std::string unitLabel(const BoardRecord& record, const Station& station) {
         }
     }
     return label;
-}
-
-const char* signalName(const StopSignals& stop) {
-    return stop.signal() == SIGINT ? "SIGINT" : "SIGTERM";
 }
 
 // Every board of one check, checked at once: each with its own exchange, record and reports,
@@ -203,7 +198,8 @@ class Rack {
         const std::string restored = run.restored.empty() ? "" : "; " + run.restored;
         const std::string board = units_.size() > 1 ? unit.record.board + ": " : "";
         if (run.end == CheckRun::End::Stopped) {
-            complain(kProgramName, board + "stopped by " + signalName(loop_.stop()) + restored);
+            complain(kProgramName,
+                     board + "stopped by " + std::string(loop_.stop().signalName()) + restored);
         } else if (run.end == CheckRun::End::NotSent) {
             complain(kProgramName, "cannot send to " + unit.record.board + ": " +
                                        unit.exchange.notSentReason() + restored);
@@ -307,6 +303,11 @@ Task<int> exchange(BoardExchange& board, link::Request request, const StopSignal
                                        (shown.empty() ? "" : ": " + shown));
             co_return kWrongSize;
         }
+        case Answer::Kind::Late:
+            complain(kProgramName, answer.from.text() + " answered " + what + ' ' +
+                                       lateText(answer.roundTrip, options.timeoutMs) +
+                                       ", too late to be taken for its answer");
+            co_return kNoReply;
         case Answer::Kind::NoReply:
             complain(kProgramName, "no reply from " + target + " to " + what + " after " +
                                        std::to_string(options.retries + 1) + " tries of " +

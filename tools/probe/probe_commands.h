@@ -8,7 +8,7 @@
 
 namespace vardek::probe {
 
-// The exit statuses a script tells apart; after SIGINT or SIGTERM the shell's 128 + signal.
+// The exit statuses a script tells apart; after a stop signal the shell's 128 + signal.
 enum ExitStatus {
     kReplied = 0,
     kNoReply = 1,
@@ -19,7 +19,8 @@ enum ExitStatus {
     kNotWritten = 6,  // watch's log could not be written
 };
 
-// The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM.
+// The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM, 129 after SIGHUP, 131
+// after SIGQUIT.
 int exitStatus(const StopSignals& stop);
 
 // One request, its reply printed as --json says, or why none came on standard error.

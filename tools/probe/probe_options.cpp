@@ -274,11 +274,14 @@ Commands:
                      records as JSON Lines, null for empty
     --output FILE    append the log to FILE instead (CSV unless --json), the header only
                      when FILE is new or empty; every line is written whole at once
+                     On a terminal, standard error keeps one line up to date with the log:
+                     samples, missed, late, elapsed and the latest RA5.
   check              a self-test with a verdict: one line per check (name, PASS, FAIL or SKIP,
                      detail), then a summary line
     --count N        status requests of the reachable check, 1 to 1000 (default 5)
     --outputs        also set and clear RB2..RB7 in turn and read each back; the outputs are
-                     put back as found, also after a failure, Ctrl-C or SIGTERM
+                     put back as found, also after a failure, Ctrl-C, SIGTERM, SIGHUP or
+                     SIGQUIT (not after SIGKILL or a power loss, which nothing survives)
     --boards FILE    also check the boards FILE lists, one address a line, optionally the
                      unit's serial after it, # starting a comment; with them and with
                      --board given more than once, every board is checked at the same time
@@ -313,7 +316,9 @@ Options (numbers are decimal or 0x-prefixed hex):
   --version          show the version and exit
 
 The first datagram from the board's address (any port) after the request is its reply, whatever
-its size: the protocol matches replies by order alone. Messages go to standard error.
+its size: the protocol matches replies by order alone. So a try that times out waits one more
+timeout for its late reply before anything else is sent; a late reply is named, with its delay,
+and never taken for an answer. Messages go to standard error.
 
 Checks of check: reachable (every status request answered; round trips), reply-size (every
 datagram from the board 8 bytes), outputs (only with --outputs), analogue (RA0-RA3 and RA5
@@ -327,13 +332,14 @@ the limits but outside the marginal bounds (it passes, and says so), FAIL outsid
 (0 or 1); keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
 --adc-max and --temp-range, where given, hold over the file.
 
-Exit status: 0 a reply came; 1 no reply after all tries; 2 bad usage; 3 the board answered
+Exit status: 0 a reply came; 1 no reply in time after all tries; 2 bad usage; 3 the board answered
 with a datagram that is not 8 bytes; 4 the request could not be sent. watch: 0 when every
 request got its reply, else the status of the first one that did not; 6 the log could not be
 written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
 check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
 when one failed, else 4 when a request to one could not be sent, else 1 when one never
-answered. 130 after Ctrl-C and 143 after SIGTERM (check puts the outputs back first).
+answered. 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check
+puts the outputs back first).
 )";
 }
 

@@ -23,6 +23,8 @@ readings::Result resultOf(Answer::Kind kind) {
     switch (kind) {
         case Answer::Kind::WrongSize:
             return readings::Result::WrongSize;
+        // A late reply is none in time: its bytes answer a request given up on.
+        case Answer::Kind::Late:
         case Answer::Kind::NoReply:
             return readings::Result::NoReply;
         case Answer::Kind::NotSent:

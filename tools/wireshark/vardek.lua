@@ -6,8 +6,9 @@
 -- board's) the dissector pairs each reply with the oldest request still unanswered.
 --
 -- The texts are those of link/reply_text.cpp, the first letter capitalised as Info columns are;
--- tests/test_capture.cpp holds the two to each other. The tree is built only when one is asked
--- for: a capture read for its summary lines costs little more than without the dissector.
+-- tests/test_capture.cpp holds the two to each other. The fields and expert infos are added
+-- whenever Wireshark builds a tree, shown or not: display filters, colouring rules and
+-- statistics read them from the tree it builds unseen.
 --
 -- Written for Wireshark 4.0 (Lua 5.2): bit operations go through the `bit` library.
 
@@ -16,6 +17,9 @@ local REPLY_SIZE = 8
 
 local vardek = Proto("vardek", "VARDEK board protocol")
 vardek.prefs.port = Pref.uint("Board UDP port", DEFAULT_PORT, "UDP port that the board listens on")
+-- The preference as last taken (prefs_changed below): each read of a preference looks it up by
+-- name, which on every datagram cost as much as the rest of a plain read's dissection.
+local board_port = DEFAULT_PORT
 
 local command_names = { [0x00] = "Status", [0x01] = "Set", [0x02] = "Clear", [0x04] = "Read" }
 local command_values = { [0x00] = "status", [0x01] = "set", [0x02] = "clear", [0x04] = "read" }
@@ -109,19 +113,27 @@ local function reading_text(selector, value)
     return raw_text(value)
 end
 
--- Records a problem on `item` (when a tree is being built) and in `problems`, which it returns.
+-- Records a problem on `item` and in `problems`, which it returns.
 local function flag(problems, item, expert_info, text)
-    if item then
-        item:add_proto_expert_info(expert_info, text)
-    end
+    item:add_proto_expert_info(expert_info, text)
     problems = problems or {}
     problems[#problems + 1] = text
     return problems
 end
 
--- `length` is the datagram's real length, `raw` its captured bytes. Returns the Info text and
--- the problems found, if any; adds to `tree` only when it is not nil.
-local function dissect_request(tvb, pinfo, tree, length, raw)
+-- Adds `field` over `length` bytes at `offset` where fields are built (`fields`), and returns
+-- the item to flag a problem with it on: that field's, or the protocol's where none is built.
+local function add_field(tree, fields, field, tvb, offset, length)
+    if fields then
+        return tree:add(field, tvb(offset, length))
+    end
+    return tree
+end
+
+-- `number` is the frame's, `length` the datagram's real length, `raw` its captured bytes. Returns
+-- the Info text and the problems found, if any, and adds the fields to `tree` where `fields` asks
+-- for them.
+local function dissect_request(tvb, pinfo, number, tree, fields, length, raw)
     local problems
     local first, second, third = raw:byte(1, 3)
 
@@ -129,7 +141,7 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
         return "Empty request", flag(problems, tree, e.request_length, "wrong length: 0 bytes")
     end
     local command = first
-    local command_item = tree and tree:add(f.command, tvb(0, 1))
+    local command_item = add_field(tree, fields, f.command, tvb, 0, 1)
     local info = command_names[command]
     local expected_length = 3
     if info == nil then
@@ -142,21 +154,21 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
     elseif command == 0x04 then
         selector = second
         if selector ~= nil then
-            local item = tree and tree:add(f.selector, tvb(1, 1))
+            local item = add_field(tree, fields, f.selector, tvb, 1, 1)
             info = info .. " " .. (pins[selector] or string.format("0x%02X", selector))
             if pins[selector] == nil then
                 problems = flag(problems, item, e.selector, "unknown selector")
             end
         end
         if third ~= nil then
-            local item = tree and tree:add(f.tail, tvb(2, 1))
+            local item = add_field(tree, fields, f.tail, tvb, 2, 1)
             if third ~= READ_TAIL then
                 problems = flag(problems, item, e.tail, string.format("tail 0x%02X, not 0x01", third))
             end
         end
     else
         if second ~= nil then
-            local item = tree and tree:add(f.operand, tvb(1, 1))
+            local item = add_field(tree, fields, f.operand, tvb, 1, 1)
             if second ~= PORT_B then
                 problems = flag(problems, item, e.operand,
                     string.format("operand 0x%02X, not port B", second))
@@ -164,7 +176,7 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
         end
         if third ~= nil then
             local n = third
-            local item = tree and tree:add(f.bit, tvb(2, 1))
+            local item = add_field(tree, fields, f.bit, tvb, 2, 1)
             info = info .. " RB" .. n
             if n < 2 or n > 7 then
                 problems = flag(problems, item, e.bit, "bit outside 2..7")
@@ -185,7 +197,7 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
             unanswered[key] = queue
         end
         queue.last = queue.last + 1
-        queue.frames[queue.last] = pinfo.number
+        queue.frames[queue.last] = number
         queue.selectors[queue.last] = selector or 0
         if selector ~= nil then
             window_waiting[key] = selector
@@ -194,26 +206,31 @@ local function dissect_request(tvb, pinfo, tree, length, raw)
     return info, problems
 end
 
-local function dissect_reply(tvb, pinfo, tree, length, raw)
+local function dissect_reply(tvb, pinfo, number, tree, fields, length, raw)
     if not pinfo.visited then
         -- Any datagram back answers the oldest request, and ends the window's wait for a read.
         local key = conversation(pinfo.dst, pinfo.dst_port, pinfo.src)
         local queue = unanswered[key]
         if queue ~= nil and queue.first <= queue.last then
             local first = queue.first
-            answers_frame[pinfo.number] = queue.frames[first]
-            answers_selector[pinfo.number] = queue.selectors[first]
+            answers_frame[number] = queue.frames[first]
+            answers_selector[number] = queue.selectors[first]
             queue.frames[first], queue.selectors[first] = nil, nil
-            queue.first = first + 1
+            if first == queue.last then
+                -- Emptied, as after every reply of a board answered in turn: starting again at 1
+                -- keeps the queue in the tables' array part instead of a hash growing with the
+                -- capture.
+                queue.first, queue.last = 1, 0
+            else
+                queue.first = first + 1
+            end
         end
-        window_selector[pinfo.number] = window_waiting[key]
+        window_selector[number] = window_waiting[key]
         window_waiting[key] = nil
     end
     if length ~= REPLY_SIZE then
         local text = string.format("wrong length: %d bytes, not 8", length)
-        if tree then
-            tree:add_proto_expert_info(e.reply_length, text)
-        end
+        tree:add_proto_expert_info(e.reply_length, text)
         return "Reply", { text }
     end
     if #raw < REPLY_SIZE then
@@ -224,38 +241,39 @@ local function dissect_reply(tvb, pinfo, tree, length, raw)
     local info = hex3[b0] .. " " .. hex3[b1] .. " " .. hex3[b2] .. " " .. hex3[b3] .. " " ..
         hex3[b4] .. " " .. hex3[b5] .. " " .. hex3[b6] .. " " .. hex3[b7]
     local value = b4 * 256 + b5
-    local selector = answers_selector[pinfo.number]
+    local selector = answers_selector[number]
     if selector == 0 then
         selector = nil
     end
     if selector ~= nil then
         info = info .. "; " .. pins[selector] .. " " .. reading_text(selector, value)
     end
-    if tree then
-        tree:add(f.dump, tvb(), info:sub(1, 31))
-        local portb = tree:add(f.portb, tvb(1, 1))
-        for n = 7, 0, -1 do
-            portb:add(pin_fields[n], tvb(1, 1))
+    if not fields then
+        return info
+    end
+    tree:add(f.dump, tvb(), info:sub(1, 31))
+    local portb = tree:add(f.portb, tvb(1, 1))
+    for n = 7, 0, -1 do
+        portb:add(pin_fields[n], tvb(1, 1))
+    end
+    tree:add(f.value, tvb(4, 2))
+    if answers_frame[number] ~= nil then
+        tree:add(f.request_in, answers_frame[number]):set_generated()
+    end
+    if selector ~= nil then
+        tree:add(f.selector, selector):set_generated()
+        if selector == TEMPERATURE_SELECTOR then
+            tree:add(f.temperature, tvb(4, 2), celsius(value),
+                "Temperature: " .. temperature_text(value))
         end
-        tree:add(f.value, tvb(4, 2))
-        if answers_frame[pinfo.number] ~= nil then
-            tree:add(f.request_in, answers_frame[pinfo.number]):set_generated()
-        end
-        if selector ~= nil then
-            tree:add(f.selector, selector):set_generated()
-            if selector == TEMPERATURE_SELECTOR then
-                tree:add(f.temperature, tvb(4, 2), celsius(value),
-                    "Temperature: " .. temperature_text(value))
-            end
-        end
-        -- The window keeps one read and takes whatever reply comes next as its answer.
-        local window = window_selector[pinfo.number]
-        if window ~= selector then
-            local shown = window and ("as " .. pins[window] .. " " .. reading_text(window, value) ..
-                ": it keeps only the last read sent")
-                or "as no reading: it took an earlier reply for its read's answer"
-            tree:add(f.window, shown):set_generated()
-        end
+    end
+    -- The window keeps one read and takes whatever reply comes next as its answer.
+    local window = window_selector[number]
+    if window ~= selector then
+        local shown = window and ("as " .. pins[window] .. " " .. reading_text(window, value) ..
+            ": it keeps only the last read sent")
+            or "as no reading: it took an earlier reply for its read's answer"
+        tree:add(f.window, shown):set_generated()
     end
     return info
 end
@@ -264,17 +282,25 @@ end
 local seen = 0
 
 function vardek.dissector(tvb, pinfo, tree)
-    seen = pinfo.number
-    pinfo.cols.protocol = "VARDEK"
+    -- Each read of pinfo's fields makes an object: the frame's number is read once.
+    local number = pinfo.number
+    seen = number
+    local columns = pinfo.cols
+    columns.protocol = "VARDEK"
     local length = tvb:reported_len()
     local captured = tvb:len()
     local raw = captured > 0 and tvb:raw(0, captured) or ""
-    local subtree = tree.visible and tree:add(vardek, tvb()) or nil
+    -- A read of a capture for its summary lines alone builds no tree (the tree handed in has no
+    -- text then): nothing can read the fields, and adding them, fourteen for a reply, would
+    -- double the read's cost. The expert infos are added all the same, since statistics count
+    -- them without a tree.
+    local fields = tree.text ~= nil
+    local subtree = fields and tree:add(vardek, tvb()) or tree
     local info, problems
-    if pinfo.dst_port == vardek.prefs.port then
-        info, problems = dissect_request(tvb, pinfo, subtree, length, raw)
+    if pinfo.dst_port == board_port then
+        info, problems = dissect_request(tvb, pinfo, number, subtree, fields, length, raw)
     else
-        info, problems = dissect_reply(tvb, pinfo, subtree, length, raw)
+        info, problems = dissect_reply(tvb, pinfo, number, subtree, fields, length, raw)
     end
     if captured < length then
         problems = flag(problems, subtree, e.truncated,
@@ -283,8 +309,8 @@ function vardek.dissector(tvb, pinfo, tree)
     if problems then
         info = info .. " [" .. table.concat(problems, "; ") .. "]"
     end
-    pinfo.cols.info = info
-    if subtree then
+    columns.info = info
+    if fields then
         subtree:append_text(", " .. info)
     end
     return captured
@@ -300,20 +326,19 @@ function empty_datagrams.dissector(tvb, pinfo, tree)
     if seen == pinfo.number or pinfo.port_type ~= PT_UDP then
         return
     end
-    if pinfo.src_port == vardek.prefs.port or pinfo.dst_port == vardek.prefs.port then
+    if pinfo.src_port == board_port or pinfo.dst_port == board_port then
         vardek.dissector(tvb(tvb:len(), 0):tvb(), pinfo, tree)
     end
 end
 register_postdissector(empty_datagrams)
 
 local udp_port = DissectorTable.get("udp.port")
-local registered_port = DEFAULT_PORT
-udp_port:add(registered_port, vardek)
+udp_port:add(board_port, vardek)
 
 function vardek.prefs_changed()
-    if vardek.prefs.port ~= registered_port then
-        udp_port:remove(registered_port, vardek)
-        registered_port = vardek.prefs.port
-        udp_port:add(registered_port, vardek)
+    if vardek.prefs.port ~= board_port then
+        udp_port:remove(board_port, vardek)
+        board_port = vardek.prefs.port
+        udp_port:add(board_port, vardek)
     end
 end
