@@ -374,6 +374,8 @@ class TestTrend : public QObject {
         QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
         QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
                                    window.trace().lowerBound(shown.firstMs));
+    }
+
     // English, and Japanese on request: the menus and what a screen reader announces. A
     // language without a translation is refused.
     void languages_data() {
