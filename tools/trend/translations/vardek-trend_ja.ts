@@ -30,6 +30,10 @@
         <source>%1:%2: %3</source>
         <translation>%1:%2: %3</translation>
     </message>
+    <message>
+        <source>%1: further lines that cannot be read are passed over unreported</source>
+        <translation>%1: これ以降の読めない行は知らせずに飛ばします</translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendChart</name>
