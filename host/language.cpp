@@ -59,4 +59,19 @@ Translation translationInto(std::string_view program, std::string_view sourceLan
     return found;
 }
 
+std::unique_ptr<QTranslator> translationForLocale(std::string_view program,
+                                                  std::string_view sourceLanguage) {
+    const QLocale locale = QLocale::system();
+    if (locale.language() ==
+        QLocale(QString::fromUtf8(sourceLanguage.data(), sourceLanguage.size())).language()) {
+        return nullptr;
+    }
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(locale, QString::fromUtf8(program.data(), program.size()),
+                          QStringLiteral("_"), kTranslationsFolder)) {
+        return nullptr;
+    }
+    return translator;
+}
+
 }  // namespace vardek::host

@@ -27,4 +27,9 @@ std::string languageNameProblem(std::string_view name);
 Translation translationInto(std::string_view program, std::string_view sourceLanguage,
                             std::string_view language);
 
+// The translation of `program`'s texts into the language of the user's locale (LANGUAGE,
+// LC_ALL, LC_MESSAGES, LANG), when it has one; null otherwise, for the source texts.
+std::unique_ptr<QTranslator> translationForLocale(std::string_view program,
+                                                  std::string_view sourceLanguage);
+
 }  // namespace vardek::host

@@ -1,18 +1,26 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
 #include <QApplication>
+#include <QFileInfo>
+#include <QComboBox>
 #include <QImage>
+#include <QLocale>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
 
+#include "language.h"
 #include "live_sampler.h"
 #include "log_format.h"
 #include "log_samples.h"
@@ -202,6 +210,217 @@ class TestTrend : public QObject {
                                .arg(QString::fromLatin1(kSeriesNames[std::size_t(index)].data()))
                                .arg(found[std::size_t(index)])));
         }
+    }
+
+    // A followed log: rows appended after the start come in, and a row half written waits for
+    // the rest instead of coming in broken.
+    void followedLogGrows() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("growing.csv"));
+        const readings::Pins pins = pinsOf({0, 4});
+        const Trace written = steadyTrace(3, 1000, {}, -1);
+        std::vector<QByteArray> rows;
+        for (const Sample& sample : written.samples()) {
+            rows.push_back(QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins)));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        file.write(QByteArray::fromStdString(readings::csvHeader(pins)) + rows[0]);
+
+        std::vector<Sample> taken;
+        QStringList problems;
+        LogSource source(path);
+        source.OnSamples = [&](std::vector<Sample> samples) {
+            taken.insert(taken.end(), samples.begin(), samples.end());
+        };
+        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        QCOMPARE(source.read(true), QString());
+        QCOMPARE(taken.size(), std::size_t{1});
+
+        file.write(rows[1] + rows[2].left(rows[2].size() / 2));
+        QVERIFY(waitUntil([&] { return taken.size() == 2; }));
+        file.write(rows[2].mid(rows[2].size() / 2));
+        QVERIFY(waitUntil([&] { return taken.size() == 3; }));
+        QCOMPARE(taken[2].timeMs, written[2].timeMs);
+        QCOMPARE(taken[2].analogue[4], 25.0F);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+
+    // Each control of the window, by its key and by the mouse, has its effect on the chart.
+    void everyControlByKeyAndMouse() {
+        TrendWindow window;
+        window.addSamples(steadyTrace(3600, 1000, {1800}, 2000).samples());
+        window.setWindow(0);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        TrendChart& chart = window.chart();
+        chart.setFocus();
+        QVERIFY(waitUntil([&] { return !chart.reduced(Series::RA0).points.empty(); }));
+        QWidget* plot = chart.viewport();
+        const QPoint middle = plot->rect().center() - QPoint(0, plot->height() / 6);
+        const auto span = [&] { return chart.view().lastMs - chart.view().firstMs; };
+        const auto key = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+            return [&window, key, modifiers] {
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget()
+                                                            : static_cast<QWidget*>(&window),
+                                Qt::Key(key), modifiers);
+            };
+        };
+        std::int64_t before = 0;
+        const auto remember = [&](auto action) {
+            return [&, action] {
+                before = span();
+                action();
+            };
+        };
+        const auto wheel = [&](int steps) {
+            return [&, steps] {
+                before = span();
+                QWheelEvent event(middle, plot->mapToGlobal(middle), QPoint(),
+                                  QPoint(0, 120 * steps), Qt::NoButton, Qt::NoModifier,
+                                  Qt::NoScrollPhase, false);
+                QApplication::sendEvent(plot, &event);
+            };
+        };
+        struct Control {
+            const char* name;
+            std::function<void()> act;
+            std::function<bool()> holds;
+        };
+        const std::vector<Control> controls{
+            {"Ctrl+1: a time window of 1 min", key(Qt::Key_1, Qt::ControlModifier),
+             [&] { return chart.window() == 60'000 && span() == 59'999; }},
+            {"Ctrl+5: all samples", key(Qt::Key_5, Qt::ControlModifier),
+             [&] { return chart.window() == 0 && chart.following(); }},
+            {"P: paused", key(Qt::Key_P), [&] { return !chart.following(); }},
+            {"P again: running", key(Qt::Key_P), [&] { return chart.following(); }},
+            {"Ctrl++: zoomed in", remember(key(Qt::Key_Plus, Qt::ControlModifier)),
+             [&] { return span() < before && !chart.following(); }},
+            {"Ctrl+-: zoomed out", remember(key(Qt::Key_Minus, Qt::ControlModifier)),
+             [&] { return span() > before; }},
+            {"Ctrl+Left: moved earlier", remember(key(Qt::Key_Left, Qt::ControlModifier)),
+             [&] { return chart.view().lastMs < window.trace().samples().back().timeMs; }},
+            {"Home: following the newest sample", key(Qt::Key_Home),
+             [&] { return chart.following() && chart.view().lastMs == kStartMs + 3599'000; }},
+            {"Left: the readout moves", key(Qt::Key_Left),
+             [&] { return chart.readout().has_value(); }},
+            {"A: marker A at the readout", key(Qt::Key_A),
+             [&] { return chart.marker(0).has_value(); }},
+            {"Shift+Left, B: marker B a tenth earlier",
+             [&] {
+                 key(Qt::Key_Left, Qt::ShiftModifier)();
+                 key(Qt::Key_B)();
+             },
+             [&] { return chart.marker(1) && *chart.marker(1) < *chart.marker(0); }},
+            {"Delete: no markers", key(Qt::Key_Delete),
+             [&] { return !chart.marker(0) && !chart.marker(1); }},
+            {"Alt+1: RA0 hidden", key(Qt::Key_1, Qt::AltModifier),
+             [&] { return !chart.seriesVisible(Series::RA0); }},
+            {"Alt+1 again: RA0 shown", key(Qt::Key_1, Qt::AltModifier),
+             [&] { return chart.seriesVisible(Series::RA0); }},
+            {"the wheel: zoomed in", wheel(1), [&] { return span() < before; }},
+            {"a double click: following again",
+             [&] { QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, middle); },
+             [&] { return chart.following(); }},
+            {"a drag to the right: moved earlier",
+             [&] {
+                 QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, middle);
+                 QMouseEvent move(QEvent::MouseMove, middle + QPoint(120, 0),
+                                  plot->mapToGlobal(middle + QPoint(120, 0)), Qt::NoButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+                 QApplication::sendEvent(plot, &move);
+                 QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, middle + QPoint(120, 0));
+             },
+             [&] {
+                 return !chart.following() &&
+                        chart.view().lastMs < window.trace().samples().back().timeMs;
+             }},
+            {"a click: marker A, a Shift+click: marker B",
+             [&] {
+                 QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, middle);
+                 QTest::mouseClick(plot, Qt::LeftButton, Qt::ShiftModifier, middle + QPoint(60, 0));
+             },
+             [&] {
+                 return chart.marker(0) && chart.marker(1) && *chart.marker(1) > *chart.marker(0);
+             }},
+        };
+        for (const Control& control : controls) {
+            control.act();
+            QVERIFY2(waitUntil(control.holds), control.name);
+        }
+        // The readout reads out both markers and their difference.
+        auto* readout = window.findChild<QTableWidget*>();
+        QVERIFY(readout);
+        QVERIFY(readout->item(3, 0)->text().endsWith(QStringLiteral(" s")));
+        QCOMPARE(readout->item(3, 1)->text(), QStringLiteral("0"));
+
+        // Saved: the chart as PNG and SVG, and the samples shown, and no others, as a log that
+        // reads back.
+        QTemporaryDir folder;
+        for (const char* name : {"chart.png", "chart.svg"}) {
+            const QString path = folder.filePath(QString::fromLatin1(name));
+            QCOMPARE(window.saveChart(path), QString());
+            QVERIFY2(QFileInfo(path).size() > 1000, name);
+        }
+        QCOMPARE(QImage(folder.filePath(QStringLiteral("chart.png"))).size(), plot->size());
+        const QString csv = folder.filePath(QStringLiteral("shown.csv"));
+        QCOMPARE(window.saveShownSamples(csv), QString());
+        std::vector<Sample> saved;
+        LogSource source(csv);
+        source.OnSamples = [&](std::vector<Sample> samples) { saved = std::move(samples); };
+        QCOMPARE(source.read(false), QString());
+        const View shown = chart.view();
+        QVERIFY(!saved.empty() && saved.size() < window.trace().size());
+        QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
+        QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
+                                   window.trace().lowerBound(shown.firstMs));
+    }
+
+    // English, and Japanese on request: the menus and what a screen reader announces. A
+    // language without a translation is refused.
+    void languages_data() {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("menus");
+        QTest::addColumn<QString>("timeWindow");  // the accessible name of its choice
+        QTest::newRow("en") << "en" << QStringList{"&File", "&View", "&Series", "&Axes", "&Markers"}
+                            << "Time window";
+        QTest::newRow("ja") << "ja"
+                            << QStringList{"ファイル(&F)", "表示(&V)", "系列(&S)", "軸(&A)",
+                                           "マーカー(&M)"}
+                            << QStringLiteral("表示時間");
+    }
+    void languages() {
+        QFETCH(QString, language);
+        QFETCH(QStringList, menus);
+        QFETCH(QString, timeWindow);
+        const auto translation =
+            vardek::host::translationInto("vardek-trend", "en", language.toStdString());
+        QVERIFY(translation.problem.empty());
+        if (translation.translator) {
+            QCoreApplication::installTranslator(translation.translator.get());
+        }
+        TrendWindow window;
+        QStringList shown;
+        for (const QAction* menu : window.menuBar()->actions()) {
+            shown << menu->text();
+        }
+        QCOMPARE(shown, menus);
+        QVERIFY(window.findChild<QComboBox*>());
+        QCOMPARE(window.findChild<QComboBox*>()->accessibleName(), timeWindow);
+        if (translation.translator) {
+            QCoreApplication::removeTranslator(translation.translator.get());
+        }
+        QCOMPARE(vardek::host::translationInto("vardek-trend", "en", "de").problem,
+                 std::string("'de' has no translation (there are en, ja)"));
+    }
+
+    // Japanese under a Japanese locale, which test_trend_ja gives it; English under any other.
+    void localesLanguage() {
+        const bool japanese = QLocale::system().language() == QLocale::Japanese;
+        if (qEnvironmentVariable("LC_ALL").startsWith("ja")) {
+            QVERIFY(japanese);
+        }
+        QCOMPARE(vardek::host::translationForLocale("vardek-trend", "en") != nullptr, japanese);
     }
 
     // Live against the real simulator, on a socket of its own: the samples arrive and are

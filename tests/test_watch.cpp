@@ -151,6 +151,12 @@ class TestWatch : public QObject {
             << "^vardek-probe: \\S+/log holds lines that are not a log of these columns: its "
                "first line is 'bench notes'"
             << QStringList{} << 0 << 0;
+        QTest::newRow("JSON Lines onto a CSV log")
+            << QStringList{} << QStringList{"--json", "watch", "--output", "FILE"}
+            << QByteArray("time_utc,elapsed_s,result,rtt_ms,port_b\r\n") << 1 << 0 << 6
+            << "log holds lines that are not a log of these columns: its first line is "
+               "'time_utc,elapsed_s,result,rtt_ms,port_b', where one starting \\{\"time_utc\":"
+            << QStringList{} << 0 << 0;
         QTest::newRow("a full disk")
             << QStringList{} << QStringList{"watch", "--read", "RA5", "--output", "/dev/full"}
             << QByteArray() << 1 << 0 << 6

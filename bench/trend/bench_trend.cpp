@@ -1,9 +1,10 @@
 // Measures vardek-trend side by side in one run (scripts/bench-trend): a redraw after a zoom with
 // a day of samples at 1 s in memory against a minute of them, the program's resident memory with
 // a day's log loaded against the same program with an empty log, and its CPU while it samples a
-// board live at 1 s against the same program showing a log. Everything on the offscreen platform
-// and loopback: the board is the simulator on 127.0.0.2:10001.
-// Usage: bench_trend --program VARDEK_TREND --simulator VARDEK_BOARD_SIM --markdown FILE [--short]
+// board live at 1 s against `vardek-probe watch` taking the same samples. Everything on the
+// offscreen platform and loopback: the board is the simulator on 127.0.0.2:10001.
+// Usage: bench_trend --program VARDEK_TREND --probe VARDEK_PROBE --simulator VARDEK_BOARD_SIM
+//                    --markdown FILE [--short]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -219,22 +220,26 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     const QCommandLineOption program(QStringLiteral("program"), QStringLiteral("vardek-trend"),
                                      QStringLiteral("PATH"));
+    const QCommandLineOption probe(QStringLiteral("probe"), QStringLiteral("vardek-probe"),
+                                   QStringLiteral("PATH"));
     const QCommandLineOption simulator(QStringLiteral("simulator"),
                                        QStringLiteral("vardek-board-sim"), QStringLiteral("PATH"));
     const QCommandLineOption markdown(
         QStringLiteral("markdown"), QStringLiteral("Where the figures go"), QStringLiteral("FILE"));
     const QCommandLineOption brief(QStringLiteral("short"),
                                    QStringLiteral("One of each, briefly: checks that it works"));
-    parser.addOptions({program, simulator, markdown, brief});
+    parser.addOptions({program, probe, simulator, markdown, brief});
     parser.process(application);
-    if (!parser.isSet(program) || !parser.isSet(simulator) || !parser.isSet(markdown)) {
-        std::fprintf(stderr, "bench_trend: --program, --simulator and --markdown are needed\n");
+    if (!parser.isSet(program) || !parser.isSet(probe) || !parser.isSet(simulator) ||
+        !parser.isSet(markdown)) {
+        std::fprintf(stderr,
+                     "bench_trend: --program, --probe, --simulator and --markdown are needed\n");
         return 2;
     }
     const bool quick = parser.isSet(brief);
     const int rounds = quick ? 3 : 31;
     const int runs = quick ? 1 : 3;
-    const int cpuSeconds = quick ? 3 : 60;
+    const int cpuSeconds = quick ? 3 : 30;
 
     try {
         const std::vector<Sample> day = soak(kDay);
@@ -274,18 +279,24 @@ int main(int argc, char* argv[]) {
             pause(100);
         }
         std::vector<double> liveCpu;
-        std::vector<double> fileCpu;
-        const auto cpuShare = [&](const QStringList& arguments) {
-            const Child measured(trend, arguments);
+        std::vector<double> watchCpu;
+        const auto cpuShare = [&](const QString& measuredProgram, const QStringList& arguments) {
+            const Child measured(measuredProgram, arguments);
             measured.settledResidentMiB();
             const double from = measured.cpuSeconds();
             pause(cpuSeconds * 1000);
             return (measured.cpuSeconds() - from) / cpuSeconds * 100;
         };
         for (int run = 0; run < runs; ++run) {
-            liveCpu.push_back(cpuShare({QStringLiteral("--board"), QString::fromLatin1(kBoard),
-                                        QStringLiteral("--interval"), QStringLiteral("1000")}));
-            fileCpu.push_back(cpuShare({dayLog}));
+            const QString board = QString::fromLatin1(kBoard);
+            liveCpu.push_back(cpuShare(trend, {QStringLiteral("--board"), board,
+                                               QStringLiteral("--interval"),
+                                               QStringLiteral("1000")}));
+            watchCpu.push_back(cpuShare(
+                parser.value(probe),
+                {QStringLiteral("--board"), board, QStringLiteral("watch"), QStringLiteral("--read"),
+                 QStringLiteral("all"), QStringLiteral("--csv"), QStringLiteral("--interval"),
+                 QStringLiteral("1000")}));
         }
 
         QFile out(parser.value(markdown));
@@ -315,8 +326,9 @@ int main(int argc, char* argv[]) {
                     .arg(grown.median, 0, 'f', 1)
                     .arg(grown.min, 0, 'f', 1)
                     .arg(grown.max, 0, 'f', 1);
-        text << row(QStringLiteral("CPU sampling live at 1 s, against showing the 24 h log"),
-                    QStringLiteral("% of a core"), spread(liveCpu), spread(fileCpu));
+        text << row(QStringLiteral("CPU sampling every pin live at 1 s, against `vardek-probe "
+                                   "watch --read all` doing the same"),
+                    QStringLiteral("% of a core"), spread(liveCpu), spread(watchCpu));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_trend: %s\n", error.what());
         return 1;

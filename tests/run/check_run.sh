@@ -73,9 +73,9 @@ finished() {
     runner=
     xvfb=
     [ "$status" -eq "$expected" ] || fail "scripts/run ended with status $status, not $expected"
-    [ "$(grep -c '^run: VARDEK_Control, vardek-board-sim and vardek-probe are in build/run/bin$' \
+    [ "$(grep -c '^run: VARDEK_Control, vardek-board-sim, vardek-probe and vardek-trend are in build/run/bin$' \
         "$log")" -eq 1 ] || fail "scripts/run did not say once where the programs are"
-    for program in VARDEK_Control vardek-board-sim vardek-probe; do
+    for program in VARDEK_Control vardek-board-sim vardek-probe vardek-trend; do
         [ -x "$src/build/run/bin/$program" ] || fail "build/run/bin/$program is missing"
     done
     ! grep -q XDG_RUNTIME_DIR "$log" || fail "a warning about XDG_RUNTIME_DIR"

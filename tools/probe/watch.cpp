@@ -173,8 +173,11 @@ Task<int> watchReadings(BoardExchange& board, const StopSignals& stop) {
     const bool csv = !options.json && (options.csv || !options.outputPath.empty());
     const std::string header = csv ? readings::csvHeader(pins) : std::string();
     readings::LogFile log;
-    const std::string opened = options.outputPath.empty() ? log.openStandardOutput(header)
-                                                          : log.open(options.outputPath, header);
+    const std::string opened =
+        options.outputPath.empty()
+            ? log.openStandardOutput(header)
+            : log.open(options.outputPath, header,
+                       options.json ? readings::kJsonLineStart : std::string_view());
     if (!opened.empty()) {
         complain(kProgramName, opened);
         co_return kNotWritten;

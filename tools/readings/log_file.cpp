@@ -1,5 +1,6 @@
 #include "log_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -10,6 +11,9 @@
 namespace vardek::readings {
 
 namespace {
+
+// Of a refused file's first line, this much is shown.
+constexpr std::size_t kShown = 80;
 
 // The file's first line, without its line end, as far as `longest` bytes go; and whether its
 // last byte ends a line.
@@ -56,7 +60,8 @@ std::string LogFile::problem(const std::string& what, int error) const {
     return "cannot " + what + " " + name_ + ": " + std::strerror(error);
 }
 
-std::string LogFile::open(const std::string& path, std::string_view header) {
+std::string LogFile::open(const std::string& path, std::string_view header,
+                          std::string_view lineStart) {
     name_ = path;
     fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
@@ -73,16 +78,20 @@ std::string LogFile::open(const std::string& path, std::string_view header) {
     }
     FileEnds ends;
     int error = 0;
-    if (!readEnds(path, header.size() + 2, ends, error)) {
+    if (!readEnds(path, std::max({header.size(), lineStart.size(), kShown}) + 2, ends, error)) {
         return problem("read the first line of", error);
     }
     std::string_view wanted = header;
     while (wanted.ends_with('\n') || wanted.ends_with('\r')) {
         wanted.remove_suffix(1);
     }
-    if (!wanted.empty() && ends.firstLine != wanted) {
+    const bool fits =
+        wanted.empty() ? ends.firstLine.starts_with(lineStart) : ends.firstLine == wanted;
+    if (!fits) {
         return name_ + " holds lines that are not a log of these columns: its first line is '" +
-               ends.firstLine.substr(0, 80) + "', where " + std::string(wanted) + " was expected";
+               ends.firstLine.substr(0, kShown) + "', where " +
+               (wanted.empty() ? "one starting " + std::string(lineStart) : std::string(wanted)) +
+               " was expected";
     }
     return ends.endsLine ? std::string() : append("\r\n");
 }

@@ -18,11 +18,13 @@ class LogFile {
 
     // Opens `path` to append to, made if it is missing. `header` (empty for a log without one)
     // is written first when the file is new or empty; a regular file that has lines already
-    // must begin with that header, else it is refused untouched: rows of other columns under
-    // it would read wrong. A last line left without its end (a row cut by a power loss) is
-    // ended first, so the next row stands on a line of its own. Returns why the log cannot be
-    // written there, naming the file, or an empty string.
-    std::string open(const std::string& path, std::string_view header);
+    // must begin with that header, or without one with a line that begins with `lineStart`,
+    // else it is refused untouched: lines of another form under it would read wrong. A last
+    // line left without its end (a row cut by a power loss) is ended first, so the next row
+    // stands on a line of its own. Returns why the log cannot be written there, naming the
+    // file, or an empty string.
+    std::string open(const std::string& path, std::string_view header,
+                     std::string_view lineStart = {});
     // Standard output, with `header` first, if any.
     std::string openStandardOutput(std::string_view header);
 

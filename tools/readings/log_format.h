@@ -14,6 +14,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sample.h"
 
@@ -25,5 +26,7 @@ std::string csvHeader(const Pins& pins);
 std::string csvRow(const Sample& sample, const Pins& pins);
 // One sample's JSON object and its newline.
 std::string jsonLine(const Sample& sample, const Pins& pins);
+// How every line of jsonLine begins: what tells a JSON Lines log from another file.
+inline constexpr std::string_view kJsonLineStart = "{\"time_utc\":";
 
 }  // namespace vardek::readings

@@ -102,12 +102,18 @@ void LogSource::readMore() {
 }
 
 void LogSource::take(readings::LogReader::Batch batch) {
-    if (OnProblem) {
-        for (const auto& problem : batch.problems) {
-            OnProblem(tr("%1:%2: %3")
-                          .arg(path_)
-                          .arg(problem.line)
-                          .arg(QString::fromStdString(problem.reason)));
+    for (const auto& problem : batch.problems) {
+        ++problems_;
+        if (!OnProblem || problems_ > kProblemsTold) {
+            continue;
+        }
+        OnProblem(tr("%1:%2: %3")
+                      .arg(path_)
+                      .arg(problem.line)
+                      .arg(QString::fromStdString(problem.reason)));
+        if (problems_ == kProblemsTold) {
+            OnProblem(tr("%1: further lines that cannot be read are passed over unreported")
+                          .arg(path_));
         }
     }
     if (!batch.samples.empty() && OnSamples) {

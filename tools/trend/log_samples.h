@@ -44,8 +44,12 @@ class LogSource final : public QObject {
     void readMore();
     void take(readings::LogReader::Batch batch);
 
+    // A file of other content fails at every line: the first few say enough.
+    static constexpr int kProblemsTold = 10;
+
     QString path_;
     QFile file_;
+    int problems_ = 0;
     readings::LogReader reader_;
     QTimer poll_;
 };

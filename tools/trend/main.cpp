@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "board_settings.h"
+#include "language.h"
 #include "live_sampler.h"
 #include "log_samples.h"
 #include "trend_chart.h"
@@ -128,9 +129,36 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // Japanese under a Japanese locale, English otherwise: --language, then the settings file's
+    // language=, before the locale. One without a translation is refused, as the window refuses
+    // it.
+    const vardek::host::ChosenLanguage language = vardek::host::chooseLanguage(options.language);
+    vardek::host::Translation translation;
+    if (!language.problem.empty()) {
+        complain(QString::fromStdString(language.problem));
+        return kBadUsage;
+    }
+    if (language.name) {
+        translation = vardek::host::translationInto(kProgram, "en", *language.name);
+        if (!translation.problem.empty()) {
+            complain(QString::fromStdString((language.file.empty()
+                                                 ? "--language "
+                                                 : language.file + ": " +
+                                                       std::string(vardek::host::kLanguageKey) +
+                                                       "=" + *language.name + ": ") +
+                                            translation.problem));
+            return kBadUsage;
+        }
+    } else {
+        translation.translator = vardek::host::translationForLocale(kProgram, "en");
+    }
+
     // The program takes no command line of Qt's.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
+    if (translation.translator) {
+        QCoreApplication::installTranslator(translation.translator.get());
+    }
     QApplication::setApplicationName(QString::fromLatin1(kProgram));
     QApplication::setApplicationVersion(QStringLiteral(VARDEK_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("vardek-trend"));

@@ -39,6 +39,9 @@ constexpr double kStripHigh = 2.3;
 constexpr double kShortestSpanMs = 100;
 constexpr double kLongestSpanMs = 400.0 * 24 * 3600 * 1000;
 
+// Ticks on a value axis, about.
+constexpr int kTicks = 5;
+
 const QColor kMissedMark(0x50, 0x50, 0x50);
 const QColor kMarkerLine(0x20, 0x20, 0x20);
 const QColor kCursorLine(0x80, 0x80, 0x80);
@@ -255,7 +258,11 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     connect(main_, &QChart::plotAreaChanged, this, [this] {
         alignStrip();
         mainPlot_->areaChanged();
-        scheduleRefresh();
+        // Only a new width has other columns to reduce to; a redraw for every change of the
+        // area would go round with the axes' labels, whose widths the redraw sets.
+        if (static_cast<int>(plotArea().width()) != shown_.columns) {
+            scheduleRefresh();
+        }
     });
     connect(strip_, &QChart::plotAreaChanged, this, [this] { stripPlot_->areaChanged(); });
 }
@@ -595,8 +602,17 @@ void TrendChart::updateTimeAxes(const View& shown) {
 
 void TrendChart::updateValueAxis(Axis axis) {
     QValueAxis* shown = valueAxes_[static_cast<std::size_t>(axisIndex(axis))];
+    // Set only when it changes: every change lays the chart out anew.
+    const auto show = [shown](double low, double high, int ticks) {
+        if (shown->min() != low || shown->max() != high) {
+            shown->setRange(low, high);
+        }
+        if (shown->tickCount() != ticks) {
+            shown->setTickCount(ticks);
+        }
+    };
     if (const auto range = fixedRange(axis)) {
-        shown->setRange(range->first, range->second);
+        show(range->first, range->second, kTicks);
         return;
     }
     const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
@@ -607,7 +623,7 @@ void TrendChart::updateValueAxis(Axis axis) {
         }
     }
     // With nothing to fit: the range of a 10-bit conversion, or a room's temperatures.
-    double low = scale == Scale::Raw ? 0 : 0;
+    double low = 0;
     double high = scale == Scale::Raw ? 1023 : 50;
     if (extent.hasValue) {
         low = extent.min;
@@ -621,8 +637,14 @@ void TrendChart::updateValueAxis(Axis axis) {
         low -= margin;
         high += margin;
     }
-    shown->setRange(low, high);
-    shown->applyNiceNumbers();
+    // Ticks 1, 2 or 5 times a power of ten apart, at about kTicks of them.
+    const double rough = (high - low) / (kTicks - 1);
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double fraction = rough / power;
+    const double step = power * (fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10);
+    const double niceLow = std::floor(low / step) * step;
+    const double niceHigh = std::ceil(high / step) * step;
+    show(niceLow, niceHigh, static_cast<int>(std::lround((niceHigh - niceLow) / step)) + 1);
 }
 
 void TrendChart::updateLegendMarker(Series series) {

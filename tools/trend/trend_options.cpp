@@ -81,8 +81,13 @@ ParsedOptions parseOptions(const QStringList& arguments) {
             "file).")
             .arg(fromView(readings::kDurationForm)),
         QStringLiteral("SPAN"));
-    parser.addOptions(
-        {help, version, board, interval, timeout, read, log, follow, exportTo, size, window});
+    const QCommandLineOption language(
+        QStringLiteral("language"),
+        CommandLine::tr("The window's language, en (its own) or ja; else the key language= of "
+                        "the same file, else the locale's."),
+        QStringLiteral("LANGUAGE"));
+    parser.addOptions({help, version, board, interval, timeout, read, log, follow, exportTo, size,
+                       window, language});
     parser.addPositionalArgument(QStringLiteral("FILE.csv"),
                                  CommandLine::tr("A log to chart instead."),
                                  QStringLiteral("[FILE.csv]"));
@@ -157,6 +162,9 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         if (pins->test(pin)) {
             options.pins.push_back(pin);
         }
+    }
+    if (parser.isSet(language)) {
+        options.language = parser.value(language).toStdString();
     }
     options.log = parser.value(log);
     options.follow = parser.isSet(follow);

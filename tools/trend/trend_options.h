@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace vardek::trend {
@@ -33,6 +34,8 @@ struct TrendOptions {
     QSize size{1200, 700};
     // The time window; none for the default, 10 min live and all of a file.
     std::optional<std::int64_t> windowMs;
+    // The language asked for; none for the settings file's, else the locale's.
+    std::optional<std::string> language;
 };
 
 struct ParsedOptions {
