@@ -62,7 +62,9 @@ await() {
 
 /usr/bin/vardek-board-sim --bind 127.0.0.1 --port 10001 >"$work/sim.log" 2>&1 &
 simulator=$!
-await ' listening on 127.0.0.1:10001 '
+# shellcheck source=scripts/lib/simulator.sh
+. "$here/../scripts/lib/simulator.sh"
+await_simulator "$simulator" "$work/sim.log" || fail "the simulator did not start: $(cat "$work/sim.log")"
 display_start_xvfb
 # Qt wants a private runtime folder; as root it has none and warns on every start.
 XDG_RUNTIME_DIR=$display_work QT_QPA_PLATFORM=xcb /usr/bin/VARDEK_Control &

@@ -29,6 +29,8 @@ fail() {
     echo "run_readme_blocks: $1" >&2
     exit 1
 }
+# shellcheck source=scripts/lib/simulator.sh
+. "$src/scripts/lib/simulator.sh"
 
 for program in vardek-board-sim vardek-probe; do
     [ -x "$src/build/run/bin/$program" ] || fail "build/run/bin/$program is missing: run scripts/run first"
@@ -159,10 +161,8 @@ for section in "$work"/sections/*/; do
         echo "(in another terminal: $command)"
         (cd "$tree" && exec setsid bash -c "exec $command") >"$work/simulator.log" 2>&1 &
         simulator=$!
-        until grep -q ' listening on ' "$work/simulator.log"; do
-            kill -0 "$simulator" 2>/dev/null || fail "the simulator did not start: $(cat "$work/simulator.log")"
-            sleep 0.1
-        done
+        await_simulator "$simulator" "$work/simulator.log" ||
+            fail "the simulator did not start: $(cat "$work/simulator.log")"
     fi
 
     for block in "${blocks[@]}"; do
