@@ -46,7 +46,8 @@ const Key* knownKey(std::string_view name) {
 std::string knownKeyNames() {
     std::string names;
     for (const Key& key : kKeys) {
-        names += (names.empty() ? "" : ", ") + std::string(key.name);
+        names += names.empty() ? "" : ", ";
+        names += key.name;
     }
     return names;
 }
@@ -206,7 +207,8 @@ Settings Settings::read() {
                               ? "unknown key " + link::quotedForMessage(key) +
                                     " (the file may set " + knownKeyNames() + ")"
                               : "unknown section " +
-                                    link::quotedForMessage("[" + key.substr(0, slash) + "]") +
+                                    link::quotedForMessage(
+                                        std::string("[").append(key, 0, slash).append("]")) +
                                     " (the file's keys, " + knownKeyNames() +
                                     ", stand before any section)");
         }

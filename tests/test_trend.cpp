@@ -1,8 +1,8 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
 #include <QApplication>
-#include <QFileInfo>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QImage>
 #include <QLocale>
 #include <QMenuBar>
@@ -430,11 +430,15 @@ class TestTrend : public QObject {
         QVERIFY(vardek::test::startSimulator(simulator, QStringLiteral(VARDEK_BOARD_SIM),
                                              {QStringLiteral("--drift-ms"), QStringLiteral("0")}));
         TrendWindow window;
-        LiveSampler sampler(
-            SamplerConfig{.endpoint = {.RemoteHost = "127.0.0.1", .RemotePort = simulator.port},
-                          .interval = std::chrono::milliseconds(100),
-                          .timeout = std::chrono::milliseconds(2000),
-                          .pins = {0, 1, 2, 3, 4}});
+        // Field by field, as vardek-trend's main fills it: GCC 12 at -O3 warns on the nested
+        // designated initializer.
+        SamplerConfig config;
+        config.endpoint.RemoteHost = "127.0.0.1";
+        config.endpoint.RemotePort = simulator.port;
+        config.interval = std::chrono::milliseconds(100);
+        config.timeout = std::chrono::milliseconds(2000);
+        config.pins = {0, 1, 2, 3, 4};
+        LiveSampler sampler(std::move(config));
         sampler.OnSample = [&window](const Sample& sample) { window.addSamples({sample}); };
         window.setWindow(60'000);
         window.show();

@@ -73,7 +73,9 @@ std::string csvRow(const Sample& sample, const Pins& pins) {
     std::string line;
     bool first = true;
     for (const Field& field : fields(&sample, pins)) {
-        line += (first ? "" : ",") + field.value.value_or("");
+        // Two appends, not one sum: GCC 12 at -O3 takes "," + value_or("") for an overlapping copy.
+        line += first ? "" : ",";
+        line += field.value.value_or("");
         first = false;
     }
     return line + "\r\n";

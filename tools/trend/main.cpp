@@ -191,10 +191,13 @@ int main(int argc, char* argv[]) {
         }
         window.setPins(source->pins());
     } else {
-        SamplerConfig config{.endpoint = {.RemoteHost = board.address},
-                             .interval = options.interval,
-                             .timeout = options.timeout,
-                             .pins = options.pins};
+        // Filled field by field: GCC 12 at -O3 takes the nested designated initializer's
+        // string for one that may be used uninitialized once it is moved.
+        SamplerConfig config;
+        config.endpoint.RemoteHost = board.address;
+        config.interval = options.interval;
+        config.timeout = options.timeout;
+        config.pins = options.pins;
         try {
             sampler = std::make_unique<LiveSampler>(std::move(config));
         } catch (const std::exception& error) {
