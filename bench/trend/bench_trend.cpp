@@ -289,14 +289,14 @@ int main(int argc, char* argv[]) {
         };
         for (int run = 0; run < runs; ++run) {
             const QString board = QString::fromLatin1(kBoard);
-            liveCpu.push_back(cpuShare(trend, {QStringLiteral("--board"), board,
-                                               QStringLiteral("--interval"),
-                                               QStringLiteral("1000")}));
-            watchCpu.push_back(cpuShare(
-                parser.value(probe),
-                {QStringLiteral("--board"), board, QStringLiteral("watch"), QStringLiteral("--read"),
-                 QStringLiteral("all"), QStringLiteral("--csv"), QStringLiteral("--interval"),
-                 QStringLiteral("1000")}));
+            liveCpu.push_back(
+                cpuShare(trend, {QStringLiteral("--board"), board, QStringLiteral("--interval"),
+                                 QStringLiteral("1000")}));
+            watchCpu.push_back(
+                cpuShare(parser.value(probe),
+                         {QStringLiteral("--board"), board, QStringLiteral("watch"),
+                          QStringLiteral("--read"), QStringLiteral("all"), QStringLiteral("--csv"),
+                          QStringLiteral("--interval"), QStringLiteral("1000")}));
         }
 
         QFile out(parser.value(markdown));

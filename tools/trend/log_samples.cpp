@@ -112,8 +112,8 @@ void LogSource::take(readings::LogReader::Batch batch) {
                       .arg(problem.line)
                       .arg(QString::fromStdString(problem.reason)));
         if (problems_ == kProblemsTold) {
-            OnProblem(tr("%1: further lines that cannot be read are passed over unreported")
-                          .arg(path_));
+            OnProblem(
+                tr("%1: further lines that cannot be read are passed over unreported").arg(path_));
         }
     }
     if (!batch.samples.empty() && OnSamples) {
