@@ -144,7 +144,8 @@ std::string textProblem(std::string_view text) {
                        link::quotedForMessage({&c, 1}) + at;
             }
         }
-        QStringDecoder utf8(QStringDecoder::Utf8);
+        // Stateless: a sequence cut off at the line's end is an error, not a wait for more.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
         const QString decoded = utf8(QByteArrayView(line.data(), qsizetype(line.size())));
         if (utf8.hasError()) {
             return "is not UTF-8 text (line " + std::to_string(number) + ")";
