@@ -35,8 +35,8 @@ echo "check_install: installed ${#files[@]} files"
 
 # The window runs on a private Xvfb (display.sh, which stops it on exit) and, like the
 # simulator, as a child of this script, so each is stopped by its own PID.
-# shellcheck source=tests/display/display.sh
-. "$here/display/display.sh"
+# shellcheck source=scripts/lib/display.sh
+. "$here/../scripts/lib/display.sh"
 work=$display_work
 simulator=
 window=

@@ -62,6 +62,12 @@ start() {
 # process group is empty.
 finished() {
     local expected=$1 status=0
+    # Bounded, so that a script that hangs in its clean-up fails here, showing what it waits for.
+    if ! timeout 120 tail --pid="$runner" -f /dev/null; then
+        ps -eo pid=,pgid=,args= | awk -v group="$runner" -v xvfb="$xvfb" \
+            '$2 == group || $1 == xvfb' >&2
+        fail "scripts/run did not end within 120 s; above, what was still running"
+    fi
     wait "$runner" || status=$?
     if kill -0 -- "-$runner" 2>/dev/null; then
         ps -eo pid=,pgid=,args= | awk -v group="$runner" '$2 == group' >&2

@@ -4,8 +4,8 @@
 # command ends. Qt uses its wayland platform there.
 # Usage: with_weston.sh COMMAND [ARGUMENT...]
 set -euo pipefail
-# shellcheck source=tests/display/display.sh
-. "$(dirname "$0")/../display/display.sh"
+# shellcheck source=scripts/lib/display.sh
+. "$(dirname "$0")/../../scripts/lib/display.sh"
 
 display_start_weston
 # The headless compositor has no GPU, so windows draw into shared memory whatever Qt picks; name

@@ -4,8 +4,8 @@
 # platform there.
 # Usage: with_xvfb.sh [--openbox] COMMAND [ARGUMENT...]
 set -euo pipefail
-# shellcheck source=tests/display/display.sh
-. "$(dirname "$0")/../display/display.sh"
+# shellcheck source=scripts/lib/display.sh
+. "$(dirname "$0")/../../scripts/lib/display.sh"
 
 display_start_xvfb
 if [ "${1:-}" = --openbox ]; then
