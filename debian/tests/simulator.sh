@@ -23,16 +23,14 @@ stop_simulator() {
 }
 trap stop_simulator EXIT
 
-# Waits until LOG holds a line matching PATTERN, while the simulator runs (60 s at most).
+# shellcheck source=scripts/lib/simulator.sh
+. scripts/lib/simulator.sh
+
+# Waits until LOG holds a line matching PATTERN, while the simulator runs.
 await() {
-    local log=$1 pattern=$2
-    for _ in $(seq 600); do
-        grep -q -- "$pattern" "$log" 2>/dev/null && return
-        kill -0 "$simulator" 2>/dev/null || break
-        sleep 0.1
-    done
-    cat "$log" >&2
-    fail "the simulator never logged: $pattern"
+    await_log "$simulator" "$1" "$2" && return
+    cat "$1" >&2
+    fail "the simulator never logged: $2"
 }
 
 # Starts /usr/bin/vardek-board-sim on 127.0.0.1:PORT (0: one the system picks) with ARGS,

@@ -51,11 +51,7 @@ trap cleanup EXIT
 
 # Waits until the simulator's log holds a line matching the pattern.
 await() {
-    for _ in $(seq 600); do
-        grep -q "$1" "$work/sim.log" 2>/dev/null && return
-        kill -0 "$simulator" 2>/dev/null || break
-        sleep 0.1
-    done
+    await_log "$simulator" "$work/sim.log" "$1" && return
     cat "$work/sim.log" >&2
     fail "the simulator never logged: $1"
 }
