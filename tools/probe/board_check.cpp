@@ -17,12 +17,6 @@ using Clock = std::chrono::steady_clock;
 // The converter's full scale: 10 bits.
 constexpr double kConverterMax = 1023;
 
-std::string decimals(double value, int places) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.*f", places, value);
-    return text;
-}
-
 // The outputs as bits RB7..RB2, the way a person reads the board's header.
 std::string outputBits(std::uint8_t portB) {
     std::string text;

@@ -6,7 +6,6 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -23,12 +22,6 @@ using SystemClock = std::chrono::system_clock;
 
 // Names tried for a --report-dir report whose name is taken, before giving up.
 constexpr int kMaxSuffix = 1000;
-
-std::string decimals(double value, int places) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", places, value);
-    return text;
-}
 
 // `format` for strftime, in UTC.
 std::string utc(SystemClock::time_point when, const char* format) {

@@ -24,13 +24,15 @@ const link::Channel* channelRead(const link::Request& request) {
                : nullptr;
 }
 
-std::string milliseconds(const Answer& answer) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", answer.roundTrip.count());
-    return text;
-}
+std::string milliseconds(const Answer& answer) { return decimals(answer.roundTrip.count(), 3); }
 
 }  // namespace
+
+std::string decimals(double value, int places) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", places, value);
+    return text;
+}
 
 std::string jsonString(const std::string& text) {
     std::string quoted = "\"";

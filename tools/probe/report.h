@@ -12,6 +12,9 @@ namespace vardek::probe {
 // they are escaped all the same, so the output stays valid JSON whatever a later text holds.
 std::string jsonString(const std::string& text);
 
+// `value` with `places` digits after the point, as every figure the probe prints or reports.
+std::string decimals(double value, int places);
+
 // The reply in `answer` to `request`: the dump as the window shows it, then port B and, for a
 // read, the reading as the window shows it.
 std::string humanLine(const link::Request& request, const Answer& answer);
