@@ -7,8 +7,10 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmap>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
@@ -47,6 +49,16 @@ void substituteJapaneseFont() {
     if (!QFont::substitutes(designedFontFamily()).contains(substitute)) {
         QFont::insertSubstitution(designedFontFamily(), substitute);
     }
+}
+
+// Read by the built-in PNG decoder alone. Left to guess from the name, the reader first loads
+// every image format plugin installed to ask whether it reads PNG, and QIcon's own file
+// constructor the SVG icon engine as well: the most of what the window took to come up above a
+// plain Qt window.
+QIcon designedIcon() {
+    QImageReader reader(QStringLiteral(":/vardek-control.png"), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 // Draws a group frame the conventional way, its caption on the top border: the style's own frame
@@ -108,7 +120,7 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     setFont(designedFont);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
+    setWindowIcon(designedIcon());
     // A Wayland client cannot place its windows: the compositor does.
     if (!onWayland()) {
         move(kDesignedPosition);
