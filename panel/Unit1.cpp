@@ -104,6 +104,13 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       Timer1(new QTimer(this)),
       controller_(*this, *NMUDP1),
       drawing_(new QTimer(this)) {
+    // Before the widgets are made, so that each is built in it: set after them, it reaches every
+    // one of them again as a change of font, and the group frame and the dump box measure and
+    // lay out their texts a second time.
+    substituteJapaneseFont();
+    QFont designedFont(designedFontFamily());
+    designedFont.setPixelSize(kFontPixelSize);
+    setFont(designedFont);
     ui_->setupUi(this);
     boardTitle_ = windowTitle();
     if (NMUDP1->config().RemoteHost != VARDEK_BOARD_ADDRESS) {
@@ -114,10 +121,6 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
-    substituteJapaneseFont();
-    QFont designedFont(designedFontFamily());
-    designedFont.setPixelSize(kFontPixelSize);
-    setFont(designedFont);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setWindowIcon(designedIcon());
