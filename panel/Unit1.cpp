@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
@@ -41,14 +42,15 @@ constexpr int kDrawIntervalMs = 16;
 // Set off by a dash, after the caption and after the board's address.
 const QString kTitleSeparator = QStringLiteral(" — ");
 
-QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
-
-// The designed face has no Linux build, and fontconfig's own stand-in for it has no kana.
-void substituteJapaneseFont() {
+// The designed face has no Linux build, and fontconfig's own stand-in for it has no kana: the
+// window is drawn in IPAPGothic unless the designed face itself is installed. Named directly,
+// not as a substitute: asked for a face that it does not hold, Qt has fontconfig rank every face
+// installed against the name before it tries a substitute.
+QString designedFontFamily() {
+    const QString designed = QStringLiteral("ＭＳ Ｐゴシック");
     const QString substitute = QStringLiteral("IPAPGothic");
-    if (!QFont::substitutes(designedFontFamily()).contains(substitute)) {
-        QFont::insertSubstitution(designedFontFamily(), substitute);
-    }
+    return QFontDatabase::hasFamily(designed) || !QFontDatabase::hasFamily(substitute) ? designed
+                                                                                       : substitute;
 }
 
 // Read by the built-in PNG decoder alone. Left to guess from the name, the reader first loads
@@ -107,7 +109,6 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     // Before the widgets are made, so that each is built in it: set after them, it reaches every
     // one of them again as a change of font, and the group frame and the dump box measure and
     // lay out their texts a second time.
-    substituteJapaneseFont();
     QFont designedFont(designedFontFamily());
     designedFont.setPixelSize(kFontPixelSize);
     setFont(designedFont);
