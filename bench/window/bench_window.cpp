@@ -393,7 +393,7 @@ struct Options {
     std::string program;
     std::string baseline;
     int runs = 5;
-    int starts = 5;
+    int starts = 10;
     int clicks = 5;
     int floodRate = 100000;
     double floodSeconds = 11;
