@@ -1,10 +1,12 @@
-// Saves a rectangle of an X server's screen as a PNG, once whatever is drawn there has settled.
-// For screenshots of the program under Xvfb, which starts alongside this tool.
-// Usage: vardek_grab_screen OUTPUT.png LEFT TOP WIDTH HEIGHT
+// Saves the one window on an X server's screen as a PNG, once it is drawn and has settled. For
+// screenshots of the program under Xvfb with no window manager, which starts alongside this tool:
+// the window is whatever differs from the bare screen, so the picture has the window's own size.
+// Usage: vardek_grab_screen OUTPUT.png
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QRect>
 #include <QScreen>
 #include <QThread>
 
@@ -12,17 +14,19 @@
 
 namespace {
 
-// Blank until a window is mapped and painted there.
-bool isBlank(const QImage& image) {
-    const QRgb first = image.pixel(0, 0);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (image.pixel(x, y) != first) {
-                return false;
+// The smallest rectangle holding every pixel unlike the screen's top left corner, which no window
+// covers; empty while nothing is drawn.
+QRect painted(const QImage& screen) {
+    const QRgb bare = screen.pixel(0, 0);
+    QRect found;
+    for (int y = 0; y < screen.height(); ++y) {
+        for (int x = 0; x < screen.width(); ++x) {
+            if (screen.pixel(x, y) != bare) {
+                found |= QRect(x, y, 1, 1);
             }
         }
     }
-    return true;
+    return found;
 }
 
 }  // namespace
@@ -30,26 +34,22 @@ bool isBlank(const QImage& image) {
 int main(int argc, char* argv[]) {
     QGuiApplication application(argc, argv);
     const QStringList arguments = QGuiApplication::arguments();
-    if (arguments.size() != 6) {
-        std::fprintf(stderr, "usage: vardek_grab_screen OUTPUT.png LEFT TOP WIDTH HEIGHT\n");
+    if (arguments.size() != 2) {
+        std::fprintf(stderr, "usage: vardek_grab_screen OUTPUT.png\n");
         return 2;
     }
-    const int left = arguments[2].toInt();
-    const int top = arguments[3].toInt();
-    const int width = arguments[4].toInt();
-    const int height = arguments[5].toInt();
 
     const QDeadlineTimer deadline(20000);
     QImage previous;
     while (!deadline.hasExpired()) {
-        const QImage image = QGuiApplication::primaryScreen()
-                                 ->grabWindow(0, left, top, width, height)
-                                 .toImage()
-                                 .convertToFormat(QImage::Format_RGB32);
-        if (!isBlank(image) && image == previous) {
-            return image.save(arguments[1], "PNG") ? 0 : 1;
+        const QImage screen =
+            QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+                QImage::Format_RGB32);
+        const QRect window = painted(screen);
+        if (!window.isEmpty() && screen == previous) {
+            return screen.copy(window).save(arguments[1], "PNG") ? 0 : 1;
         }
-        previous = image;
+        previous = screen;
         QThread::msleep(500);
     }
     std::fprintf(stderr, "vardek_grab_screen: nothing settled on the screen\n");
