@@ -4,11 +4,14 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QIcon>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmap>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
@@ -39,14 +42,25 @@ constexpr int kDrawIntervalMs = 16;
 // Set off by a dash, after the caption and after the board's address.
 const QString kTitleSeparator = QStringLiteral(" — ");
 
-QString designedFontFamily() { return QStringLiteral("ＭＳ Ｐゴシック"); }
-
-// The designed face has no Linux build, and fontconfig's own stand-in for it has no kana.
-void substituteJapaneseFont() {
+// The designed face has no Linux build, and fontconfig's own stand-in for it has no kana: the
+// window is drawn in IPAPGothic unless the designed face itself is installed. Named directly,
+// not as a substitute: asked for a face that it does not hold, Qt has fontconfig rank every face
+// installed against the name before it tries a substitute.
+QString designedFontFamily() {
+    const QString designed = QStringLiteral("ＭＳ Ｐゴシック");
     const QString substitute = QStringLiteral("IPAPGothic");
-    if (!QFont::substitutes(designedFontFamily()).contains(substitute)) {
-        QFont::insertSubstitution(designedFontFamily(), substitute);
-    }
+    return QFontDatabase::hasFamily(designed) || !QFontDatabase::hasFamily(substitute) ? designed
+                                                                                       : substitute;
+}
+
+// Read by the built-in PNG decoder alone. Left to guess from the name, the reader first loads
+// every image format plugin installed to ask whether it reads PNG, and QIcon's own file
+// constructor the SVG icon engine as well: the most of what the window took to come up above a
+// plain Qt window.
+QIcon designedIcon() {
+    QImageReader reader(QStringLiteral(":/vardek-control.png"), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 // Draws a group frame the conventional way, its caption on the top border: the style's own frame
@@ -92,6 +106,12 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
       Timer1(new QTimer(this)),
       controller_(*this, *NMUDP1),
       drawing_(new QTimer(this)) {
+    // Before the widgets are made, so that each is built in it: set after them, it reaches every
+    // one of them again as a change of font, and the group frame and the dump box measure and
+    // lay out their texts a second time.
+    QFont designedFont(designedFontFamily());
+    designedFont.setPixelSize(kFontPixelSize);
+    setFont(designedFont);
     ui_->setupUi(this);
     boardTitle_ = windowTitle();
     if (NMUDP1->config().RemoteHost != VARDEK_BOARD_ADDRESS) {
@@ -102,13 +122,9 @@ TVARDEK_Ctrl::TVARDEK_Ctrl(vardek::link::EndpointConfig endpoint, QWidget* paren
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
 
-    substituteJapaneseFont();
-    QFont designedFont(designedFontFamily());
-    designedFont.setPixelSize(kFontPixelSize);
-    setFont(designedFont);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    setWindowIcon(QIcon(QStringLiteral(":/vardek-control.png")));
+    setWindowIcon(designedIcon());
     // A Wayland client cannot place its windows: the compositor does.
     if (!onWayland()) {
         move(kDesignedPosition);

@@ -393,7 +393,7 @@ struct Options {
     std::string program;
     std::string baseline;
     int runs = 5;
-    int starts = 5;
+    int starts = 10;
     int clicks = 5;
     int floodRate = 100000;
     double floodSeconds = 11;
@@ -439,19 +439,34 @@ struct Bench {
         return *first;
     }
 
-    void measure(const std::string& path, Samples& samples) {
-        // Start-up spreads widely on a busy machine: a few more starts that measure only it.
-        for (int start = 1; start < options.starts; ++start) {
-            board.reset();
-            Program program(path);
-            const Arrival first = firstStatusRequest(board, program, path);
-            samples[kStartUp].push_back(milliseconds(first.at - program.started()));
+    // From starting the program to its first status request, in ms.
+    double startUp(const std::string& path) {
+        board.reset();
+        const Program program(path);
+        const Arrival first = firstStatusRequest(board, program, path);
+        return milliseconds(first.at - program.started());
+    }
+
+    // Start-up spreads widely on a busy machine, and the load of other programs comes and goes
+    // over seconds: the two programs start in turn, one start each at a time, the order swapped
+    // every pair, so that both meet the same load. A first start of each is not counted: it
+    // finds the libraries and fonts still to be read for whichever goes first.
+    void startUps(Samples& program, Samples& baseline) {
+        startUp(options.program);
+        startUp(options.baseline);
+        for (int pair = 0; pair < options.runs * options.starts; ++pair) {
+            const bool programFirst = pair % 2 == 0;
+            const double first = startUp(programFirst ? options.program : options.baseline);
+            const double second = startUp(programFirst ? options.baseline : options.program);
+            program[kStartUp].push_back(programFirst ? first : second);
+            baseline[kStartUp].push_back(programFirst ? second : first);
         }
+    }
+
+    void measure(const std::string& path, Samples& samples) {
         board.reset();
         Program program(path);
-        const Arrival first = firstStatusRequest(board, program, path);
-        samples[kStartUp].push_back(milliseconds(first.at - program.started()));
-        const std::uint16_t programPort = first.port;
+        const std::uint16_t programPort = firstStatusRequest(board, program, path).port;
 
         board.idleUntil(program.started() + 2s);
         samples[kResident].push_back(program.residentMiB());
@@ -563,7 +578,7 @@ int main(int argc, char* argv[]) {
     app.add_option("--program", options.program, "the control window's executable")->required();
     app.add_option("--baseline", options.baseline, "the baseline program's executable")->required();
     app.add_option("--runs", options.runs, "runs of each program")->check(CLI::PositiveNumber);
-    app.add_option("--starts", options.starts, "start-ups measured per run")
+    app.add_option("--starts", options.starts, "start-ups measured of each program per run")
         ->check(CLI::PositiveNumber);
     app.add_option("--clicks", options.clicks, "clicks per run, before and during the flood")
         ->check(CLI::PositiveNumber);
@@ -583,6 +598,8 @@ int main(int argc, char* argv[]) {
         Bench bench{options, {}, {}, {}};
         Samples program;
         Samples baseline;
+        std::cerr << "bench: start-ups\n";
+        bench.startUps(program, baseline);
         for (int run = 0; run < options.runs; ++run) {
             // Alternate which goes first, so neither always finds the machine warmer.
             const bool programFirst = run % 2 == 0;
@@ -594,10 +611,11 @@ int main(int argc, char* argv[]) {
         }
         const auto rate = summarise(bench.floodRates);
         std::ostringstream out;
-        out << "Runs: " << options.runs << " of each program, interleaved; " << options.starts
-            << " start-ups and " << options.clicks
-            << " clicks per run and phase. Flood: 8-byte datagrams at " << options.floodRate
-            << " per second asked, " << (rate ? format(rate->median) : "none")
+        out << "Runs: " << options.runs << " of each program, interleaved; "
+            << options.runs * options.starts
+            << " start-ups of each, alternating start by start after one of each not counted; "
+            << options.clicks << " clicks per run and phase. Flood: 8-byte datagrams at "
+            << options.floodRate << " per second asked, " << (rate ? format(rate->median) : "none")
             << " per second sent (median), for at least " << format(options.floodSeconds)
             << " s and one poll period. Idle: " << format(options.idleSeconds) << " s.\n\n";
         const bool complete = table(program, baseline, out);
