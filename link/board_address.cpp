@@ -42,10 +42,21 @@ bool isLocalBroadcast(std::uint32_t address) {
     return found;
 }
 
+// Written as \xNN in a message, so that none reaches the terminal.
+bool isControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
 }  // namespace
 
 std::string quotedForMessage(std::string_view text) {
-    std::size_t shown = std::min(text.size(), kShownBytes);
+    // As many bytes as fit in kShownBytes characters of the message, each control character
+    // taking the four of its \xNN: a line of tabs must not make a message four times as long.
+    std::size_t shown = 0;
+    for (std::size_t width = 0; shown < text.size(); ++shown) {
+        width += isControl(static_cast<unsigned char>(text[shown])) ? 4 : 1;
+        if (width > kShownBytes) {
+            break;
+        }
+    }
     // Not in the middle of a UTF-8 character: back to the first byte of the one cut.
     while (shown < text.size() && shown > 0 &&
            (static_cast<unsigned char>(text[shown]) & 0xC0) == 0x80) {
@@ -56,7 +67,7 @@ std::string quotedForMessage(std::string_view text) {
     std::string quoted(1, '\'');
     for (const char c : text.substr(0, shown)) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+        if (isControl(byte)) {
             constexpr std::string_view kDigits = "0123456789ABCDEF";
             quoted.append("\\x").push_back(kDigits[byte >> 4]);
             quoted.push_back(kDigits[byte & 0xF]);

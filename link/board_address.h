@@ -18,13 +18,13 @@ namespace vardek::link {
 // to any of these reaches no board, or many hosts.
 std::string boardAddressProblem(std::string_view text);
 
-// How much of a text a message shows.
+// How much of a text a message shows, in bytes of the message.
 inline constexpr std::size_t kShownBytes = 40;
 
-// `text` quoted for a message: at most its first kShownBytes, cut at a character's edge and
-// followed by its length when longer, with control characters written as \xNN. A value of 10 MB
-// from a settings file or a command line must not become a message of 10 MB, nor a NUL or an escape
-// sequence reach the terminal.
+// `text` quoted for a message: as much of its start as kShownBytes of the message hold, cut at a
+// character's edge and followed by its length when longer, with control characters written as
+// \xNN. A value of 10 MB from a settings file or a command line must not become a message of
+// 10 MB, nor a NUL or an escape sequence reach the terminal.
 std::string quotedForMessage(std::string_view text);
 
 }  // namespace vardek::link

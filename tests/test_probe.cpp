@@ -481,6 +481,10 @@ class TestProbe : public QObject {
         QTest::newRow("a long value, shown short")
             << text << "board=" + QByteArray(60000, '7') << QStringList{} << ""
             << file + "board='7{40}'\\.\\.\\. \\(60000 bytes\\) cannot name the board";
+        // Each tab is shown as the four characters \x09, and counts as four.
+        QTest::newRow("a long value of tabs, shown short")
+            << text << "board=0." + QByteArray(60, '\t') + "0.0.7" << QStringList{} << ""
+            << file + "board='0\\.(\\\\x09){9}'\\.\\.\\. \\(67 bytes\\) cannot name the board";
         QTest::newRow("a NUL") << text << QByteArray("board=127.0.0.9\0junk\n", 21) << QStringList{}
                                << "" << file + "holds a NUL byte on line 1\n";
         QTest::newRow("binary junk before a good line")
