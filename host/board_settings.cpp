@@ -124,11 +124,21 @@ Contents readContents(const std::string& path) {
     return contents;
 }
 
-// What QSettings passes over without a word: a NUL, and everything after it on the line; bytes
-// that are not UTF-8, read as U+FFFD; a line without '=', dropped. Each is refused here, so that
-// the value checked is the value written and a line of junk is never taken for nothing.
-std::string textProblem(std::string_view text) {
+// key=value as the user wrote it, a long value cut short.
+std::string assignment(std::string_view key, std::string_view value) {
+    return std::string(key) + "=" +
+           (value.size() <= link::kShownBytes ? std::string(value) : link::quotedForMessage(value));
+}
+
+}  // namespace
+
+std::string iniTextProblem(std::string_view text) {
     std::size_t number = 0;
+    // Where each section and each key of a section was first given: QSettings keeps the last
+    // of two silently, so a second is refused instead of one of them going unread.
+    std::map<std::string, std::size_t> sections;
+    std::map<std::string, std::size_t> keys;
+    std::string section;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string_view line = text.substr(start, end - start);
@@ -158,17 +168,25 @@ std::string textProblem(std::string_view text) {
             return "line " + std::to_string(number) + " is neither key=value nor [section]: " +
                    link::quotedForMessage(trimmed.toStdString());
         }
+        if (trimmed.startsWith(u'[')) {
+            section = trimmed.mid(1, trimmed.size() - 2).trimmed().toStdString();
+            if (const auto [first, fresh] = sections.emplace(section, number); !fresh) {
+                return "line " + std::to_string(number) + " repeats " +
+                       link::quotedForMessage("[" + section + "]") + " of line " +
+                       std::to_string(first->second) + ": each section is given once";
+            }
+            continue;
+        }
+        const std::string key = trimmed.left(trimmed.indexOf(u'=')).trimmed().toStdString();
+        const std::string where = section.empty() ? key : "[" + section + "] " + key;
+        if (const auto [first, fresh] = keys.emplace(where, number); !fresh) {
+            return "line " + std::to_string(number) + " sets " + link::quotedForMessage(where) +
+                   " again, as line " + std::to_string(first->second) +
+                   " did: each key is given once";
+        }
     }
     return {};
 }
-
-// key=value as the user wrote it, a long value cut short.
-std::string assignment(std::string_view key, std::string_view value) {
-    return std::string(key) + "=" +
-           (value.size() <= link::kShownBytes ? std::string(value) : link::quotedForMessage(value));
-}
-
-}  // namespace
 
 Settings Settings::read() {
     // GenericConfigLocation follows $XDG_CONFIG_HOME, and ~/.config without it.
@@ -191,7 +209,7 @@ Settings Settings::read() {
     if (!contents.problem.empty()) {
         return refuse(contents.problem);
     }
-    if (const std::string problem = textProblem(contents.bytes); !problem.empty()) {
+    if (const std::string problem = iniTextProblem(contents.bytes); !problem.empty()) {
         return refuse(problem);
     }
     const QSettings settings(file, QSettings::IniFormat);

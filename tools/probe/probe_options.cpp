@@ -52,6 +52,16 @@ CLI::Validator printable(const char* what) {
         what);
 }
 
+// A unit's serial, held to the rule a --boards file's serials are.
+CLI::Validator serial() {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            const std::string problem = serialProblem(text);
+            return problem.empty() ? "" : "the serial " + problem;
+        },
+        "ID");
+}
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
@@ -138,7 +148,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
     check->add_flag("--ask", o.ask)->disable_flag_override();
     check->add_option("--ask-timeout", o.askTimeoutS)->transform(cli::number(1, 3600));
-    check->add_option("--dut-id", o.dutId)->check(printable("ID"));
+    check->add_option("--dut-id", o.dutId)->check(serial());
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
 
@@ -200,6 +210,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
         for (const std::string& address : boards.empty() ? std::vector{o.board} : boards) {
             o.boards.push_back({address, o.dutId});
         }
+    }
+    if (const std::string problem = repeatedBoard(o.boards); !problem.empty()) {
+        parsed.error = "--board: " + problem;
+        parsed.action = ParsedCommandLine::Action::Refuse;
+        return parsed;
     }
     const CLI::App* command = chosen.front();
     o.command = command == set     ? Command::Set
