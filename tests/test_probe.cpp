@@ -52,7 +52,7 @@ struct Outcome {
 // stops.
 Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
                  const QString& configHome = QStringLiteral("/nonexistent"),
-                 bool unprivileged = false) {
+                 bool unprivileged = false, const QString& program = VARDEK_PROBE) {
     QProcess probe;
     if (unprivileged) {
         vardek::test::asUnprivileged(probe);
@@ -62,7 +62,7 @@ Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunn
     probe.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    probe.start(VARDEK_PROBE, args);
+    probe.start(program, args);
     if (whileRunning) {
         whileRunning();
     }
@@ -913,6 +913,75 @@ class TestProbe : public QObject {
             QCOMPARE(properties["station"].toString(), "EOL-1");
             QCOMPARE(properties["operator"].toString(), "kim");
         }
+    }
+
+    // A --boards file read whole or refused, before anything is sent: what would reach the
+    // terminal raw, break a report, or check one board as two.
+    void boardsFileRefused_data() {
+        QTest::addColumn<QByteArray>("boards");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("one board twice")
+            << QByteArray("127.0.0.2 SN-2\n127.0.0.3\n127.0.0.2 SN-9\n")
+            << "the board 127\\.0\\.0\\.2 \\(SN-9\\) is named twice";
+        QTest::newRow("one serial twice")
+            << QByteArray("127.0.0.2 SN-2\n127.0.0.3 SN-2\n") << "the serial SN-2 is given twice";
+        QTest::newRow("a control character")
+            << QByteArray("127.0.0.2 SN\x1b[2J\n") << ":1: holds the control character";
+        QTest::newRow("a serial of byte 0xFF")
+            << QByteArray("127.0.0.2 SN\xff\n") << "BOARDS is not UTF-8 text";
+        QTest::newRow("a serial with U+FFFE")
+            << QByteArray("127.0.0.2 SN\xef\xbf\xbe\n")
+            << ":1: the serial 'SN.*' holds a noncharacter \\(U\\+FFFE\\)";
+        QTest::newRow("a 300-byte serial") << "127.0.0.2 " + QByteArray(300, 'S') + "\n"
+                                           << "is 300 bytes, more than the 64";
+    }
+    void boardsFileRefused() {
+        QFETCH(QByteArray, boards);
+        QFETCH(QString, err);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("boards"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(boards) == boards.size());
+        file.close();
+        err.replace("BOARDS", QRegularExpression::escape(file.fileName()));
+        LoopbackBoard board("127.0.0.2");
+        const Outcome outcome =
+            runProbe({"--port", QString::number(board.port()), "--timeout", "100", "check",
+                      "--boards", file.fileName(), "--report-dir", dir.path()});
+        QVERIFY2(outcome.exitCode == 2, qPrintable(outcome.err));
+        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        QVERIFY(!board.receive(0));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"boards"});
+    }
+
+    // A report that cannot be written whole fails the check by its own status, naming the
+    // report: on a full disk (a small tmpfs of the probe's own mount namespace) the check once
+    // passed with nothing written.
+    void fullDisk() {
+        QProcess probeUnshare;
+        probeUnshare.start(QStringLiteral("unshare"), {"--map-root-user", "--mount", "true"});
+        if (!probeUnshare.waitForFinished(kWaitMs) || probeUnshare.exitCode() != 0) {
+            QSKIP("no mount namespace of the test's own (unshare --map-root-user --mount)");
+        }
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
+        QTemporaryDir dir;
+        // The tmpfs filled to its last byte before the probe starts.
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=64k tmpfs \"$1\" && "
+            "(head -c 1M /dev/zero > \"$1/fill\" 2>/dev/null; true) && shift && exec \"$@\"");
+        const Outcome outcome = runProbe(
+            {"--map-root-user", "--mount", "sh", "-c", script, "sh", dir.path(), VARDEK_PROBE,
+             "--board", "127.0.0.1", "--port", QString::number(simulator.port), "check", "--dut-id",
+             "SN-7", "--report-dir", dir.path(), "--junit", dir.filePath("rack.xml")},
+            {}, QStringLiteral("/nonexistent"), false, QStringLiteral("unshare"));
+        QVERIFY2(outcome.exitCode == 6, qPrintable(outcome.err));
+        QVERIFY2(QRegularExpression("cannot write the report [^\n]*/SN-7\\.[^\n]*\\.json: No "
+                                    "space left on device")
+                     .match(outcome.err)
+                     .hasMatch(),
+                 qPrintable(outcome.err));
+        QVERIFY2(outcome.err.contains("rack.xml: No space left on device"),
+                 qPrintable(outcome.err));
     }
 
     // One simulator, its faults switched through its control socket between checks: the check

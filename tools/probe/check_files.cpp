@@ -247,7 +247,15 @@ std::string serialProblem(std::string_view serial) {
 
 std::string repeatedBoard(const std::vector<RackBoard>& boards) {
     std::map<std::uint32_t, const RackBoard*> seen;
+    std::map<std::string_view, const RackBoard*> serials;
     for (const RackBoard& board : boards) {
+        // One unit in two slots would leave two records under one serial, one of them false.
+        if (!board.dutId.empty()) {
+            if (const auto [first, fresh] = serials.emplace(board.dutId, &board); !fresh) {
+                return "the serial " + board.dutId + " is given twice, to " +
+                       first->second->address + " and " + board.address;
+            }
+        }
         const auto address = link::parseIpv4(board.address);
         if (!address) {
             continue;

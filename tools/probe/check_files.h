@@ -42,7 +42,8 @@ inline constexpr std::size_t kMaxSerialBytes = 64;
 std::string serialProblem(std::string_view serial);
 
 // A board named twice, by --board or the --boards file: two checks of one board would switch its
-// outputs at once and report each other's changes as faults. Empty when each is named once.
+// outputs at once and report each other's changes as faults; or a serial given twice. Empty
+// when each is named once.
 std::string repeatedBoard(const std::vector<RackBoard>& boards);
 
 // Adds the boards that `path` lists to `boards`. Returns what is wrong, naming the file, the
