@@ -23,11 +23,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "fake_link.h"
-#include "reply_text.h"
-#include "settings_file.h"
-#include "simulator_run.h"
-#include "udp_socket.h"
+#include "link/reply_text.h"
+#include "link/udp_socket.h"
+#include "tests/fake_link.h"
+#include "tests/settings_file.h"
+#include "tests/simulator_run.h"
 
 namespace {
 
