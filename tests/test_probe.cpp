@@ -54,15 +54,17 @@ Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunn
                  const QString& configHome = QStringLiteral("/nonexistent"),
                  bool unprivileged = false) {
     QProcess probe;
+    std::optional<QTemporaryDir> reachable;
+    QString program = QStringLiteral(VARDEK_PROBE);
     if (unprivileged) {
-        vardek::test::asUnprivileged(probe);
+        program = vardek::test::asUnprivileged(probe, program, reachable.emplace());
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     probe.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    probe.start(VARDEK_PROBE, args);
+    probe.start(program, args);
     if (whileRunning) {
         whileRunning();
     }
