@@ -23,11 +23,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "fake_link.h"
-#include "reply_text.h"
-#include "settings_file.h"
-#include "simulator_run.h"
-#include "udp_socket.h"
+#include "link/reply_text.h"
+#include "link/udp_socket.h"
+#include "tests/fake_link.h"
+#include "tests/settings_file.h"
+#include "tests/simulator_run.h"
 
 namespace {
 
@@ -49,13 +49,15 @@ struct Outcome {
 
 // `whileRunning` plays the other side of the exchange, if any. The probe reads its settings
 // under `configHome`, never the user's own; `unprivileged`, as a user whom a file of mode 000
-// stops.
+// stops. `started` is the program run, the probe itself unless a wrapper starts it.
 Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
                  const QString& configHome = QStringLiteral("/nonexistent"),
-                 bool unprivileged = false, const QString& program = VARDEK_PROBE) {
+                 bool unprivileged = false, const QString& started = VARDEK_PROBE) {
     QProcess probe;
+    std::optional<QTemporaryDir> reachable;
+    QString program = started;
     if (unprivileged) {
-        vardek::test::asUnprivileged(probe);
+        program = vardek::test::asUnprivileged(probe, program, reachable.emplace());
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);

@@ -1,4 +1,4 @@
-#include "check_files.h"
+#include "tools/probe/check_files.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -14,9 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_address.h"
-#include "board_settings.h"
-#include "udp_socket.h"
+#include "host/board_settings.h"
+#include "link/board_address.h"
+#include "link/udp_socket.h"
 
 namespace vardek::probe {
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "measurement.h"
+#include "tools/probe/measurement.h"
 
 namespace vardek::probe {
 
