@@ -1,4 +1,4 @@
-#include "board_settings.h"
+#include "host/board_settings.h"
 
 #include <QDir>
 #include <QSettings>
@@ -15,9 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_address.h"
-#include "language.h"
-#include "regular_file.h"
+#include "host/language.h"
+#include "host/regular_file.h"
+#include "link/board_address.h"
 
 namespace vardek::host {
 

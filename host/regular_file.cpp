@@ -1,4 +1,4 @@
-#include "regular_file.h"
+#include "host/regular_file.h"
 
 #include <cerrno>
 #include <cstring>

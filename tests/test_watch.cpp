@@ -13,7 +13,7 @@
 
 #include <csignal>
 
-#include "simulator_run.h"
+#include "tests/simulator_run.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "capture_reader.h"
+#include "tools/board-sim/capture_reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <pcap/pcap.h>
 
-#include "regular_file.h"
+#include "host/regular_file.h"
 
 namespace vardek::sim {
 

@@ -1,4 +1,4 @@
-#include "control_socket.h"
+#include "tools/board-sim/control_socket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "control.h"
+#include "tools/board-sim/control.h"
 
 namespace vardek::sim {
 

@@ -1,4 +1,4 @@
-#include "pcap_writer.h"
+#include "tools/board-sim/pcap_writer.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "regular_file.h"
+#include "host/regular_file.h"
 
 namespace vardek::sim {
 

@@ -1,4 +1,4 @@
-#include "log_samples.h"
+#include "tools/trend/log_samples.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "log_format.h"
+#include "readings/log_format.h"
 
 namespace vardek::trend {
 

@@ -15,11 +15,11 @@
 
 #include <sys/types.h>
 
-#include "log_file.h"
-#include "log_reader.h"
-#include "regular_file.h"
-#include "sample.h"
-#include "trace.h"
+#include "host/regular_file.h"
+#include "readings/log_file.h"
+#include "readings/log_reader.h"
+#include "readings/sample.h"
+#include "tools/trend/trace.h"
 
 namespace vardek::trend {
 
