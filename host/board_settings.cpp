@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "host/language.h"
+#include "host/regular_file.h"
 #include "link/board_address.h"
 
 namespace vardek::host {
@@ -52,17 +53,6 @@ std::string knownKeyNames() {
     return names;
 }
 
-std::string systemError(int error) { return std::strerror(error); }
-
-std::string notRegular(mode_t mode) {
-    const char* kind = S_ISDIR(mode)                    ? "a directory"
-                       : S_ISFIFO(mode)                 ? "a named pipe (FIFO)"
-                       : S_ISSOCK(mode)                 ? "a socket"
-                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                                        : "something";
-    return std::string("is ") + kind + ", not a regular file";
-}
-
 std::string tooLarge(off_t size) {
     return "is " + std::to_string(size) + " bytes, more than the " +
            std::to_string(kMaxSettingsBytes) + " a settings file may hold";
@@ -77,29 +67,18 @@ struct Contents {
 };
 
 Contents readContents(const std::string& path) {
-    struct stat status {};
-    // Looked at before it is opened: opening a FIFO for reading waits for a writer, and a device
-    // may act on being opened.
-    if (::stat(path.c_str(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT && ::lstat(path.c_str(), &status) != 0) {
-            return {false, {}, {}};
-        }
-        return {true, {}, error == ENOENT ? "is a symbolic link to nothing" : systemError(error)};
+    OpenedFile opened = openRegularFile(path, O_RDONLY);
+    if (opened.missing) {
+        return {false, {}, {}};
     }
-    if (!S_ISREG(status.st_mode)) {
-        return {true, {}, notRegular(status.st_mode)};
+    if (!opened.problem.empty()) {
+        return {true, {}, opened.problem};
     }
-    // Without waiting even if something else took the file's place since.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return {true, {}, "cannot be read: " + systemError(errno)};
-    }
+    const int fd = opened.fd.get();
     Contents contents;
+    struct stat status {};
     if (::fstat(fd, &status) != 0) {
-        contents.problem = "cannot be read: " + systemError(errno);
-    } else if (!S_ISREG(status.st_mode)) {
-        contents.problem = notRegular(status.st_mode);
+        contents.problem = "cannot be read: " + std::string(std::strerror(errno));
     } else if (static_cast<std::size_t>(status.st_size) > kMaxSettingsBytes) {
         contents.problem = tooLarge(status.st_size);
     }
@@ -111,7 +90,7 @@ Contents readContents(const std::string& path) {
             continue;
         }
         if (got < 0) {
-            contents.problem = "cannot be read: " + systemError(errno);
+            contents.problem = "cannot be read: " + std::string(std::strerror(errno));
         } else if (got == 0) {
             break;
         } else if (contents.bytes.size() + std::size_t(got) > kMaxSettingsBytes) {
@@ -120,7 +99,6 @@ Contents readContents(const std::string& path) {
             contents.bytes.append(chunk.data(), std::size_t(got));
         }
     }
-    ::close(fd);
     return contents;
 }
 
