@@ -40,6 +40,10 @@ struct Answer {
     std::size_t size = 0;  // the answer's size, for Reply, WrongSize and Late
     // From sending the try that was answered to its answer.
     Milliseconds roundTrip{};
+    // Requests sent for this answer (1 when the first try was answered), and how many replies
+    // came after their try's timeout and were waited out.
+    unsigned tries = 0;
+    unsigned lateReplies = 0;
     link::SocketAddress from;         // who sent it, for Reply, WrongSize and Late
     std::vector<std::uint8_t> bytes;  // as far as they came, for Reply, WrongSize and Late
 };

@@ -3,7 +3,8 @@
 //
 // Columns are found by their header names, so a log of any set of pins reads, and a column
 // this reader does not know is passed over. time_utc, elapsed_s and result are required;
-// RB0..RB7 restate port_b and are not read. Quoted fields (RFC 4180) are taken, though the
+// RB0..RB7 restate port_b and are not read; a log written before retries and late_replies
+// were logged reads with none. Quoted fields (RFC 4180) are taken, though the
 // writer never needs them. Both CR LF and LF end a line. A line that cannot be read is a
 // problem of its own and the lines after it still read; a header that cannot be read is a
 // problem that ends the reading.
@@ -48,7 +49,17 @@ class LogReader {
     void readHeader(const std::vector<std::string>& names, Batch& batch);
 
     // What each column holds, by position in the line.
-    enum class Column { Time, Elapsed, Result, RoundTrip, PortB, Channel, Other };
+    enum class Column {
+        Time,
+        Elapsed,
+        Result,
+        RoundTrip,
+        PortB,
+        Channel,
+        Retries,
+        LateReplies,
+        Other
+    };
     struct ColumnOf {
         std::string name;
         Column kind = Column::Other;
