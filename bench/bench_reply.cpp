@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
-#include "board_protocol.h"
-#include "panel_controller.h"
-#include "reply_text.h"
+#include "link/board_protocol.h"
+#include "link/reply_text.h"
+#include "window/panel_controller.h"
 
 namespace {
 

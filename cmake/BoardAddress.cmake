@@ -10,11 +10,12 @@ set(VARDEK_BOARD_ADDRESS "127.0.0.1" CACHE STRING
 if(CMAKE_CROSSCOMPILING)
     message(STATUS "VARDEK_BOARD_ADDRESS not checked: the check cannot run when cross-compiling")
 elseif(NOT VARDEK_BOARD_ADDRESS_CHECKED STREQUAL VARDEK_BOARD_ADDRESS)
-    set(link ${CMAKE_CURRENT_LIST_DIR}/../link)
+    get_filename_component(root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+    set(link ${root}/link)
     try_run(run_result compile_result
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/check_board_address.cpp
             ${link}/board_address.cpp ${link}/udp_socket.cpp
-        CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${link}"
+        CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${root}"
         CXX_STANDARD 20
         CXX_STANDARD_REQUIRED ON
         COMPILE_OUTPUT_VARIABLE compile_output

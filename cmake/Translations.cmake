@@ -11,8 +11,9 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS LinguistTools)
 function(vardek_add_translations target)
     cmake_parse_arguments(ARG "" "SOURCE_LANGUAGE" "TS_FILES;SOURCES" ${ARGN})
     # No line numbers, so that only a change of a text makes a .ts file out of date; no entries
-    # for texts that are gone.
-    set(options -silent -locations none -no-obsolete -source-language ${ARG_SOURCE_LANGUAGE}
+    # for texts that are gone. lupdate finds the classes the sources name through the tree's one
+    # include root, as the compiler does.
+    set(options -silent -I ${PROJECT_SOURCE_DIR} -locations none -no-obsolete -source-language ${ARG_SOURCE_LANGUAGE}
         -tr-function-alias QT_TRANSLATE_NOOP+=windowText)
     qt_add_translations(${target} TS_FILES ${ARG_TS_FILES} SOURCES ${ARG_SOURCES}
         LUPDATE_OPTIONS ${options})

@@ -13,6 +13,10 @@ include(CheckCXXCompilerFlag)
 check_cxx_compiler_flag(-fcf-protection VARDEK_CF_PROTECTION)
 
 function(vardek_target_defaults target)
+    # One include root for the whole tree, so that every include names the folder, and so the
+    # layer, it comes from ("link/board_protocol.h"); the build tree's root for the headers that
+    # configuring writes ("window/application_info.h").
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
     target_compile_options(${target} PRIVATE -Wall -Wextra)
     if(VARDEK_CF_PROTECTION)
         target_compile_options(${target} PRIVATE -fcf-protection)

@@ -2,7 +2,7 @@
 // that the programs refuse at run time. Prints the reason and fails for a refused one.
 #include <cstdio>
 
-#include "board_address.h"
+#include "link/board_address.h"
 
 int main(int argc, char** argv) {
     const std::string problem = vardek::link::boardAddressProblem(argc > 1 ? argv[1] : "");

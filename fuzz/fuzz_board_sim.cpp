@@ -8,9 +8,9 @@
 //   then per datagram: time passed (u16 ms, top bit set: seconds), size (b % 8), its bytes
 #include <deque>
 
-#include "board_model.h"
-#include "fuzz_input.h"
-#include "reply_queue.h"
+#include "fuzz/fuzz_input.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/reply_queue.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "board_check.h"
-#include "fuzz_input.h"
+#include "fuzz/fuzz_input.h"
+#include "tools/probe/board_check.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "board_address.h"
-#include "fuzz_input.h"
-#include "options.h"
-#include "probe_options.h"
-#include "udp_socket.h"
+#include "fuzz/fuzz_input.h"
+#include "link/board_address.h"
+#include "link/udp_socket.h"
+#include "tools/board-sim/options.h"
+#include "tools/probe/probe_options.h"
 
 namespace {
 

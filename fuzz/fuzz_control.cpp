@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "control.h"
-#include "fuzz_input.h"
-#include "options.h"
+#include "fuzz/fuzz_input.h"
+#include "tools/board-sim/control.h"
+#include "tools/board-sim/options.h"
 
 namespace sim = vardek::sim;
 namespace link = vardek::link;

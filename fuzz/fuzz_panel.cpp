@@ -17,11 +17,11 @@
 #include <optional>
 #include <stdexcept>
 
-#include "board_protocol.h"
-#include "fake_link.h"
-#include "fake_view.h"
-#include "fuzz_input.h"
-#include "panel_controller.h"
+#include "fuzz/fuzz_input.h"
+#include "link/board_protocol.h"
+#include "tests/fake_link.h"
+#include "tests/fake_view.h"
+#include "window/panel_controller.h"
 
 namespace {
 

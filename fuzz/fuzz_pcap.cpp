@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "board_model.h"
-#include "fuzz_input.h"
-#include "pcap_writer.h"
+#include "fuzz/fuzz_input.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/pcap_writer.h"
 
 namespace {
 

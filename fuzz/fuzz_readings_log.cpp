@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "fuzz_input.h"
-#include "log_format.h"
-#include "log_reader.h"
+#include "fuzz/fuzz_input.h"
+#include "readings/log_format.h"
+#include "readings/log_reader.h"
 
 namespace {
 

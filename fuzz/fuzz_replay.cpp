@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <set>
 
-#include "capture_reader.h"
-#include "fuzz_input.h"
-#include "replay.h"
+#include "fuzz/fuzz_input.h"
+#include "tools/board-sim/capture_reader.h"
+#include "tools/board-sim/replay.h"
 
 namespace sim = vardek::sim;
 

@@ -19,9 +19,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_address.h"
-#include "board_settings.h"
-#include "fuzz_input.h"
+#include "fuzz/fuzz_input.h"
+#include "host/board_settings.h"
+#include "link/board_address.h"
 
 namespace {
 

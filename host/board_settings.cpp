@@ -1,4 +1,4 @@
-#include "board_settings.h"
+#include "host/board_settings.h"
 
 #include <QDir>
 #include <QSettings>
@@ -15,8 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_address.h"
-#include "language.h"
+#include "host/language.h"
+#include "link/board_address.h"
 
 namespace vardek::host {
 

@@ -1,4 +1,4 @@
-#include "language.h"
+#include "host/language.h"
 
 #include <QDir>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "signal_descriptor.h"
+#include "host/signal_descriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "board_address.h"
+#include "link/board_address.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include "udp_socket.h"
+#include "link/udp_socket.h"
 
 namespace vardek::link {
 

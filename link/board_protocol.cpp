@@ -1,4 +1,4 @@
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 #include <algorithm>
 #include <cctype>

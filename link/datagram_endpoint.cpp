@@ -1,5 +1,5 @@
-#include "datagram_endpoint.h"
-#include "exception_text.h"
+#include "link/datagram_endpoint.h"
+#include "link/exception_text.h"
 
 #include <QSocketNotifier>
 #include <QtGlobal>

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "board_protocol.h"
-#include "datagram_link.h"
-#include "udp_socket.h"
+#include "link/board_protocol.h"
+#include "link/datagram_link.h"
+#include "link/udp_socket.h"
 
 class QSocketNotifier;
 

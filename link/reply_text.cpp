@@ -1,4 +1,4 @@
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 namespace vardek::link {
 

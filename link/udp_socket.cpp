@@ -1,4 +1,4 @@
-#include "udp_socket.h"
+#include "link/udp_socket.h"
 
 #include <algorithm>
 #include <cerrno>

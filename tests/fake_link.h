@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "board_protocol.h"
-#include "datagram_link.h"
-#include "reply_text.h"
+#include "link/board_protocol.h"
+#include "link/datagram_link.h"
+#include "link/reply_text.h"
 
 namespace vardek::test {
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "panel_view.h"
+#include "window/panel_view.h"
 
 namespace vardek::test {
 

@@ -12,8 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "fake_link.h"
-#include "udp_socket.h"
+#include "link/udp_socket.h"
+#include "tests/fake_link.h"
 
 namespace vardek::test {
 

@@ -5,8 +5,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -55,15 +57,28 @@ inline bool putSettings(const QString& configHome, SettingsKind kind, const QByt
 }
 
 // Root reads a file of mode 000 all the same (as CI runs the tests): its child runs as nobody.
-inline void asUnprivileged(QProcess& process) {
-    if (::geteuid() == 0) {
-        process.setChildProcessModifier([] {
-            constexpr uid_t kNobody = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-                ::_exit(127);
-            }
-        });
+// Nobody may not reach the build tree (a clone in root's home, mode 0700), so the child runs a
+// copy of `program` in `folder`, which anyone may enter; the path to start is returned.
+inline QString asUnprivileged(QProcess& process, const QString& program,
+                              const QTemporaryDir& folder) {
+    if (::geteuid() != 0) {
+        return program;
     }
+    process.setChildProcessModifier([] {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            ::_exit(127);
+        }
+    });
+    const QString copy = folder.filePath(QFileInfo(program).fileName());
+    constexpr auto kAnyone =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    if (!QFile::exists(copy) && !QFile::copy(program, copy)) {
+        return program;
+    }
+    QFile::setPermissions(folder.path(), kAnyone);
+    QFile::setPermissions(copy, kAnyone);
+    return copy;
 }
 
 }  // namespace vardek::test

@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "loopback_board.h"
+#include "tests/loopback_board.h"
 
 namespace vardek::test {
 

@@ -14,14 +14,14 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "board_model.h"
-#include "control.h"
-#include "loopback_board.h"
-#include "options.h"
-#include "pcap_writer.h"
-#include "reply_queue.h"
-#include "simulator_run.h"
-#include "traffic_log.h"
+#include "tests/loopback_board.h"
+#include "tests/simulator_run.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/control.h"
+#include "tools/board-sim/options.h"
+#include "tools/board-sim/pcap_writer.h"
+#include "tools/board-sim/reply_queue.h"
+#include "tools/board-sim/traffic_log.h"
 
 using namespace vardek::sim;
 using vardek::link::channelSelector;

@@ -14,10 +14,10 @@
 #include <memory>
 #include <vector>
 
-#include "board_protocol.h"
-#include "loopback_board.h"
-#include "reply_text.h"
-#include "simulator_run.h"
+#include "link/board_protocol.h"
+#include "link/reply_text.h"
+#include "tests/loopback_board.h"
+#include "tests/simulator_run.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "fake_link.h"
-#include "fake_view.h"
-#include "panel_controller.h"
+#include "tests/fake_link.h"
+#include "tests/fake_view.h"
+#include "window/panel_controller.h"
 
 using vardek::panel::PanelController;
 using vardek::test::Bytes;

@@ -10,11 +10,11 @@
 
 #include <memory>
 
-#include "Unit1.h"
-#include "datagram_endpoint.h"
-#include "error_report.h"
-#include "simulator_run.h"
-#include "window_driver.h"
+#include "link/datagram_endpoint.h"
+#include "tests/simulator_run.h"
+#include "tests/window_driver.h"
+#include "window/Unit1.h"
+#include "window/error_report.h"
 
 using vardek::link::EndpointConfig;
 using vardek::test::child;

@@ -11,9 +11,9 @@
 
 #include <sys/socket.h>
 
-#include "board_address.h"
-#include "datagram_endpoint.h"
-#include "loopback_board.h"
+#include "link/board_address.h"
+#include "link/datagram_endpoint.h"
+#include "tests/loopback_board.h"
 
 using vardek::link::DatagramEndpoint;
 using vardek::link::EndpointConfig;

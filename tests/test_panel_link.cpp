@@ -3,11 +3,11 @@
 
 #include <memory>
 
-#include "datagram_endpoint.h"
-#include "fake_link.h"
-#include "fake_view.h"
-#include "loopback_board.h"
-#include "panel_controller.h"
+#include "link/datagram_endpoint.h"
+#include "tests/fake_link.h"
+#include "tests/fake_view.h"
+#include "tests/loopback_board.h"
+#include "window/panel_controller.h"
 
 using vardek::link::DatagramEndpoint;
 using vardek::link::EndpointConfig;

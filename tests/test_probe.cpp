@@ -23,11 +23,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "fake_link.h"
-#include "reply_text.h"
-#include "settings_file.h"
-#include "simulator_run.h"
-#include "udp_socket.h"
+#include "link/reply_text.h"
+#include "link/udp_socket.h"
+#include "tests/fake_link.h"
+#include "tests/settings_file.h"
+#include "tests/simulator_run.h"
 
 namespace {
 
@@ -54,15 +54,17 @@ Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunn
                  const QString& configHome = QStringLiteral("/nonexistent"),
                  bool unprivileged = false) {
     QProcess probe;
+    std::optional<QTemporaryDir> reachable;
+    QString program = QStringLiteral(VARDEK_PROBE);
     if (unprivileged) {
-        vardek::test::asUnprivileged(probe);
+        program = vardek::test::asUnprivileged(probe, program, reachable.emplace());
     }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     probe.setProcessEnvironment(environment);
     QElapsedTimer clock;
     clock.start();
-    probe.start(VARDEK_PROBE, args);
+    probe.start(program, args);
     if (whileRunning) {
         whileRunning();
     }

@@ -1,9 +1,9 @@
 // Bytes on the wire and the texts a reply is shown with.
 #include <QTest>
 
-#include "board_protocol.h"
-#include "fake_link.h"
-#include "reply_text.h"
+#include "link/board_protocol.h"
+#include "link/reply_text.h"
+#include "tests/fake_link.h"
 
 using namespace vardek::link;
 using vardek::test::Bytes;

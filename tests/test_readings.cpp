@@ -9,10 +9,10 @@
 
 #include <sys/resource.h>
 
-#include "log_file.h"
-#include "log_format.h"
-#include "log_reader.h"
-#include "sample.h"
+#include "readings/log_file.h"
+#include "readings/log_format.h"
+#include "readings/log_reader.h"
+#include "readings/sample.h"
 
 using namespace vardek::readings;
 using namespace std::chrono_literals;

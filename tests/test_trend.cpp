@@ -23,14 +23,14 @@
 
 #include <sys/resource.h>
 
-#include "language.h"
-#include "live_sampler.h"
-#include "log_format.h"
-#include "log_samples.h"
-#include "reducer.h"
-#include "simulator_run.h"
-#include "trend_chart.h"
-#include "trend_window.h"
+#include "host/language.h"
+#include "readings/log_format.h"
+#include "tests/simulator_run.h"
+#include "tools/trend/live_sampler.h"
+#include "tools/trend/log_samples.h"
+#include "tools/trend/reducer.h"
+#include "tools/trend/trend_chart.h"
+#include "tools/trend/trend_window.h"
 
 using namespace vardek::trend;
 namespace readings = vardek::readings;

@@ -14,7 +14,7 @@
 
 #include <csignal>
 
-#include "simulator_run.h"
+#include "tests/simulator_run.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 
 #include <memory>
 
-#include "Unit1.h"
-#include "datagram_endpoint.h"
-#include "loopback_board.h"
-#include "window_driver.h"
+#include "link/datagram_endpoint.h"
+#include "tests/loopback_board.h"
+#include "tests/window_driver.h"
+#include "window/Unit1.h"
 
 using vardek::link::DatagramEndpoint;
 using vardek::link::EndpointConfig;

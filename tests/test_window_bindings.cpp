@@ -15,12 +15,12 @@
 #include <memory>
 #include <vector>
 
-#include "Unit1.h"
-#include "datagram_endpoint.h"
-#include "error_box.h"
-#include "error_report.h"
-#include "modal_box.h"
-#include "window_driver.h"
+#include "link/datagram_endpoint.h"
+#include "tests/window_driver.h"
+#include "window/Unit1.h"
+#include "window/error_box.h"
+#include "window/error_report.h"
+#include "window/modal_box.h"
 
 using vardek::link::EndpointConfig;
 using vardek::panel::ErrorBox;

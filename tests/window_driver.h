@@ -11,10 +11,10 @@
 
 #include <functional>
 
-#include "Unit1.h"
-#include "datagram_endpoint.h"
-#include "fake_link.h"
-#include "loopback_board.h"
+#include "link/datagram_endpoint.h"
+#include "tests/fake_link.h"
+#include "tests/loopback_board.h"
+#include "window/Unit1.h"
 
 namespace vardek::test {
 

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
-#include "log_format.h"
-#include "log_samples.h"
-#include "trend_chart.h"
-#include "udp_socket.h"
+#include "link/udp_socket.h"
+#include "readings/log_format.h"
+#include "tools/trend/log_samples.h"
+#include "tools/trend/trend_chart.h"
 
 namespace {
 

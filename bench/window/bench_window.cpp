@@ -38,8 +38,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "board_protocol.h"
-#include "udp_socket.h"
+#include "link/board_protocol.h"
+#include "link/udp_socket.h"
 
 extern char** environ;
 

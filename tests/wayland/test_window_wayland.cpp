@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "Unit1.h"
-#include "window_driver.h"
+#include "tests/window_driver.h"
+#include "window/Unit1.h"
 
 using vardek::link::EndpointConfig;
 using vardek::test::LoopbackBoard;

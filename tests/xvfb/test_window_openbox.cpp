@@ -16,9 +16,9 @@
 #include <memory>
 #include <optional>
 
-#include "Unit1.h"
-#include "settings_file.h"
-#include "window_driver.h"
+#include "tests/settings_file.h"
+#include "tests/window_driver.h"
+#include "window/Unit1.h"
 
 using vardek::link::EndpointConfig;
 using vardek::test::Bytes;

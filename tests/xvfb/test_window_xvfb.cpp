@@ -6,9 +6,9 @@
 #include <QRawFont>
 #include <QTest>
 
-#include "Unit1.h"
-#include "fake_link.h"
-#include "loopback_board.h"
+#include "tests/fake_link.h"
+#include "tests/loopback_board.h"
+#include "window/Unit1.h"
 
 using vardek::link::EndpointConfig;
 using vardek::test::hex;

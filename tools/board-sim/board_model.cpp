@@ -1,4 +1,4 @@
-#include "board_model.h"
+#include "tools/board-sim/board_model.h"
 
 #include <algorithm>
 

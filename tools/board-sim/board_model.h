@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 namespace vardek::sim {
 

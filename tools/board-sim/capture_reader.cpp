@@ -1,4 +1,4 @@
-#include "capture_reader.h"
+#include "tools/board-sim/capture_reader.h"
 
 #include <algorithm>
 #include <cerrno>

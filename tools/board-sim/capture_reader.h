@@ -10,8 +10,8 @@
 #include <variant>
 #include <vector>
 
-#include "board_model.h"
-#include "udp_socket.h"
+#include "link/udp_socket.h"
+#include "tools/board-sim/board_model.h"
 
 namespace vardek::sim {
 

@@ -1,10 +1,10 @@
-#include "control.h"
+#include "tools/board-sim/control.h"
 
 #include <cstdio>
 
-#include "command_line.h"
-#include "options.h"
-#include "reply_text.h"
+#include "cli/command_line.h"
+#include "link/reply_text.h"
+#include "tools/board-sim/options.h"
 
 namespace vardek::sim {
 

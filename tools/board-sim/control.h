@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "board_model.h"
+#include "tools/board-sim/board_model.h"
 
 namespace vardek::sim {
 

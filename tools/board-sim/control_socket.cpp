@@ -1,4 +1,4 @@
-#include "control_socket.h"
+#include "tools/board-sim/control_socket.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "control.h"
+#include "tools/board-sim/control.h"
 
 namespace vardek::sim {
 

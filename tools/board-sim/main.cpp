@@ -14,19 +14,19 @@
 
 #include <poll.h>
 
-#include "board_model.h"
-#include "capture_reader.h"
-#include "command_line.h"
-#include "control.h"
-#include "control_socket.h"
-#include "options.h"
-#include "pcap_writer.h"
-#include "replay.h"
-#include "reply_queue.h"
-#include "reply_text.h"
-#include "signal_descriptor.h"
-#include "traffic_log.h"
-#include "udp_socket.h"
+#include "cli/command_line.h"
+#include "host/signal_descriptor.h"
+#include "link/reply_text.h"
+#include "link/udp_socket.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/capture_reader.h"
+#include "tools/board-sim/control.h"
+#include "tools/board-sim/control_socket.h"
+#include "tools/board-sim/options.h"
+#include "tools/board-sim/pcap_writer.h"
+#include "tools/board-sim/replay.h"
+#include "tools/board-sim/reply_queue.h"
+#include "tools/board-sim/traffic_log.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "options.h"
+#include "tools/board-sim/options.h"
 
 #include <algorithm>
 #include <map>
 
-#include "command_line.h"
-#include "reply_text.h"
-#include "udp_socket.h"
+#include "cli/command_line.h"
+#include "link/reply_text.h"
+#include "link/udp_socket.h"
 
 namespace vardek::sim {
 

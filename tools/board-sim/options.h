@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "board_model.h"
-#include "board_protocol.h"
-#include "parsed_command_line.h"
-#include "replay.h"
+#include "cli/parsed_command_line.h"
+#include "link/board_protocol.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/replay.h"
 
 namespace vardek::sim {
 

@@ -1,4 +1,4 @@
-#include "pcap_writer.h"
+#include "tools/board-sim/pcap_writer.h"
 
 #include <cerrno>
 #include <cstring>

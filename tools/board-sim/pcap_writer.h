@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "board_model.h"
-#include "udp_socket.h"
+#include "link/udp_socket.h"
+#include "tools/board-sim/board_model.h"
 
 namespace vardek::sim {
 

@@ -1,8 +1,8 @@
-#include "replay.h"
+#include "tools/board-sim/replay.h"
 
 #include <algorithm>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::sim {
 

@@ -12,8 +12,8 @@
 #include <variant>
 #include <vector>
 
-#include "board_model.h"
-#include "capture_reader.h"
+#include "tools/board-sim/board_model.h"
+#include "tools/board-sim/capture_reader.h"
 
 namespace vardek::sim {
 

@@ -1,4 +1,4 @@
-#include "reply_queue.h"
+#include "tools/board-sim/reply_queue.h"
 
 #include <utility>
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <deque>
 
-#include "board_model.h"
-#include "udp_socket.h"
+#include "link/udp_socket.h"
+#include "tools/board-sim/board_model.h"
 
 namespace vardek::sim {
 

@@ -1,9 +1,9 @@
-#include "traffic_log.h"
+#include "tools/board-sim/traffic_log.h"
 
 #include <array>
 #include <ctime>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::sim {
 

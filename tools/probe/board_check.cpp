@@ -1,12 +1,12 @@
-#include "board_check.h"
+#include "tools/probe/board_check.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
 
-#include "reply_text.h"
-#include "report.h"
+#include "link/reply_text.h"
+#include "tools/probe/report.h"
 
 namespace vardek::probe {
 

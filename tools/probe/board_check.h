@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "board_protocol.h"
-#include "check_files.h"
-#include "measurement.h"
-#include "operator_prompt.h"
-#include "task.h"
-#include "udp_socket.h"
+#include "link/board_protocol.h"
+#include "link/udp_socket.h"
+#include "tools/probe/check_files.h"
+#include "tools/probe/measurement.h"
+#include "tools/probe/operator_prompt.h"
+#include "tools/probe/task.h"
 
 namespace vardek::probe {
 

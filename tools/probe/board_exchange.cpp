@@ -1,9 +1,9 @@
-#include "board_exchange.h"
+#include "tools/probe/board_exchange.h"
 
 #include <algorithm>
 #include <span>
 
-#include "command_line.h"
+#include "cli/command_line.h"
 
 namespace vardek::probe {
 

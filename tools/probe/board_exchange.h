@@ -12,11 +12,11 @@
 #include <system_error>
 #include <vector>
 
-#include "board_check.h"
-#include "board_protocol.h"
-#include "event_loop.h"
-#include "probe_options.h"
-#include "udp_socket.h"
+#include "link/board_protocol.h"
+#include "link/udp_socket.h"
+#include "tools/probe/board_check.h"
+#include "tools/probe/event_loop.h"
+#include "tools/probe/probe_options.h"
 
 namespace vardek::probe {
 

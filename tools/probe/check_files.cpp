@@ -1,4 +1,4 @@
-#include "check_files.h"
+#include "tools/probe/check_files.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "board_address.h"
+#include "link/board_address.h"
 
 namespace vardek::probe {
 

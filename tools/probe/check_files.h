@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "measurement.h"
+#include "tools/probe/measurement.h"
 
 namespace vardek::probe {
 

@@ -1,4 +1,4 @@
-#include "check_report.h"
+#include "tools/probe/check_report.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "report.h"
+#include "tools/probe/report.h"
 
 namespace vardek::probe {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "board_check.h"
+#include "tools/probe/board_check.h"
 
 class QFileDevice;
 

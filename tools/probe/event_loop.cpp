@@ -1,4 +1,4 @@
-#include "event_loop.h"
+#include "tools/probe/event_loop.h"
 
 #include <algorithm>
 

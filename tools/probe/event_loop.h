@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "signal_descriptor.h"
-#include "task.h"
+#include "host/signal_descriptor.h"
+#include "tools/probe/task.h"
 
 namespace vardek::probe {
 

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <system_error>
 
-#include "command_line.h"
-#include "probe_commands.h"
-#include "probe_options.h"
+#include "cli/command_line.h"
+#include "tools/probe/probe_commands.h"
+#include "tools/probe/probe_options.h"
 
 using namespace vardek::probe;
 using vardek::cli::complain;

@@ -1,4 +1,4 @@
-#include "measurement.h"
+#include "tools/probe/measurement.h"
 
 #include <array>
 #include <charconv>

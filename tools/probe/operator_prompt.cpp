@@ -1,4 +1,4 @@
-#include "operator_prompt.h"
+#include "tools/probe/operator_prompt.h"
 
 #include <algorithm>
 #include <cctype>

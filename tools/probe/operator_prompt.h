@@ -5,8 +5,8 @@
 #include <chrono>
 #include <string>
 
-#include "event_loop.h"
-#include "task.h"
+#include "tools/probe/event_loop.h"
+#include "tools/probe/task.h"
 
 namespace vardek::probe {
 

@@ -1,4 +1,4 @@
-#include "probe_commands.h"
+#include "tools/probe/probe_commands.h"
 
 #include <QString>
 #include <QSysInfo>
@@ -14,11 +14,11 @@
 
 #include <unistd.h>
 
-#include "board_check.h"
-#include "check_report.h"
-#include "command_line.h"
-#include "reply_text.h"
-#include "report.h"
+#include "cli/command_line.h"
+#include "link/reply_text.h"
+#include "tools/probe/board_check.h"
+#include "tools/probe/check_report.h"
+#include "tools/probe/report.h"
 
 namespace vardek::probe {
 

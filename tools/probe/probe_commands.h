@@ -2,9 +2,9 @@
 // printing what it found and returning the program's exit status.
 #pragma once
 
-#include "board_exchange.h"
-#include "board_protocol.h"
-#include "probe_options.h"
+#include "link/board_protocol.h"
+#include "tools/probe/board_exchange.h"
+#include "tools/probe/probe_options.h"
 
 namespace vardek::probe {
 

@@ -1,6 +1,6 @@
-#include "probe_options.h"
+#include "tools/probe/probe_options.h"
 
-#include "command_line.h"
+#include "cli/command_line.h"
 
 namespace vardek::probe {
 

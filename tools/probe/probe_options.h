@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "board_check.h"
-#include "board_protocol.h"
-#include "board_settings.h"
-#include "parsed_command_line.h"
-#include "sample.h"
+#include "cli/parsed_command_line.h"
+#include "host/board_settings.h"
+#include "link/board_protocol.h"
+#include "readings/sample.h"
+#include "tools/probe/board_check.h"
 
 namespace vardek::probe {
 

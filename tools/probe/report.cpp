@@ -1,8 +1,8 @@
-#include "report.h"
+#include "tools/probe/report.h"
 
 #include <cstdio>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::probe {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "board_check.h"
-#include "board_protocol.h"
+#include "link/board_protocol.h"
+#include "tools/probe/board_check.h"
 
 namespace vardek::probe {
 

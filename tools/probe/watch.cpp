@@ -1,4 +1,4 @@
-#include "watch.h"
+#include "tools/probe/watch.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,11 +6,11 @@
 
 #include <unistd.h>
 
-#include "command_line.h"
-#include "log_file.h"
-#include "log_format.h"
-#include "probe_commands.h"
-#include "reply_text.h"
+#include "cli/command_line.h"
+#include "link/reply_text.h"
+#include "readings/log_file.h"
+#include "readings/log_format.h"
+#include "tools/probe/probe_commands.h"
 
 namespace vardek::probe {
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "board_check.h"
-#include "probe_options.h"
-#include "sample.h"
+#include "readings/sample.h"
+#include "tools/probe/board_check.h"
+#include "tools/probe/probe_options.h"
 
 namespace vardek::probe {
 

@@ -1,4 +1,4 @@
-#include "live_sampler.h"
+#include "tools/trend/live_sampler.h"
 
 #include <QDateTime>
 
@@ -6,7 +6,7 @@
 #include <span>
 #include <utility>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::trend {
 

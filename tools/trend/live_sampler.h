@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "board_protocol.h"
-#include "datagram_endpoint.h"
-#include "trace.h"
+#include "link/board_protocol.h"
+#include "link/datagram_endpoint.h"
+#include "tools/trend/trace.h"
 
 namespace vardek::trend {
 

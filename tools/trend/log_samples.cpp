@@ -1,9 +1,9 @@
-#include "log_samples.h"
+#include "tools/trend/log_samples.h"
 
 #include <cmath>
 #include <utility>
 
-#include "log_format.h"
+#include "readings/log_format.h"
 
 namespace vardek::trend {
 

@@ -10,10 +10,10 @@
 #include <functional>
 #include <vector>
 
-#include "log_file.h"
-#include "log_reader.h"
-#include "sample.h"
-#include "trace.h"
+#include "readings/log_file.h"
+#include "readings/log_reader.h"
+#include "readings/sample.h"
+#include "tools/trend/trace.h"
 
 namespace vardek::trend {
 

@@ -12,13 +12,13 @@
 #include <memory>
 #include <optional>
 
-#include "board_settings.h"
-#include "language.h"
-#include "live_sampler.h"
-#include "log_samples.h"
-#include "trend_chart.h"
-#include "trend_options.h"
-#include "trend_window.h"
+#include "host/board_settings.h"
+#include "host/language.h"
+#include "tools/trend/live_sampler.h"
+#include "tools/trend/log_samples.h"
+#include "tools/trend/trend_chart.h"
+#include "tools/trend/trend_options.h"
+#include "tools/trend/trend_window.h"
 
 namespace {
 

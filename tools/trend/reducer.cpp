@@ -1,4 +1,4 @@
-#include "reducer.h"
+#include "tools/trend/reducer.h"
 
 #include <cmath>
 

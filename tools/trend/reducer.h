@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "trace.h"
+#include "tools/trend/trace.h"
 
 namespace vardek::trend {
 

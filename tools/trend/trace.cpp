@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "tools/trend/trace.h"
 
 #include <algorithm>
 #include <bit>

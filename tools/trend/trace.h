@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sample.h"
+#include "readings/sample.h"
 
 namespace vardek::trend {
 

@@ -1,4 +1,4 @@
-#include "trend_chart.h"
+#include "tools/trend/trend_chart.h"
 
 #include <QApplication>
 #include <QCategoryAxis>

@@ -12,8 +12,8 @@
 #include <optional>
 #include <utility>
 
-#include "reducer.h"
-#include "trace.h"
+#include "tools/trend/reducer.h"
+#include "tools/trend/trace.h"
 
 QT_BEGIN_NAMESPACE
 class QChart;

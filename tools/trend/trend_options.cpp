@@ -1,4 +1,4 @@
-#include "trend_options.h"
+#include "tools/trend/trend_options.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -6,7 +6,7 @@
 
 #include <tuple>
 
-#include "sample.h"
+#include "readings/sample.h"
 
 namespace vardek::trend {
 

@@ -1,4 +1,4 @@
-#include "trend_window.h"
+#include "tools/trend/trend_window.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -26,8 +26,8 @@
 
 #include <cmath>
 
-#include "log_format.h"
-#include "log_samples.h"
+#include "readings/log_format.h"
+#include "tools/trend/log_samples.h"
 
 namespace vardek::trend {
 

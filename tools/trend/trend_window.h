@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "sample.h"
-#include "trace.h"
-#include "trend_chart.h"
+#include "readings/sample.h"
+#include "tools/trend/trace.h"
+#include "tools/trend/trend_chart.h"
 
 QT_BEGIN_NAMESPACE
 class QAction;

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "parsed_command_line.h"
+#include "cli/parsed_command_line.h"
 
 namespace vardek::app {
 

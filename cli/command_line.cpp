@@ -1,10 +1,10 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <charconv>
 #include <cstdio>
 
-#include "board_address.h"
-#include "udp_socket.h"
+#include "link/board_address.h"
+#include "link/udp_socket.h"
 
 namespace vardek::cli {
 

@@ -2,10 +2,10 @@
 // window until it is closed.
 #include <cstdio>
 
-#include "application_info.h"
-#include "board_settings.h"
-#include "window_command_line.h"
-#include "window_program.h"
+#include "host/board_settings.h"
+#include "window/application_info.h"
+#include "window/window_command_line.h"
+#include "window/window_program.h"
 
 int main(int argc, char* argv[]) {
     namespace app = vardek::app;

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sample.h"
+#include "readings/sample.h"
 
 namespace vardek::readings {
 

@@ -1,4 +1,4 @@
-#include "window_command_line.h"
+#include "window/window_command_line.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "board_protocol.h"
+#include "link/board_protocol.h"
 
 namespace vardek::readings {
 

@@ -1,11 +1,11 @@
-#include "sample.h"
+#include "readings/sample.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::readings {
 

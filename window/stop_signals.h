@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-#include "signal_descriptor.h"
+#include "host/signal_descriptor.h"
 
 class QSocketNotifier;
 

@@ -1,4 +1,4 @@
-#include "window_program.h"
+#include "window/window_program.h"
 
 #include <QApplication>
 
@@ -6,11 +6,11 @@
 #include <exception>
 #include <memory>
 
-#include "Unit1.h"
-#include "application_info.h"
-#include "command_line.h"
-#include "error_box.h"
-#include "stop_signals.h"
+#include "cli/command_line.h"
+#include "window/Unit1.h"
+#include "window/application_info.h"
+#include "window/error_box.h"
+#include "window/stop_signals.h"
 
 namespace vardek::app {
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "sample.h"
+#include "readings/sample.h"
 
 namespace vardek::readings {
 

@@ -1,4 +1,4 @@
-#include "stop_signals.h"
+#include "window/stop_signals.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,10 +1,10 @@
-#include "panel_controller.h"
+#include "window/panel_controller.h"
 
 #include <array>
 #include <chrono>
 #include <ctime>
 
-#include "reply_text.h"
+#include "link/reply_text.h"
 
 namespace vardek::panel {
 

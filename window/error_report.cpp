@@ -1,9 +1,9 @@
-#include "error_report.h"
+#include "window/error_report.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "exception_text.h"
+#include "link/exception_text.h"
 
 namespace vardek {
 

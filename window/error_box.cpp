@@ -1,10 +1,10 @@
-#include "error_box.h"
+#include "window/error_box.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "error_report.h"
-#include "modal_box.h"
+#include "window/error_report.h"
+#include "window/modal_box.h"
 
 namespace vardek::panel {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "board_settings.h"
+#include "host/board_settings.h"
 
 namespace vardek::app {
 

@@ -1,4 +1,4 @@
-#include "modal_box.h"
+#include "window/modal_box.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QSpacerItem>
 
-#include "wayland.h"
+#include "window/wayland.h"
 
 namespace vardek::panel {
 

@@ -1,4 +1,4 @@
-#include "log_reader.h"
+#include "readings/log_reader.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "Unit1.h"
+#include "window/Unit1.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,10 +20,10 @@
 #include <array>
 #include <utility>
 
-#include "error_report.h"
-#include "modal_box.h"
 #include "ui_Unit1.h"
-#include "wayland.h"
+#include "window/error_report.h"
+#include "window/modal_box.h"
+#include "window/wayland.h"
 
 namespace {
 

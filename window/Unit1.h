@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "datagram_endpoint.h"
-#include "language.h"
-#include "panel_controller.h"
-#include "panel_view.h"
+#include "host/language.h"
+#include "link/datagram_endpoint.h"
+#include "window/panel_controller.h"
+#include "window/panel_view.h"
 
 class QCheckBox;
 class QTimer;

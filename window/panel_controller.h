@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "board_protocol.h"
-#include "datagram_link.h"
-#include "panel_view.h"
+#include "link/board_protocol.h"
+#include "link/datagram_link.h"
+#include "window/panel_view.h"
 
 namespace vardek::panel {
 

@@ -1,4 +1,4 @@
-#include "log_format.h"
+#include "readings/log_format.h"
 
 #include <charconv>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "log_file.h"
+#include "readings/log_file.h"
 
 #include <algorithm>
 #include <cerrno>
