@@ -164,7 +164,7 @@ bool pareto(Store& store, const Filter& filter, Grouping grouping, Table& table,
             "SUM(CASE WHEN m.outcome = 'FAIL' THEN 1 ELSE 0 END) AS failed, "
             "SUM(CASE WHEN m.outcome = 'MARGINAL' THEN 1 ELSE 0 END) AS marginal "
             "FROM measurements m JOIN units u ON u.id = m.unit_id "
-            "WHERE m.outcome IN ('FAIL', 'MARGINAL')%2 GROUP BY %1, m.name) "
+            "WHERE m.outcome IN ('FAIL', 'MARGINAL')%2 GROUP BY 1, 2) "
             "SELECT grp, name, failed, marginal, "
             "CAST(failed AS DOUBLE PRECISION) / NULLIF(SUM(failed) OVER (PARTITION BY grp), 0), "
             "CAST(SUM(failed) OVER (PARTITION BY grp ORDER BY failed DESC, marginal DESC, name "
@@ -220,7 +220,7 @@ bool cpk(Store& store, const Filter& filter, Grouping grouping, Table& table,
             "THEN 1 ELSE 0 END) "
             "FROM measurements m JOIN units u ON u.id = m.unit_id "
             "WHERE m.value IS NOT NULL AND (m.low IS NOT NULL OR m.high IS NOT NULL)%2 "
-            "GROUP BY %1, m.name, m.unit, m.low, m.high")
+            "GROUP BY 1, 2, 3, 4, 5")
             .arg(groupExpression(grouping), whereClause(filter, binds), centre);
     QSqlQuery query;
     if (!run(store, sql, binds, query, problem)) {

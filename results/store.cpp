@@ -185,15 +185,6 @@ std::optional<Store> Store::open(const host::ResultsLocation& location, std::str
         return refuse("cannot be opened: " + errorText(db.lastError()),
                       server ? Failure::Unreachable : Failure::Refused);
     }
-    if (!server) {
-        QSqlQuery wal(db);
-        // Write-ahead logging: a reader never waits for a writer, and with synchronous=FULL a
-        // committed unit survives a power loss.
-        if (!wal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-            !wal.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
-            return refuse("not a results store (" + errorText(wal.lastError()) + ")");
-        }
-    }
     // The store's own handle is the only one from here on, so the connection goes with it.
     db = QSqlDatabase();
     Store store(std::move(connection));
@@ -205,7 +196,7 @@ std::optional<Store> Store::open(const host::ResultsLocation& location, std::str
     };
     if (!c.exec(QLatin1String(c.dialect->begin), why) ||
         (c.dialect->schemaLock != nullptr && !c.exec(QLatin1String(c.dialect->schemaLock), why))) {
-        return failed("cannot be read: " + why);
+        return failed(server ? "cannot be read: " + why : "not a results store (" + why + ")");
     }
     const QStringList tables = c.db().tables();
     int version = 0;
@@ -265,6 +256,13 @@ std::optional<Store> Store::open(const host::ResultsLocation& location, std::str
     }
     if (!c.exec(QStringLiteral("COMMIT"), why)) {
         return failed("cannot be created: " + why);
+    }
+    // Write-ahead logging, set only once the file is known to be ours (it changes the file's
+    // header): a reader never waits for a writer, and with synchronous=FULL a committed unit
+    // survives a power loss.
+    if (!server && (!c.exec(QStringLiteral("PRAGMA journal_mode=WAL"), why) ||
+                    !c.exec(QStringLiteral("PRAGMA synchronous=FULL"), why))) {
+        return refuse("cannot be written: " + why);
     }
     failure = Failure::None;
     return store;
