@@ -205,7 +205,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     results->add_option("--by", o.by)
         ->check(CLI::IsMember({"station", "operator", "day", "shift"}));
     results->add_flag("--csv", o.csv)->disable_flag_override();
-    results->add_option("ANSWER", resultsWords)->expected(0, 2);
+    results->add_option("ANSWER", resultsWords)
+        ->expected(0, 2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
     parsed.error = cli::parse(app, args);
     if (help || version) {
