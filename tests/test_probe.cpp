@@ -557,11 +557,12 @@ class TestProbe : public QObject {
             << file + "line 2 sets 'board' again, as line 1 did: each key is given once\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board, language\\)\n";
+            << file + "unknown key 'Board' \\(the file may set board, language, results\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
-                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, stand "
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, results, "
+                   "stand "
                    "before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
