@@ -40,12 +40,15 @@ namespace {
 constexpr std::int64_t kStartMs = 1'765'000'000'000;  // a December 2025 morning, UTC
 
 // `count` samples one `intervalMs` apart, every series at a level of its own; those at
-// `missed` unanswered, and RA0 at `spike` reading 1023.
-Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& missed, int spike) {
+// `missed` unanswered, and RA0 at `spike` reading 1023; those at `cut` left out, as rows cut out
+// of a log.
+Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& missed, int spike,
+                  const std::vector<int>& cut = {}) {
     std::vector<Sample> samples(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         Sample& sample = samples[static_cast<std::size_t>(index)];
         sample.timeMs = kStartMs + index * intervalMs;
+        sample.elapsedS = static_cast<double>(index * intervalMs) / 1000.0;
         if (std::find(missed.begin(), missed.end(), index) != missed.end()) {
             continue;
         }
@@ -55,6 +58,9 @@ Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& mi
         if (index == spike) {
             sample.analogue[0] = 1023;
         }
+    }
+    for (auto index = cut.rbegin(); index != cut.rend(); ++index) {
+        samples.erase(samples.begin() + *index);
     }
     Trace trace;
     trace.append(std::move(samples));
@@ -67,12 +73,15 @@ std::vector<int> run(int first, int count) {
     return indices;
 }
 
-// Whether a drawn line runs across the time of a missed sample.
+// Whether a drawn line runs across the time of a missed sample, or across unmeasured time.
 bool lineAcrossMissed(const Trace& trace, const Reduced& reduced) {
     std::vector<double> missed;
-    for (const Sample& sample : trace.samples()) {
-        if (sample.missed()) {
-            missed.push_back(static_cast<double>(sample.timeMs));
+    for (std::size_t index = 0; index < trace.size(); ++index) {
+        if (trace[index].missed()) {
+            missed.push_back(static_cast<double>(trace[index].timeMs));
+        }
+        if (index > 0 && trace[index].timeMs - trace[index - 1].timeMs > 2 * trace.intervalMs()) {
+            missed.push_back(static_cast<double>(trace[index].timeMs - trace.intervalMs()));
         }
     }
     for (std::size_t line = 0; line < reduced.lines.size(); ++line) {
@@ -87,6 +96,60 @@ bool lineAcrossMissed(const Trace& trace, const Reduced& reduced) {
         }
     }
     return false;
+}
+
+bool near(QRgb pixel, const QColor& wanted, int within) {
+    return std::abs(qRed(pixel) - wanted.red()) + std::abs(qGreen(pixel) - wanted.green()) +
+               std::abs(qBlue(pixel) - wanted.blue()) <=
+           within;
+}
+
+// The samples as a log, exported at 800x500 by vardek-trend run without a display.
+QImage exportedLog(const QTemporaryDir& folder, const std::vector<Sample>& samples,
+                   const QStringList& options = {}) {
+    const readings::Pins pins = pinsOf({0, 1, 2, 3, 4});
+    QByteArray log = QByteArray::fromStdString(readings::csvHeader(pins));
+    for (const Sample& sample : samples) {
+        log += QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins));
+    }
+    const QString csv = folder.filePath(QStringLiteral("known.csv"));
+    QFile file(csv);
+    if (!file.open(QIODevice::WriteOnly) || file.write(log) != log.size()) {
+        return {};
+    }
+    file.close();
+    const QString image = folder.filePath(QStringLiteral("plot.png"));
+    QProcess trend;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    trend.setProcessEnvironment(environment);
+    trend.start(QStringLiteral(VARDEK_TREND),
+                QStringList{csv, QStringLiteral("--export"), image, QStringLiteral("--size"),
+                            QStringLiteral("800x500")} +
+                    options);
+    if (!trend.waitForFinished(vardek::test::kWaitMs) || trend.exitCode() != 0) {
+        qWarning("%s", trend.readAllStandardError().constData());
+        return {};
+    }
+    return QImage(image).convertToFormat(QImage::Format_RGB32);
+}
+
+// The columns of `drawn` with at least `least` pixels of `colour` in rows [top, bottom).
+std::vector<int> columnsOf(const QImage& drawn, const QColor& colour, int top, int bottom,
+                           int least) {
+    std::vector<int> columns;
+    for (int x = 0; x < drawn.width(); ++x) {
+        int count = 0;
+        for (int y = std::max(top, 0); y < std::min(bottom, drawn.height()); ++y) {
+            count += near(drawn.pixel(x, y), colour, 12) ? 1 : 0;
+        }
+        if (count >= least) {
+            columns.push_back(x);
+        }
+    }
+    return columns;
 }
 
 }  // namespace
@@ -104,18 +167,24 @@ class TestTrend : public QObject {
         QTest::addColumn<std::vector<int>>("missed");
         QTest::addColumn<int>("spike");
         QTest::addColumn<int>("viewFirst");  // the first sample shown; all to the last
+        QTest::addColumn<std::vector<int>>("cut");
         const std::vector<int> none;
-        QTest::newRow("a one-sample spike in 24 h at 1 s") << 86'400 << 1000 << none << 50'001 << 0;
+        QTest::newRow("a one-sample spike in 24 h at 1 s")
+            << 86'400 << 1000 << none << 50'001 << 0 << none;
         QTest::newRow("a one-sample gap in 24 h at 1 s")
-            << 86'400 << 1000 << std::vector<int>{43'210} << -1 << 0;
+            << 86'400 << 1000 << std::vector<int>{43'210} << -1 << 0 << none;
         std::vector<int> gaps = run(20'000, 1500);
         gaps.insert(gaps.end(), {7, 9, 10});
         QTest::newRow("gaps of 1, 2 and 1500 samples in 24 h")
-            << 86'400 << 1000 << gaps << 21'500 << 0;
+            << 86'400 << 1000 << gaps << 21'500 << 0 << none;
         QTest::newRow("a gap and a spike zoomed in to 1 min")
-            << 86'400 << 1000 << std::vector<int>{86'370} << 86'371 << 86'340;
+            << 86'400 << 1000 << std::vector<int>{86'370} << 86'371 << 86'340 << none;
         QTest::newRow("every fourth sample missed")
-            << 4000 << 200 << std::vector<int>{3, 7, 11, 15, 19, 3999} << 1 << 0;
+            << 4000 << 200 << std::vector<int>{3, 7, 11, 15, 19, 3999} << 1 << 0 << none;
+        QTest::newRow("60 rows cut out of 24 h")
+            << 86'400 << 1000 << none << -1 << 0 << run(40'000, 60);
+        QTest::newRow("2 rows cut out, zoomed in to 1 min")
+            << 3600 << 1000 << none << -1 << 3540 << std::vector<int>{3570, 3571};
     }
     void reducedView() {
         QFETCH(int, count);
@@ -123,7 +192,8 @@ class TestTrend : public QObject {
         QFETCH(std::vector<int>, missed);
         QFETCH(int, spike);
         QFETCH(int, viewFirst);
-        const Trace trace = steadyTrace(count, intervalMs, missed, spike);
+        QFETCH(std::vector<int>, cut);
+        const Trace trace = steadyTrace(count, intervalMs, missed, spike, cut);
         constexpr int kColumns = 997;
         const View view{trace[std::size_t(viewFirst)].timeMs, trace.samples().back().timeMs,
                         kColumns};
@@ -139,20 +209,29 @@ class TestTrend : public QObject {
         QVERIFY2(!lineAcrossMissed(trace, reduced), "a line is drawn across a missed sample");
         QCOMPARE(reduced.extent.max, spike >= 0 ? 1023.0F : 500.0F);
 
-        // Each run of missed samples in view gets a mark on the time axis.
-        const auto& marks = all.missed;
+        // Each missed sample in view is within a mark of its fault, and the time of rows cut
+        // out is a hole.
+        const auto& marks = all.faults;
         for (const int index : missed) {
-            if (index < viewFirst) {
+            const auto timeMs = static_cast<double>(kStartMs + index * intervalMs);
+            if (timeMs < static_cast<double>(view.firstMs)) {
                 continue;
             }
-            const double column =
-                static_cast<double>(trace[std::size_t(index)].timeMs - view.firstMs) * kColumns /
-                static_cast<double>(view.lastMs + 1 - view.firstMs);
             QVERIFY2(std::any_of(marks.begin(), marks.end(),
-                                 [column](const auto& run) {
-                                     return run.first <= int(column) && int(column) <= run.second;
+                                 [timeMs](const FaultRun& run) {
+                                     return run.fault == Fault::NoReply && run.firstMs <= timeMs &&
+                                            timeMs <= run.lastMs;
                                  }),
                      qPrintable(QStringLiteral("sample %1 is missed unmarked").arg(index)));
+        }
+        if (!cut.empty()) {
+            const auto fromMs = static_cast<double>(kStartMs + (cut.front() - 1) * intervalMs);
+            const auto toMs = static_cast<double>(kStartMs + (cut.back() + 1) * intervalMs);
+            QVERIFY2(std::any_of(all.holes.begin(), all.holes.end(),
+                                 [&](const Hole& hole) {
+                                     return hole.fromMs == fromMs && hole.toMs == toMs;
+                                 }),
+                     "rows cut out leave no hole");
         }
     }
 
@@ -161,33 +240,10 @@ class TestTrend : public QObject {
     void exportWithoutADisplay() {
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
-        const readings::Pins pins = pinsOf({0, 1, 2, 3, 4});
-        QByteArray log = QByteArray::fromStdString(readings::csvHeader(pins));
-        const Trace trace = steadyTrace(600, 1000, {100, 101, 300}, 400);
-        for (const Sample& sample : trace.samples()) {
-            log += QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins));
-        }
-        const QString csv = folder.filePath(QStringLiteral("known.csv"));
-        QFile file(csv);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(log);
-        file.close();
+        const QImage drawn =
+            exportedLog(folder, steadyTrace(600, 1000, {100, 101, 300}, 400).samples(),
+                        {QStringLiteral("--window"), QStringLiteral("10min")});
 
-        const QString image = folder.filePath(QStringLiteral("plot.png"));
-        QProcess trend;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            environment.remove(QString::fromLatin1(name));
-        }
-        trend.setProcessEnvironment(environment);
-        trend.start(
-            QStringLiteral(VARDEK_TREND),
-            {csv, QStringLiteral("--export"), image, QStringLiteral("--size"),
-             QStringLiteral("800x500"), QStringLiteral("--window"), QStringLiteral("10min")});
-        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
-        QVERIFY2(trend.exitCode() == 0, trend.readAllStandardError().constData());
-
-        const QImage drawn = QImage(image).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(drawn.size(), QSize(800, 500));
         std::array<int, kSeriesCount> found{};
         for (int y = 0; y < drawn.height(); ++y) {
@@ -209,6 +265,114 @@ class TestTrend : public QObject {
                 qPrintable(QStringLiteral("%1: %2 pixels of its colour")
                                .arg(QString::fromLatin1(kSeriesNames[std::size_t(index)].data()))
                                .arg(found[std::size_t(index)])));
+        }
+    }
+
+    // An exported chart tells when samples were missed and when none were taken: each fault's
+    // mark stands at its sample's place on the lines' time scale, and no line crosses time
+    // without samples, whether rows were cut out or a second run was appended after a pause.
+    void exportShowsGapsAndMarks_data() {
+        QTest::addColumn<std::vector<int>>("missed");  // of 600 samples 1 s apart
+        QTest::addColumn<std::vector<int>>("cut");
+        QTest::addColumn<int>("pauseAfter");  // a second run begins 36 s later; -1: none
+        const std::vector<int> none;
+        QTest::newRow("missed at a quarter, a half, three quarters and the end")
+            << std::vector<int>{150, 300, 450, 599} << none << -1;
+        QTest::newRow("60 rows cut out") << std::vector<int>{100} << run(300, 60) << -1;
+        QTest::newRow("a second run 36 s after the first") << none << none << 400;
+    }
+    void exportShowsGapsAndMarks() {
+        QFETCH(std::vector<int>, missed);
+        QFETCH(std::vector<int>, cut);
+        QFETCH(int, pauseAfter);
+        std::vector<Sample> samples = steadyTrace(600, 1000, missed, -1, cut).samples();
+        for (Sample& sample : samples) {
+            const auto index = (sample.timeMs - kStartMs) / 1000;
+            if (pauseAfter >= 0 && index > pauseAfter) {
+                sample.timeMs += 36'000;
+                sample.elapsedS = static_cast<double>(index - pauseAfter - 1);
+            }
+        }
+        const auto timeOf = [pauseAfter](int index) {
+            return kStartMs + index * 1000 + (pauseAfter >= 0 && index > pauseAfter ? 36'000 : 0);
+        };
+        QTemporaryDir folder;
+        const QImage drawn = exportedLog(folder, samples);
+        QVERIFY(!drawn.isNull());
+
+        // RA0 reads 500 from the first sample to the last: its line is the row with most of
+        // its colour.
+        const QColor ra0 = TrendChart::colour(Series::RA0);
+        std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                counts[std::size_t(y)] += near(drawn.pixel(x, y), ra0, 12) ? 1 : 0;
+            }
+        }
+        const int lineY = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const std::vector<int> line = columnsOf(drawn, ra0, lineY - 2, lineY + 3, 1);
+        QVERIFY(line.size() > 300);
+        // The plot's time scale, as drawn: RB0's steps rise and fall at samples 60 and 540,
+        // each a vertical line centred on its sample's time.
+        const std::vector<int> steps =
+            columnsOf(drawn, TrendChart::colour(Series::RB0), lineY + 10, drawn.height() - 32, 6);
+        QVERIFY(steps.size() >= 2);
+        const auto centre = [&](int near) {
+            double sum = 0;
+            int count = 0;
+            for (const int x : steps) {
+                if (std::abs(x - near) <= 3) {
+                    sum += x;
+                    ++count;
+                }
+            }
+            return sum / count + 0.5;
+        };
+        const double left = centre(steps.front());
+        const double right = centre(steps.back());
+        const auto leftMs = static_cast<double>(timeOf(60));
+        const auto rightMs = static_cast<double>(timeOf(540));
+        const auto xOf = [&](std::int64_t timeMs) {
+            return left +
+                   (right - left) * (static_cast<double>(timeMs) - leftMs) / (rightMs - leftMs);
+        };
+
+        // Each missed sample's mark within 2 pixels of its place, and no mark elsewhere.
+        const std::vector<int> marks = columnsOf(drawn, TrendChart::faultColour(Fault::NoReply),
+                                                 lineY + 10, drawn.height() - 32, 3);
+        for (const int index : missed) {
+            const double at = xOf(timeOf(index));
+            QVERIFY2(
+                std::any_of(marks.begin(), marks.end(),
+                            [at](int x) { return std::abs(x - at) <= 2; }),
+                qPrintable(QStringLiteral("no mark at x = %1 for sample %2").arg(at).arg(index)));
+        }
+        for (const int x : marks) {
+            // Left of the plot, the lanes are named.
+            if (x < line.front()) {
+                continue;
+            }
+            QVERIFY2(std::any_of(missed.begin(), missed.end(),
+                                 [&](int index) { return std::abs(x - xOf(timeOf(index))) <= 3; }),
+                     qPrintable(QStringLiteral("a mark at x = %1 with no missed sample").arg(x)));
+        }
+
+        // No line across the time without samples.
+        std::vector<std::pair<std::int64_t, std::int64_t>> holes;
+        if (!cut.empty()) {
+            holes.emplace_back(timeOf(cut.front() - 1), timeOf(cut.back() + 1));
+        }
+        if (pauseAfter >= 0) {
+            holes.emplace_back(timeOf(pauseAfter), timeOf(pauseAfter + 1));
+        }
+        for (const auto& [fromMs, toMs] : holes) {
+            for (const int x : line) {
+                QVERIFY2(x <= xOf(fromMs) + 2 || x >= xOf(toMs) - 2,
+                         qPrintable(QStringLiteral("RA0 drawn at x = %1, between %2 and %3")
+                                        .arg(x)
+                                        .arg(xOf(fromMs))
+                                        .arg(xOf(toMs))));
+            }
         }
     }
 

@@ -55,7 +55,8 @@ void LiveSampler::proceed() {
 }
 
 void LiveSampler::beginSample() {
-    if (!onTime_) {
+    const bool late = !onTime_;
+    if (late) {
         ++late_;
     }
     onTime_ = false;
@@ -64,6 +65,7 @@ void LiveSampler::beginSample() {
     step_ = 0;
     sample_ = Sample{};
     sample_.result = Sample::Result::Ok;
+    sample_.late = late;
     sample_.timeMs = QDateTime::currentMSecsSinceEpoch();
     sample_.elapsedS = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
     sendStep();

@@ -13,6 +13,7 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScatterSeries>
 #include <QValueAxis>
 #include <QWheelEvent>
 
@@ -23,17 +24,21 @@ namespace vardek::trend {
 
 namespace {
 
-// The strip of the inputs below the chart: its share of the height, and what it never goes
-// under.
-constexpr double kStripShare = 0.22;
-constexpr double kStripMinimum = 90;
+// The strip of port B below the chart: its share of the height, and what it never goes under.
+constexpr double kStripShare = 0.36;
+constexpr double kStripMinimum = 200;
 // Room under the strip's plot area for the time axis's labels.
 constexpr double kTimeLabels = 30;
-// Each input's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0.
+// Each bit's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0, and so on up to RB7;
+// above them the lane of the faults, a row for each.
 constexpr double kLaneHeight = 0.8;
 constexpr double kLaneStep = 1.2;
+constexpr double kFaultRow = 0.5;
+constexpr double kFaultsLow = kPortBits * kLaneStep;
 constexpr double kStripLow = -0.3;
-constexpr double kStripHigh = 2.3;
+constexpr double kStripHigh = kFaultsLow + kFaultCount * kFaultRow + 0.2;
+// The room left of the strip's plot area for its lanes' names.
+constexpr double kLaneNames = 60;
 
 // The narrowest and widest time shown.
 constexpr double kShortestSpanMs = 100;
@@ -42,8 +47,10 @@ constexpr double kLongestSpanMs = 400.0 * 24 * 3600 * 1000;
 // Ticks on a value axis, about.
 constexpr int kTicks = 5;
 
-const QColor kMissedMark(0x50, 0x50, 0x50);
 const QColor kMarkerLine(0x20, 0x20, 0x20);
+// Time without samples, and an outage going on: hatched over the whole height.
+const QColor kHole(0x60, 0x60, 0x60, 0x60);
+const QColor kOutage(0xc0, 0x30, 0x30, 0x70);
 const QColor kCursorLine(0x80, 0x80, 0x80);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
@@ -51,7 +58,7 @@ int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
 }  // namespace
 
 // Draws the reduced series of one chart in its plot area, with the markers and the cursor
-// across it; the strip's also marks the missed samples along its time axis.
+// across it and the unmeasured time hatched; the strip's also marks the faults in their lane.
 class PlotItem final : public QGraphicsItem {
   public:
     enum class Kind { Main, Strip };
@@ -65,8 +72,8 @@ class PlotItem final : public QGraphicsItem {
     void areaChanged() { prepareGeometryChange(); }
 
     QRectF boundingRect() const override {
-        // The strip's marks of missed samples stand just below its plot area.
-        return chart_.plotArea().adjusted(-2, -2, 2, kind_ == Kind::Strip ? 8 : 2);
+        // The strip's lanes are named to the left of its plot area.
+        return chart_.plotArea().adjusted(kind_ == Kind::Strip ? -kLaneNames : -2, -2, 2, 2);
     }
 
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
@@ -77,9 +84,13 @@ class PlotItem final : public QGraphicsItem {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         if (kind_ == Kind::Strip) {
-            paintMissed(*painter, plot);
+            paintLaneNames(*painter, plot);
         }
         painter->setClipRect(plot);
+        paintHoles(*painter, plot);
+        if (kind_ == Kind::Strip) {
+            paintFaults(*painter, plot);
+        }
         for (int index = 0; index < kSeriesCount; ++index) {
             const auto series = static_cast<Series>(index);
             if ((scaleOf(series) == Scale::Input) == (kind_ == Kind::Strip) &&
@@ -92,15 +103,18 @@ class PlotItem final : public QGraphicsItem {
     }
 
   private:
-    double y(Series series, float value, const QRectF& plot) const {
+    // Where a value is drawn; in the strip, `stripValue` places a point of it directly.
+    double y(Series series, float value, const QRectF& plot,
+             std::optional<double> stripValue = std::nullopt) const {
         double low = 0;
         double high = 1;
         double shown = value;
         if (kind_ == Kind::Strip) {
             low = kStripLow;
             high = kStripHigh;
-            shown = (static_cast<int>(series) - static_cast<int>(Series::RB0)) * kLaneStep +
-                    value * kLaneHeight;
+            shown = stripValue.value_or((static_cast<int>(series) - static_cast<int>(Series::RB0)) *
+                                            kLaneStep +
+                                        value * kLaneHeight);
         } else {
             std::tie(low, high) =
                 owner_.shownRange(scaleOf(series) == Scale::Temperature ? Axis::Right : Axis::Left);
@@ -146,16 +160,65 @@ class PlotItem final : public QGraphicsItem {
         }
     }
 
-    void paintMissed(QPainter& painter, const QRectF& plot) const {
-        const View view = owner_.view();
-        if (view.columns <= 0) {
-            return;
+    // A span of time across the plot, at least a pixel wide.
+    QRectF span(double fromMs, double toMs, const QRectF& plot) const {
+        const double left = owner_.xOf(fromMs, plot);
+        const double right = owner_.xOf(toMs, plot);
+        return QRectF(left, plot.top(), std::max(right - left, 0.0), plot.height());
+    }
+
+    void paintHoles(QPainter& painter, const QRectF& plot) const {
+        for (const Hole& hole : owner_.holes()) {
+            painter.fillRect(span(hole.fromMs, hole.toMs, plot), QBrush(kHole, Qt::BDiagPattern));
         }
-        const double column = plot.width() / view.columns;
-        for (const auto& [first, last] : owner_.missed()) {
-            const double left = plot.left() + first * column;
-            const double width = std::max((last + 1 - first) * column, 2.0);
-            painter.fillRect(QRectF(left, plot.bottom() + 1, width, 5), kMissedMark);
+        if (const auto outage = owner_.outage()) {
+            const QRectF band =
+                span(static_cast<double>(outage->first), static_cast<double>(outage->second), plot);
+            painter.fillRect(band, QBrush(kOutage, Qt::FDiagPattern));
+            if (kind_ == Kind::Main) {
+                painter.setPen(kOutage.darker(200));
+                painter.drawText(
+                    band.adjusted(-200, 4, -4, 0), Qt::AlignRight | Qt::AlignTop,
+                    TrendChart::tr("no sample for %1")
+                        .arg(TrendChart::durationText(outage->second - outage->first)));
+            }
+        }
+    }
+
+    void paintLaneNames(QPainter& painter, const QRectF& plot) const {
+        QFont font = painter.font();
+        font.setPointSizeF(font.pointSizeF() * 0.8);
+        painter.setFont(font);
+        painter.setPen(chart_.palette().color(QPalette::WindowText));
+        const auto name = [&](const QString& text, double low, double high) {
+            const double top = y(Series::RB0, 0, plot, high);
+            const double bottom = y(Series::RB0, 0, plot, low);
+            painter.drawText(QRectF(plot.left() - kLaneNames, top, kLaneNames - 4, bottom - top),
+                             Qt::AlignRight | Qt::AlignVCenter, text);
+        };
+        for (int bit = 0; bit < kPortBits; ++bit) {
+            name(TrendChart::seriesName(static_cast<Series>(static_cast<int>(Series::RB0) + bit)),
+                 bit * kLaneStep - 0.1, bit * kLaneStep + kLaneHeight + 0.1);
+        }
+        name(TrendChart::tr("faults"), kFaultsLow, kFaultsLow + kFaultCount * kFaultRow);
+    }
+
+    void paintFaults(QPainter& painter, const QRectF& plot) const {
+        for (const FaultRun& run : owner_.faults()) {
+            const auto row = static_cast<int>(run.fault);
+            const double top = y(Series::RB0, 0, plot, kFaultsLow + (row + 0.9) * kFaultRow);
+            const double bottom = y(Series::RB0, 0, plot, kFaultsLow + (row + 0.1) * kFaultRow);
+            QRectF mark = span(run.firstMs, run.lastMs, plot);
+            mark.setTop(top);
+            mark.setBottom(bottom);
+            // Seen however short, and centred on its time: a single sample in a day is a pixel
+            // wide at most.
+            if (mark.width() < 2) {
+                mark = QRectF(mark.center().x() - 1, mark.top(), 2, mark.height());
+            }
+            // One at an edge stays inside the plot, where the clip would halve it.
+            mark.moveLeft(std::clamp(mark.left(), plot.left(), plot.right() - mark.width()));
+            painter.fillRect(mark, TrendChart::faultColour(run.fault));
         }
     }
 
@@ -219,11 +282,28 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     for (int index = 0; index < kSeriesCount; ++index) {
         const auto series = static_cast<Series>(index);
         auto* legend = new QLineSeries;
-        legend->setName(QString::fromLatin1(kSeriesNames[static_cast<std::size_t>(index)].data(),
-                                            qsizetype(kSeriesNames[std::size_t(index)].size())));
+        legend->setName(seriesName(series));
         legend->setPen(QPen(colour(series), 2));
         main_->addSeries(legend);
         legendSeries_[static_cast<std::size_t>(index)] = legend;
+        // The outputs are named by their lanes in the strip: the legend keeps to one line.
+        if (series > Series::RB1) {
+            for (QLegendMarker* marker : main_->legend()->markers(legend)) {
+                marker->setVisible(false);
+            }
+        }
+    }
+    // The faults' marks, in the legend only for a trace that has them.
+    for (int index = 0; index < kFaultCount; ++index) {
+        const auto fault = static_cast<Fault>(index);
+        auto* legend = new QScatterSeries;
+        legend->setName(faultName(fault));
+        legend->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+        legend->setMarkerSize(10);
+        legend->setColor(faultColour(fault));
+        legend->setBorderColor(faultColour(fault));
+        main_->addSeries(legend);
+        faultSeries_[static_cast<std::size_t>(index)] = legend;
     }
     const auto markers = main_->legend()->markers();
     for (QLegendMarker* marker : markers) {
@@ -246,10 +326,16 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     strip_->addAxis(stripTime_, Qt::AlignBottom);
     auto* inputs = new QCategoryAxis;
     inputs->setStartValue(kStripLow);
-    inputs->append(QStringLiteral("RB0"), (kLaneHeight + kLaneStep) / 2);
-    inputs->append(QStringLiteral("RB1"), kStripHigh);
+    for (int bit = 0; bit < kPortBits; ++bit) {
+        inputs->append(seriesName(static_cast<Series>(static_cast<int>(Series::RB0) + bit)),
+                       bit * kLaneStep + (kLaneHeight + kLaneStep) / 2);
+    }
+    inputs->append(QStringLiteral("faults"), kStripHigh);
     inputs->setRange(kStripLow, kStripHigh);
     inputs->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    // The lanes' names are drawn by the strip's plot item: Qt Charts cuts a category's label
+    // to the width it had before the strip's plot area was aligned under the chart's.
+    inputs->setLabelsVisible(false);
     inputs->setGridLineVisible(false);
     strip_->addAxis(inputs, Qt::AlignLeft);
 
@@ -270,12 +356,72 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
 TrendChart::~TrendChart() = default;
 
 QColor TrendChart::colour(Series series) {
-    // Told apart on screen, on paper and by most colour-blind eyes.
+    // Told apart on screen, on paper and by most colour-blind eyes; port B's outputs, each in a
+    // lane of its own and named there, need it less.
     static const std::array<QColor, kSeriesCount> colours{
         QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e), QColor(0x2c, 0xa0, 0x2c),
         QColor(0xd6, 0x27, 0x28), QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
-        QColor(0xe3, 0x77, 0xc2)};
+        QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f), QColor(0xbc, 0xbd, 0x22),
+        QColor(0x17, 0xbe, 0xcf), QColor(0x39, 0x3b, 0x79), QColor(0x63, 0x79, 0x39),
+        QColor(0x8c, 0x6d, 0x31)};
     return colours[static_cast<std::size_t>(series)];
+}
+
+QColor TrendChart::faultColour(Fault fault) {
+    static const std::array<QColor, kFaultCount> colours{
+        QColor(0x30, 0x30, 0x30), QColor(0x00, 0x00, 0x00), QColor(0xc0, 0x00, 0x60),
+        QColor(0xe0, 0xa0, 0x00), QColor(0x00, 0x80, 0x80)};
+    return colours[static_cast<std::size_t>(fault)];
+}
+
+QString TrendChart::faultName(Fault fault) {
+    switch (fault) {
+        case Fault::NoReply:
+            return tr("no reply");
+        case Fault::NotSent:
+            return tr("not sent");
+        case Fault::WrongSize:
+            return tr("wrong size");
+        case Fault::Late:
+            return tr("late");
+        case Fault::Retried:
+            return tr("retried");
+    }
+    return {};
+}
+
+QString TrendChart::seriesName(Series series) {
+    const std::string_view name = kSeriesNames[static_cast<std::size_t>(series)];
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+
+QString TrendChart::durationText(std::int64_t spanMs) {
+    const bool negative = spanMs < 0;
+    std::int64_t left = negative ? -spanMs : spanMs;
+    const std::int64_t hours = left / 3'600'000;
+    left %= 3'600'000;
+    const std::int64_t minutes = left / 60'000;
+    left %= 60'000;
+    const QString seconds = left % 1000 == 0
+                                ? QString::number(left / 1000)
+                                : QString::number(static_cast<double>(left) / 1000.0, 'f', 3);
+    QString text;
+    if (hours > 0) {
+        text = tr("%1 h %2 min %3 s").arg(hours).arg(minutes).arg(seconds);
+    } else if (minutes > 0) {
+        text = tr("%1 min %2 s").arg(minutes).arg(seconds);
+    } else {
+        text = tr("%1 s").arg(seconds);
+    }
+    return negative ? QStringLiteral("−") + text : text;
+}
+
+void TrendChart::setOutage(std::optional<std::pair<std::int64_t, std::int64_t>> outage) {
+    if (outage_ == outage) {
+        return;
+    }
+    outage_ = outage;
+    scheduleRefresh();
 }
 
 void TrendChart::setWindow(std::int64_t windowMs) {
@@ -329,8 +475,12 @@ View TrendChart::view() const {
         shown.lastMs = held_.lastMs;
         return shown;
     }
-    const std::int64_t newest =
+    std::int64_t newest =
         trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.samples().back().timeMs;
+    // An outage going on runs on to the right edge.
+    if (outage_) {
+        newest = std::max(newest, outage_->second);
+    }
     shown.lastMs = newest;
     if (windowMs_ > 0) {
         shown.firstMs = newest - windowMs_ + 1;
@@ -417,10 +567,17 @@ void TrendChart::renderTo(QPaintDevice& device, QSize size) {
         resize(size);
     }
     layoutScene(size);
-    refresh();
-    // Qt Charts lays out its axes when the event loop next turns: done here, before drawing.
-    for (QChart* chart : {main_, strip_}) {
-        chart->layout()->activate();
+    // Qt Charts lays out its axes when the event loop next turns: done here, before drawing,
+    // and again after the axes took their ranges, whose labels' widths move the plot area.
+    // Everything is then reduced to and drawn on the plot area as it finally stands.
+    for (int round = 0; round < 3; ++round) {
+        for (QChart* chart : {main_, strip_}) {
+            chart->layout()->activate();
+        }
+        if (round > 0 && static_cast<int>(plotArea().width()) == shown_.columns) {
+            break;
+        }
+        refresh();
     }
     QPainter painter(&device);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -579,6 +736,18 @@ void TrendChart::refresh() {
     for (int index = 0; index < kSeriesCount; ++index) {
         if (!seriesVisible(static_cast<Series>(index))) {
             reduced_.series[static_cast<std::size_t>(index)] = Reduced{};
+        }
+    }
+    // The legend names the faults the samples have: those of the whole trace, so that it does
+    // not change as the view moves.
+    const Faults faults = trace_.faults(0, trace_.size());
+    for (int index = 0; index < kFaultCount; ++index) {
+        const bool has = (faults & bitOf(static_cast<Fault>(index))) != 0;
+        for (QLegendMarker* marker :
+             main_->legend()->markers(faultSeries_[static_cast<std::size_t>(index)])) {
+            if (marker->isVisible() != has) {
+                marker->setVisible(has);
+            }
         }
     }
     updateValueAxis(Axis::Left);

@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 
 #include <cmath>
@@ -37,10 +38,10 @@ namespace {
 enum ReadoutRow { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutRows };
 constexpr int kTimeColumn = 0;
 
-QString seriesName(Series series) {
-    const std::string_view name = kSeriesNames[static_cast<std::size_t>(series)];
-    return QString::fromLatin1(name.data(), qsizetype(name.size()));
-}
+QString seriesName(Series series) { return TrendChart::seriesName(series); }
+
+// How often an outage is looked for, and so how often its band grows.
+constexpr int kOutageCheckMs = 1000;
 
 QString windowText(std::int64_t windowMs) {
     switch (windowMs) {
@@ -62,9 +63,7 @@ QString timeText(std::int64_t timeMs) {
         QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
-QString spanText(std::int64_t spanMs) {
-    return TrendWindow::tr("%1 s").arg(static_cast<double>(spanMs) / 1000.0, 0, 'f', 3);
-}
+QString spanText(std::int64_t spanMs) { return TrendChart::durationText(spanMs); }
 
 // A value as its series shows it: raw in decimal, degrees to the tenth, inputs as 0 or 1.
 QString valueText(Series series, double value) {
@@ -85,6 +84,9 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
     setCentralWidget(splitter);
+    outageCheck_ = new QTimer(this);
+    outageCheck_->setInterval(kOutageCheckMs);
+    connect(outageCheck_, &QTimer::timeout, this, &TrendWindow::checkOutage);
     status_ = new QLabel(this);
     status_->setAccessibleName(tr("Samples"));
     statusBar()->addPermanentWidget(status_);
@@ -129,8 +131,31 @@ void TrendWindow::addSamples(std::vector<Sample> samples) {
     }
     trace_.append(std::move(samples));
     chart_->samplesAdded();
-    updateStatus();
+    // Samples that come once the window is shown come live or from a followed log: from then
+    // on, their stopping is an outage to show while it lasts. A file read whole comes before.
+    if (isVisible() && !outageCheck_->isActive()) {
+        outageCheck_->start();
+    }
+    checkOutage();
     updateReadout();
+}
+
+void TrendWindow::checkOutage() {
+    const std::int64_t intervalMs = trace_.intervalMs();
+    std::uint64_t overdue = 0;
+    std::optional<std::pair<std::int64_t, std::int64_t>> outage;
+    if (outageCheck_->isActive() && intervalMs > 0 && !trace_.empty()) {
+        const std::int64_t newest = trace_.samples().back().timeMs;
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        // With the slack the trace allows between two samples before it breaks their line.
+        if (2 * (now - newest) > 3 * intervalMs) {
+            overdue = static_cast<std::uint64_t>((now - newest) / intervalMs);
+            outage = std::pair(newest + intervalMs, now);
+        }
+    }
+    overdue_ = overdue;
+    chart_->setOutage(outage);
+    updateStatus();
 }
 
 void TrendWindow::showProblem(const QString& problem) { statusBar()->showMessage(problem); }
@@ -250,7 +275,9 @@ void TrendWindow::buildMenus() {
         QAction* action = series->addAction(seriesName(which));
         action->setCheckable(true);
         action->setChecked(true);
-        action->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)));
+        if (index < 9) {
+            action->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)));
+        }
         connect(action, &QAction::triggered, this,
                 [this, which](bool shown) { chart_->setSeriesVisible(which, shown); });
         seriesActions_[static_cast<std::size_t>(index)] = action;
@@ -375,7 +402,14 @@ void TrendWindow::updateReadout() {
 
 void TrendWindow::updateStatus() {
     const auto samples = static_cast<qulonglong>(trace_.size());
-    status_->setText(tr("%1 — samples: %2, missed: %3").arg(source_).arg(samples).arg(missed_));
+    // Slots gone by without a sample count as missed while they are overdue.
+    const auto missed = static_cast<qulonglong>(missed_ + overdue_);
+    QString text = tr("%1 — samples: %2, missed: %3").arg(source_).arg(samples).arg(missed);
+    if (const auto outage = chart_->outage()) {
+        text += tr(", no sample for %1")
+                    .arg(TrendChart::durationText((outage->second - outage->first) / 1000 * 1000));
+    }
+    status_->setText(text);
 }
 
 void TrendWindow::askForFile(const QString& caption, const QString& filter, const QString& suffix,

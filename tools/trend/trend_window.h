@@ -19,6 +19,7 @@ class QActionGroup;
 class QComboBox;
 class QLabel;
 class QTableWidget;
+class QTimer;
 QT_END_NAMESPACE
 
 namespace vardek::trend {
@@ -62,6 +63,8 @@ class TrendWindow final : public QMainWindow {
                     bool chart);
     void askAxisRange(Axis axis);
     void syncWindowChoice();
+    // Live or following a log: whether a sample is overdue, and since when.
+    void checkOutage();
 
     Trace trace_;
     TrendChart* chart_ = nullptr;
@@ -76,6 +79,9 @@ class TrendWindow final : public QMainWindow {
     readings::Pins pins_;
     QString folder_;
     std::uint64_t missed_ = 0;
+    // Samples come on after the window opened: their absence is an outage.
+    QTimer* outageCheck_ = nullptr;
+    std::uint64_t overdue_ = 0;  // slots passed since the newest sample without one
 };
 
 }  // namespace vardek::trend

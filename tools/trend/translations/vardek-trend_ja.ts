@@ -53,6 +53,46 @@
         <source>RA5 (℃)</source>
         <translation>RA5（℃）</translation>
     </message>
+    <message>
+        <source>no sample for %1</source>
+        <translation>%1 間サンプルなし</translation>
+    </message>
+    <message>
+        <source>faults</source>
+        <translation>異常</translation>
+    </message>
+    <message>
+        <source>no reply</source>
+        <translation>応答なし</translation>
+    </message>
+    <message>
+        <source>not sent</source>
+        <translation>未送信</translation>
+    </message>
+    <message>
+        <source>wrong size</source>
+        <translation>サイズ不正</translation>
+    </message>
+    <message>
+        <source>late</source>
+        <translation>遅延</translation>
+    </message>
+    <message>
+        <source>retried</source>
+        <translation>再送</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min %3 s</source>
+        <translation>%1 時間 %2 分 %3 秒</translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation>%1 分 %2 秒</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 秒</translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendWindow</name>
@@ -75,10 +115,6 @@
     <message>
         <source>All</source>
         <translation>すべて</translation>
-    </message>
-    <message>
-        <source>%1 s</source>
-        <translation>%1 秒</translation>
     </message>
     <message>
         <source>missed</source>
@@ -291,6 +327,10 @@
     <message>
         <source>&amp;To:</source>
         <translation>上限(&amp;T):</translation>
+    </message>
+    <message>
+        <source>, no sample for %1</source>
+        <translation>、%1 間サンプルなし</translation>
     </message>
 </context>
 </TS>
