@@ -376,6 +376,35 @@ class TestTrend : public QObject {
         }
     }
 
+    // A value axis fitted to the samples never shows what no reading can be: a raw reading is
+    // 0 to 1023.
+    void rawAxisKeepsToTheConversion_data() {
+        QTest::addColumn<float>("low");
+        QTest::addColumn<float>("high");
+        QTest::newRow("near 0") << 0.0F << 3.0F;
+        QTest::newRow("near 1023") << 1020.0F << 1023.0F;
+        QTest::newRow("the whole range") << 0.0F << 1023.0F;
+    }
+    void rawAxisKeepsToTheConversion() {
+        QFETCH(float, low);
+        QFETCH(float, high);
+        Trace trace = steadyTrace(100, 1000, {}, -1);
+        std::vector<Sample> samples = trace.samples();
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            samples[index].analogue = {low, high, low, high, 20.0F};
+        }
+        trace.clear();
+        trace.append(std::move(samples));
+        TrendChart chart(trace);
+        chart.setWindow(0);
+        QImage image(QSize(800, 500), QImage::Format_ARGB32_Premultiplied);
+        chart.renderTo(image, image.size());
+        const Range shown = chart.shownRange(Axis::Left);
+        QVERIFY2(shown.first >= 0 && shown.second <= 1023,
+                 qPrintable(QStringLiteral("%1 to %2").arg(shown.first).arg(shown.second)));
+        QVERIFY(shown.first <= low && shown.second >= high);
+    }
+
     // A followed log: rows appended after the start come in, and a row half written waits for
     // the rest instead of coming in broken.
     void followedLogGrows() {

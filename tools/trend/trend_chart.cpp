@@ -28,7 +28,7 @@ namespace {
 constexpr double kStripShare = 0.36;
 constexpr double kStripMinimum = 200;
 // Room under the strip's plot area for the time axis's labels.
-constexpr double kTimeLabels = 30;
+constexpr double kTimeLabels = 38;
 // Each bit's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0, and so on up to RB7;
 // above them the lane of the faults, a row for each.
 constexpr double kLaneHeight = 0.8;
@@ -48,6 +48,7 @@ constexpr double kLongestSpanMs = 400.0 * 24 * 3600 * 1000;
 constexpr int kTicks = 5;
 
 const QColor kMarkerLine(0x20, 0x20, 0x20);
+const QColor kGrid(0xdd, 0xdd, 0xdd);
 // Time without samples, and an outage going on: hatched over the whole height.
 const QColor kHole(0x60, 0x60, 0x60, 0x60);
 const QColor kOutage(0xc0, 0x30, 0x30, 0x70);
@@ -72,8 +73,9 @@ class PlotItem final : public QGraphicsItem {
     void areaChanged() { prepareGeometryChange(); }
 
     QRectF boundingRect() const override {
-        // The strip's lanes are named to the left of its plot area.
-        return chart_.plotArea().adjusted(kind_ == Kind::Strip ? -kLaneNames : -2, -2, 2, 2);
+        // The strip's lanes are named to the left of its plot area, the times under it.
+        return kind_ == Kind::Strip ? chart_.plotArea().adjusted(-kLaneNames, -2, 2, kTimeLabels)
+                                    : chart_.plotArea().adjusted(-2, -2, 2, 2);
     }
 
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
@@ -83,10 +85,17 @@ class PlotItem final : public QGraphicsItem {
         }
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
+        const std::vector<TimeTick> ticks = owner_.timeTicks(plot.width());
         if (kind_ == Kind::Strip) {
             paintLaneNames(*painter, plot);
+            paintTimeLabels(*painter, plot, ticks);
         }
         painter->setClipRect(plot);
+        painter->setPen(QPen(kGrid, 1));
+        for (const TimeTick& tick : ticks) {
+            const double x = std::round(owner_.xOf(tick.timeMs, plot)) + 0.5;
+            painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        }
         paintHoles(*painter, plot);
         if (kind_ == Kind::Strip) {
             paintFaults(*painter, plot);
@@ -185,9 +194,30 @@ class PlotItem final : public QGraphicsItem {
         }
     }
 
+    void paintTimeLabels(QPainter& painter, const QRectF& plot,
+                         const std::vector<TimeTick>& ticks) const {
+        painter.save();
+        // In the face of the value axes' labels.
+        const QFont font = chart_.axes(Qt::Vertical).constFirst()->labelsFont();
+        painter.setFont(font);
+        painter.setPen(chart_.palette().color(QPalette::WindowText));
+        const double line = QFontMetricsF(font).height();
+        for (const TimeTick& tick : ticks) {
+            const double x = owner_.xOf(tick.timeMs, plot);
+            painter.drawText(QRectF(x - 60, plot.bottom() + 3, 120, line), Qt::AlignHCenter,
+                             tick.label);
+            if (!tick.date.isEmpty()) {
+                painter.drawText(QRectF(x - 90, plot.bottom() + 3 + line, 180, line),
+                                 Qt::AlignHCenter, tick.date);
+            }
+        }
+        painter.restore();
+    }
+
     void paintLaneNames(QPainter& painter, const QRectF& plot) const {
-        QFont font = painter.font();
-        font.setPointSizeF(font.pointSizeF() * 0.8);
+        QFont font = chart_.axes(Qt::Vertical).constFirst()->labelsFont();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        painter.save();
         painter.setFont(font);
         painter.setPen(chart_.palette().color(QPalette::WindowText));
         const auto name = [&](const QString& text, double low, double high) {
@@ -201,6 +231,7 @@ class PlotItem final : public QGraphicsItem {
                  bit * kLaneStep - 0.1, bit * kLaneStep + kLaneHeight + 0.1);
         }
         name(TrendChart::tr("faults"), kFaultsLow, kFaultsLow + kFaultCount * kFaultRow);
+        painter.restore();
     }
 
     void paintFaults(QPainter& painter, const QRectF& plot) const {
@@ -267,8 +298,12 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     main_->setMargins(QMargins(4, 4, 4, 0));
     main_->legend()->setAlignment(Qt::AlignTop);
     scene()->addItem(main_);
+    // The time axes keep the charts' frames; their ticks, grid and labels are the plot items',
+    // at round times, which Qt Charts cannot place.
     mainTime_ = new QDateTimeAxis;
     mainTime_->setLabelsVisible(false);
+    mainTime_->setGridLineVisible(false);
+    mainTime_->setTickCount(2);
     main_->addAxis(mainTime_, Qt::AlignBottom);
     valueAxes_[0] = new QValueAxis;
     valueAxes_[0]->setTitleText(tr("RA0–RA3 (raw)"));
@@ -323,6 +358,9 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     strip_->legend()->hide();
     scene()->addItem(strip_);
     stripTime_ = new QDateTimeAxis;
+    stripTime_->setLabelsVisible(false);
+    stripTime_->setGridLineVisible(false);
+    stripTime_->setTickCount(2);
     strip_->addAxis(stripTime_, Qt::AlignBottom);
     auto* inputs = new QCategoryAxis;
     inputs->setStartValue(kStripLow);
@@ -336,6 +374,7 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     // The lanes' names are drawn by the strip's plot item: Qt Charts cuts a category's label
     // to the width it had before the strip's plot area was aligned under the chart's.
     inputs->setLabelsVisible(false);
+    inputs->setLineVisible(false);
     inputs->setGridLineVisible(false);
     strip_->addAxis(inputs, Qt::AlignLeft);
 
@@ -414,6 +453,65 @@ QString TrendChart::durationText(std::int64_t spanMs) {
         text = tr("%1 s").arg(seconds);
     }
     return negative ? QStringLiteral("−") + text : text;
+}
+
+QString TrendChart::zoneText(std::int64_t timeMs) {
+    const int offset = QDateTime::fromMSecsSinceEpoch(timeMs).offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::vector<TimeTick> TrendChart::timeTicks(double width) const {
+    std::vector<TimeTick> ticks;
+    const std::int64_t span = shown_.lastMs + 1 - shown_.firstMs;
+    if (span <= 0 || width <= 0) {
+        return ticks;
+    }
+    // Round steps, the smallest that leaves each label about 90 pixels.
+    static constexpr std::array<std::int64_t, 22> kSteps{
+        100,       200,        500,        1'000,      2'000,      5'000,      10'000,    15'000,
+        30'000,    60'000,     120'000,    300'000,    600'000,    900'000,    1'800'000, 3'600'000,
+        7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000, 604'800'000};
+    const double most = std::max(width / 90.0, 1.0);
+    std::int64_t step = kSteps.back();
+    for (const std::int64_t candidate : kSteps) {
+        if (static_cast<double>(span) / static_cast<double>(candidate) <= most) {
+            step = candidate;
+            break;
+        }
+    }
+    const QString format = step < 1'000    ? QStringLiteral("HH:mm:ss.zzz")
+                           : step < 60'000 ? QStringLiteral("HH:mm:ss")
+                                           : QStringLiteral("HH:mm");
+    // At round times of the local clock: its offset from UTC taken at the start of the view.
+    const std::int64_t offset =
+        std::int64_t{QDateTime::fromMSecsSinceEpoch(shown_.firstMs).offsetFromUtc()} * 1000;
+    const std::int64_t unit = std::min<std::int64_t>(step, 86'400'000);
+    std::int64_t at = (shown_.firstMs + offset + unit - 1) / unit * unit - offset;
+    if (shown_.firstMs + offset < 0) {
+        at = shown_.firstMs;
+    }
+    QDate lastDate;
+    for (; at <= shown_.lastMs; at += step) {
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(at);
+        TimeTick tick;
+        tick.timeMs = static_cast<double>(at);
+        tick.label = step >= 86'400'000 ? time.toString(QStringLiteral("yyyy-MM-dd"))
+                                        : time.toString(format);
+        // The date where the day is not plain from the tick before, and the zone once.
+        if (step < 86'400'000 && time.date() != lastDate) {
+            tick.date = time.toString(QStringLiteral("yyyy-MM-dd"));
+        }
+        if (ticks.empty()) {
+            tick.date += (tick.date.isEmpty() ? QString() : QStringLiteral(" ")) + zoneText(at);
+        }
+        lastDate = time.date();
+        ticks.push_back(tick);
+    }
+    return ticks;
 }
 
 void TrendChart::setOutage(std::optional<std::pair<std::int64_t, std::int64_t>> outage) {
@@ -759,12 +857,7 @@ void TrendChart::refresh() {
 void TrendChart::updateTimeAxes(const View& shown) {
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(shown.firstMs);
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(shown.lastMs + 1);
-    const std::int64_t span = shown.lastMs + 1 - shown.firstMs;
-    const QString format = span <= 15 * 60'000        ? QStringLiteral("HH:mm:ss")
-                           : span <= 36 * 3'600'000LL ? QStringLiteral("HH:mm")
-                                                      : QStringLiteral("dd MMM HH:mm");
     for (QDateTimeAxis* axis : {mainTime_, stripTime_}) {
-        axis->setFormat(format);
         axis->setRange(from, to);
     }
 }
@@ -780,11 +873,28 @@ void TrendChart::updateValueAxis(Axis axis) {
             shown->setTickCount(ticks);
         }
     };
+    const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
+    // An axis with none of its series shown is dropped.
+    bool any = false;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        any = any || (scaleOf(static_cast<Series>(index)) == scale &&
+                      seriesVisible(static_cast<Series>(index)));
+    }
+    if (shown->isVisible() != any) {
+        shown->setVisible(any);
+    }
     if (const auto range = fixedRange(axis)) {
+        if (shown->tickType() != QValueAxis::TicksFixed) {
+            shown->setTickType(QValueAxis::TicksFixed);
+        }
         show(range->first, range->second, kTicks);
         return;
     }
-    const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
+    // Ticks at the multiples of the step, also where the range is cut to what readings can be.
+    if (shown->tickType() != QValueAxis::TicksDynamic) {
+        shown->setTickType(QValueAxis::TicksDynamic);
+        shown->setTickAnchor(0);
+    }
     Extent extent;
     for (int index = 0; index < kSeriesCount; ++index) {
         if (scaleOf(static_cast<Series>(index)) == scale) {
@@ -811,8 +921,16 @@ void TrendChart::updateValueAxis(Axis axis) {
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     const double fraction = rough / power;
     const double step = power * (fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10);
-    const double niceLow = std::floor(low / step) * step;
-    const double niceHigh = std::ceil(high / step) * step;
+    double niceLow = std::floor(low / step) * step;
+    double niceHigh = std::ceil(high / step) * step;
+    // A raw reading is a 10-bit conversion: the axis never shows what none can be.
+    if (scale == Scale::Raw) {
+        niceLow = std::max(niceLow, 0.0);
+        niceHigh = std::min(niceHigh, 1023.0);
+    }
+    if (shown->tickInterval() != step) {
+        shown->setTickInterval(step);
+    }
     show(niceLow, niceHigh, static_cast<int>(std::lround((niceHigh - niceLow) / step)) + 1);
 }
 

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
+
+#include <QString>
 
 #include "tools/trend/reducer.h"
 #include "tools/trend/trace.h"
@@ -28,6 +31,14 @@ namespace vardek::trend {
 
 class PlotItem;
 
+// A gridline of the time axis, at a round time of the local clock, and its label; `date` is
+// set where the day is not plain from the tick before, with the zone on the first.
+struct TimeTick {
+    double timeMs = 0;
+    QString label;
+    QString date;
+};
+
 enum class Axis { Left, Right };
 using Range = std::pair<double, double>;
 
@@ -44,6 +55,10 @@ class TrendChart final : public QGraphicsView {
     static QString seriesName(Series series);
     // A length of time in hours, minutes and seconds: "19 h 11 min 6.999 s".
     static QString durationText(std::int64_t spanMs);
+    // The local clock's offset from UTC at a time: "UTC+01:00".
+    static QString zoneText(std::int64_t timeMs);
+    // The time axis's ticks across a plot `width` pixels wide.
+    std::vector<TimeTick> timeTicks(double width) const;
 
     // The span of the time window that follows the newest sample; 0 for all samples.
     void setWindow(std::int64_t windowMs);

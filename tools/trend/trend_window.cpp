@@ -417,6 +417,7 @@ void TrendWindow::askForFile(const QString& caption, const QString& filter, cons
     QFileDialog dialog(this, caption, folder_, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(proposedFileName(suffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }
@@ -428,6 +429,23 @@ void TrendWindow::askForFile(const QString& caption, const QString& filter, cons
     } else {
         QMessageBox::warning(this, caption, problem);
     }
+}
+
+QString TrendWindow::proposedFileName(const QString& suffix) const {
+    // The source's name and the start of the time shown, in characters any file system takes.
+    QString stem = source_.isEmpty() ? QStringLiteral("vardek-trend") : source_;
+    if (stem.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+        stem.chop(4);
+    }
+    for (QChar& character : stem) {
+        if (!character.isLetterOrNumber() && character != QLatin1Char('-') &&
+            character != QLatin1Char('.')) {
+            character = QLatin1Char('_');
+        }
+    }
+    const QString start = QDateTime::fromMSecsSinceEpoch(chart_->view().firstMs)
+                              .toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return QStringLiteral("%1-%2.%3").arg(stem, start, suffix);
 }
 
 void TrendWindow::askAxisRange(Axis axis) {

@@ -53,6 +53,8 @@ class TrendWindow final : public QMainWindow {
     // an empty string.
     QString saveShownSamples(const QString& path) const;
     QString saveChart(const QString& path);
+    // What a save dialog proposes: "soak-20261209-131500.png".
+    QString proposedFileName(const QString& suffix) const;
 
   private:
     void buildMenus();
