@@ -1,9 +1,11 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
 #include <QProcess>
@@ -567,6 +569,37 @@ class TestTrend : public QObject {
         QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
         QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
                                    window.trace().lowerBound(shown.firstMs));
+    }
+
+    // What a screen reader is told: the status line whole, the chart as a chart with what it
+    // shows, and no control without a name.
+    void namedForAScreenReader() {
+        TrendWindow window;
+        window.setSource(QStringLiteral("soak.csv"));
+        window.addSamples(steadyTrace(100, 1000, {95, 96}, -1).samples());
+        window.show();
+        QAccessible::setActive(true);
+        QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(&window.chart());
+        QCOMPARE(chart->role(), QAccessible::Chart);
+        QVERIFY(waitUntil([&] {
+            return chart->text(QAccessible::Description).contains(QStringLiteral("RA0: 500"));
+        }));
+        QVERIFY(chart->text(QAccessible::Description).contains(QStringLiteral("no reply")));
+        const QLabel* status = window.findChild<QLabel*>(QStringLiteral("status"));
+        QVERIFY(status);
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QLabel*>(status))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("soak.csv — samples: 100, missed: 2"));
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            if (node->role() == QAccessible::CheckBox || node->role() == QAccessible::Button) {
+                QVERIFY2(!node->text(QAccessible::Name).isEmpty(),
+                         node->object() ? node->object()->metaObject()->className() : "?");
+            }
+            for (int child = 0; child < node->childCount(); ++child) {
+                walk(node->child(child));
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(&window));
     }
 
     // English, and Japanese on request: the menus and what a screen reader announces. A

@@ -1,5 +1,6 @@
 #include "tools/trend/trend_chart.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
@@ -55,6 +56,14 @@ const QColor kOutage(0xc0, 0x30, 0x30, 0x70);
 const QColor kCursorLine(0x80, 0x80, 0x80);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
+
+// The chart is a chart to a screen reader, not a scroll area.
+QAccessibleInterface* chartAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("vardek::trend::TrendChart") && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -287,11 +296,17 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(480, 320);
+    static const bool accessible = [] {
+        QAccessible::installFactory(chartAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setAccessibleName(tr("Readings chart"));
-    setAccessibleDescription(
+    keys_ =
         tr("Left and Right move the readout, Ctrl+Left and Ctrl+Right move the time shown, "
-           "plus and minus zoom, Home follows the newest sample again, A and B set the markers "
-           "at the readout, Delete clears them."));
+           "plus and minus zoom, Home follows the newest sample again, A and B set the "
+           "markers at the readout, Delete clears them.");
+    setAccessibleDescription(keys_);
 
     main_ = new QChart;
     main_->setBackgroundRoundness(0);
@@ -850,6 +865,7 @@ void TrendChart::refresh() {
     }
     updateValueAxis(Axis::Left);
     updateValueAxis(Axis::Right);
+    describe();
     mainPlot_->update();
     stripPlot_->update();
 }
@@ -945,6 +961,45 @@ void TrendChart::updateLegendMarker(Series series) {
         QColor label = marker->labelBrush().color();
         label.setAlphaF(shown ? 1.0F : 0.4F);
         marker->setLabelBrush(label);
+    }
+}
+
+void TrendChart::describe() {
+    // What a screen reader says of the chart: its series and legend as the eye reads them,
+    // then its keys.
+    QStringList series;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        const auto which = static_cast<Series>(index);
+        const Extent& extent = reduced_.series[static_cast<std::size_t>(index)].extent;
+        if (!seriesVisible(which) || !extent.hasValue) {
+            continue;
+        }
+        const int decimals = scaleOf(which) == Scale::Temperature ? 1 : 0;
+        series << (extent.min == extent.max
+                       ? tr("%1: %2").arg(seriesName(which)).arg(extent.min, 0, 'f', decimals)
+                       : tr("%1: %2 to %3")
+                             .arg(seriesName(which))
+                             .arg(extent.min, 0, 'f', decimals)
+                             .arg(extent.max, 0, 'f', decimals));
+    }
+    QStringList faults;
+    for (const FaultRun& run : reduced_.faults) {
+        if (!faults.contains(faultName(run.fault))) {
+            faults << faultName(run.fault);
+        }
+    }
+    QString text = series.isEmpty() ? tr("No samples shown.")
+                                    : tr("Shown: %1.").arg(series.join(QStringLiteral("; ")));
+    if (!faults.isEmpty()) {
+        text += QLatin1Char(' ') + tr("Marked: %1.").arg(faults.join(QStringLiteral(", ")));
+    }
+    if (!reduced_.holes.empty()) {
+        text += QLatin1Char(' ') + tr("Time without samples: %n span(s).", nullptr,
+                                      static_cast<int>(reduced_.holes.size()));
+    }
+    text += QLatin1Char(' ') + keys_;
+    if (text != accessibleDescription()) {
+        setAccessibleDescription(text);
     }
 }
 

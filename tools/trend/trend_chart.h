@@ -131,6 +131,7 @@ class TrendChart final : public QGraphicsView {
     void updateTimeAxes(const View& view);
     void updateValueAxis(Axis axis);
     void updateLegendMarker(Series series);
+    void describe();
     QRectF plotArea() const;
     // The time under a point of the view, kept within the time shown.
     std::int64_t timeAt(QPointF viewPoint) const;
@@ -157,6 +158,7 @@ class TrendChart final : public QGraphicsView {
     View shown_;
     bool refreshScheduled_ = false;
     std::optional<std::pair<std::int64_t, std::int64_t>> outage_;
+    QString keys_;  // how the keys work, for a screen reader
 
     std::optional<std::int64_t> cursorMs_;
     std::array<std::optional<std::int64_t>, 2> markers_{};

@@ -24,6 +24,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -88,7 +89,7 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     outageCheck_->setInterval(kOutageCheckMs);
     connect(outageCheck_, &QTimer::timeout, this, &TrendWindow::checkOutage);
     status_ = new QLabel(this);
-    status_->setAccessibleName(tr("Samples"));
+    status_->setObjectName(QStringLiteral("status"));
     statusBar()->addPermanentWidget(status_);
 
     buildReadout();
@@ -268,6 +269,12 @@ void TrendWindow::buildMenus() {
     tools->addSeparator();
     tools->addWidget(windowLabel);
     tools->addWidget(windowChoice_);
+    // The button that opens what the tool bar has no room for.
+    for (QToolButton* button : tools->findChildren<QToolButton*>()) {
+        if (button->accessibleName().isEmpty() && button->defaultAction() == nullptr) {
+            button->setAccessibleName(tr("More controls"));
+        }
+    }
 
     QMenu* series = menuBar()->addMenu(tr("&Series"));
     for (int index = 0; index < kSeriesCount; ++index) {
@@ -410,6 +417,8 @@ void TrendWindow::updateStatus() {
                     .arg(TrendChart::durationText((outage->second - outage->first) / 1000 * 1000));
     }
     status_->setText(text);
+    // Its whole text is its name, so that a screen reader says the missed count too.
+    status_->setAccessibleName(text);
 }
 
 void TrendWindow::askForFile(const QString& caption, const QString& filter, const QString& suffix,

@@ -93,6 +93,32 @@
         <source>%1 s</source>
         <translation>%1 秒</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1: %2 to %3</source>
+        <translation>%1: %2〜%3</translation>
+    </message>
+    <message>
+        <source>No samples shown.</source>
+        <translation>表示中のサンプルはありません。</translation>
+    </message>
+    <message>
+        <source>Shown: %1.</source>
+        <translation>表示中: %1。</translation>
+    </message>
+    <message>
+        <source>Marked: %1.</source>
+        <translation>マーク: %1。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Time without samples: %n span(s).</source>
+        <translation>
+            <numerusform>サンプルのない時間: %n 区間。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendWindow</name>
@@ -119,10 +145,6 @@
     <message>
         <source>missed</source>
         <translation>欠測</translation>
-    </message>
-    <message>
-        <source>Samples</source>
-        <translation>サンプル</translation>
     </message>
     <message>
         <source>&amp;Pause</source>
@@ -331,6 +353,10 @@
     <message>
         <source>, no sample for %1</source>
         <translation>、%1 間サンプルなし</translation>
+    </message>
+    <message>
+        <source>More controls</source>
+        <translation>その他の操作</translation>
     </message>
 </context>
 </TS>
