@@ -28,6 +28,7 @@
 #include "tools/trend/live_sampler.h"
 #include "tools/trend/log_samples.h"
 #include "tools/trend/reducer.h"
+#include "tools/trend/statistics.h"
 #include "tools/trend/trend_chart.h"
 #include "tools/trend/trend_window.h"
 
@@ -407,6 +408,73 @@ class TestTrend : public QObject {
         QVERIFY(shown.first <= low && shown.second >= high);
     }
 
+    // The statistics of a stretch: a missed sample counts in the missed share and in no series.
+    void statisticsOfAFixture_data() {
+        QTest::addColumn<std::vector<float>>("ra0");  // NaN: a missed sample
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<double>("mean");
+        QTest::addColumn<double>("deviation");
+        QTest::addColumn<double>("missedShare");
+        const float missed = kNoValue;
+        QTest::newRow("steady, one missed in ten")
+            << std::vector<float>{500, 500, 500, missed, 500, 500, 500, 500, 500, 500} << 9 << 500.0
+            << 500.0 << 500.0 << 0.0 << 0.1;
+        QTest::newRow("a ramp 0 to 9") << std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << 10
+                                       << 0.0 << 9.0 << 4.5 << std::sqrt(82.5 / 9) << 0.0;
+        QTest::newRow("the ends of the conversion, half missed")
+            << std::vector<float>{0, missed, 1023, missed} << 2 << 0.0 << 1023.0 << 511.5
+            << std::sqrt(2 * 511.5 * 511.5) << 0.5;
+        QTest::newRow("one value") << std::vector<float>{7} << 1 << 7.0 << 7.0 << 7.0 << 0.0 << 0.0;
+    }
+    void statisticsOfAFixture() {
+        QFETCH(std::vector<float>, ra0);
+        QFETCH(int, count);
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(double, mean);
+        QFETCH(double, deviation);
+        QFETCH(double, missedShare);
+        std::vector<int> missed;
+        for (std::size_t index = 0; index < ra0.size(); ++index) {
+            if (std::isnan(ra0[index])) {
+                missed.push_back(int(index));
+            }
+        }
+        std::vector<Sample> samples = steadyTrace(int(ra0.size()), 1000, missed, -1).samples();
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            samples[index].analogue[0] = ra0[index];
+        }
+        Trace trace;
+        trace.append(samples);
+        const Statistics figures = statistics(trace, 0, trace.size());
+        const SeriesStatistics& of = figures.series[std::size_t(Series::RA0)];
+        QCOMPARE(int(of.count), count);
+        QCOMPARE(of.min, min);
+        QCOMPARE(of.max, max);
+        QVERIFY(std::abs(of.mean - mean) < 1e-9);
+        QVERIFY2(std::abs(of.deviation - deviation) < 1e-9,
+                 qPrintable(QString::number(of.deviation)));
+        QCOMPARE(figures.missedShare(), missedShare);
+
+        // In the window, between the markers: the same figures, as copied text.
+        TrendWindow window;
+        window.addSamples(samples);
+        window.setWindow(0);
+        window.chart().setMarker(0, samples.front().timeMs);
+        window.chart().setMarker(1, samples.back().timeMs);
+        const QStringList lines = window.statisticsText().split(QLatin1Char('\n'));
+        const auto row = std::find_if(lines.begin(), lines.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("RA0\t"));
+        });
+        QVERIFY(row != lines.end());
+        const QStringList cells = row->split(QLatin1Char('\t'));
+        QCOMPARE(cells.size(), 11);
+        QCOMPARE(cells[6], QString::number(count));
+        QCOMPARE(cells[9], QString::number(mean, 'f', 1));
+    }
+
     // A followed log: rows appended after the start come in, and a row half written waits for
     // the rest instead of coming in broken.
     void followedLogGrows() {
@@ -544,7 +612,7 @@ class TestTrend : public QObject {
             QVERIFY2(waitUntil(control.holds), control.name);
         }
         // The readout reads out both markers and their difference.
-        auto* readout = window.findChild<QTableWidget*>();
+        auto* readout = window.findChild<QTableWidget*>(QStringLiteral("readout"));
         QVERIFY(readout);
         QVERIFY(readout->item(3, 0)->text().endsWith(QStringLiteral(" s")));
         QCOMPARE(readout->item(3, 1)->text(), QStringLiteral("0"));

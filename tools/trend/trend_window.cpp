@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -21,6 +23,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSvgGenerator>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -30,6 +33,7 @@
 
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
+#include "tools/trend/statistics.h"
 
 namespace vardek::trend {
 
@@ -38,6 +42,10 @@ namespace {
 // The readout's rows; its columns are the time, then one per series.
 enum ReadoutRow { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutRows };
 constexpr int kTimeColumn = 0;
+// The statistics' columns, for the time shown and then between the markers; its rows are the
+// series, then the missed samples.
+enum Figure { kCount, kMin, kMax, kMean, kDeviation, kFigures };
+constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
 
@@ -79,9 +87,15 @@ QString valueText(Series series, double value) {
 TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     chart_ = new TrendChart(trace_, this);
     readout_ = new QTableWidget(kReadoutRows, kSeriesCount + 1, this);
+    statistics_ = new QTableWidget(kSeriesCount + 1, 2 * kFigures, this);
+    auto* tables = new QTabWidget(this);
+    tables->addTab(readout_, tr("Rea&dout"));
+    tables->addTab(statistics_, tr("S&tatistics"));
+    // Figured only while shown: a week of samples costs a pass over all of them.
+    connect(tables, &QTabWidget::currentChanged, this, &TrendWindow::updateStatistics);
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(chart_);
-    splitter->addWidget(readout_);
+    splitter->addWidget(tables);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
     setCentralWidget(splitter);
@@ -93,10 +107,13 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     statusBar()->addPermanentWidget(status_);
 
     buildReadout();
+    buildStatistics();
     buildMenus();
 
     connect(chart_, &TrendChart::cursorMoved, this, &TrendWindow::updateReadout);
     connect(chart_, &TrendChart::markersChanged, this, &TrendWindow::updateReadout);
+    connect(chart_, &TrendChart::markersChanged, this, &TrendWindow::updateStatistics);
+    connect(chart_, &TrendChart::viewChanged, this, &TrendWindow::updateStatistics);
     connect(chart_, &TrendChart::followingChanged, this, [this](bool following) {
         pause_->setChecked(!following);
         pause_->setText(following ? tr("&Pause") : tr("&Run"));
@@ -139,6 +156,7 @@ void TrendWindow::addSamples(std::vector<Sample> samples) {
     }
     checkOutage();
     updateReadout();
+    updateStatistics();
 }
 
 void TrendWindow::checkOutage() {
@@ -248,6 +266,12 @@ void TrendWindow::buildMenus() {
         });
     }
 
+    QAction* copy = view->addAction(tr("&Copy statistics"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    copy->setToolTip(tr("Copy the statistics of the time shown and between the markers as text"));
+    connect(copy, &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(statisticsText()); });
+
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);
     auto* windowLabel = new QLabel(tr("Time &window:"), this);
@@ -340,6 +364,7 @@ void TrendWindow::buildMenus() {
 }
 
 void TrendWindow::buildReadout() {
+    readout_->setObjectName(QStringLiteral("readout"));
     readout_->setAccessibleName(tr("Readout"));
     readout_->setAccessibleDescription(
         tr("Every series at the readout's time and at the markers A and B, and B minus A"));
@@ -405,6 +430,109 @@ void TrendWindow::updateReadout() {
         }
         readout_->item(kDelta, index + 1)->setText(delta);
     }
+}
+
+void TrendWindow::buildStatistics() {
+    statistics_->setObjectName(QStringLiteral("statistics"));
+    statistics_->setAccessibleName(tr("Statistics"));
+    statistics_->setAccessibleDescription(
+        tr("Per series, of the time shown and between the markers A and B: the number of "
+           "values, the minimum, the maximum, the mean and the standard deviation; last, the "
+           "samples missed and their share"));
+    statistics_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QStringList columns;
+    for (const QString& span : {tr("shown"), tr("A–B")}) {
+        columns << tr("n (%1)").arg(span) << tr("min (%1)").arg(span) << tr("max (%1)").arg(span)
+                << tr("mean (%1)").arg(span) << tr("s.d. (%1)").arg(span);
+    }
+    statistics_->setHorizontalHeaderLabels(columns);
+    QStringList rows;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        rows << seriesName(static_cast<Series>(index));
+    }
+    rows << tr("missed");
+    statistics_->setVerticalHeaderLabels(rows);
+    for (int row = 0; row < statistics_->rowCount(); ++row) {
+        for (int column = 0; column < statistics_->columnCount(); ++column) {
+            statistics_->setItem(row, column, new QTableWidgetItem);
+        }
+    }
+}
+
+std::pair<std::size_t, std::size_t> TrendWindow::shownSamples() const {
+    const View shown = chart_->view();
+    return {trace_.lowerBound(shown.firstMs), trace_.lowerBound(shown.lastMs + 1)};
+}
+
+std::pair<std::size_t, std::size_t> TrendWindow::markedSamples() const {
+    const auto a = chart_->marker(0);
+    const auto b = chart_->marker(1);
+    if (!a || !b) {
+        return {0, 0};
+    }
+    // Both markers' samples included, whichever stands first.
+    return {trace_.lowerBound(std::min(*a, *b)), trace_.lowerBound(std::max(*a, *b) + 1)};
+}
+
+void TrendWindow::updateStatistics() {
+    if (statistics_->isVisible()) {
+        fillStatistics();
+    }
+}
+
+void TrendWindow::fillStatistics() {
+    const std::array<std::pair<std::size_t, std::size_t>, 2> spans{shownSamples(), markedSamples()};
+    for (std::size_t span = 0; span < spans.size(); ++span) {
+        const int offset = static_cast<int>(span) * kFigures;
+        const bool empty = spans[span].first >= spans[span].second;
+        const Statistics figures = statistics(trace_, spans[span].first, spans[span].second);
+        for (int index = 0; index < kSeriesCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            const SeriesStatistics& of = figures.series[static_cast<std::size_t>(index)];
+            const int decimals = scaleOf(series) == Scale::Temperature ? 2 : 1;
+            const bool has = !empty && of.count > 0;
+            statistics_->item(index, offset + kCount)
+                ->setText(empty ? QString() : QString::number(of.count));
+            statistics_->item(index, offset + kMin)
+                ->setText(has ? valueText(series, of.min) : QString());
+            statistics_->item(index, offset + kMax)
+                ->setText(has ? valueText(series, of.max) : QString());
+            statistics_->item(index, offset + kMean)
+                ->setText(has ? QString::number(of.mean, 'f', decimals) : QString());
+            statistics_->item(index, offset + kDeviation)
+                ->setText(has ? QString::number(of.deviation, 'f', decimals) : QString());
+        }
+        statistics_->item(kMissedRow, offset + kCount)
+            ->setText(empty ? QString() : QString::number(figures.missed));
+        statistics_->item(kMissedRow, offset + kMean)
+            ->setText(empty ? QString() : tr("%1 %").arg(figures.missedShare() * 100, 0, 'f', 2));
+    }
+}
+
+QString TrendWindow::statisticsText() {
+    fillStatistics();
+    const View shown = chart_->view();
+    QString text = tr("shown: %1 to %2").arg(timeText(shown.firstMs), timeText(shown.lastMs));
+    if (chart_->marker(0) && chart_->marker(1)) {
+        text += QLatin1Char('\t') +
+                tr("A–B: %1 to %2")
+                    .arg(timeText(std::min(*chart_->marker(0), *chart_->marker(1))),
+                         timeText(std::max(*chart_->marker(0), *chart_->marker(1))));
+    }
+    text += QLatin1Char('\n');
+    QStringList header{QString()};
+    for (int column = 0; column < statistics_->columnCount(); ++column) {
+        header << statistics_->horizontalHeaderItem(column)->text();
+    }
+    text += header.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    for (int row = 0; row < statistics_->rowCount(); ++row) {
+        QStringList cells{statistics_->verticalHeaderItem(row)->text()};
+        for (int column = 0; column < statistics_->columnCount(); ++column) {
+            cells << statistics_->item(row, column)->text();
+        }
+        text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return text;
 }
 
 void TrendWindow::updateStatus() {

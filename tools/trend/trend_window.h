@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "readings/sample.h"
@@ -55,12 +56,22 @@ class TrendWindow final : public QMainWindow {
     QString saveChart(const QString& path);
     // What a save dialog proposes: "soak-20261209-131500.png".
     QString proposedFileName(const QString& suffix) const;
+    // The statistics of the time shown and between the markers, as tab-separated text with a
+    // header line, as the Copy statistics action puts it on the clipboard.
+    QString statisticsText();
 
   private:
     void buildMenus();
     void buildReadout();
     void updateReadout();
     void updateStatus();
+    void buildStatistics();
+    // Only while the table is shown; fillStatistics always.
+    void updateStatistics();
+    void fillStatistics();
+    // The samples [first, last) of the time shown, and between the markers (empty without both).
+    std::pair<std::size_t, std::size_t> shownSamples() const;
+    std::pair<std::size_t, std::size_t> markedSamples() const;
     void askForFile(const QString& caption, const QString& filter, const QString& suffix,
                     bool chart);
     void askAxisRange(Axis axis);
@@ -71,6 +82,7 @@ class TrendWindow final : public QMainWindow {
     Trace trace_;
     TrendChart* chart_ = nullptr;
     QTableWidget* readout_ = nullptr;
+    QTableWidget* statistics_ = nullptr;
     QComboBox* windowChoice_ = nullptr;
     QActionGroup* windowActions_ = nullptr;
     QAction* pause_ = nullptr;

@@ -358,5 +358,69 @@
         <source>More controls</source>
         <translation>その他の操作</translation>
     </message>
+    <message>
+        <source>Rea&amp;dout</source>
+        <translation>読み取り(&amp;D)</translation>
+    </message>
+    <message>
+        <source>S&amp;tatistics</source>
+        <translation>統計(&amp;T)</translation>
+    </message>
+    <message>
+        <source>&amp;Copy statistics</source>
+        <translation>統計をコピー(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Copy the statistics of the time shown and between the markers as text</source>
+        <translation>表示中の時間とマーカー間の統計をテキストとしてコピーします</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>統計</translation>
+    </message>
+    <message>
+        <source>Per series, of the time shown and between the markers A and B: the number of values, the minimum, the maximum, the mean and the standard deviation; last, the samples missed and their share</source>
+        <translation>系列ごとに、表示中の時間とマーカー A・B 間の値の数、最小値、最大値、平均値、標準偏差。最後の行は欠測サンプルの数と割合</translation>
+    </message>
+    <message>
+        <source>shown</source>
+        <translation>表示中</translation>
+    </message>
+    <message>
+        <source>A–B</source>
+        <translation>A–B</translation>
+    </message>
+    <message>
+        <source>n (%1)</source>
+        <translation>件数 (%1)</translation>
+    </message>
+    <message>
+        <source>min (%1)</source>
+        <translation>最小 (%1)</translation>
+    </message>
+    <message>
+        <source>max (%1)</source>
+        <translation>最大 (%1)</translation>
+    </message>
+    <message>
+        <source>mean (%1)</source>
+        <translation>平均 (%1)</translation>
+    </message>
+    <message>
+        <source>s.d. (%1)</source>
+        <translation>標準偏差 (%1)</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>shown: %1 to %2</source>
+        <translation>表示中: %1 〜 %2</translation>
+    </message>
+    <message>
+        <source>A–B: %1 to %2</source>
+        <translation>A–B: %1 〜 %2</translation>
+    </message>
 </context>
 </TS>
