@@ -41,6 +41,13 @@ class Settings {
     std::map<std::string, std::string, std::less<>> values_;
 };
 
+// What QSettings passes over without a word in an INI file's text: a NUL, and everything after
+// it on the line; bytes that are not UTF-8, read as U+FFFD; a control character; a line that is
+// neither key=value, [section], a comment nor blank, dropped; a section or a key given twice, the
+// last taking the first's place. Each is refused, naming the line, so that the value checked is
+// the value written and a line of junk is never taken for nothing. Empty when there is none.
+std::string iniTextProblem(std::string_view text);
+
 // The board a program talks to, and where its address came from.
 struct ChosenBoard {
     std::string address;

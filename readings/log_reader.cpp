@@ -155,41 +155,25 @@ LogReader::Batch LogReader::feed(std::string_view bytes) {
         if (failed_) {
             break;
         }
-        if (overlong_) {
-            // Quotes no longer count: a stray one must not swallow the lines after it.
-            if (c == '\n') {
-                ++line_;
+        if (c == '\n') {
+            ++line_;
+            if (overlong_) {
                 batch.problems.push_back(
                     {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
-                overlong_ = false;
-                scan_ = Scan::FieldStart;
+            } else {
+                // CR LF ends a line; CRs alone (an old Mac's line ends) make it blank.
+                std::string_view line = pending_;
+                while (line.ends_with('\r')) {
+                    line.remove_suffix(1);
+                }
+                takeLine(line, batch);
             }
-            continue;
-        }
-        line_ += c == '\n' ? 1 : 0;
-        if (c == '\n' && scan_ != Scan::Quoted) {
-            std::string_view line = pending_;
-            if (line.ends_with('\r')) {
-                line.remove_suffix(1);
-            }
-            takeLine(line, batch);
             pending_.clear();
-            scan_ = Scan::FieldStart;
+            overlong_ = false;
             continue;
         }
-        switch (scan_) {
-            case Scan::FieldStart:
-                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
-            case Scan::Unquoted:
-                scan_ = c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
-            case Scan::Quoted:
-                scan_ = c == '"' ? Scan::QuoteInQuoted : Scan::Quoted;
-                break;
-            case Scan::QuoteInQuoted:  // "" is a quote within the field; one alone closes it
-                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
+        if (overlong_) {
+            continue;
         }
         pending_ += c;
         if (pending_.size() > kLongestLine) {
@@ -201,17 +185,22 @@ LogReader::Batch LogReader::feed(std::string_view bytes) {
 }
 
 LogReader::Batch LogReader::finish() {
-    // Within quotes a line end would not end the line: the last one ends here whatever it holds.
-    Batch batch = feed("\n");
+    Batch batch;
     if (!pending_.empty() || overlong_) {
-        takeLine(overlong_ ? std::string_view() : pending_, batch);
-        if (overlong_) {
-            batch.problems.push_back(
-                {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
-        }
-        pending_.clear();
-        overlong_ = false;
-        scan_ = Scan::FieldStart;
+        // The last line, without its line end, is read as it stands.
+        batch = feed("\n");
+    }
+    if (failed_) {
+        return batch;
+    }
+    // Nothing to chart is no log: an empty file, blank lines only, or a header without rows.
+    const std::size_t last = std::max<std::size_t>(line_, 1);
+    if (!hasHeader()) {
+        batch.problems.push_back({last, "not a readings log: it holds no header"});
+        failed_ = true;
+    } else if (rows_ == 0) {
+        batch.problems.push_back({last, "holds no rows, only the header"});
+        failed_ = true;
     }
     return batch;
 }
@@ -237,6 +226,7 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
         readHeader(*fields, batch);
         return;
     }
+    ++rows_;
     if (fields->size() != columns_.size()) {
         batch.problems.push_back({line_, std::to_string(fields->size()) +
                                              " fields where the header has " +

@@ -155,7 +155,8 @@ class TestReadings : public QObject {
         QTest::newRow("a torn last line") << header + row + "2026-12-09T13:2" << 1
                                           << "3: 1 fields where the header has 6" << false;
         QTest::newRow("a torn last line in quotes")
-            << header + row + "\"2026-12-09T13:2\n0" << 1 << "4: a quote out of place" << false;
+            << header + row + "\"2026-12-09T13:2\n0" << 1
+            << "3: a quote out of place; 4: 1 fields where the header has 6" << false;
         QTest::newRow("no such day, a negative port B, an unknown result")
             << header + "2026-02-30T13:20:05.123Z,0.000,ok,,,\r\n" +
                    "2026-12-09T13:20:05.123Z,0.000,ok,,-1,\r\n" +
@@ -164,7 +165,6 @@ class TestReadings : public QObject {
             << "2: time_utc '2026-02-30T13:20:05.123Z' cannot be read; 3: port_b '-1' cannot be "
                "read; 4: result 'lost' cannot be read"
             << false;
-        // An unclosed quoted field runs on over line ends, until the line is too long.
         QTest::newRow("readings the board cannot give")
             << header + "2026-12-09T13:20:05.123Z,0.000,ok,,,-0.5\r\n" +
                    "2026-12-09T13:20:05.123Z,0.000,ok,,,32000.1\r\n" +
@@ -176,7 +176,22 @@ class TestReadings : public QObject {
         QTest::newRow("a stray quote, a quote left open")
             << header + "2026-12-09T13:20:05.123Z,0.0\"00,ok,,,\r\n" + row + "\"2026" + row +
                    QByteArray(LogReader::kLongestLine, 'x') + "\r\n" + row
-            << 2 << "2: a quote out of place; 5: longer than 4096 bytes" << false;
+            << 2 << "2: a quote out of place; 4: a quote out of place; 5: longer than 4096 bytes"
+            << false;
+        QByteArray afterAStrayQuote = header + row + "2026-12-09T13:20:05.123Z,\"0.000,ok,,,\r\n";
+        for (int i = 0; i < 28; ++i) {
+            afterAStrayQuote += row;
+        }
+        QTest::newRow("a stray quote, the rows after it")
+            << afterAStrayQuote << 29 << "3: a quote out of place" << false;
+        QTest::newRow("empty") << QByteArray() << 0 << "1: not a readings log: it holds no header"
+                               << true;
+        QTest::newRow("blank lines only")
+            << QByteArray("\r\n\n\r\n") << 0 << "3: not a readings log: it holds no header" << true;
+        QTest::newRow("line ends of an old Mac only")
+            << QByteArray("\r\r\r") << 0 << "1: not a readings log: it holds no header" << true;
+        QTest::newRow("the header alone") << header + "\r\n"
+                                          << 0 << "2: holds no rows, only the header" << true;
         QTest::newRow("not a log")
             << QByteArray("# board notes\nok\n") << 0
             << "1: not a readings log: no column time_utc in the header" << true;

@@ -35,10 +35,16 @@ Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     // A late answer ends the tries as a reply does: the board is there, only slower than the
     // timeout, and every further try would be as late.
     Answer answer;
+    unsigned tries = 0;
     for (std::uint32_t attempt = 0;
          attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
         answer = co_await tryOnce(request, evenIfStopped);
+        // A stopped or refused try is left uncounted: the board's record ends with it.
+        tries +=
+            answer.kind == Answer::Kind::NotSent || answer.kind == Answer::Kind::Stopped ? 0 : 1;
     }
+    answer.tries = tries;
+    answer.lateReplies = answer.kind == Answer::Kind::Late ? 1 : 0;
     if (ignored_ > 0) {
         complain(kProgramName, "ignored " + std::to_string(ignored_) +
                                    " datagram(s) from addresses other " + "than " +
@@ -93,9 +99,14 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
         const auto kind = arrived > deadline ? Answer::Kind::Late
                           : reply            ? Answer::Kind::Reply
                                              : Answer::Kind::WrongSize;
-        co_return Answer{kind,           reply.value_or(link::Reply{}),
-                         received->size, arrived - sent,
-                         received->from, {bytes.begin(), bytes.end()}};
+        Answer answer{};
+        answer.kind = kind;
+        answer.reply = reply.value_or(link::Reply{});
+        answer.size = received->size;
+        answer.roundTrip = arrived - sent;
+        answer.from = received->from;
+        answer.bytes = {bytes.begin(), bytes.end()};
+        co_return answer;
     }
     co_return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
 }

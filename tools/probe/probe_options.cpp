@@ -52,6 +52,16 @@ CLI::Validator printable(const char* what) {
         what);
 }
 
+// A unit's serial, held to the rule a --boards file's serials are.
+CLI::Validator serial() {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            const std::string problem = serialProblem(text);
+            return problem.empty() ? "" : "the serial " + problem;
+        },
+        "ID");
+}
+
 }  // namespace
 
 ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
@@ -138,7 +148,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
     check->add_flag("--ask", o.ask)->disable_flag_override();
     check->add_option("--ask-timeout", o.askTimeoutS)->transform(cli::number(1, 3600));
-    check->add_option("--dut-id", o.dutId)->check(printable("ID"));
+    check->add_option("--dut-id", o.dutId)->check(serial());
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
 
@@ -200,6 +210,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
         for (const std::string& address : boards.empty() ? std::vector{o.board} : boards) {
             o.boards.push_back({address, o.dutId});
         }
+    }
+    if (const std::string problem = repeatedBoard(o.boards); !problem.empty()) {
+        parsed.error = "--board: " + problem;
+        parsed.action = ParsedCommandLine::Action::Refuse;
+        return parsed;
     }
     const CLI::App* command = chosen.front();
     o.command = command == set     ? Command::Set
@@ -286,8 +301,9 @@ Commands:
                      unit's serial after it, # starting a comment; with them and with
                      --board given more than once, every board is checked at the same time
     --ask            with --outputs, one board and a terminal: after each output is set, ask
-                     "RB5 set: is it on? [y/n]", the answer a measurement (RB5_on), no
-                     answer a failure; for a jig with an LED or a relay on each output
+                     "RB5 set: is it on? [y/n]", after it is cleared "RB5 cleared: is it
+                     off? [y/n]", each answer a measurement (RB5_on, RB5_off), no answer a
+                     failure; for a jig with an LED or a relay on each output
     --ask-timeout S  how long an answer may take, 1 to 3600 seconds (default 30)
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
@@ -297,8 +313,9 @@ Commands:
     --station NAME   the test station, recorded in every output
     --operator NAME  who tests, recorded in every output
     --junit FILE     also write a JUnit XML report to FILE
-    --report-dir DIR  also write ID.yyyymmddThhmmssZ.json and .xml into DIR (the board's
-                     address without --dut-id; UTC start), never over an earlier report
+    --report-dir DIR  also write ID.yyyymmddThhmmss.mmmZ.json and .xml into DIR (the
+                     board's address without --dut-id; UTC start), each board's once it is
+                     done, never over an earlier report
 
 Options (numbers are decimal or 0x-prefixed hex):
   --board ADDR       the board's IPv4 address in dotted decimal (default )" +
@@ -329,7 +346,8 @@ in the order given, then a summary line per board and an overall line.
 Each value is a measurement with limits and marginal bounds: PASS inside both, MARGINAL inside
 the limits but outside the marginal bounds (it passes, and says so), FAIL outside the limits.
 --limits groups: rtt_median and rtt_max (ms), RA0..RA3 (raw), RA5 (degrees C), RB0 and RB1
-(0 or 1); keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
+(0 or 1), retries (MARGINAL above 0 by default), requests_sent, requests_answered and
+late_replies; keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
 --adc-max and --temp-range, where given, hold over the file.
 
 Exit status: 0 a reply came; 1 no reply in time after all tries; 2 bad usage; 3 the board answered
@@ -338,7 +356,7 @@ request got its reply, else the status of the first one that did not; 6 the log 
 written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
 check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
 when one failed, else 4 when a request to one could not be sent, else 1 when one never
-answered. 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check
+answered; 6 a report could not be written whole (a message names it). 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check
 puts the outputs back first).
 )";
 }

@@ -1,7 +1,14 @@
 #include "tools/trend/log_samples.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "readings/log_format.h"
 
@@ -11,7 +18,7 @@ namespace {
 
 // How often a followed log is looked at: a sample a second shows within half of one.
 constexpr int kFollowPollMs = 500;
-constexpr qint64 kReadChunk = 1 << 20;
+constexpr std::size_t kReadChunk = 1 << 20;
 
 }  // namespace
 
@@ -58,20 +65,42 @@ readings::Pins pinsOf(const std::vector<std::size_t>& pins) {
     return set;
 }
 
-LogSource::LogSource(QString path, QObject* parent)
-    : QObject(parent), path_(std::move(path)), file_(path_) {
+LogSource::LogSource(QString path, QObject* parent) : QObject(parent), path_(std::move(path)) {
     poll_.setInterval(kFollowPollMs);
     connect(&poll_, &QTimer::timeout, this, &LogSource::readMore);
 }
 
+QString LogSource::open() {
+    // Not opened blindly: a FIFO would hold the program up, /dev/zero feed it forever.
+    host::OpenedFile opened =
+        host::openRegularFile(QFile::encodeName(path_).toStdString(), O_RDONLY);
+    struct stat status {};
+    if (opened.problem.empty() && ::fstat(opened.fd.get(), &status) != 0) {
+        opened.problem = std::strerror(errno);
+    }
+    if (!opened.problem.empty()) {
+        refusedKind_ = opened.wrongKind;
+        return tr("%1: %2").arg(path_, QString::fromLocal8Bit(opened.problem.c_str()));
+    }
+    file_ = std::move(opened.fd);
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+    read_ = 0;
+    tail_.clear();
+    return {};
+}
+
 QString LogSource::read(bool follow) {
-    if (!file_.open(QIODevice::ReadOnly)) {
-        return tr("%1: %2").arg(path_, file_.errorString());
+    if (QString problem = open(); !problem.isEmpty()) {
+        return problem;
     }
-    if (follow) {
+    readToEnd();
+    if (follow && !reader_.failed()) {
         poll_.start();
+    } else {
+        // Not followed: a last line without its end is read as it stands.
+        take(reader_.finish());
     }
-    readMore();
     if (reader_.failed()) {
         poll_.stop();
         return tr("%1 is not a readings log").arg(path_);
@@ -80,24 +109,86 @@ QString LogSource::read(bool follow) {
 }
 
 void LogSource::readMore() {
-    if (file_.size() < file_.pos()) {
-        poll_.stop();
-        if (OnProblem) {
-            OnProblem(
-                tr("%1 was cut shorter than what had been read: no longer followed").arg(path_));
+    struct stat status {};
+    if (::fstat(file_.get(), &status) == 0 && !stillAsRead()) {
+        tell(status.st_size < read_ ? tr("%1 was truncated: read again from its start").arg(path_)
+                                    : tr("%1 was rewritten: read again from its start").arg(path_));
+        restart();
+    }
+    readToEnd();
+    checkName();
+}
+
+void LogSource::readToEnd() {
+    std::string bytes(kReadChunk, '\0');
+    while (true) {
+        const ssize_t got = ::pread(file_.get(), bytes.data(), bytes.size(), read_);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        const std::string_view taken(bytes.data(), std::size_t(got));
+        read_ += got;
+        tail_ = std::string(taken.substr(taken.size() - std::min(taken.size(), kKeptTail)));
+        take(reader_.feed(taken));
+    }
+}
+
+bool LogSource::stillAsRead() const {
+    if (tail_.empty()) {
+        return true;
+    }
+    std::string now(tail_.size(), '\0');
+    const off_t at = read_ - off_t(tail_.size());
+    return ::pread(file_.get(), now.data(), now.size(), at) == ssize_t(now.size()) && now == tail_;
+}
+
+void LogSource::restart() {
+    shownThroughMs_ = newestMs_;
+    read_ = 0;
+    tail_.clear();
+    reader_ = readings::LogReader();
+}
+
+void LogSource::checkName() {
+    struct stat named {};
+    if (::stat(QFile::encodeName(path_).constData(), &named) != 0) {
+        struct stat open {};
+        const bool deleted = ::fstat(file_.get(), &open) == 0 && open.st_nlink == 0;
+        const QString gone =
+            deleted ? tr("%1 was deleted: waiting for a new file at its name").arg(path_)
+                    : tr("%1 was moved away: waiting for a new file at its name").arg(path_);
+        if (waiting_ != gone) {
+            waiting_ = gone;
+            tell(gone);
         }
         return;
     }
-    while (true) {
-        const QByteArray bytes = file_.read(kReadChunk);
-        if (bytes.isEmpty()) {
-            break;
-        }
-        take(reader_.feed(std::string_view(bytes.constData(), std::size_t(bytes.size()))));
+    if (named.st_dev == device_ && named.st_ino == inode_) {
+        waiting_.clear();
+        return;
     }
-    if (!poll_.isActive()) {
-        // Not followed: a last line without its end is read as it stands.
-        take(reader_.finish());
+    // The old file was read to its end above: what its writer put there before the switch is in.
+    host::FileDescriptor old = std::move(file_);
+    if (const QString problem = open(); !problem.isEmpty()) {
+        file_ = std::move(old);
+        if (waiting_ != problem) {
+            waiting_ = problem;
+            tell(problem);
+        }
+        return;
+    }
+    waiting_.clear();
+    reader_ = readings::LogReader();
+    tell(tr("%1 was replaced: following the new file").arg(path_));
+    readToEnd();
+}
+
+void LogSource::tell(const QString& problem) {
+    if (OnProblem) {
+        OnProblem(problem);
     }
 }
 
@@ -116,13 +207,19 @@ void LogSource::take(readings::LogReader::Batch batch) {
                 tr("%1: further lines that cannot be read are passed over unreported").arg(path_));
         }
     }
-    if (!batch.samples.empty() && OnSamples) {
+    if (!batch.samples.empty()) {
         std::vector<Sample> samples;
         samples.reserve(batch.samples.size());
         for (const readings::Sample& sample : batch.samples) {
-            samples.push_back(fromReadings(sample));
+            Sample taken = fromReadings(sample);
+            if (taken.timeMs > shownThroughMs_) {
+                newestMs_ = std::max(newestMs_, taken.timeMs);
+                samples.push_back(taken);
+            }
         }
-        OnSamples(std::move(samples));
+        if (!samples.empty() && OnSamples) {
+            OnSamples(std::move(samples));
+        }
     }
 }
 

@@ -7,9 +7,15 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
+#include <limits>
+#include <string>
 #include <vector>
 
+#include <sys/types.h>
+
+#include "host/regular_file.h"
 #include "readings/log_file.h"
 #include "readings/log_reader.h"
 #include "readings/sample.h"
@@ -22,7 +28,8 @@ readings::Sample toReadings(const Sample& sample);
 // The analogue pins a sample holds values of: those of the log it came from.
 readings::Pins pinsOf(const std::vector<std::size_t>& pins);
 
-// Reads a CSV log, and with `follow` keeps reading what is appended to it.
+// Reads a CSV log, and with `follow` keeps reading what is appended to it, as `tail -F` does:
+// the file at the name is followed, also when it is rotated, replaced, truncated or deleted.
 class LogSource final : public QObject {
     Q_OBJECT
 
@@ -30,10 +37,14 @@ class LogSource final : public QObject {
     explicit LogSource(QString path, QObject* parent = nullptr);
 
     // Reads the file as it stands, and with `follow` then polls it for more, a last line
-    // without its end waiting for the rest; a file cut shorter than what was read is a problem.
-    // Returns why it cannot be read, naming it, or an empty string; the samples and the
-    // problems of single lines go to OnSamples and OnProblem.
+    // without its end waiting for the rest. Returns why it cannot be read, naming it, or an
+    // empty string; the samples and the problems of single lines go to OnSamples and OnProblem.
+    // Followed, what becomes of the file is said through OnProblem: truncated or rewritten in
+    // place, it is read again from its start; moved away or deleted, the rest of it is read and
+    // a new file at the name is waited for; replaced, the new file is followed.
     QString read(bool follow);
+    // Whether read() refused the path for being no regular file (a FIFO, a device, a directory).
+    bool refusedKind() const { return refusedKind_; }
     // The analogue pins whose columns the log has.
     readings::Pins pins() const { return reader_.pins(); }
 
@@ -41,14 +52,38 @@ class LogSource final : public QObject {
     std::function<void(const QString&)> OnProblem;
 
   private:
+    // Opens the file at the name; why not, naming it, or an empty string.
+    QString open();
     void readMore();
+    // Reads what the open file holds past what was read.
+    void readToEnd();
+    // Whether the bytes read so far are still the file's: a file truncated and written longer
+    // again between two looks has the size to pass for the same.
+    bool stillAsRead() const;
+    // Starts over, at the open file's first byte.
+    void restart();
+    // Looks at the name: another file there, or none.
+    void checkName();
+    void tell(const QString& problem);
     void take(readings::LogReader::Batch batch);
 
     // A file of other content fails at every line: the first few say enough.
     static constexpr int kProblemsTold = 10;
+    // The last bytes read, compared with the file's at each look.
+    static constexpr std::size_t kKeptTail = 256;
 
     QString path_;
-    QFile file_;
+    host::FileDescriptor file_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    off_t read_ = 0;  // bytes of the open file read so far
+    std::string tail_;
+    bool refusedKind_ = false;
+    // Read again from the start, a file still holds the rows already shown: they are not shown
+    // twice.
+    std::int64_t newestMs_ = std::numeric_limits<std::int64_t>::min();
+    std::int64_t shownThroughMs_ = std::numeric_limits<std::int64_t>::min();
+    QString waiting_;  // what was said of the name while no file to follow is there
     int problems_ = 0;
     readings::LogReader reader_;
     QTimer poll_;

@@ -56,7 +56,7 @@ int exportChart(const TrendOptions& options) {
     source.OnProblem = [](const QString& problem) { complain(problem); };
     if (const QString problem = source.read(false); !problem.isEmpty()) {
         complain(problem);
-        return kFailed;
+        return source.refusedKind() ? kBadUsage : kFailed;
     }
     TrendChart chart(trace);
     chart.setWindow(options.windowMs.value_or(0));
@@ -187,7 +187,7 @@ int main(int argc, char* argv[]) {
         window.setSource(QFileInfo(options.file).fileName());
         window.setWindow(options.windowMs.value_or(0));
         if (const QString problem = source->read(options.follow); !problem.isEmpty()) {
-            return fail(problem, kFailed);
+            return fail(problem, source->refusedKind() ? kBadUsage : kFailed);
         }
         window.setPins(source->pins());
     } else {
