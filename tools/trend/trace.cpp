@@ -113,7 +113,6 @@ void Trace::append(std::vector<Sample> samples) {
     if (inOrder) {
         samples_.reserve(samples_.size() + samples.size());
         times_.reserve(samples_.capacity());
-        values_.reserve(samples_.capacity());
         for (const Sample& sample : samples) {
             samples_.push_back(sample);
             summarise(samples_.size() - 1);
@@ -205,14 +204,19 @@ std::size_t Trace::nearest(std::int64_t timeMs) const {
                                                                                   : after;
 }
 
-void Trace::summarise(std::size_t index) {
-    const Sample& sample = samples_[index];
-    times_.push_back(sample.timeMs);
-    Values& values = values_.emplace_back();
+Trace::Values Trace::valuesOf(const Sample& sample) {
+    Values values;
     for (int series = 0; series < kSeriesCount; ++series) {
         values[static_cast<std::size_t>(series)] = sample.value(static_cast<Series>(series));
     }
     values[kReplies] = sample.missed() ? kNoValue : 0.0F;
+    return values;
+}
+
+void Trace::summarise(std::size_t index) {
+    const Sample& sample = samples_[index];
+    times_.push_back(sample.timeMs);
+    const Values values = valuesOf(sample);
     const Faults faults = sample.faults();
     faults_.push_back(faults);
     levels_.resize(kLevels);
@@ -235,7 +239,6 @@ void Trace::summarise(std::size_t index) {
 
 void Trace::rebuild() {
     times_.clear();
-    values_.clear();
     levels_.clear();
     faults_.clear();
     faultLevels_.clear();
@@ -248,7 +251,7 @@ void Trace::rebuild() {
 
 template <typename OnValues, typename OnBlock>
 void Trace::visit(std::size_t first, std::size_t last, OnValues onValues, OnBlock onBlock) const {
-    last = std::min(last, values_.size());
+    last = std::min(last, samples_.size());
     std::size_t index = first;
     // The samples before the first whole block, one by one.
     for (; index < last && index % kBlockSize != 0; ++index) {
@@ -270,7 +273,7 @@ void Trace::visit(std::size_t first, std::size_t last, OnValues onValues, OnBloc
 Extents Trace::extents(std::size_t first, std::size_t last) const {
     Extents extents{};
     visit(
-        first, last, [&](std::size_t index) { add(extents, values_[index]); },
+        first, last, [&](std::size_t index) { add(extents, valuesOf(samples_[index])); },
         [&](std::size_t level, std::size_t block) { add(extents, levels_[level][block]); });
     return extents;
 }

@@ -140,9 +140,10 @@ class Trace {
 
   private:
     // A sample's value in each summary: the series, then 0 for an answered sample and no value
-    // for a missed one. All of a sample's, and all of a block's, lie together in memory, so that
-    // a chart column costs a few cache lines for all the series at once.
+    // for a missed one. Figured from the sample where a run's edge needs it rather than kept
+    // beside it: at a week of samples the copy would cost more memory than the summaries.
     using Values = std::array<float, kSeriesCount + 1>;
+    static Values valuesOf(const Sample& sample);
 
     template <typename OnValues, typename OnBlock>
     void visit(std::size_t first, std::size_t last, OnValues onValues, OnBlock onBlock) const;
@@ -155,7 +156,6 @@ class Trace {
 
     std::vector<Sample> samples_;
     std::vector<std::int64_t> times_;
-    std::vector<Values> values_;
     // levels_[level][block]: the extents of the block's kBlockSize << level samples.
     std::vector<std::vector<Extents>> levels_;
     std::vector<Faults> faults_;
