@@ -17,6 +17,7 @@
 
 #include "host/language.h"
 #include "host/regular_file.h"
+#include "host/results_location.h"
 #include "link/board_address.h"
 
 namespace vardek::host {
@@ -37,6 +38,7 @@ struct Key {
 constexpr std::array kKeys{
     Key{kBoardKey, "name the board", &link::boardAddressProblem},
     Key{kLanguageKey, "name a language", &languageNameProblem},
+    Key{kResultsKey, "name the results store", &resultsLocationProblem},
 };
 
 const Key* knownKey(std::string_view name) {
@@ -261,6 +263,18 @@ ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine) {
     }
     std::optional<std::string> name = settings.value(kLanguageKey);
     return {name, name ? settings.file() : std::string(), {}};
+}
+
+ChosenResults chooseResults(const std::optional<std::string>& commandLine) {
+    if (commandLine) {
+        return {*commandLine, {}, {}};
+    }
+    const Settings settings = Settings::read();
+    if (!settings.problem().empty()) {
+        return {std::nullopt, settings.file(), settings.problem()};
+    }
+    std::optional<std::string> location = settings.value(kResultsKey);
+    return {location, location ? settings.file() : std::string(), {}};
 }
 
 }  // namespace vardek::host

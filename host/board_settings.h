@@ -16,6 +16,10 @@ inline constexpr std::string_view kBoardKey = "board";
 // The language the window speaks, when the command line names none (host/language.h).
 inline constexpr std::string_view kLanguageKey = "language";
 
+// The results store that check records every unit in, when the command line names none
+// (host/results_location.h).
+inline constexpr std::string_view kResultsKey = "results";
+
 // Above this, a file is no settings file: a 10 MB value would hang the window laying it out.
 inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 
@@ -77,5 +81,19 @@ struct ChosenLanguage {
 // The language a run is asked to speak: --language's name when the command line gives one
 // (`commandLine`; the settings file is then not read), else the settings file's `language`.
 ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine);
+
+// The results store asked for, and where its name came from.
+struct ChosenResults {
+    std::optional<std::string> location;  // none: no store
+    // The settings file that named it, or was refused; else empty. A relative path in it is
+    // taken from the file's folder.
+    std::string file;
+    // Empty unless the settings file was refused: then a message naming it.
+    std::string problem;
+};
+
+// The store a run records into: --results' location when the command line gives one (the
+// settings file is then not read), else the settings file's `results`.
+ChosenResults chooseResults(const std::optional<std::string>& commandLine);
 
 }  // namespace vardek::host

@@ -83,7 +83,9 @@ std::optional<unsigned> wholeNumber(std::string_view text, unsigned highest) {
     return value;
 }
 
-// "2026-12-09T13:20:05.123Z", the fraction of 1 to 9 digits or none, taken to the millisecond.
+// "2026-12-09 13:20:05.123", as the log is written now, or "2026-12-09T13:20:05.123Z", as it
+// was written before and is in JSON: the fraction of 1 to 9 digits or none, taken to the
+// millisecond. The column's name says UTC, so a time without the Z is UTC too.
 std::optional<UtcTime> parseUtc(std::string_view text) {
     using namespace std::chrono;
     const auto digits = [&](std::size_t at, std::size_t count) -> std::optional<unsigned> {
@@ -99,8 +101,9 @@ std::optional<UtcTime> parseUtc(std::string_view text) {
     const auto at = [&](std::size_t i, char c) { return i < text.size() && text[i] == c; };
     const auto y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2),
                mi = digits(14, 2), s = digits(17, 2);
-    if (!y || !mo || !d || !h || !mi || !s || !at(4, '-') || !at(7, '-') || !at(10, 'T') ||
-        !at(13, ':') || !at(16, ':') || *h > 23 || *mi > 59 || *s > 59) {
+    if (!y || !mo || !d || !h || !mi || !s || !at(4, '-') || !at(7, '-') ||
+        !(at(10, 'T') || at(10, ' ')) || !at(13, ':') || !at(16, ':') || *h > 23 || *mi > 59 ||
+        *s > 59) {
         return std::nullopt;
     }
     const year_month_day date{year(int(*y)), month(*mo), day(*d)};
@@ -121,7 +124,8 @@ std::optional<UtcTime> parseUtc(std::string_view text) {
             return std::nullopt;
         }
     }
-    if (!at(i, 'Z') || i + 1 != text.size()) {
+    i += at(i, 'Z') ? 1 : 0;
+    if (i != text.size()) {
         return std::nullopt;
     }
     return sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s) + milliseconds(ms);
@@ -134,8 +138,14 @@ std::optional<Result> parseResult(std::string_view text, std::size_t& size) {
     if (text == "no-reply") {
         return Result::NoReply;
     }
+    if (text == "late") {
+        return Result::Late;
+    }
     if (text == "not-sent") {
         return Result::NotSent;
+    }
+    if (text == "not-written") {
+        return Result::NotWritten;
     }
     constexpr std::string_view kWrongSize = "wrong-size:";
     if (text.starts_with(kWrongSize)) {
@@ -281,6 +291,15 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
                     sample.values[column.channel] = value;
                 }
                 break;
+            case Column::Retries:
+            case Column::LateReplies: {
+                // A count over the sample's requests: far below this whatever the options.
+                const auto count = wholeNumber(text, 1'000'000);
+                good = count.has_value();
+                (column.kind == Column::Retries ? sample.retries : sample.lateReplies) =
+                    count.value_or(0);
+                break;
+            }
             case Column::Other:
                 break;
         }
@@ -308,6 +327,10 @@ void LogReader::readHeader(const std::vector<std::string>& names, Batch& batch) 
             column.kind = Column::RoundTrip;
         } else if (name == "port_b") {
             column.kind = Column::PortB;
+        } else if (name == "retries") {
+            column.kind = Column::Retries;
+        } else if (name == "late_replies") {
+            column.kind = Column::LateReplies;
         }
         for (std::size_t i = 0; i < link::kChannels.size(); ++i) {
             if (name == columnName(link::kChannels[i])) {

@@ -3,11 +3,12 @@
 //
 // Columns are found by their header names, so a log of any set of pins reads, and a column
 // this reader does not know is passed over. time_utc, elapsed_s and result are required;
-// RB0..RB7 restate port_b and are not read. Quoted fields (RFC 4180) are taken, though the
-// writer never needs them, within one line: no field of a log holds a line end, so a quote left
-// open (a stray one, a line torn by a power loss) costs its own line and not the rows after it.
-// Both CR LF and LF end a line. A line that cannot be read is a problem of its own and the lines
-// after it still read; a header that cannot be read is a problem that ends the reading.
+// RB0..RB7 restate port_b and are not read; a log written before retries and late_replies
+// were logged reads with none. Quoted fields (RFC 4180) are taken, though the writer never needs
+// them, within one line: no field of a log holds a line end, so a quote left open (a stray one,
+// a line torn by a power loss) costs its own line and not the rows after it. Both CR LF and LF
+// end a line. A line that cannot be read is a problem of its own and the lines after it still
+// read; a header that cannot be read is a problem that ends the reading.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +51,17 @@ class LogReader {
     void readHeader(const std::vector<std::string>& names, Batch& batch);
 
     // What each column holds, by position in the line.
-    enum class Column { Time, Elapsed, Result, RoundTrip, PortB, Channel, Other };
+    enum class Column {
+        Time,
+        Elapsed,
+        Result,
+        RoundTrip,
+        PortB,
+        Channel,
+        Retries,
+        LateReplies,
+        Other
+    };
     struct ColumnOf {
         std::string name;
         Column kind = Column::Other;

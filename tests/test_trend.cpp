@@ -18,11 +18,13 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "host/language.h"
@@ -649,6 +651,50 @@ class TestTrend : public QObject {
                  qPrintable(error));
         QCOMPARE(trend.exitCode(), status);
         QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("a.png"))));
+    }
+
+    // Samples that a full disk kept out of a --log become rows of their own time, missed as
+    // not-written, once the file takes lines again, and the run is known to have failed.
+    void loggedThroughAFullDisk() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("live.csv"));
+        const Trace taken = steadyTrace(4, 1000, {}, -1);
+        LogSink log;
+        QCOMPARE(log.open(path, {4}), QString());
+        QString notice;
+        QCOMPARE(log.append(taken[0], notice), QString());
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit full = saved;
+        full.rlim_cur = rlim_t(QFileInfo(path).size());
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+        const QString first = log.append(taken[1], notice);
+        const QString second = log.append(taken[2], notice);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY2(first.contains(QStringLiteral("File too large")), qPrintable(first));
+        QCOMPARE(second, first);
+        QCOMPARE(log.append(taken[3], notice), QString());
+        QVERIFY(log.failed());
+        QVERIFY(notice.isEmpty());
+
+        const readings::Pins pins = pinsOf({4});
+        const auto row = [&](const Sample& sample, bool written) {
+            readings::Sample kept = toReadings(sample);
+            if (!written) {
+                readings::Sample missed;
+                missed.time = kept.time;
+                missed.elapsed = kept.elapsed;
+                missed.result = readings::Result::NotWritten;
+                kept = missed;
+            }
+            return readings::csvRow(kept, pins);
+        };
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().toStdString(), readings::csvHeader(pins) + row(taken[0], true) +
+                                                   row(taken[1], false) + row(taken[2], false) +
+                                                   row(taken[3], true));
     }
 
     // Each control of the window, by its key and by the mouse, has its effect on the chart.

@@ -16,9 +16,12 @@
 
 #include "cli/command_line.h"
 #include "link/reply_text.h"
+#include "results/recorder.h"
 #include "tools/probe/board_check.h"
 #include "tools/probe/check_report.h"
 #include "tools/probe/report.h"
+#include "tools/probe/results_command.h"
+#include "tools/probe/store_record.h"
 
 namespace vardek::probe {
 
@@ -45,6 +48,7 @@ link::Request requestFor(const ProbeOptions& options) {
         case Command::Status:
         case Command::Watch:
         case Command::Check:
+        case Command::Results:
             break;
     }
     return link::statusRequest();
@@ -113,7 +117,8 @@ class Rack {
         return {};
     }
 
-    int run() {
+    // `recorder`, where given, records every board whose check finished.
+    int run(results::Recorder* recorder) {
         std::vector<Task<void>> tasks;
         for (auto& unit : units_) {
             tasks.push_back(checkBoard(*unit));
@@ -159,6 +164,14 @@ class Rack {
         });
         if (junit_ && anyFinished) {
             commit(*junit_, junitReport(records, station_));
+        }
+        // Each board that finished, also before a stop, as its report is.
+        if (recorder != nullptr) {
+            std::vector<BoardRecord> finished;
+            std::ranges::copy_if(records, std::back_inserter(finished), [](const BoardRecord& r) {
+                return r.run.end == CheckRun::End::Finished;
+            });
+            notWritten_ = !record(*recorder, finished) || notWritten_;
         }
         if (stop.signal() != 0) {
             return exitStatus(stop);
@@ -266,6 +279,25 @@ class Rack {
                (cutShort > 0 ? "; " + std::to_string(cutShort) + " cut short" : "") + ")";
     }
 
+    // False when a unit is in neither the store nor the spool.
+    bool record(results::Recorder& recorder, const std::vector<BoardRecord>& finished) const {
+        bool kept = true;
+        for (const BoardRecord& board : finished) {
+            std::string problem;
+            if (!recorder.record(storeRecord(board, station_), problem)) {
+                complain(kProgramName,
+                         "the record of " + unitLabel(board, station_) + " is lost: " + problem);
+                kept = false;
+            }
+        }
+        if (recorder.spooled() > 0) {
+            complain(kProgramName, std::to_string(recorder.spooled()) +
+                                       " record(s) of this run wait in " + spoolPath() +
+                                       " until the next run or vardek-probe results --sync");
+        }
+        return kept;
+    }
+
     // A report that cannot be written whole fails the run, by its own exit status.
     void commit(ReportFile& report, const std::string& contents) {
         if (const std::string problem = report.commit(contents); !problem.empty()) {
@@ -360,10 +392,33 @@ int check(const ProbeOptions& options, EventLoop& loop) {
         complain(kProgramName, problem);
         return kBadUsage;
     }
-    return rack.run();
+    // The store is opened before any output is switched, as the reports are: a store that
+    // refuses stops the run before the board is touched.
+    std::string problem;
+    const std::optional<host::ResultsLocation> store = chosenStore(options, problem);
+    if (!problem.empty()) {
+        // A settings file refused: with --board the run goes on, as it did before there was a
+        // store, but not without saying that no results= was read from it.
+        complain(kProgramName, problem + " (so no results= is read from it)");
+        problem.clear();
+    }
+    std::optional<results::Recorder> recorder;
+    if (store) {
+        recorder = results::Recorder::open(
+            *store, spoolPath(), [](const std::string& text) { complain(kProgramName, text); },
+            problem);
+        if (!recorder) {
+            complain(kProgramName, problem);
+            return kBadUsage;
+        }
+    }
+    return rack.run(recorder ? &*recorder : nullptr);
 }
 
 int run(const ProbeOptions& given) {
+    if (given.command == Command::Results) {
+        return results(given);
+    }
     ProbeOptions options = given;
     if (options.command == Command::Check) {
         if (const std::string problem = readCheckFiles(options); !problem.empty()) {

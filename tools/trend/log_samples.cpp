@@ -28,6 +28,8 @@ Sample fromReadings(const readings::Sample& sample) {
     taken.elapsedS = static_cast<double>(sample.elapsed.count()) / 1000.0;
     taken.result = sample.result;
     taken.wrongSize = static_cast<std::uint16_t>(std::min<std::size_t>(sample.replySize, 65535));
+    taken.retries = static_cast<std::uint16_t>(std::min(sample.retries, 65535U));
+    taken.lateReplies = static_cast<std::uint16_t>(std::min(sample.lateReplies, 65535U));
     taken.rttMs = sample.rttMs ? static_cast<float>(*sample.rttMs) : kNoValue;
     taken.portB = sample.portB ? static_cast<std::int16_t>(*sample.portB) : std::int16_t{-1};
     for (std::size_t pin = 0; pin < taken.analogue.size(); ++pin) {
@@ -43,6 +45,8 @@ readings::Sample toReadings(const Sample& sample) {
     written.elapsed = std::chrono::milliseconds(std::llround(sample.elapsedS * 1000.0));
     written.result = sample.result;
     written.replySize = sample.wrongSize;
+    written.retries = sample.retries;
+    written.lateReplies = sample.lateReplies;
     if (!std::isnan(sample.rttMs)) {
         written.rttMs = sample.rttMs;
     }
@@ -228,8 +232,32 @@ QString LogSink::open(const QString& path, const std::vector<std::size_t>& pins)
     return QString::fromStdString(file_.open(path.toStdString(), readings::csvHeader(pins_)));
 }
 
-QString LogSink::append(const Sample& sample) {
-    return QString::fromStdString(file_.append(readings::csvRow(toReadings(sample), pins_)));
+QString LogSink::append(const Sample& sample, QString& notice) {
+    unwritten_.push_back(sample);
+    std::size_t written = 0;
+    std::string problem;
+    for (; written < unwritten_.size(); ++written) {
+        readings::Sample row = toReadings(unwritten_[written]);
+        if (written + 1 < unwritten_.size()) {
+            // The file did not hold it at its time: a row of that time says so, in place of
+            // values that a reader would take for ones logged as they came.
+            readings::Sample missed;
+            missed.time = row.time;
+            missed.elapsed = row.elapsed;
+            missed.result = readings::Result::NotWritten;
+            row = missed;
+        }
+        problem = file_.append(readings::csvRow(row, pins_));
+        if (!file_.notice().empty()) {
+            notice = QString::fromStdString(file_.notice());
+        }
+        if (!problem.empty()) {
+            failed_ = true;
+            break;
+        }
+    }
+    unwritten_.erase(unwritten_.begin(), unwritten_.begin() + static_cast<std::ptrdiff_t>(written));
+    return QString::fromStdString(problem);
 }
 
 }  // namespace vardek::trend

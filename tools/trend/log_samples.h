@@ -89,16 +89,25 @@ class LogSource final : public QObject {
     QTimer poll_;
 };
 
-// Appends samples to a CSV log as they come.
+// Appends samples to a CSV log as they come. A sample that the file cannot take (a full disk,
+// a name that now holds another program's file) is kept, and once the file takes lines again
+// it goes in before the next as a missed row of its own time, `not-written`, so that the log
+// shows the hole rather than hiding it.
 class LogSink {
   public:
     // Returns why the log cannot be written, naming the file, or an empty string.
     QString open(const QString& path, const std::vector<std::size_t>& pins);
-    QString append(const Sample& sample);
+    // Returns why the sample could not be written, or an empty string; `notice` receives what
+    // became of the file when it was found lost and begun again.
+    QString append(const Sample& sample, QString& notice);
+    // Some sample could not be written when it came.
+    bool failed() const { return failed_; }
 
   private:
     readings::LogFile file_;
     readings::Pins pins_;
+    std::vector<Sample> unwritten_;
+    bool failed_ = false;
 };
 
 }  // namespace vardek::trend

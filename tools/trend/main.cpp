@@ -208,13 +208,21 @@ int main(int argc, char* argv[]) {
                 return fail(problem, kFailed);
             }
         }
-        sampler->OnSample = [&window, &log,
-                             logging = !options.log.isEmpty()](const Sample& sample) {
+        sampler->OnSample = [&window, &log, logging = !options.log.isEmpty(),
+                             shownProblem = QString()](const Sample& sample) mutable {
             window.addSamples({sample});
             if (logging) {
-                if (const QString problem = log.append(sample); !problem.isEmpty()) {
+                QString notice;
+                const QString problem = log.append(sample, notice);
+                if (!notice.isEmpty()) {
+                    complain(notice);
+                    window.showProblem(notice);
+                }
+                if (!problem.isEmpty() && problem != shownProblem) {
+                    complain(problem);
                     window.showProblem(problem);
                 }
+                shownProblem = problem;
             }
         };
         sampler->OnError = [&window](const std::string& problem) {
@@ -228,5 +236,7 @@ int main(int argc, char* argv[]) {
         sampler->start();
     }
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // A sample the log could not take when it came is a log that is not whole.
+    return log.failed() && status == kDone ? kFailed : status;
 }
