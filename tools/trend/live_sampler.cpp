@@ -55,8 +55,7 @@ void LiveSampler::proceed() {
 }
 
 void LiveSampler::beginSample() {
-    const bool late = !onTime_;
-    if (late) {
+    if (!onTime_) {
         ++late_;
     }
     onTime_ = false;
@@ -65,7 +64,6 @@ void LiveSampler::beginSample() {
     step_ = 0;
     sample_ = Sample{};
     sample_.result = Sample::Result::Ok;
-    sample_.late = late;
     sample_.timeMs = QDateTime::currentMSecsSinceEpoch();
     sample_.elapsedS = static_cast<double>(clock_.nsecsElapsed()) / 1e9;
     sendStep();

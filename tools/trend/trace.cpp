@@ -49,8 +49,14 @@ Faults Sample::faults() const {
         case Result::WrongSize:
             faults |= bitOf(Fault::WrongSize);
             break;
+        case Result::Late:
+            faults |= bitOf(Fault::Late);
+            break;
+        case Result::NotWritten:
+            faults |= bitOf(Fault::NotWritten);
+            break;
     }
-    if (late) {
+    if (lateReplies > 0) {
         faults |= bitOf(Fault::Late);
     }
     if (retries > 0) {

@@ -37,10 +37,11 @@ constexpr Scale scaleOf(Series series) {
 inline constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 // What went wrong in a sample, each drawn with a mark of its own: a silent board, a request the
-// system would not send and a reply of the wrong size leave values missing; a late sample (one
-// that started after its slot) and one that needed more than one try have all their values.
-enum class Fault : int { NoReply, NotSent, WrongSize, Late, Retried };
-inline constexpr int kFaultCount = 5;
+// system would not send, a reply of the wrong size and a sample the log could not hold when it
+// was due leave values missing; a reply after its timeout (late) leaves them missing when it
+// was the last try, and a request that needed more than one try (retried) has them.
+enum class Fault : int { NoReply, NotSent, WrongSize, Late, Retried, NotWritten };
+inline constexpr int kFaultCount = 6;
 using Faults = std::uint8_t;  // a bit per Fault
 constexpr Faults bitOf(Fault fault) { return Faults(1U << static_cast<unsigned>(fault)); }
 
@@ -60,8 +61,6 @@ struct Sample {
     std::int16_t portB = -1;  // -1: no status reply in this sample
     // RA0-RA3 raw and RA5 in degrees Celsius; kNoValue for a pin not read or not answered.
     std::array<float, kAnalogueCount> analogue{kNoValue, kNoValue, kNoValue, kNoValue, kNoValue};
-    bool late = false;         // started after its slot, since the one before overran
-    std::uint8_t retries = 0;  // requests sent again after a timeout
 
     bool missed() const { return result != Result::Ok; }
     Faults faults() const;

@@ -424,7 +424,7 @@ QColor TrendChart::colour(Series series) {
 QColor TrendChart::faultColour(Fault fault) {
     static const std::array<QColor, kFaultCount> colours{
         QColor(0x30, 0x30, 0x30), QColor(0x00, 0x00, 0x00), QColor(0xc0, 0x00, 0x60),
-        QColor(0xe0, 0xa0, 0x00), QColor(0x00, 0x80, 0x80)};
+        QColor(0xe0, 0xa0, 0x00), QColor(0x00, 0x80, 0x80), QColor(0x60, 0x00, 0xa0)};
     return colours[static_cast<std::size_t>(fault)];
 }
 
@@ -440,6 +440,8 @@ QString TrendChart::faultName(Fault fault) {
             return tr("late");
         case Fault::Retried:
             return tr("retried");
+        case Fault::NotWritten:
+            return tr("not written");
     }
     return {};
 }

@@ -135,6 +135,10 @@
             <numerusform>サンプルのない時間: %n 区間。</numerusform>
         </translation>
     </message>
+    <message>
+        <source>not written</source>
+        <translation>未記録</translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendWindow</name>
