@@ -233,10 +233,11 @@ class TestTrend : public QObject {
         std::vector<Sample> taken;
         QStringList problems;
         LogSource source(path);
-        source.OnSamples = [&](std::vector<Sample> samples) {
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& samples) {
             taken.insert(taken.end(), samples.begin(), samples.end());
-        };
-        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
         QCOMPARE(source.read(true), QString());
         QCOMPARE(taken.size(), std::size_t{1});
 
@@ -370,7 +371,8 @@ class TestTrend : public QObject {
         QCOMPARE(window.saveShownSamples(csv), QString());
         std::vector<Sample> saved;
         LogSource source(csv);
-        source.OnSamples = [&](std::vector<Sample> samples) { saved = std::move(samples); };
+        connect(&source, &LogSource::samplesRead,
+                [&](const std::vector<Sample>& samples) { saved = samples; });
         QCOMPARE(source.read(false), QString());
         const View shown = chart.view();
         QVERIFY(!saved.empty() && saved.size() < window.trace().size());
@@ -535,7 +537,8 @@ class TestTrend : public QObject {
         config.timeout = std::chrono::milliseconds(2000);
         config.pins = {0, 1, 2, 3, 4};
         LiveSampler sampler(std::move(config));
-        sampler.OnSample = [&window](const Sample& sample) { window.addSamples({sample}); };
+        connect(&sampler, &LiveSampler::sampleTaken,
+                [&window](const Sample& sample) { window.addSamples({sample}); });
         window.setWindow(60'000);
         window.show();
         sampler.start();

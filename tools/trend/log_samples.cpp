@@ -82,10 +82,8 @@ QString LogSource::read(bool follow) {
 void LogSource::readMore() {
     if (file_.size() < file_.pos()) {
         poll_.stop();
-        if (OnProblem) {
-            OnProblem(
-                tr("%1 was cut shorter than what had been read: no longer followed").arg(path_));
-        }
+        emit problemFound(
+            tr("%1 was cut shorter than what had been read: no longer followed").arg(path_));
         return;
     }
     while (true) {
@@ -104,25 +102,25 @@ void LogSource::readMore() {
 void LogSource::take(readings::LogReader::Batch batch) {
     for (const auto& problem : batch.problems) {
         ++problems_;
-        if (!OnProblem || problems_ > kProblemsTold) {
+        if (problems_ > kProblemsTold) {
             continue;
         }
-        OnProblem(tr("%1:%2: %3")
-                      .arg(path_)
-                      .arg(problem.line)
-                      .arg(QString::fromStdString(problem.reason)));
+        emit problemFound(tr("%1:%2: %3")
+                              .arg(path_)
+                              .arg(problem.line)
+                              .arg(QString::fromStdString(problem.reason)));
         if (problems_ == kProblemsTold) {
-            OnProblem(
+            emit problemFound(
                 tr("%1: further lines that cannot be read are passed over unreported").arg(path_));
         }
     }
-    if (!batch.samples.empty() && OnSamples) {
+    if (!batch.samples.empty()) {
         std::vector<Sample> samples;
         samples.reserve(batch.samples.size());
         for (const readings::Sample& sample : batch.samples) {
             samples.push_back(fromReadings(sample));
         }
-        OnSamples(std::move(samples));
+        emit samplesRead(samples);
     }
 }
 

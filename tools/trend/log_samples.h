@@ -7,7 +7,6 @@
 #include <QString>
 #include <QTimer>
 
-#include <functional>
 #include <vector>
 
 #include "readings/log_file.h"
@@ -32,13 +31,16 @@ class LogSource final : public QObject {
     // Reads the file as it stands, and with `follow` then polls it for more, a last line
     // without its end waiting for the rest; a file cut shorter than what was read is a problem.
     // Returns why it cannot be read, naming it, or an empty string; the samples and the
-    // problems of single lines go to OnSamples and OnProblem.
+    // problems of single lines come as samplesRead and problemFound.
     QString read(bool follow);
     // The analogue pins whose columns the log has.
     readings::Pins pins() const { return reader_.pins(); }
 
-    std::function<void(std::vector<Sample>)> OnSamples;
-    std::function<void(const QString&)> OnProblem;
+  signals:
+    // The samples of the lines read, in the file's order.
+    void samplesRead(const std::vector<vardek::trend::Sample>& samples);
+    // A line that cannot be read, or the file cut under the reader.
+    void problemFound(const QString& problem);
 
   private:
     void readMore();

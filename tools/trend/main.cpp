@@ -49,8 +49,9 @@ std::unique_ptr<QTranslator> translationForLocale() {
 int exportChart(const TrendOptions& options) {
     Trace trace;
     LogSource source(options.file);
-    source.OnSamples = [&trace](std::vector<Sample> samples) { trace.append(std::move(samples)); };
-    source.OnProblem = [](const QString& problem) { complain(problem); };
+    QObject::connect(&source, &LogSource::samplesRead,
+                     [&trace](const std::vector<Sample>& samples) { trace.append(samples); });
+    QObject::connect(&source, &LogSource::problemFound, &complain);
     if (const QString problem = source.read(false); !problem.isEmpty()) {
         complain(problem);
         return cli::kFailed;
@@ -83,13 +84,12 @@ int exportChart(const TrendOptions& options) {
 int chartFile(const TrendOptions& options) {
     TrendWindow window;
     LogSource source(options.file);
-    source.OnSamples = [&window](std::vector<Sample> samples) {
-        window.addSamples(std::move(samples));
-    };
-    source.OnProblem = [&window](const QString& problem) {
+    QObject::connect(&source, &LogSource::samplesRead, &window,
+                     [&window](const std::vector<Sample>& samples) { window.addSamples(samples); });
+    QObject::connect(&source, &LogSource::problemFound, &window, [&window](const QString& problem) {
         complain(problem);
         window.showProblem(problem);
-    };
+    });
     window.setSource(QFileInfo(options.file).fileName());
     window.setWindow(options.windowMs.value_or(0));
     if (const QString problem = source.read(options.follow); !problem.isEmpty()) {
@@ -124,17 +124,16 @@ int chartLive(const TrendOptions& options, const std::string& address) {
         }
     }
     TrendWindow window;
-    sampler->OnSample = [&window, &log, logging = !options.log.isEmpty()](const Sample& sample) {
-        window.addSamples({sample});
-        if (logging) {
-            if (const QString problem = log.append(sample); !problem.isEmpty()) {
-                window.showProblem(problem);
-            }
-        }
-    };
-    sampler->OnError = [&window](const std::string& problem) {
-        window.showProblem(QString::fromLocal8Bit(problem.c_str()));
-    };
+    QObject::connect(sampler.get(), &LiveSampler::sampleTaken, &window,
+                     [&window, &log, logging = !options.log.isEmpty()](const Sample& sample) {
+                         window.addSamples({sample});
+                         if (logging) {
+                             if (const QString problem = log.append(sample); !problem.isEmpty()) {
+                                 window.showProblem(problem);
+                             }
+                         }
+                     });
+    QObject::connect(sampler.get(), &LiveSampler::sendFailed, &window, &TrendWindow::showProblem);
     window.setPins(pinsOf(options.pins));
     window.setSource(CommandLine::tr("%1, every %2 ms")
                          .arg(QString::fromStdString(address))
