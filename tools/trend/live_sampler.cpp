@@ -146,7 +146,7 @@ void LiveSampler::record(int size) {
         const link::Channel& channel = link::kChannels[config_.pins[step - 1]];
         sample_.analogue[static_cast<std::size_t>(channel.number)] =
             channel.reading == link::Reading::Temperature
-                ? static_cast<float>(link::temperatureTenths(reply->conversion())) / 10.0F
+                ? static_cast<float>(link::temperatureCelsius(reply->conversion()))
                 : static_cast<float>(reply->conversion());
     }
     if (step_ >= steps()) {
