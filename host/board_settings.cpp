@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include "host/language.h"
+#include "host/regular_file.h"
+#include "host/results_location.h"
 #include "link/board_address.h"
 
 namespace vardek::host {
@@ -36,6 +38,7 @@ struct Key {
 constexpr std::array kKeys{
     Key{kBoardKey, "name the board", &link::boardAddressProblem},
     Key{kLanguageKey, "name a language", &languageNameProblem},
+    Key{kResultsKey, "name the results store", &resultsLocationProblem},
 };
 
 const Key* knownKey(std::string_view name) {
@@ -52,17 +55,6 @@ std::string knownKeyNames() {
     return names;
 }
 
-std::string systemError(int error) { return std::strerror(error); }
-
-std::string notRegular(mode_t mode) {
-    const char* kind = S_ISDIR(mode)                    ? "a directory"
-                       : S_ISFIFO(mode)                 ? "a named pipe (FIFO)"
-                       : S_ISSOCK(mode)                 ? "a socket"
-                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                                        : "something";
-    return std::string("is ") + kind + ", not a regular file";
-}
-
 std::string tooLarge(off_t size) {
     return "is " + std::to_string(size) + " bytes, more than the " +
            std::to_string(kMaxSettingsBytes) + " a settings file may hold";
@@ -77,29 +69,18 @@ struct Contents {
 };
 
 Contents readContents(const std::string& path) {
-    struct stat status {};
-    // Looked at before it is opened: opening a FIFO for reading waits for a writer, and a device
-    // may act on being opened.
-    if (::stat(path.c_str(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT && ::lstat(path.c_str(), &status) != 0) {
-            return {false, {}, {}};
-        }
-        return {true, {}, error == ENOENT ? "is a symbolic link to nothing" : systemError(error)};
+    OpenedFile opened = openRegularFile(path, O_RDONLY);
+    if (opened.missing) {
+        return {false, {}, {}};
     }
-    if (!S_ISREG(status.st_mode)) {
-        return {true, {}, notRegular(status.st_mode)};
+    if (!opened.problem.empty()) {
+        return {true, {}, opened.problem};
     }
-    // Without waiting even if something else took the file's place since.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return {true, {}, "cannot be read: " + systemError(errno)};
-    }
+    const int fd = opened.fd.get();
     Contents contents;
+    struct stat status {};
     if (::fstat(fd, &status) != 0) {
-        contents.problem = "cannot be read: " + systemError(errno);
-    } else if (!S_ISREG(status.st_mode)) {
-        contents.problem = notRegular(status.st_mode);
+        contents.problem = "cannot be read: " + std::string(std::strerror(errno));
     } else if (static_cast<std::size_t>(status.st_size) > kMaxSettingsBytes) {
         contents.problem = tooLarge(status.st_size);
     }
@@ -111,7 +92,7 @@ Contents readContents(const std::string& path) {
             continue;
         }
         if (got < 0) {
-            contents.problem = "cannot be read: " + systemError(errno);
+            contents.problem = "cannot be read: " + std::string(std::strerror(errno));
         } else if (got == 0) {
             break;
         } else if (contents.bytes.size() + std::size_t(got) > kMaxSettingsBytes) {
@@ -120,15 +101,24 @@ Contents readContents(const std::string& path) {
             contents.bytes.append(chunk.data(), std::size_t(got));
         }
     }
-    ::close(fd);
     return contents;
 }
 
-// What QSettings passes over without a word: a NUL, and everything after it on the line; bytes
-// that are not UTF-8, read as U+FFFD; a line without '=', dropped. Each is refused here, so that
-// the value checked is the value written and a line of junk is never taken for nothing.
-std::string textProblem(std::string_view text) {
+// key=value as the user wrote it, a long value cut short.
+std::string assignment(std::string_view key, std::string_view value) {
+    return std::string(key) + "=" +
+           (value.size() <= link::kShownBytes ? std::string(value) : link::quotedForMessage(value));
+}
+
+}  // namespace
+
+std::string iniTextProblem(std::string_view text) {
     std::size_t number = 0;
+    // Where each section and each key of a section was first given: QSettings keeps the last
+    // of two silently, so a second is refused instead of one of them going unread.
+    std::map<std::string, std::size_t> sections;
+    std::map<std::string, std::size_t> keys;
+    std::string section;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string_view line = text.substr(start, end - start);
@@ -158,17 +148,25 @@ std::string textProblem(std::string_view text) {
             return "line " + std::to_string(number) + " is neither key=value nor [section]: " +
                    link::quotedForMessage(trimmed.toStdString());
         }
+        if (trimmed.startsWith(u'[')) {
+            section = trimmed.mid(1, trimmed.size() - 2).trimmed().toStdString();
+            if (const auto [first, fresh] = sections.emplace(section, number); !fresh) {
+                return "line " + std::to_string(number) + " repeats " +
+                       link::quotedForMessage("[" + section + "]") + " of line " +
+                       std::to_string(first->second) + ": each section is given once";
+            }
+            continue;
+        }
+        const std::string key = trimmed.left(trimmed.indexOf(u'=')).trimmed().toStdString();
+        const std::string where = section.empty() ? key : "[" + section + "] " + key;
+        if (const auto [first, fresh] = keys.emplace(where, number); !fresh) {
+            return "line " + std::to_string(number) + " sets " + link::quotedForMessage(where) +
+                   " again, as line " + std::to_string(first->second) +
+                   " did: each key is given once";
+        }
     }
     return {};
 }
-
-// key=value as the user wrote it, a long value cut short.
-std::string assignment(std::string_view key, std::string_view value) {
-    return std::string(key) + "=" +
-           (value.size() <= link::kShownBytes ? std::string(value) : link::quotedForMessage(value));
-}
-
-}  // namespace
 
 Settings Settings::read() {
     // GenericConfigLocation follows $XDG_CONFIG_HOME, and ~/.config without it.
@@ -191,7 +189,7 @@ Settings Settings::read() {
     if (!contents.problem.empty()) {
         return refuse(contents.problem);
     }
-    if (const std::string problem = textProblem(contents.bytes); !problem.empty()) {
+    if (const std::string problem = iniTextProblem(contents.bytes); !problem.empty()) {
         return refuse(problem);
     }
     const QSettings settings(file, QSettings::IniFormat);
@@ -265,6 +263,18 @@ ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine) {
     }
     std::optional<std::string> name = settings.value(kLanguageKey);
     return {name, name ? settings.file() : std::string(), {}};
+}
+
+ChosenResults chooseResults(const std::optional<std::string>& commandLine) {
+    if (commandLine) {
+        return {*commandLine, {}, {}};
+    }
+    const Settings settings = Settings::read();
+    if (!settings.problem().empty()) {
+        return {std::nullopt, settings.file(), settings.problem()};
+    }
+    std::optional<std::string> location = settings.value(kResultsKey);
+    return {location, location ? settings.file() : std::string(), {}};
 }
 
 }  // namespace vardek::host

@@ -16,6 +16,10 @@ inline constexpr std::string_view kBoardKey = "board";
 // The language the window speaks, when the command line names none (host/language.h).
 inline constexpr std::string_view kLanguageKey = "language";
 
+// The results store that check records every unit in, when the command line names none
+// (host/results_location.h).
+inline constexpr std::string_view kResultsKey = "results";
+
 // Above this, a file is no settings file: a 10 MB value would hang the window laying it out.
 inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 
@@ -40,6 +44,13 @@ class Settings {
     std::string problem_;
     std::map<std::string, std::string, std::less<>> values_;
 };
+
+// What QSettings passes over without a word in an INI file's text: a NUL, and everything after
+// it on the line; bytes that are not UTF-8, read as U+FFFD; a control character; a line that is
+// neither key=value, [section], a comment nor blank, dropped; a section or a key given twice, the
+// last taking the first's place. Each is refused, naming the line, so that the value checked is
+// the value written and a line of junk is never taken for nothing. Empty when there is none.
+std::string iniTextProblem(std::string_view text);
 
 // The board a program talks to, and where its address came from.
 struct ChosenBoard {
@@ -70,5 +81,19 @@ struct ChosenLanguage {
 // The language a run is asked to speak: --language's name when the command line gives one
 // (`commandLine`; the settings file is then not read), else the settings file's `language`.
 ChosenLanguage chooseLanguage(const std::optional<std::string>& commandLine);
+
+// The results store asked for, and where its name came from.
+struct ChosenResults {
+    std::optional<std::string> location;  // none: no store
+    // The settings file that named it, or was refused; else empty. A relative path in it is
+    // taken from the file's folder.
+    std::string file;
+    // Empty unless the settings file was refused: then a message naming it.
+    std::string problem;
+};
+
+// The store a run records into: --results' location when the command line gives one (the
+// settings file is then not read), else the settings file's `results`.
+ChosenResults chooseResults(const std::optional<std::string>& commandLine);
 
 }  // namespace vardek::host

@@ -50,10 +50,14 @@ bool readEnds(const std::string& path, std::size_t longest, FileEnds& ends, int&
 
 }  // namespace
 
-LogFile::~LogFile() {
+LogFile::~LogFile() { close(); }
+
+void LogFile::close() {
     if (owned_ && fd_ >= 0) {
         ::close(fd_);
     }
+    fd_ = -1;
+    owned_ = false;
 }
 
 std::string LogFile::problem(const std::string& what, int error) const {
@@ -62,7 +66,11 @@ std::string LogFile::problem(const std::string& what, int error) const {
 
 std::string LogFile::open(const std::string& path, std::string_view header,
                           std::string_view lineStart) {
+    close();
     name_ = path;
+    byName_ = true;
+    header_ = header;
+    lineStart_ = lineStart;
     fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ < 0) {
         return problem("open", errno);
@@ -73,6 +81,9 @@ std::string LogFile::open(const std::string& path, std::string_view header,
         return problem("open", errno);
     }
     regular_ = S_ISREG(info.st_mode);
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    size_ = info.st_size;
     if (!regular_ || info.st_size == 0) {
         return header.empty() ? std::string() : append(header);
     }
@@ -88,6 +99,7 @@ std::string LogFile::open(const std::string& path, std::string_view header,
     const bool fits =
         wanted.empty() ? ends.firstLine.starts_with(lineStart) : ends.firstLine == wanted;
     if (!fits) {
+        close();
         return name_ + " holds lines that are not a log of these columns: its first line is '" +
                ends.firstLine.substr(0, kShown) + "', where " +
                (wanted.empty() ? "one starting " + std::string(lineStart) : std::string(wanted)) +
@@ -104,7 +116,31 @@ std::string LogFile::openStandardOutput(std::string_view header) {
     return header.empty() ? std::string() : append(header);
 }
 
+std::string LogFile::lost() const {
+    struct stat named {};
+    if (::stat(name_.c_str(), &named) != 0) {
+        return errno == ENOENT ? "deleted" : std::string();
+    }
+    if (named.st_dev != device_ || named.st_ino != inode_) {
+        return "replaced";
+    }
+    return named.st_size < size_ ? "truncated" : std::string();
+}
+
 std::string LogFile::append(std::string_view line) {
+    notice_.clear();
+    // Only a regular file opened by name can be lost; a lost file is found before its first
+    // line, which open() writes itself.
+    if (byName_ && (fd_ < 0 || (regular_ && !lost().empty()))) {
+        const std::string what = fd_ < 0 ? std::string("not open") : lost();
+        if (const std::string problem = open(name_, header_, lineStart_); !problem.empty()) {
+            return problem;
+        }
+        notice_ = name_ + " was " + what + ": a new log begins there";
+        if (fd_ >= 0 && what == "not open") {
+            notice_ = name_ + " is written again";
+        }
+    }
     struct stat info {};
     const off_t before = regular_ && ::fstat(fd_, &info) == 0 ? info.st_size : -1;
     std::size_t written = 0;
@@ -123,6 +159,7 @@ std::string LogFile::append(std::string_view line) {
         }
         written += static_cast<std::size_t>(n);
     }
+    size_ = before >= 0 ? before + static_cast<off_t>(written) : size_;
     return {};
 }
 

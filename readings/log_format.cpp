@@ -31,14 +31,14 @@ struct Field {
     bool text = false;
 };
 
-std::vector<Field> fields(const Sample* sample, const Pins& pins) {
+std::vector<Field> fields(const Sample* sample, const Pins& pins, bool csv) {
     std::vector<Field> out;
     const auto add = [&out](std::string name, std::optional<std::string> value, bool text) {
         out.push_back({std::move(name), std::move(value), text});
     };
     const Sample empty;
     const Sample& s = sample != nullptr ? *sample : empty;
-    add("time_utc", utcText(s.time), true);
+    add("time_utc", csv ? spreadsheetTime(s.time) : utcText(s.time), true);
     add("elapsed_s", elapsedText(s.elapsed), false);
     add("result", resultText(s), true);
     add("rtt_ms", s.rttMs ? std::optional(fixed(*s.rttMs, 3)) : std::nullopt, false);
@@ -56,6 +56,8 @@ std::vector<Field> fields(const Sample* sample, const Pins& pins) {
         add(std::string(columnName(channel)),
             s.values[i] ? std::optional(fixed(*s.values[i], decimals)) : std::nullopt, false);
     }
+    add("retries", std::to_string(s.retries), false);
+    add("late_replies", std::to_string(s.lateReplies), false);
     return out;
 }
 
@@ -63,7 +65,7 @@ std::vector<Field> fields(const Sample* sample, const Pins& pins) {
 
 std::string csvHeader(const Pins& pins) {
     std::string line;
-    for (const Field& field : fields(nullptr, pins)) {
+    for (const Field& field : fields(nullptr, pins, true)) {
         line += (line.empty() ? "" : ",") + field.name;
     }
     return line + "\r\n";
@@ -72,7 +74,7 @@ std::string csvHeader(const Pins& pins) {
 std::string csvRow(const Sample& sample, const Pins& pins) {
     std::string line;
     bool first = true;
-    for (const Field& field : fields(&sample, pins)) {
+    for (const Field& field : fields(&sample, pins, true)) {
         // Two appends, not one sum: GCC 12 at -O3 takes "," + value_or("") for an overlapping copy.
         line += first ? "" : ",";
         line += field.value.value_or("");
@@ -83,7 +85,7 @@ std::string csvRow(const Sample& sample, const Pins& pins) {
 
 std::string jsonLine(const Sample& sample, const Pins& pins) {
     std::string line;
-    for (const Field& field : fields(&sample, pins)) {
+    for (const Field& field : fields(&sample, pins, false)) {
         line += (line.empty() ? "{\"" : ",\"") + field.name + "\":";
         if (!field.value) {
             line += "null";

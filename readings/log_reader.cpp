@@ -83,7 +83,9 @@ std::optional<unsigned> wholeNumber(std::string_view text, unsigned highest) {
     return value;
 }
 
-// "2026-12-09T13:20:05.123Z", the fraction of 1 to 9 digits or none, taken to the millisecond.
+// "2026-12-09 13:20:05.123", as the log is written now, or "2026-12-09T13:20:05.123Z", as it
+// was written before and is in JSON: the fraction of 1 to 9 digits or none, taken to the
+// millisecond. The column's name says UTC, so a time without the Z is UTC too.
 std::optional<UtcTime> parseUtc(std::string_view text) {
     using namespace std::chrono;
     const auto digits = [&](std::size_t at, std::size_t count) -> std::optional<unsigned> {
@@ -99,8 +101,9 @@ std::optional<UtcTime> parseUtc(std::string_view text) {
     const auto at = [&](std::size_t i, char c) { return i < text.size() && text[i] == c; };
     const auto y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2),
                mi = digits(14, 2), s = digits(17, 2);
-    if (!y || !mo || !d || !h || !mi || !s || !at(4, '-') || !at(7, '-') || !at(10, 'T') ||
-        !at(13, ':') || !at(16, ':') || *h > 23 || *mi > 59 || *s > 59) {
+    if (!y || !mo || !d || !h || !mi || !s || !at(4, '-') || !at(7, '-') ||
+        !(at(10, 'T') || at(10, ' ')) || !at(13, ':') || !at(16, ':') || *h > 23 || *mi > 59 ||
+        *s > 59) {
         return std::nullopt;
     }
     const year_month_day date{year(int(*y)), month(*mo), day(*d)};
@@ -121,7 +124,8 @@ std::optional<UtcTime> parseUtc(std::string_view text) {
             return std::nullopt;
         }
     }
-    if (!at(i, 'Z') || i + 1 != text.size()) {
+    i += at(i, 'Z') ? 1 : 0;
+    if (i != text.size()) {
         return std::nullopt;
     }
     return sys_days(date) + hours(*h) + minutes(*mi) + seconds(*s) + milliseconds(ms);
@@ -134,8 +138,14 @@ std::optional<Result> parseResult(std::string_view text, std::size_t& size) {
     if (text == "no-reply") {
         return Result::NoReply;
     }
+    if (text == "late") {
+        return Result::Late;
+    }
     if (text == "not-sent") {
         return Result::NotSent;
+    }
+    if (text == "not-written") {
+        return Result::NotWritten;
     }
     constexpr std::string_view kWrongSize = "wrong-size:";
     if (text.starts_with(kWrongSize)) {
@@ -155,41 +165,25 @@ LogReader::Batch LogReader::feed(std::string_view bytes) {
         if (failed_) {
             break;
         }
-        if (overlong_) {
-            // Quotes no longer count: a stray one must not swallow the lines after it.
-            if (c == '\n') {
-                ++line_;
+        if (c == '\n') {
+            ++line_;
+            if (overlong_) {
                 batch.problems.push_back(
                     {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
-                overlong_ = false;
-                scan_ = Scan::FieldStart;
+            } else {
+                // CR LF ends a line; CRs alone (an old Mac's line ends) make it blank.
+                std::string_view line = pending_;
+                while (line.ends_with('\r')) {
+                    line.remove_suffix(1);
+                }
+                takeLine(line, batch);
             }
-            continue;
-        }
-        line_ += c == '\n' ? 1 : 0;
-        if (c == '\n' && scan_ != Scan::Quoted) {
-            std::string_view line = pending_;
-            if (line.ends_with('\r')) {
-                line.remove_suffix(1);
-            }
-            takeLine(line, batch);
             pending_.clear();
-            scan_ = Scan::FieldStart;
+            overlong_ = false;
             continue;
         }
-        switch (scan_) {
-            case Scan::FieldStart:
-                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
-            case Scan::Unquoted:
-                scan_ = c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
-            case Scan::Quoted:
-                scan_ = c == '"' ? Scan::QuoteInQuoted : Scan::Quoted;
-                break;
-            case Scan::QuoteInQuoted:  // "" is a quote within the field; one alone closes it
-                scan_ = c == '"' ? Scan::Quoted : c == ',' ? Scan::FieldStart : Scan::Unquoted;
-                break;
+        if (overlong_) {
+            continue;
         }
         pending_ += c;
         if (pending_.size() > kLongestLine) {
@@ -201,17 +195,22 @@ LogReader::Batch LogReader::feed(std::string_view bytes) {
 }
 
 LogReader::Batch LogReader::finish() {
-    // Within quotes a line end would not end the line: the last one ends here whatever it holds.
-    Batch batch = feed("\n");
+    Batch batch;
     if (!pending_.empty() || overlong_) {
-        takeLine(overlong_ ? std::string_view() : pending_, batch);
-        if (overlong_) {
-            batch.problems.push_back(
-                {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
-        }
-        pending_.clear();
-        overlong_ = false;
-        scan_ = Scan::FieldStart;
+        // The last line, without its line end, is read as it stands.
+        batch = feed("\n");
+    }
+    if (failed_) {
+        return batch;
+    }
+    // Nothing to chart is no log: an empty file, blank lines only, or a header without rows.
+    const std::size_t last = std::max<std::size_t>(line_, 1);
+    if (!hasHeader()) {
+        batch.problems.push_back({last, "not a readings log: it holds no header"});
+        failed_ = true;
+    } else if (rows_ == 0) {
+        batch.problems.push_back({last, "holds no rows, only the header"});
+        failed_ = true;
     }
     return batch;
 }
@@ -237,6 +236,7 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
         readHeader(*fields, batch);
         return;
     }
+    ++rows_;
     if (fields->size() != columns_.size()) {
         batch.problems.push_back({line_, std::to_string(fields->size()) +
                                              " fields where the header has " +
@@ -291,6 +291,15 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
                     sample.values[column.channel] = value;
                 }
                 break;
+            case Column::Retries:
+            case Column::LateReplies: {
+                // A count over the sample's requests: far below this whatever the options.
+                const auto count = wholeNumber(text, 1'000'000);
+                good = count.has_value();
+                (column.kind == Column::Retries ? sample.retries : sample.lateReplies) =
+                    count.value_or(0);
+                break;
+            }
             case Column::Other:
                 break;
         }
@@ -318,6 +327,10 @@ void LogReader::readHeader(const std::vector<std::string>& names, Batch& batch) 
             column.kind = Column::RoundTrip;
         } else if (name == "port_b") {
             column.kind = Column::PortB;
+        } else if (name == "retries") {
+            column.kind = Column::Retries;
+        } else if (name == "late_replies") {
+            column.kind = Column::LateReplies;
         }
         for (std::size_t i = 0; i < link::kChannels.size(); ++i) {
             if (name == columnName(link::kChannels[i])) {

@@ -69,10 +69,14 @@ std::string resultText(const Sample& sample) {
             return "ok";
         case Result::NoReply:
             return "no-reply";
+        case Result::Late:
+            return "late";
         case Result::WrongSize:
             return "wrong-size:" + std::to_string(sample.replySize);
         case Result::NotSent:
             return "not-sent";
+        case Result::NotWritten:
+            return "not-written";
     }
     return {};
 }
@@ -81,17 +85,25 @@ std::string_view columnName(const link::Channel& channel) {
     return channel.reading == link::Reading::Temperature ? "RA5_degC" : channel.pin;
 }
 
-std::string utcText(UtcTime time) {
+namespace {
+
+std::string timeText(UtcTime time, char between, const char* zone) {
     using namespace std::chrono;
     const auto day = floor<days>(time);
     const year_month_day date{day};
     const hh_mm_ss clock{time - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
-                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u%c%02d:%02d:%02d.%03d%s", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), between, int(clock.hours().count()),
                   int(clock.minutes().count()), int(clock.seconds().count()),
-                  int(clock.subseconds().count()));
+                  int(clock.subseconds().count()), zone);
     return text;
 }
+
+}  // namespace
+
+std::string utcText(UtcTime time) { return timeText(time, 'T', "Z"); }
+
+std::string spreadsheetTime(UtcTime time) { return timeText(time, ' ', ""); }
 
 }  // namespace vardek::readings

@@ -33,8 +33,12 @@ inline constexpr std::string_view kDurationForm = "a whole number with ms, s, mi
 enum class Result {
     Ok,         // every request got its 8-byte reply
     NoReply,    // a request got no reply after all its tries
+    Late,       // a request was answered only after its timeout, too late to be taken
     WrongSize,  // the board answered a request with a datagram that is not 8 bytes
     NotSent,    // the system refused to send a request
+    // Taken, but the log could not hold it when it was due (a full disk, a file lost): written
+    // later in its place, without its values.
+    NotWritten,
 };
 
 using UtcTime = std::chrono::sys_time<std::chrono::milliseconds>;
@@ -44,6 +48,11 @@ struct Sample {
     std::chrono::milliseconds elapsed{};  // since the first sample, by the monotonic clock
     Result result = Result::Ok;
     std::size_t replySize = 0;  // for WrongSize: the size of the datagram that came
+    // Requests sent again after a try went unanswered, and replies that came after their try's
+    // timeout, over all of the sample's requests: what a lossy or slow board costs even where
+    // every request was answered in the end.
+    unsigned retries = 0;
+    unsigned lateReplies = 0;
     // The status request's round trip and the port B it reported; nothing when it went
     // unanswered.
     std::optional<double> rttMs;
@@ -60,7 +69,7 @@ struct Sample {
 // Celsius rounded to the tenth as the panel shows it.
 double channelValue(const link::Channel& channel, std::uint16_t conversion);
 
-// "ok", "no-reply", "wrong-size:9", "not-sent".
+// "ok", "no-reply", "late", "wrong-size:9", "not-sent", "not-written".
 std::string resultText(const Sample& sample);
 
 // The column of a channel's readings: "RA0".."RA3", "RA5_degC".
@@ -68,5 +77,8 @@ std::string_view columnName(const link::Channel& channel);
 
 // ISO 8601 in UTC with milliseconds: "2026-12-09T13:20:05.123Z".
 std::string utcText(UtcTime time);
+// The same time as spreadsheets take a date and time, the zone left to the column's name:
+// "2026-12-09 13:20:05.123".
+std::string spreadsheetTime(UtcTime time);
 
 }  // namespace vardek::readings

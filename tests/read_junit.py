@@ -6,7 +6,7 @@ import json
 import sys
 
 try:
-    from junitparser import Failure, JUnitXml, Properties, Skipped
+    from junitparser import Error, Failure, JUnitXml, Properties, Skipped
 except ImportError:
     print("python3-junitparser not installed", file=sys.stderr)
     sys.exit(77)
@@ -15,10 +15,13 @@ except ImportError:
 def case_record(case):
     results = list(case.result)
     record = {"name": case.name, "classname": case.classname, "time": case.time,
-              "result": "PASS", "message": None, "properties": {}}
+              "result": "PASS", "message": None, "properties": {},
+              "system_out": case.system_out}
     for result in results:
         if isinstance(result, Failure):
             record["result"], record["message"] = "FAIL", result.message
+        elif isinstance(result, Error):
+            record["result"], record["message"] = "ERROR", result.message
         elif isinstance(result, Skipped):
             record["result"], record["message"] = "SKIP", result.message
     for properties in case.iterchildren(Properties):

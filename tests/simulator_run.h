@@ -97,13 +97,13 @@ class ControlClient {
 
     // Sends `line` and a newline; the answer line without its newline, or a null string when
     // none came in time or the simulator closed the connection.
-    QString command(const QByteArray& line) {
+    QString command(const QByteArray& line) { return send(line) ? answer() : QString(); }
+
+    // Sends `line` and a newline, without waiting for the answer.
+    bool send(const QByteArray& line) {
         const QByteArray sent = line + '\n';
-        if (fd_ < 0 ||
-            ::send(fd_, sent.constData(), std::size_t(sent.size()), MSG_NOSIGNAL) != sent.size()) {
-            return {};
-        }
-        return answer();
+        return fd_ >= 0 &&
+               ::send(fd_, sent.constData(), std::size_t(sent.size()), MSG_NOSIGNAL) == sent.size();
     }
 
     // The next answer line, also one that came unasked.

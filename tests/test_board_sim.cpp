@@ -7,10 +7,14 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <memory>
 #include <vector>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -18,6 +22,7 @@
 #include "tests/simulator_run.h"
 #include "tools/board-sim/board_model.h"
 #include "tools/board-sim/control.h"
+#include "tools/board-sim/control_socket.h"
 #include "tools/board-sim/options.h"
 #include "tools/board-sim/pcap_writer.h"
 #include "tools/board-sim/reply_queue.h"
@@ -865,6 +870,141 @@ class TestBoardSim : public QObject {
         QVERIFY(!QFileInfo::exists(path));
     }
 
+    // What may stand at --control's path: only a socket that refuses connections (one left by a
+    // killed simulator) is taken over. One in use is refused without waiting, also when its
+    // backlog is full; one this user may not connect to cannot be told unused and is kept.
+    void controlSocketPath_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("problem");  // empty: taken over
+        QTest::newRow("a socket left behind") << "stale"
+                                              << "";
+        QTest::newRow("a regular file") << "file"
+                                        << "the file exists and is not a socket";
+        QTest::newRow("a listener with a full backlog") << "full"
+                                                        << "another program listens on it";
+        QTest::newRow("another user's socket")
+            << "forbidden"
+            << "cannot tell whether it is in use, so it is left alone: Permission denied";
+    }
+    void controlSocketPath() {
+        QFETCH(QString, kind);
+        QFETCH(QString, problem);
+        if (kind == "forbidden" && ::geteuid() == 0) {
+            QSKIP("the superuser may connect to any socket");
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        const QByteArray name = path.toLocal8Bit();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, name.constData(), std::size_t(name.size()));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        std::vector<int> waiting;
+        if (kind == "file") {
+            QVERIFY(!writeFile(dir, "control", Bytes{1}).isEmpty());
+        } else {
+            QCOMPARE(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address),
+                     0);
+        }
+        if (kind == "forbidden") {
+            QCOMPARE(::chmod(name.constData(), 0), 0);
+        }
+        if (kind == "full") {
+            QCOMPARE(::listen(listener, 0), 0);
+            while (waiting.size() < 64) {
+                waiting.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+                if (::connect(waiting.back(), reinterpret_cast<const sockaddr*>(&address),
+                              sizeof address) != 0 &&
+                    errno == EAGAIN) {
+                    break;
+                }
+            }
+            QVERIFY2(errno == EAGAIN, "the backlog never filled");
+        }
+        Run run;
+        const bool started = start(run, {"--control", path});
+        for (const int fd : waiting) {
+            ::close(fd);
+        }
+        ::close(listener);
+        if (problem.isEmpty()) {
+            QVERIFY(started);
+            QVERIFY(waitForLog(run, QRegularExpression("control socket at ")).hasMatch());
+            QVERIFY(vardek::test::ControlClient(path).isConnected());
+            return;
+        }
+        QVERIFY(!started);
+        QVERIFY(run.process.state() == QProcess::NotRunning ||
+                run.process.waitForFinished(kWaitMs));
+        QCOMPARE(run.process.exitCode(), 1);
+        const QString error = QString::fromUtf8(run.process.readAllStandardError());
+        QVERIFY2(error.contains(problem), qPrintable(error));
+        QVERIFY2(QFileInfo::exists(path), "the path's file was removed");
+    }
+
+    // A simulator that ends removes its socket's file only while it is still its own: a later
+    // simulator that took the path over keeps it.
+    void controlSocketLeavesAnotherOne() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        Run first;
+        QVERIFY(start(first, {"--control", path}));
+        QVERIFY(waitForLog(first, QRegularExpression("control socket at ")).hasMatch());
+        QVERIFY(QFile::remove(path));
+        Run second;
+        QVERIFY(start(second, {"--control", path}));
+        QVERIFY(waitForLog(second, QRegularExpression("control socket at ")).hasMatch());
+        first.process.terminate();
+        QVERIFY(first.process.waitForFinished(kWaitMs));
+        QVERIFY2(QFileInfo::exists(path), "the newer simulator's socket was removed");
+        vardek::test::ControlClient control(path);
+        QCOMPARE(control.command("faults"), "ok: none");
+    }
+
+    // All places taken: a client silent past the limit makes room for a new one; else the new
+    // one is refused.
+    void controlClientsMakeRoom_data() {
+        QTest::addColumn<int>("idleLimitMs");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("the quietest silent past the limit")
+            << 0 << "ok: newcomer"
+            << "control connection closed: silent for 0 s, its place taken";
+        QTest::newRow("all heard within the limit")
+            << 3'600'000 << "error: already 8 control connections"
+            << "control connection refused: 8 already open";
+    }
+    void controlClientsMakeRoom() {
+        QFETCH(int, idleLimitMs);
+        QFETCH(QString, answer);
+        QFETCH(QString, notice);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("control");
+        ControlSocket control{std::chrono::milliseconds(idleLimitMs)};
+        QCOMPARE(QString::fromStdString(control.open(path.toStdString())), QString());
+        QStringList notices;
+        const auto serve = [&] {
+            std::vector<pollfd> fds;
+            control.watch(fds);
+            if (::poll(fds.data(), fds.size(), 0) > 0) {
+                control.serve(
+                    fds, 0, [](std::string_view line) { return "ok: " + std::string(line); },
+                    [&](const std::string& text) { notices << QString::fromStdString(text); });
+            }
+        };
+        std::vector<std::unique_ptr<vardek::test::ControlClient>> clients;
+        for (std::size_t i = 0; i <= kMaxControlClients; ++i) {
+            clients.push_back(std::make_unique<vardek::test::ControlClient>(path));
+            QVERIFY(clients.back()->isConnected());
+            serve();
+        }
+        // Refused, the connection is closed already: the send may fail, the answer is there.
+        clients.back()->send("newcomer");
+        serve();
+        QCOMPARE(clients.back()->answer(), answer);
+        QVERIFY2(notices.join('\n').contains(notice), qPrintable(notices.join('\n')));
+    }
+
     // A capture played back: two statuses answered as captured, the second twice (one of them
     // 7 bytes), a read and a third status that the board left unanswered; then the statuses
     // run out. The last request, a read, was answered from another of the board's ports and
@@ -986,6 +1126,101 @@ class TestBoardSim : public QObject {
         const QString error = QString::fromUtf8(process.readAllStandardError());
         QVERIFY2(error.startsWith("vardek-board-sim: " + path + ": " + problem), qPrintable(error));
         QVERIFY(process.readAllStandardOutput().isEmpty());
+    }
+
+    // A file the simulator is given that is no file of its kind is refused before the
+    // simulator is on the network, and left as it was: a FIFO or a device would block its start
+    // with the stop signals blocked; someone's file under --pcap would be emptied. A capture
+    // with large replies is for loopback only, as --reply-size is.
+    void refusesFilesNotItsOwn_data() {
+        QTest::addColumn<QString>("kind");      // what is put at the path
+        QTest::addColumn<QStringList>("args");  // FILE stands for the path
+        QTest::addColumn<QString>("problem");
+        const QString noFile = "not a regular file";
+        QTest::newRow("--pcap on a FIFO")
+            << "fifo" << QStringList{"--pcap", "FILE"} << "FILE: is a named pipe (FIFO), " + noFile;
+        QTest::newRow("--pcap on a directory")
+            << "directory" << QStringList{"--pcap", "FILE"} << "FILE: is a directory, " + noFile;
+        QTest::newRow("--pcap on a readings log")
+            << "log" << QStringList{"--pcap", "FILE"}
+            << "FILE holds something other than a capture of this simulator's: refused untouched";
+        QTest::newRow("--pcap on a capture cut inside a record")
+            << "torn capture" << QStringList{"--pcap", "FILE"}
+            << "FILE ends inside a record: refused untouched";
+        QTest::newRow("--replay on a FIFO") << "fifo" << QStringList{"--replay", "FILE"}
+                                            << "FILE: is a named pipe (FIFO), " + noFile;
+        QTest::newRow("--replay on a device")
+            << "/dev/zero" << QStringList{"--replay", "FILE"} << "FILE: is a device, " + noFile;
+        QTest::newRow("--replay of large replies off loopback")
+            << "large replies" << QStringList{"--bind", "0.0.0.0", "--replay", "FILE"}
+            << "FILE: holds replies of up to 100 bytes, refused with --bind 0.0.0.0: replies "
+               "larger than 8 bytes are for a loopback address only";
+    }
+    void refusesFilesNotItsOwn() {
+        QFETCH(QString, kind);
+        QFETCH(QStringList, args);
+        QFETCH(QString, problem);
+        QTemporaryDir dir;
+        QString path = dir.filePath("file");
+        const std::string log = "time_utc,elapsed_s,result\r\n";
+        Bytes torn = captureOf({{true, status()}});
+        torn.pop_back();
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(path.toLocal8Bit().constData(), 0600), 0);
+        } else if (kind == "directory") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "log") {
+            QVERIFY(!writeFile(dir, "file", Bytes(log.begin(), log.end())).isEmpty());
+        } else if (kind == "torn capture") {
+            QVERIFY(!writeFile(dir, "file", torn).isEmpty());
+        } else if (kind == "large replies") {
+            QVERIFY(
+                !writeFile(dir, "file", captureOf({{true, status()}, {false, reply(0, 1, 100)}}))
+                     .isEmpty());
+        } else {
+            path = kind;
+        }
+        QFile file(path);
+        const QByteArray before = QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly)
+                                      ? file.readAll()
+                                      : QByteArray();
+        file.close();
+        args.replaceInStrings("FILE", path);
+        QProcess process;
+        process.start(VARDEK_BOARD_SIM, QStringList{"--port", "0"} + args);
+        QVERIFY(process.waitForFinished(kWaitMs));
+        QCOMPARE(process.exitCode(), 2);
+        const QString error = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(error.contains("vardek-board-sim: " + QString(problem).replace("FILE", path)),
+                 qPrintable(error));
+        QVERIFY2(!process.readAllStandardOutput().contains("listening on"),
+                 "on the network with a file refused");
+        if (QFileInfo(path).isFile()) {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == before, "a refused file was changed");
+        }
+    }
+
+    // A second run with the same --pcap adds to the capture of the first, which stays whole.
+    void captureAppendsToItsOwn() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("board.pcap");
+        for (int round = 0; round < 2; ++round) {
+            Run run;
+            QVERIFY(start(run, {"--pcap", path}));
+            QCOMPARE(exchange(run, status()).size(), std::size_t{8});
+            QVERIFY(waitForLog(run, QRegularExpression(" out 127\\.")).hasMatch());
+            run.process.terminate();
+            QVERIFY(run.process.waitForFinished(kWaitMs));
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const Bytes header = pcapFileHeader();
+        QVERIFY(bytes.startsWith(
+            QByteArray(reinterpret_cast<const char*>(header.data()), qsizetype(header.size()))));
+        // Two requests of one byte and two replies of eight, each in its IPv4 and UDP headers.
+        QCOMPARE(bytes.size(), qsizetype(header.size() + 2 * (16 + 28 + 1) + 2 * (16 + 28 + 8)));
     }
 
     void refusesABadCommandLine() {

@@ -49,13 +49,13 @@ struct Outcome {
 
 // `whileRunning` plays the other side of the exchange, if any. The probe reads its settings
 // under `configHome`, never the user's own; `unprivileged`, as a user whom a file of mode 000
-// stops.
+// stops. `started` is the program run, the probe itself unless a wrapper starts it.
 Outcome runProbe(const QStringList& args, const std::function<void()>& whileRunning = {},
                  const QString& configHome = QStringLiteral("/nonexistent"),
-                 bool unprivileged = false) {
+                 bool unprivileged = false, const QString& started = VARDEK_PROBE) {
     QProcess probe;
     std::optional<QTemporaryDir> reachable;
-    QString program = QStringLiteral(VARDEK_PROBE);
+    QString program = started;
     if (unprivileged) {
         program = vardek::test::asUnprivileged(probe, program, reachable.emplace());
     }
@@ -122,12 +122,40 @@ bool allToolsRequired() { return qgetenv("VARDEK_REQUIRE_ALL_TOOLS") == "1"; }
         QSKIP("python3-junitparser is not installed: the JUnit report is not read");      \
     }
 
+// Whether xmllint finds the report at `path` valid against Jenkins xUnit's junit-10.xsd, the
+// schema that plug-in checks every file against before reading it; null without xmllint.
+std::optional<QString> schemaProblem(const QString& path) {
+    QProcess xmllint;
+    xmllint.start(QStringLiteral("xmllint"),
+                  {"--noout", "--schema", QStringLiteral(VARDEK_JUNIT_XSD), path});
+    if (!xmllint.waitForStarted(kWaitMs)) {
+        return std::nullopt;
+    }
+    xmllint.waitForFinished(kWaitMs);
+    return xmllint.exitCode() == 0 ? QString() : QString::fromUtf8(xmllint.readAllStandardError());
+}
+
+// The report at `path` valid against junit-10.xsd. Without xmllint the check is skipped, or
+// fails where VARDEK_REQUIRE_ALL_TOOLS=1 requires every tool.
+#define VERIFY_JUNIT_SCHEMA(path)                                                           \
+    do {                                                                                    \
+        const auto problem = schemaProblem(path);                                           \
+        if (!problem) {                                                                     \
+            QVERIFY2(!allToolsRequired(),                                                   \
+                     "xmllint is not installed, and "                                       \
+                     "VARDEK_REQUIRE_ALL_TOOLS=1");                                         \
+            QSKIP("xmllint (libxml2-utils) is not installed: the report is not validated"); \
+        }                                                                                   \
+        QVERIFY2(problem->isEmpty(), qPrintable(*problem));                                 \
+    } while (false)
+
 // One board's JSON Lines from check --json: its checks, its measurements and its summary.
 struct CheckLines {
     QList<QJsonObject> checks;
     QList<QJsonObject> measurements;  // each {"board", "dut_id", "check", "measurement": {...}}
     QList<QJsonObject> summaries;
-    QList<QJsonObject> overall;  // a rack's last line
+    QList<QJsonObject> overall;   // a rack's last line
+    QList<QJsonObject> cutShort;  // a board that a signal stopped before it was done
     QStringList unparsed;
 };
 
@@ -144,6 +172,8 @@ CheckLines readCheckLines(const QString& out) {
             lines.summaries << object;
         } else if (object.contains("overall")) {
             lines.overall << object;
+        } else if (object.contains("cut_short")) {
+            lines.cutShort << object;
         } else {
             lines.checks << object;
         }
@@ -182,8 +212,9 @@ CheckLines linesOf(const CheckLines& all, const QString& board) {
 }
 
 // A board's JSON Lines and its suite in the JUnit report tell the same story: the same checks
-// with the same verdicts (MARGINAL passes in JUnit), each measurement once in each with the same
-// value, and every measurement's outcome true to its limits.
+// with the same verdicts (MARGINAL passes in JUnit, and says so first in its output), failures
+// in the terminal's words, each measurement once in each with the same value, every
+// measurement's outcome true to its limits, and the unit named in every case's classname.
 void compareReports(const CheckLines& lines, const QJsonObject& suite, const QString& board,
                     const QString& dutId) {
     QCOMPARE(suite["name"].toString(), board);
@@ -197,9 +228,13 @@ void compareReports(const CheckLines& lines, const QJsonObject& suite, const QSt
         const QString verdict = lines.checks[i]["result"].toString();
         QCOMPARE(testcase["name"].toString(), lines.checks[i]["check"].toString());
         QCOMPARE(testcase["result"].toString(), verdict == "MARGINAL" ? "PASS" : verdict);
+        QCOMPARE(
+            testcase["classname"].toString(),
+            "vardek-probe.check." + QString(dutId.isEmpty() ? board : dutId).replace('.', '_'));
+        QCOMPARE(testcase["system_out"].toString().startsWith("MARGINAL: "), verdict == "MARGINAL");
         failures += verdict == "FAIL" ? 1 : 0;
         if (verdict == "FAIL") {
-            QVERIFY(!testcase["message"].toString().isEmpty());
+            QCOMPARE(testcase["message"].toString(), lines.checks[i]["detail"].toString());
         }
         QJsonObject expected;
         for (const QJsonObject& line : lines.measurements) {
@@ -210,10 +245,15 @@ void compareReports(const CheckLines& lines, const QJsonObject& suite, const QSt
             }
         }
         QJsonObject got;
-        const QJsonObject properties = testcase["properties"].toObject();
+        const QJsonObject properties = suite["properties"].toObject();
+        const QString prefix = testcase["name"].toString() + '.';
         for (auto p = properties.begin(); p != properties.end(); ++p) {
+            if (!p.key().startsWith(prefix)) {
+                continue;
+            }
             const QString value = p.value().toString();
-            got[p.key()] = value.isEmpty() ? QString() : QString::number(value.toDouble());
+            got[p.key().mid(prefix.size())] =
+                value.isEmpty() ? QString() : QString::number(value.toDouble());
         }
         QCOMPARE(got, expected);
     }
@@ -365,6 +405,20 @@ class TestProbe : public QObject {
                 "--duration expects a whole number with ms, s, min or h");
         refused("CSV and JSON at once", one + QStringList{"--json", "watch", "--csv"},
                 "watch takes --csv or --json, not both");
+        // A serial names the unit's report and stands in every record, so one rule holds it.
+        refused("a serial too long to name a report",
+                one + QStringList{"check", "--dut-id", QString(300, 'S')},
+                "--dut-id the serial is 300 bytes, more than the 64");
+        refused("a serial with a noncharacter",
+                one + QStringList{"check", "--dut-id", QString("SN") + QChar(0xFFFE)},
+                "--dut-id the serial holds a noncharacter \\(U\\+FFFE\\)");
+        refused("a serial with a space", one + QStringList{"check", "--dut-id", "SN 7"},
+                "--dut-id the serial holds a space");
+        // Two checks of one board would switch its outputs at once and report each other's
+        // changes as faults.
+        refused("one board twice",
+                {"--board", "127.0.0.2", "--board", "127.0.0.3", "--board", "127.0.0.2", "check"},
+                "--board: the board 127\\.0\\.0\\.2 is named twice");
     }
     void commands() {
         QFETCH(Target, target);
@@ -498,13 +552,17 @@ class TestProbe : public QObject {
             << file +
                    "line 1 is neither key=value nor \\[section\\]: 'the board is "
                    "127\\.0\\.0\\.9'\n";
+        QTest::newRow("the board twice")
+            << text << QByteArray("board=127.0.0.7\nboard=127.0.0.9\n") << QStringList{} << ""
+            << file + "line 2 sets 'board' again, as line 1 did: each key is given once\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board, language\\)\n";
+            << file + "unknown key 'Board' \\(the file may set board, language, results\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
-                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, stand "
+                   "unknown section '\\[vardek\\]' \\(the file's keys, board, language, results, "
+                   "stand "
                    "before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
@@ -631,10 +689,11 @@ class TestProbe : public QObject {
             << QStringList{"FAIL", "PASS", "SKIP", "SKIP", "SKIP"}
             << "^0/2 answered, 2 replies after 1[2-9]\\d\\d ms, beyond --timeout 1000$"
             << QStringList{"rtt_max SKIP"} << kPortB;
-        QTest::newRow("no board") << Target::Silent << QStringList{}
-                                  << QStringList{"--timeout", "100", "--count", "2"} << "" << 0 << 1
-                                  << QStringList{"FAIL", "SKIP", "SKIP", "SKIP", "SKIP"}
-                                  << "^0/2 answered$" << QStringList{"rtt_max SKIP"} << -1;
+        QTest::newRow("no board")
+            << Target::Silent << QStringList{} << QStringList{"--timeout", "100", "--count", "2"}
+            << "" << 0 << 1 << QStringList{"FAIL", "SKIP", "SKIP", "SKIP", "SKIP"}
+            << "^never answered: no reply to a status request after 3 tries of 100 ms$"
+            << QStringList{"rtt_max SKIP", "requests_sent PASS"} << -1;
         // Refused before anything is sent, an earlier report kept.
         const auto refused = [&](const char* name, const QString& limits, const char* message) {
             QTest::newRow(name) << sim << QStringList{} << all << limits << 0 << 2 << QStringList{}
@@ -646,6 +705,19 @@ class TestProbe : public QObject {
                 "LIMITS: \\[RA4\\] names no measurement \\(RA0, ");
         refused("limits: unknown key", "[RA5]\nlimit=1:2\n",
                 "LIMITS: \\[RA5\\] limit=1:2: unknown key");
+        // Every line read, or the file refused: a dropped line would leave RA5's built-in 0:60
+        // in place of the range the file gave.
+        refused("limits: a line without '='", "[RA5]\nrange 40:60\n",
+                "LIMITS line 2 is neither key=value nor \\[section\\]: 'range 40:60'");
+        refused("limits: a colon for '='", "[RA5]\nrange: 40:60\n",
+                "LIMITS line 2 is neither key=value nor \\[section\\]");
+        refused("limits: junk bytes", "[RA5]\n<FF><FE>junk\nrange=40:60\n",
+                "LIMITS is not UTF-8 text");
+        refused("limits: a group twice",
+                "[RA5]\nrange=40:60\n[RB0]\nrange=0:1\n[RA5]\nrange=0:60\n",
+                "LIMITS line 5 repeats '\\[RA5\\]' of line 1");
+        refused("limits: a key twice", "[RA5]\nrange=40:60\nrange=0:60\n",
+                "LIMITS line 3 sets '\\[RA5\\] range' again, as line 2 did");
         refused("limits: margin beyond the range", "[RA5]\nrange=15:35\nmarginal=10:30\n",
                 "LIMITS: \\[RA5\\] marginal=10:30 is not within range=15:35\n$");
         // Each reply takes 100 ms, so the signal comes while the outputs are being switched.
@@ -702,7 +774,8 @@ class TestProbe : public QObject {
         if (!limits.isEmpty()) {
             QFile file(dir.filePath("limits.ini"));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(limits.toUtf8());
+            // <FF> stands for a byte that no UTF-8 text holds.
+            file.write(limits.toUtf8().replace("<FF>", "\xff").replace("<FE>", "\xfe"));
             args += QStringList{"--limits", file.fileName()};
             fault.replace("LIMITS", QRegularExpression::escape(file.fileName()));
         }
@@ -724,6 +797,7 @@ class TestProbe : public QObject {
         const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
         QCOMPARE(lines.unparsed, QStringList{});
         QCOMPARE(lines.checks.size(), verdicts.size());
+        QCOMPARE(lines.cutShort.size(), signal != 0 ? 1 : 0);
         const QStringList names{"reachable", "reply-size", "outputs", "analogue", "inputs"};
         QString flaggedDetail;
         for (qsizetype i = 0; i < verdicts.size(); ++i) {
@@ -771,6 +845,14 @@ class TestProbe : public QObject {
             QVERIFY(summary["end_time_millis"].toDouble() >=
                     summary["start_time_millis"].toDouble());
             QCOMPARE(summary["measurements"].toArray().size(), lines.measurements.size());
+            // The record says why: each check's outcome and reason, as the terminal said them.
+            const QJsonArray checks = summary["checks"].toArray();
+            QCOMPARE(checks.size(), verdicts.size());
+            for (qsizetype i = 0; i < checks.size(); ++i) {
+                QCOMPARE(checks[i]["outcome"].toString(), verdicts[i]);
+                QCOMPARE(checks[i]["reason"].toString(), lines.checks[i]["detail"].toString());
+            }
+            QCOMPARE(summary["reason"].isNull(), fault.isEmpty());
         }
 
         if (portBAfter >= 0) {
@@ -781,6 +863,7 @@ class TestProbe : public QObject {
         }
 
         if (!verdicts.isEmpty()) {
+            VERIFY_JUNIT_SCHEMA(junit);
             READ_JUNIT_OR_SKIP(report, junit);
             const QJsonArray suites = (*report)["suites"].toArray();
             QCOMPARE(suites.size(), 1);
@@ -789,7 +872,8 @@ class TestProbe : public QObject {
     }
 
     // --report-dir keeps one record per unit and run: two runs in the same second leave two
-    // pairs of reports, each whole, each naming the unit, the station and the operator.
+    // pairs of reports, each whole, each naming the unit, the station and the operator, their
+    // names sorting in the order the runs started.
     void reportsPerUnit() {
         vardek::test::SimulatorRun simulator;
         QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
@@ -805,7 +889,8 @@ class TestProbe : public QObject {
         }
         const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
         QCOMPARE(files.size(), 4);
-        const QRegularExpression name(R"(^SN-7\.\d{8}T\d{6}Z(-2)?\.(json|xml)$)");
+        const QRegularExpression name(R"(^SN-7\.\d{8}T\d{6}\.\d{3}Z(_2)?\.(json|xml)$)");
+        double lastStart = 0;
         for (const QString& file : files) {
             QVERIFY2(name.match(file).hasMatch(), qPrintable(file));
             const QString path = dir.filePath(file);
@@ -820,14 +905,86 @@ class TestProbe : public QObject {
                 QCOMPARE(record["operator"].toString(), "kim");
                 QCOMPARE(record["outcome"].toString(), "PASS");
                 QVERIFY(!record["measurements"].toArray().isEmpty());
+                QVERIFY(record["start_time_millis"].toDouble() >= lastStart);
+                lastStart = record["start_time_millis"].toDouble();
                 continue;
             }
+            VERIFY_JUNIT_SCHEMA(path);
             READ_JUNIT_OR_SKIP(report, path);
             const QJsonObject properties = (*report)["suites"][0]["properties"].toObject();
             QCOMPARE(properties["dut-id"].toString(), "SN-7");
             QCOMPARE(properties["station"].toString(), "EOL-1");
             QCOMPARE(properties["operator"].toString(), "kim");
         }
+    }
+
+    // A --boards file read whole or refused, before anything is sent: what would reach the
+    // terminal raw, break a report, or check one board as two.
+    void boardsFileRefused_data() {
+        QTest::addColumn<QByteArray>("boards");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("one board twice")
+            << QByteArray("127.0.0.2 SN-2\n127.0.0.3\n127.0.0.2 SN-9\n")
+            << "the board 127\\.0\\.0\\.2 \\(SN-9\\) is named twice";
+        QTest::newRow("one serial twice")
+            << QByteArray("127.0.0.2 SN-2\n127.0.0.3 SN-2\n") << "the serial SN-2 is given twice";
+        QTest::newRow("a control character")
+            << QByteArray("127.0.0.2 SN\x1b[2J\n") << ":1: holds the control character";
+        QTest::newRow("a serial of byte 0xFF")
+            << QByteArray("127.0.0.2 SN\xff\n") << "BOARDS is not UTF-8 text";
+        QTest::newRow("a serial with U+FFFE")
+            << QByteArray("127.0.0.2 SN\xef\xbf\xbe\n")
+            << ":1: the serial 'SN.*' holds a noncharacter \\(U\\+FFFE\\)";
+        QTest::newRow("a 300-byte serial") << "127.0.0.2 " + QByteArray(300, 'S') + "\n"
+                                           << "is 300 bytes, more than the 64";
+    }
+    void boardsFileRefused() {
+        QFETCH(QByteArray, boards);
+        QFETCH(QString, err);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("boards"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(boards) == boards.size());
+        file.close();
+        err.replace("BOARDS", QRegularExpression::escape(file.fileName()));
+        LoopbackBoard board("127.0.0.2");
+        const Outcome outcome =
+            runProbe({"--port", QString::number(board.port()), "--timeout", "100", "check",
+                      "--boards", file.fileName(), "--report-dir", dir.path()});
+        QVERIFY2(outcome.exitCode == 2, qPrintable(outcome.err));
+        QVERIFY2(QRegularExpression(err).match(outcome.err).hasMatch(), qPrintable(outcome.err));
+        QVERIFY(!board.receive(0));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"boards"});
+    }
+
+    // A report that cannot be written whole fails the check by its own status, naming the
+    // report: on a full disk (a small tmpfs of the probe's own mount namespace) the check once
+    // passed with nothing written.
+    void fullDisk() {
+        QProcess probeUnshare;
+        probeUnshare.start(QStringLiteral("unshare"), {"--map-root-user", "--mount", "true"});
+        if (!probeUnshare.waitForFinished(kWaitMs) || probeUnshare.exitCode() != 0) {
+            QSKIP("no mount namespace of the test's own (unshare --map-root-user --mount)");
+        }
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM, {"--drift-ms", "0"}));
+        QTemporaryDir dir;
+        // The tmpfs filled to its last byte before the probe starts.
+        const QString script = QStringLiteral(
+            "mount -t tmpfs -o size=64k tmpfs \"$1\" && "
+            "(head -c 1M /dev/zero > \"$1/fill\" 2>/dev/null; true) && shift && exec \"$@\"");
+        const Outcome outcome = runProbe(
+            {"--map-root-user", "--mount", "sh", "-c", script, "sh", dir.path(), VARDEK_PROBE,
+             "--board", "127.0.0.1", "--port", QString::number(simulator.port), "check", "--dut-id",
+             "SN-7", "--report-dir", dir.path(), "--junit", dir.filePath("rack.xml")},
+            {}, QStringLiteral("/nonexistent"), false, QStringLiteral("unshare"));
+        QVERIFY2(outcome.exitCode == 6, qPrintable(outcome.err));
+        QVERIFY2(QRegularExpression("cannot write the report [^\n]*/SN-7\\.[^\n]*\\.json: No "
+                                    "space left on device")
+                     .match(outcome.err)
+                     .hasMatch(),
+                 qPrintable(outcome.err));
+        QVERIFY2(outcome.err.contains("rack.xml: No space left on device"),
+                 qPrintable(outcome.err));
     }
 
     // One simulator, its faults switched through its control socket between checks: the check
@@ -841,7 +998,11 @@ class TestProbe : public QObject {
             << QByteArray("adc RA5=300") << 5 << "analogue +FAIL .*RA5=146\\.5 ℃.*outside 0:60";
         QTest::newRow("short replies")
             << QByteArray("reply-size 7") << 5 << "reply-size +FAIL +7 bytes instead of 8";
-        QTest::newRow("silent") << QByteArray("silent") << 1 << "reachable +FAIL +0/2 answered";
+        QTest::newRow("silent") << QByteArray("silent") << 1 << "reachable +FAIL +never answered";
+        // Every third request lost: the retries hide it from the verdicts, so they are counted
+        // and judged, and the board is marginal, not a silent pass.
+        QTest::newRow("lossy") << QByteArray("drop-every 3") << 0
+                               << "reachable +MARGINAL .*retries [1-9]\\d* marginal, above 0\n";
     }
     void checkFollowsFaultsSwitchedWhileRunning() {
         QFETCH(QByteArray, command);
@@ -972,12 +1133,18 @@ class TestProbe : public QObject {
     // --ask on a pseudo-terminal: the operator's y and n per output, and silence, each a
     // measurement; without a terminal the probe refuses before sending anything.
     void askTheOperator_data() {
-        QTest::addColumn<QString>("answers");  // RB2..RB7: y, n or - for none; empty: no terminal
+        // RB2..RB7, each set then cleared: y, n or - for none; empty: no terminal.
+        QTest::addColumn<QString>("answers");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("fault");  // the outputs check's detail, or the message
-        QTest::newRow("every output on") << "yyyyyy" << 0 << "^RB2\\.\\.RB7 each set and cleared";
-        QTest::newRow("RB4 off") << "yynyyy" << 5 << "^RB4 set but not on, says the operator$";
-        QTest::newRow("no answer") << "y-yyyy" << 5 << "^RB3 set: no answer$";
+        QTest::newRow("every output on, then off")
+            << "yyyyyyyyyyyy" << 0 << "^RB2\\.\\.RB7 each set and cleared";
+        QTest::newRow("RB4 off") << "yyyynyyyyyyy" << 5
+                                 << "^RB4 set but not on, says the operator$";
+        QTest::newRow("no answer") << "yy-yyyyyyyyy" << 5 << "^RB3 set: no answer$";
+        // An LED stuck on: only the question after clear finds it.
+        QTest::newRow("RB5 stays on")
+            << "yyyyyyynyyyy" << 5 << "^RB5 cleared but not off, says the operator$";
         QTest::newRow("no terminal") << "" << 2 << "--ask needs a terminal on standard input";
     }
     void askTheOperator() {
@@ -999,7 +1166,9 @@ class TestProbe : public QObject {
         QString err;
         for (qsizetype i = 0; i < answers.size(); ++i) {
             // The probe drops what was typed before its question: answer once it is asked.
-            const QString question = QString("RB%1 set: is it on? [y/n] ").arg(i + 2);
+            const QString question = QString(i % 2 == 0 ? "RB%1 set: is it on? [y/n] "
+                                                        : "RB%1 cleared: is it off? [y/n] ")
+                                         .arg(i / 2 + 2);
             const QDeadlineTimer deadline(kWaitMs);
             while (!err.contains(question) && !deadline.hasExpired()) {
                 probe.waitForReadyRead(int(deadline.remainingTime()));
@@ -1028,7 +1197,7 @@ class TestProbe : public QObject {
         QString said;
         for (const QJsonObject& line : lines.measurements) {
             const QJsonObject m = line["measurement"].toObject();
-            if (m["name"].toString().endsWith("_on")) {
+            if (m["name"].toString().endsWith("_on") || m["name"].toString().endsWith("_off")) {
                 said += m["value"].isNull() ? '-' : m["value"].toInt() == 1 ? 'y' : 'n';
                 QCOMPARE(m["outcome"].toString(), m["value"].toInt() == 1 ? "PASS" : "FAIL");
             }

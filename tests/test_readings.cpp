@@ -67,22 +67,26 @@ class TestReadings : public QObject {
         Sample partial = answered(1005ms);
         partial.result = Result::NoReply;
         partial.values[2].reset();
+        partial.retries = 2;
+        partial.lateReplies = 1;
         const Pins pins = *parsePins("RA2,ra0,RA5");
         QCOMPARE(csvHeader(pins),
                  "time_utc,elapsed_s,result,rtt_ms,port_b,RB0,RB1,RB2,RB3,RB4,RB5,RB6,RB7,RA0,RA2,"
-                 "RA5_degC\r\n");
-        QCOMPARE(csvRow(partial, pins),
-                 "2026-12-09T13:20:06.128Z,1.005,no-reply,0.412,129,1,0,0,0,0,0,0,1,105,,21.5\r\n");
+                 "RA5_degC,retries,late_replies\r\n");
+        // The time as spreadsheets take a date and time; the column's name says UTC.
+        QCOMPARE(
+            csvRow(partial, pins),
+            "2026-12-09 13:20:06.128,1.005,no-reply,0.412,129,1,0,0,0,0,0,0,1,105,,21.5,2,1\r\n");
         QCOMPARE(jsonLine(partial, pins),
                  "{\"time_utc\":\"2026-12-09T13:20:06.128Z\",\"elapsed_s\":1.005,\"result\":"
                  "\"no-reply\",\"rtt_ms\":0.412,\"port_b\":129,\"RB0\":1,\"RB1\":0,\"RB2\":0,"
                  "\"RB3\":0,\"RB4\":0,\"RB5\":0,\"RB6\":0,\"RB7\":1,\"RA0\":105,\"RA2\":null,"
-                 "\"RA5_degC\":21.5}\n");
+                 "\"RA5_degC\":21.5,\"retries\":2,\"late_replies\":1}\n");
         Sample none;
         none.result = Result::WrongSize;
         none.replySize = 9;
         QCOMPARE(csvRow(none, *parsePins("RA3")),
-                 "1970-01-01T00:00:00.000Z,0.000,wrong-size:9,,,,,,,,,,,\r\n");
+                 "1970-01-01 00:00:00.000,0.000,wrong-size:9,,,,,,,,,,,,0,0\r\n");
     }
 
     // Every sample written comes back as it was, however the file's bytes arrive.
@@ -103,8 +107,18 @@ class TestReadings : public QObject {
         // The hottest reading the converter can give, and a day and more in.
         Sample late = answered(90'000'001ms);
         late.values = {0, 1023, 65535, 1, 31999.5};
+        // A lossy board's retries and a slow board's late answers, and a sample the log could
+        // not hold at its time.
+        Sample retried = answered(600ms);
+        retried.retries = 3;
+        Sample slow = noReply;
+        slow.result = Result::Late;
+        slow.lateReplies = 1;
+        Sample notWritten = notSent;
+        notWritten.result = Result::NotWritten;
         QTest::newRow("all pins") << Pins().set()
-                                  << Samples{answered(0ms), noReply, wrongSize, notSent, late};
+                                  << Samples{answered(0ms), noReply, wrongSize, notSent,
+                                             late,          retried, slow,      notWritten};
         Sample ra5 = answered(0ms);
         ra5.values = {std::nullopt, std::nullopt, std::nullopt, std::nullopt, 21.5};
         QTest::newRow("RA5 only") << *parsePins("RA5") << Samples{ra5};
@@ -155,7 +169,8 @@ class TestReadings : public QObject {
         QTest::newRow("a torn last line") << header + row + "2026-12-09T13:2" << 1
                                           << "3: 1 fields where the header has 6" << false;
         QTest::newRow("a torn last line in quotes")
-            << header + row + "\"2026-12-09T13:2\n0" << 1 << "4: a quote out of place" << false;
+            << header + row + "\"2026-12-09T13:2\n0" << 1
+            << "3: a quote out of place; 4: 1 fields where the header has 6" << false;
         QTest::newRow("no such day, a negative port B, an unknown result")
             << header + "2026-02-30T13:20:05.123Z,0.000,ok,,,\r\n" +
                    "2026-12-09T13:20:05.123Z,0.000,ok,,-1,\r\n" +
@@ -164,7 +179,6 @@ class TestReadings : public QObject {
             << "2: time_utc '2026-02-30T13:20:05.123Z' cannot be read; 3: port_b '-1' cannot be "
                "read; 4: result 'lost' cannot be read"
             << false;
-        // An unclosed quoted field runs on over line ends, until the line is too long.
         QTest::newRow("readings the board cannot give")
             << header + "2026-12-09T13:20:05.123Z,0.000,ok,,,-0.5\r\n" +
                    "2026-12-09T13:20:05.123Z,0.000,ok,,,32000.1\r\n" +
@@ -176,7 +190,33 @@ class TestReadings : public QObject {
         QTest::newRow("a stray quote, a quote left open")
             << header + "2026-12-09T13:20:05.123Z,0.0\"00,ok,,,\r\n" + row + "\"2026" + row +
                    QByteArray(LogReader::kLongestLine, 'x') + "\r\n" + row
-            << 2 << "2: a quote out of place; 5: longer than 4096 bytes" << false;
+            << 2 << "2: a quote out of place; 4: a quote out of place; 5: longer than 4096 bytes"
+            << false;
+        QByteArray afterAStrayQuote = header + row + "2026-12-09T13:20:05.123Z,\"0.000,ok,,,\r\n";
+        for (int i = 0; i < 28; ++i) {
+            afterAStrayQuote += row;
+        }
+        QTest::newRow("a stray quote, the rows after it")
+            << afterAStrayQuote << 29 << "3: a quote out of place" << false;
+        QTest::newRow("empty") << QByteArray() << 0 << "1: not a readings log: it holds no header"
+                               << true;
+        QTest::newRow("blank lines only")
+            << QByteArray("\r\n\n\r\n") << 0 << "3: not a readings log: it holds no header" << true;
+        QTest::newRow("line ends of an old Mac only")
+            << QByteArray("\r\r\r") << 0 << "1: not a readings log: it holds no header" << true;
+        QTest::newRow("the header alone") << header + "\r\n"
+                                          << 0 << "2: holds no rows, only the header" << true;
+        QTest::newRow("the time as spreadsheets take it, and as it was written before")
+            << QByteArray(
+                   "time_utc,elapsed_s,result,retries,late_replies\r\n"
+                   "2026-12-09 13:20:05.123,0.000,ok,0,0\r\n"
+                   "2026-12-09T13:20:05.623Z,0.500,late,0,1\r\n"
+                   "2026-12-09 13:20:06.123Z,1.000,ok,-1,0\r\n"
+                   "2026-12-09_13:20:06.623,1.500,ok,0,0\r\n")
+            << 2
+            << "4: retries '-1' cannot be read; 5: time_utc '2026-12-09_13:20:06.623' cannot be "
+               "read"
+            << false;
         QTest::newRow("not a log")
             << QByteArray("# board notes\nok\n") << 0
             << "1: not a readings log: no column time_utc in the header" << true;
@@ -279,6 +319,65 @@ class TestReadings : public QObject {
         QCOMPARE(log.open(path.toStdString(), csvHeader(ra5)), "");
         QCOMPARE(log.append(row), "");
         QCOMPARE(contents(path), twice + "2026-12-09T13:2\r\n" + QByteArray::fromStdString(row));
+    }
+
+    // A log whose name comes to lead elsewhere while it is written, as logrotate and a person
+    // at a shell do it: the next line goes to the name again, under a header where the file is
+    // new or empty, and what happened is told; another program's file there is refused as
+    // open() refuses it.
+    void aLostFileIsBegunAgain_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("deleted") << "rm"
+                                 << "soak.csv was deleted: a new log begins there" << false;
+        QTest::newRow("moved away, a new log made there")
+            << "mv-create"
+            << "soak.csv was replaced: a new log begins there" << false;
+        QTest::newRow("renamed over by someone else's file") << "mv-over"
+                                                             << "" << true;
+        QTest::newRow("truncated (copytruncate)")
+            << "truncate"
+            << "soak.csv was truncated: a new log begins there" << false;
+        QTest::newRow("left alone") << ""
+                                    << "" << false;
+    }
+    void aLostFileIsBegunAgain() {
+        QFETCH(QString, change);
+        QFETCH(QString, notice);
+        QFETCH(bool, refused);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("soak.csv");
+        const Pins ra5 = *parsePins("RA5");
+        const std::string row = csvRow(answered(0ms), ra5);
+        LogFile log;
+        QCOMPARE(log.open(path.toStdString(), csvHeader(ra5)), "");
+        QCOMPARE(log.append(row), "");
+        QCOMPARE(log.append(row), "");
+        const QByteArray notes("bench notes\n");
+        if (change == "rm") {
+            QVERIFY(QFile::remove(path));
+        } else if (change == "mv-create" || change == "mv-over") {
+            QVERIFY(QFile::rename(path, path + ".1"));
+            QFile made(path);
+            QVERIFY(made.open(QIODevice::WriteOnly));
+            made.write(change == "mv-over" ? notes : QByteArray::fromStdString(csvHeader(ra5)));
+        } else if (change == "truncate") {
+            QVERIFY(QFile::resize(path, 0));
+        }
+        const std::string problem = log.append(row);
+        QCOMPARE(QString::fromStdString(log.notice()).remove(dir.path() + '/'), notice);
+        if (refused) {
+            QVERIFY2(problem.find("holds lines that are not a log of these columns") !=
+                         std::string::npos,
+                     problem.c_str());
+            QCOMPARE(contents(path), notes);
+            return;
+        }
+        QCOMPARE(problem, "");
+        const QByteArray expected = QByteArray::fromStdString(
+            csvHeader(ra5) + (change.isEmpty() ? row + row : std::string()) + row);
+        QCOMPARE(contents(path), expected);
     }
 
     // A file that cannot grow (a full disk; here the size limit, which fails the same way part

@@ -2,6 +2,7 @@
 // its live sampling of the real simulator.
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QLocale>
@@ -15,10 +16,14 @@
 
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "host/language.h"
 #include "readings/log_format.h"
@@ -248,6 +253,190 @@ class TestTrend : public QObject {
         QCOMPARE(taken[2].timeMs, written[2].timeMs);
         QCOMPARE(taken[2].analogue[4], 25.0F);
         QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    }
+
+    // A followed log that its writer or logrotate moves, replaces, truncates or deletes: said in
+    // the window, and the file at the name followed on, its rows taken once each. Each step is
+    // done between two looks at the file; a row's second step waits for the first's message.
+    void followedLogIsRotated_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("told");  // what each step makes the source say, if anything
+        QTest::addColumn<int>("samples");
+        QTest::newRow("moved away, then made anew")
+            << QStringList{"move", "create"}
+            << QStringList{"was moved away: waiting for a new file at its name",
+                           "was replaced: following the new file"}
+            << 4;
+        QTest::newRow("deleted, then made anew")
+            << QStringList{"delete", "create"}
+            << QStringList{"was deleted: waiting for a new file at its name",
+                           "was replaced: following the new file"}
+            << 4;
+        QTest::newRow("renamed over") << QStringList{"rename over"}
+                                      << QStringList{"was replaced: following the new file"} << 4;
+        QTest::newRow("truncated, then written again")
+            << QStringList{"truncate", "rewrite"}
+            << QStringList{"was truncated: read again from its start", ""} << 4;
+        QTest::newRow("truncated and written longer between two looks")
+            << QStringList{"rewrite"} << QStringList{"was rewritten: read again from its start"}
+            << 4;
+    }
+    void followedLogIsRotated() {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, told);
+        QFETCH(int, samples);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("soak.csv"));
+        const readings::Pins pins = pinsOf({4});
+        const Trace written = steadyTrace(4, 1000, {}, -1);
+        QByteArray header = QByteArray::fromStdString(readings::csvHeader(pins));
+        std::vector<QByteArray> rows;
+        for (const Sample& sample : written.samples()) {
+            rows.push_back(QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins)));
+        }
+        const auto write = [](const QString& name, const QByteArray& bytes) {
+            QFile file(name);
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(path, header + rows[0] + rows[1]));
+
+        std::vector<Sample> taken;
+        QStringList problems;
+        LogSource source(path);
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& more) {
+            taken.insert(taken.end(), more.begin(), more.end());
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
+        QCOMPARE(source.read(true), QString());
+        QCOMPARE(taken.size(), std::size_t{2});
+
+        // The file at the name after the step: a new run's log.
+        const QByteArray next = header + rows[2] + rows[3];
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            const QString& step = steps[i];
+            if (step == "move") {
+                QVERIFY(QFile::rename(path, path + ".1"));
+            } else if (step == "delete") {
+                QVERIFY(QFile::remove(path));
+            } else if (step == "create") {
+                QVERIFY(write(path, next));
+            } else if (step == "rename over") {
+                QVERIFY(write(path + ".new", next));
+                QVERIFY(::rename(QFile::encodeName(path + ".new").constData(),
+                                 QFile::encodeName(path).constData()) == 0);
+            } else if (step == "truncate") {
+                QVERIFY(QFile::resize(path, 0));
+            } else if (step == "rewrite") {
+                QFile file(path);
+                QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+                // Rewritten at once, it is longer than what was read: its size alone tells
+                // nothing.
+                QVERIFY(file.write(i == 0 ? next + "\r\n" : next) > 0);
+            }
+            if (!told[i].isEmpty()) {
+                QVERIFY2(waitUntil([&] { return problems.join('\n').contains(told[i]); }),
+                         qPrintable(step + ": " + problems.join('\n')));
+            }
+        }
+        QVERIFY2(waitUntil([&] { return int(taken.size()) == samples; }),
+                 qPrintable(QString::number(taken.size()) + " samples; " + problems.join('\n')));
+        QCOMPARE(taken.back().timeMs, written.samples().back().timeMs);
+    }
+
+    // A file that is no log is refused with the reason: a FIFO, a device or a directory with
+    // status 2 before anything is read from it (a FIFO would hang, /dev/zero spin), a log with
+    // nothing to chart with status 1.
+    void exportRefusesWhatIsNoLog_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("a FIFO") << "fifo" << QByteArray() << 2
+                                << "is a named pipe (FIFO), not a regular file";
+        QTest::newRow("a device") << "/dev/zero" << QByteArray() << 2
+                                  << "is a device, not a regular file";
+        QTest::newRow("a directory")
+            << "directory" << QByteArray() << 2 << "is a directory, not a regular file";
+        QTest::newRow("empty") << "file" << QByteArray() << 1
+                               << ":1: not a readings log: it holds no header";
+        QTest::newRow("line ends only") << "file" << QByteArray("\r\r\n\r") << 1
+                                        << ":2: not a readings log: it holds no header";
+        QTest::newRow("the header alone")
+            << "file" << QByteArray("time_utc,elapsed_s,result,rtt_ms,port_b\r\n") << 1
+            << ":1: holds no rows, only the header";
+    }
+    void exportRefusesWhatIsNoLog() {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, contents);
+        QFETCH(int, status);
+        QFETCH(QString, problem);
+        QTemporaryDir folder;
+        QString path = folder.filePath(QStringLiteral("soak.csv"));
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "directory") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(contents);
+        } else {
+            path = kind;
+        }
+        QProcess trend;
+        trend.start(QStringLiteral(VARDEK_TREND),
+                    {path, QStringLiteral("--export"), folder.filePath(QStringLiteral("a.png"))});
+        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
+        const QString error = QString::fromUtf8(trend.readAllStandardError());
+        QVERIFY2(error.contains(path + (problem.startsWith(':') ? "" : ": ") + problem),
+                 qPrintable(error));
+        QCOMPARE(trend.exitCode(), status);
+        QVERIFY(!QFileInfo::exists(folder.filePath(QStringLiteral("a.png"))));
+    }
+
+    // Samples that a full disk kept out of a --log become rows of their own time, missed as
+    // not-written, once the file takes lines again, and the run is known to have failed.
+    void loggedThroughAFullDisk() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("live.csv"));
+        const Trace taken = steadyTrace(4, 1000, {}, -1);
+        LogSink log;
+        QCOMPARE(log.open(path, {4}), QString());
+        QString notice;
+        QCOMPARE(log.append(taken[0], notice), QString());
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit full = saved;
+        full.rlim_cur = rlim_t(QFileInfo(path).size());
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &full) == 0);
+        const QString first = log.append(taken[1], notice);
+        const QString second = log.append(taken[2], notice);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QVERIFY2(first.contains(QStringLiteral("File too large")), qPrintable(first));
+        QCOMPARE(second, first);
+        QCOMPARE(log.append(taken[3], notice), QString());
+        QVERIFY(log.failed());
+        QVERIFY(notice.isEmpty());
+
+        const readings::Pins pins = pinsOf({4});
+        const auto row = [&](const Sample& sample, bool written) {
+            readings::Sample kept = toReadings(sample);
+            if (!written) {
+                readings::Sample missed;
+                missed.time = kept.time;
+                missed.elapsed = kept.elapsed;
+                missed.result = readings::Result::NotWritten;
+                kept = missed;
+            }
+            return readings::csvRow(kept, pins);
+        };
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().toStdString(), readings::csvHeader(pins) + row(taken[0], true) +
+                                                   row(taken[1], false) + row(taken[2], false) +
+                                                   row(taken[3], true));
     }
 
     // Each control of the window, by its key and by the mouse, has its effect on the chart.

@@ -2,6 +2,7 @@
 // CSV read back by Python's csv module and the JSON Lines by a JSON parser, every dropped reply an
 // empty field in its own sample and never an old value, whole lines after a stop, and the log
 // files it must not write to.
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -119,19 +120,20 @@ class TestWatch : public QObject {
         QTest::addColumn<int>("dropEvery");     // the simulator's --drop-every; 0 none
 
         const QStringList all{"RA0", "RA1", "RA2", "RA3", "RA5_degC"};
-        // A reply that does not come costs its timeout: short, yet far above a loopback round
-        // trip on a loaded machine, so only the dropped ones count as missing.
-        const QStringList once{"--timeout", "300", "--retries", "0"};
+        // A reply that does not come costs its timeout, and as long again waiting for a late
+        // answer: short, yet far above a loopback round trip on a loaded machine, so only the
+        // dropped ones count as missing, and two of them within a sample's interval.
+        const QStringList once{"--timeout", "100", "--retries", "0"};
         const QStringList drops{"--drop-every", "4"};
         // Six requests a sample: a read of every pin drops one or two a sample.
         QTest::newRow("CSV, reads dropped")
             << drops << once + QStringList{"watch",      "--read", "all",     "--csv",
-                                           "--interval", "50",     "--count", "4"}
+                                           "--interval", "500",    "--count", "4"}
             << QByteArray() << 1 << 0 << 1 << "^$" << all << 4 << 4;
         // Three requests a sample: the second sample's status request is dropped.
         QTest::newRow("JSON Lines, a status request dropped")
             << drops << once + QStringList{"--json",     "watch", "--read",  "RA2,ra1",
-                                           "--interval", "50",    "--count", "4"}
+                                           "--interval", "500",   "--count", "4"}
             << QByteArray() << 1 << 0 << 1 << "^$" << QStringList{"RA1", "RA2"} << 4 << 4;
         QTest::newRow("appended to a file, the header once")
             << QStringList{} << QStringList{"watch",      "--read", "RA5",     "--output", "FILE",
@@ -219,7 +221,8 @@ class TestWatch : public QObject {
 
         const Log log = readLog(path, json);
         QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
-        QStringList header = kHeader.mid(0, kHeader.indexOf("RA0")) + pins;
+        QStringList header =
+            kHeader.mid(0, kHeader.indexOf("RA0")) + pins + QStringList{"retries", "late_replies"};
         if (json) {
             // A JSON object's names come back sorted.
             header.sort();
@@ -237,15 +240,18 @@ class TestWatch : public QObject {
             const QVariantMap& record = log.records[k];
             const QString time = record["time_utc"].toString();
             const QString where = QString("sample %1: %2").arg(k).arg(time);
-            QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)")
+            // CSV's time as spreadsheets take a date and time, JSON's with its zone.
+            QVERIFY2(QRegularExpression(json ? R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)"
+                                             : R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)")
                          .match(time)
                          .hasMatch(),
                      qPrintable(where));
-            // Samples that catch up on late ones follow each other at once, maybe within one
-            // millisecond. A second run of the log starts its elapsed time again.
+            // Each row has a slot of its own; a second run of the log starts its elapsed time
+            // again.
             const double elapsed = record["elapsed_s"].toDouble();
-            QVERIFY2(time >= previousTime && (elapsed >= previousElapsed || elapsed == 0),
+            QVERIFY2(time > previousTime && (elapsed > previousElapsed || elapsed == 0),
                      qPrintable(where));
+            QCOMPARE(record["retries"].toString(), "0");
             previousTime = time;
             previousElapsed = elapsed;
 
@@ -283,6 +289,92 @@ class TestWatch : public QObject {
             }
             QCOMPARE(record["result"].toString(), missed ? "no-reply" : "ok");
         }
+    }
+
+    // Faults switched through the simulator's control socket once the log has begun: every slot
+    // has its row, an interval after the one before whatever the board did, and the rows of an
+    // outage say why they missed, the retries of a lossy board and the late answers of a slow
+    // one counted.
+    void schedule_data() {
+        QTest::addColumn<QByteArray>("fault");  // the control command
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("missedAs");  // the result of every missed row
+        QTest::addColumn<bool>("retried");      // some row counts a retry
+        QTest::addColumn<bool>("lateCounted");  // some row counts a late reply
+        const QStringList watch{"watch", "--read", "RA0,RA5", "--count", "16", "--output", "FILE"};
+        // A silence within the run: its slots are missed rows, and no row catches up later.
+        QTest::newRow("silent for a second") << QByteArray("silent 1")
+                                             << QStringList{"--timeout", "100", "--retries", "0"} +
+                                                    watch + QStringList{"--interval", "200"}
+                                             << 1 << "no-reply" << false << false;
+        // Answers after the timeout, waited out and told apart from none.
+        QTest::newRow("slower than the timeout")
+            << QByteArray("delay 150")
+            << QStringList{"--timeout", "100", "--retries", "0"} + watch +
+                   QStringList{"--interval", "400"}
+            << 1 << "late" << false << true;
+        // Every third request dropped, each answered on its retry: every row ok, the loss
+        // counted.
+        QTest::newRow("a lossy board retried")
+            << QByteArray("drop-every 3")
+            << QStringList{"--timeout", "100", "--retries", "2"} + watch +
+                   QStringList{"--interval", "800"}
+            << 0 << "" << true << false;
+    }
+    void schedule() {
+        QFETCH(QByteArray, fault);
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, missedAs);
+        QFETCH(bool, retried);
+        QFETCH(bool, lateCounted);
+        QTemporaryDir dir;
+        const QString control = dir.filePath("control");
+        vardek::test::SimulatorRun simulator;
+        QVERIFY(vardek::test::startSimulator(simulator, VARDEK_BOARD_SIM,
+                                             {"--seed", "3", "--control", control}));
+        const QString path = dir.filePath("log");
+        args.replaceInStrings(QRegularExpression("^FILE$"), path);
+        QProcess probe;
+        probe.start(
+            VARDEK_PROBE,
+            QStringList{"--board", "127.0.0.1", "--port", QString::number(simulator.port)} + args);
+        QTRY_VERIFY_WITH_TIMEOUT(contents(path).count('\n') > 2, kWaitMs);
+        vardek::test::ControlClient client(control);
+        QCOMPARE(client.command(fault), "ok");
+        QVERIFY(probe.waitForFinished(kWaitMs * 2));
+        QCOMPARE(probe.exitCode(), exitCode);
+
+        const Log log = readLog(path, false);
+        QVERIFY2(log.problem.isEmpty(), qPrintable(log.problem));
+        QCOMPARE(log.records.size(), 16);
+        const int interval = args.at(args.indexOf("--interval") + 1).toInt();
+        const QDateTime first = QDateTime::fromString(log.records.front()["time_utc"].toString(),
+                                                      "yyyy-MM-dd HH:mm:ss.zzz");
+        int missed = 0;
+        bool sawRetry = false;
+        bool sawLate = false;
+        for (qsizetype k = 0; k < log.records.size(); ++k) {
+            const QVariantMap& record = log.records[k];
+            const QString where = QString("row %1: %2").arg(k).arg(record["time_utc"].toString());
+            QCOMPARE(
+                QDateTime::fromString(record["time_utc"].toString(), "yyyy-MM-dd HH:mm:ss.zzz"),
+                first.addMSecs(k * interval));
+            QCOMPARE(record["elapsed_s"].toString(),
+                     QString::number(k * interval / 1000.0, 'f', 3));
+            const QString result = record["result"].toString();
+            if (result != "ok") {
+                ++missed;
+                QVERIFY2(result == missedAs, qPrintable(where + ' ' + result));
+                QVERIFY2(record["RA5_degC"].isNull() || record["RA0"].isNull(), qPrintable(where));
+            }
+            sawRetry = sawRetry || record["retries"].toInt() > 0;
+            sawLate = sawLate || record["late_replies"].toInt() > 0;
+        }
+        QCOMPARE(missed > 0, !missedAs.isEmpty());
+        QCOMPARE(sawRetry, retried);
+        QCOMPARE(sawLate, lateCounted);
     }
 };
 

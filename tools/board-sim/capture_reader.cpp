@@ -8,7 +8,10 @@
 #include <set>
 #include <span>
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+
+#include "host/regular_file.h"
 
 namespace vardek::sim {
 
@@ -99,10 +102,16 @@ std::optional<Udp> udpIn(std::span<const std::uint8_t> packet, std::size_t origi
 
 std::variant<std::vector<CapturedDatagram>, std::string> readCapture(const std::string& path,
                                                                      std::uint16_t port) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // A FIFO or a device named here would hold the simulator up before it can take a signal.
+    host::OpenedFile opened = host::openRegularFile(path, O_RDONLY);
+    if (!opened.problem.empty()) {
+        return path + ": " + opened.problem;
+    }
+    std::FILE* file = ::fdopen(opened.fd.get(), "rb");
     if (file == nullptr) {
         return path + ": " + std::strerror(errno);
     }
+    opened.fd.release();
     return readCapture(file, path, port);
 }
 

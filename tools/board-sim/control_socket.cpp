@@ -1,5 +1,6 @@
 #include "tools/board-sim/control_socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -22,16 +23,26 @@ constexpr std::size_t kReadChunk = 4096;
 
 std::string errorText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// Whether a simulator still listens at `address`.
-bool listening(const sockaddr_un& address) {
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// Why the socket file at `address` must be left alone, or empty when nothing listens on it: a
+// connection refused is the one sure sign of a socket left behind. Tried without waiting, so a
+// listener whose backlog is full cannot hold the simulator up; that one is in use too.
+std::string inUse(const sockaddr_un& address) {
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (probe < 0) {
-        return false;
+        return errorText("cannot tell whether it is in use");
     }
-    const bool connected =
-        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const int connected =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int error = errno;
     ::close(probe);
-    return connected;
+    if (connected == 0 || error == EAGAIN || error == EINPROGRESS) {
+        return "another program listens on it";
+    }
+    if (error == ECONNREFUSED) {
+        return {};
+    }
+    return "cannot tell whether it is in use, so it is left alone: " +
+           std::string(std::strerror(error));
 }
 
 }  // namespace
@@ -42,7 +53,10 @@ ControlSocket::~ControlSocket() {
     }
     if (listener_ >= 0) {
         ::close(listener_);
-        ::unlink(path_.c_str());
+        struct stat file {};
+        if (::lstat(path_.c_str(), &file) == 0 && file.st_dev == device_ && file.st_ino == inode_) {
+            ::unlink(path_.c_str());
+        }
     }
 }
 
@@ -59,8 +73,8 @@ std::string ControlSocket::open(const std::string& path) {
         if (!S_ISSOCK(existing.st_mode)) {
             return "control socket " + path + ": the file exists and is not a socket";
         }
-        if (listening(address)) {
-            return "control socket " + path + ": another program listens on it";
+        if (const std::string problem = inUse(address); !problem.empty()) {
+            return "control socket " + path + ": " + problem;
         }
         ::unlink(path.c_str());
     }
@@ -81,7 +95,15 @@ std::string ControlSocket::open(const std::string& path) {
         }
         return error;
     }
+    struct stat made {};
+    if (::lstat(path.c_str(), &made) != 0) {
+        const std::string error = errorText("control socket " + path);
+        ::close(fd);
+        return error;
+    }
     path_ = path;
+    device_ = made.st_dev;
+    inode_ = made.st_ino;
     listener_ = fd;
     return {};
 }
@@ -117,7 +139,7 @@ void ControlSocket::accept(const Notice& notice) {
     if (fd < 0) {
         return;  // gone again before it was taken in, or out of descriptors: it may retry
     }
-    if (clients_.size() >= kMaxControlClients) {
+    if (clients_.size() >= kMaxControlClients && !makeRoom(notice)) {
         Client refused{.fd = fd, .line = {}};
         answer(refused,
                "error: already " + std::to_string(kMaxControlClients) + " control connections",
@@ -127,7 +149,21 @@ void ControlSocket::accept(const Notice& notice) {
                " already open");
         return;
     }
-    clients_.push_back({.fd = fd, .line = {}});
+    clients_.push_back({.fd = fd, .line = {}, .heard = Clock::now()});
+}
+
+bool ControlSocket::makeRoom(const Notice& notice) {
+    const auto quietest = std::ranges::min_element(clients_, {}, &Client::heard);
+    const auto silent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quietest->heard);
+    if (silent < idleLimit_) {
+        return false;
+    }
+    ::close(quietest->fd);
+    clients_.erase(quietest);
+    notice("control connection closed: silent for " + std::to_string(silent.count() / 1000) +
+           " s, its place taken by a new one");
+    return true;
 }
 
 bool ControlSocket::read(Client& client, const Handler& handler, const Notice& notice) {
@@ -135,6 +171,9 @@ bool ControlSocket::read(Client& client, const Handler& handler, const Notice& n
     const ssize_t got = ::recv(client.fd, chunk, sizeof chunk, 0);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
         return false;
+    }
+    if (got > 0) {
+        client.heard = Clock::now();
     }
     for (ssize_t i = 0; i < std::max<ssize_t>(got, 0); ++i) {
         const char c = chunk[i];

@@ -313,6 +313,14 @@ std::variant<Replay, std::string> loadReplay(const Options& options) {
     if (const auto* error = std::get_if<std::string>(&replay)) {
         return options.replayPath + ": " + *error;
     }
+    // As for --reply-size: a reply goes wherever a request says it came from, so a large one
+    // off loopback would make the simulator an amplifier aimed at a third host.
+    const std::size_t largest = std::get<Replay>(replay).largestReply();
+    if (largest > vardek::link::kReplySize && !isLoopback(options.bindAddress)) {
+        return options.replayPath + ": holds replies of up to " + std::to_string(largest) +
+               " bytes, refused with --bind " + options.bindAddress +
+               ": replies larger than 8 bytes are for a loopback address only";
+    }
     return replay;
 }
 
@@ -345,17 +353,7 @@ int main(int argc, char** argv) {
         return kFailed;
     }
 
-    std::optional<UdpSocket> socket = openSocket(options);
-    if (!socket) {
-        return kFailed;
-    }
-    PcapWriter capture;
-    if (!options.pcapPath.empty()) {
-        if (const std::string error = capture.open(options.pcapPath); !error.empty()) {
-            complain(kProgramName, error);
-            return kFailed;
-        }
-    }
+    // The files first: one refused ends the run before the simulator is on the network.
     std::optional<Replay> replay;
     std::string replaySummary;
     if (!options.replayPath.empty()) {
@@ -366,6 +364,18 @@ int main(int argc, char** argv) {
         }
         replay = std::move(std::get<Replay>(loaded));
         replaySummary = "replaying " + options.replayPath + ": " + replay->summary();
+    }
+    std::optional<UdpSocket> socket = openSocket(options);
+    if (!socket) {
+        return kFailed;
+    }
+    PcapWriter capture;
+    if (!options.pcapPath.empty()) {
+        if (const PcapWriter::Opened opened = capture.open(options.pcapPath);
+            !opened.error.empty()) {
+            complain(kProgramName, opened.error);
+            return opened.refused ? kBadUsage : kFailed;
+        }
     }
     ControlSocket control;
     if (!options.controlPath.empty()) {

@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "host/regular_file.h"
 
 namespace vardek::sim {
 
@@ -54,6 +57,42 @@ std::uint16_t finish(std::uint32_t sum) {
 }
 
 std::string errorText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+constexpr std::size_t kRecordHeaderSize = 16;
+
+std::uint32_t little32(const std::uint8_t* bytes) {
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+           std::uint32_t(bytes[3]) << 24;
+}
+
+// Empty when the `size` bytes of `fd` are a capture as this writer makes it: its very file header,
+// then whole records of raw IPv4 packets, each held whole. Otherwise what they are instead.
+std::string notOwnCapture(int fd, off_t size) {
+    const Bytes expected = pcapFileHeader();
+    Bytes header(expected.size());
+    if (size < off_t(header.size()) ||
+        ::pread(fd, header.data(), header.size(), 0) != ssize_t(header.size()) ||
+        header != expected) {
+        return "holds something other than a capture of this simulator's";
+    }
+    std::uint8_t record[kRecordHeaderSize];
+    for (off_t at = off_t(header.size()); at < size;) {
+        if (size - at < off_t(kRecordHeaderSize) ||
+            ::pread(fd, record, sizeof record, at) != ssize_t(sizeof record)) {
+            return "ends inside a record";
+        }
+        const std::uint32_t captured = little32(record + 8);
+        if (captured != little32(record + 12) || captured > kSnapLength ||
+            captured < kIpHeaderSize + kUdpHeaderSize) {
+            return "holds a record this simulator does not write, at byte " + std::to_string(at);
+        }
+        at += off_t(kRecordHeaderSize + captured);
+        if (at > size) {
+            return "ends inside a record";
+        }
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -115,14 +154,26 @@ Bytes pcapRecord(const link::SocketAddress& source, const link::SocketAddress& d
 
 PcapWriter::~PcapWriter() { close(); }
 
-std::string PcapWriter::open(const std::string& path) {
+PcapWriter::Opened PcapWriter::open(const std::string& path) {
     close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        return errorText(("cannot open " + path).c_str());
+    host::OpenedFile opened = host::openRegularFile(path, O_RDWR | O_APPEND | O_CREAT, 0644);
+    if (!opened.problem.empty()) {
+        return {path + ": " + opened.problem, opened.wrongKind};
     }
-    size_ = 0;
-    return append(pcapFileHeader());
+    struct stat status {};
+    if (::fstat(opened.fd.get(), &status) != 0) {
+        return {errorText(("cannot open " + path).c_str()), false};
+    }
+    // Someone's data is never cut: a file of other content is left as it is.
+    if (status.st_size > 0) {
+        if (const std::string other = notOwnCapture(opened.fd.get(), status.st_size);
+            !other.empty()) {
+            return {path + " " + other + ": refused untouched", true};
+        }
+    }
+    fd_ = opened.fd.release();
+    size_ = status.st_size;
+    return {status.st_size > 0 ? std::string() : append(pcapFileHeader()), false};
 }
 
 std::string PcapWriter::write(const link::SocketAddress& source,

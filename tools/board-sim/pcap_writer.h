@@ -32,9 +32,14 @@ class PcapWriter {
     PcapWriter& operator=(const PcapWriter&) = delete;
     ~PcapWriter();
 
-    // Creates or empties the file at `path` and writes the file header. Returns why it failed,
-    // or an empty text.
-    std::string open(const std::string& path);
+    struct Opened {
+        std::string error;     // empty when the capture is open
+        bool refused = false;  // no regular file, or a file of something else: left untouched
+    };
+    // Creates the file at `path` and writes the file header, or appends to a capture that this
+    // writer made there before. A file that is not a regular file, or holds anything else, is
+    // refused and left as it is.
+    Opened open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
 
     // Appends one datagram. On failure the file is cut back to its last whole record and

@@ -46,6 +46,7 @@ std::variant<Replay, std::string> Replay::fromCapture(
             {datagram.payload, std::clamp(datagram.time - request.time,
                                           std::chrono::microseconds::zero(), kMaxReplayedDelay)});
         ++replay.replies_;
+        replay.largestReply_ = std::max(replay.largestReply_, datagram.payload.size());
     }
     if (replay.requests_ == 0) {
         return "no requests to port " + std::to_string(port) + ", only " +

@@ -49,6 +49,8 @@ class Replay {
 
     // "5 requests of 3 kinds, 5 replies", for the log.
     std::string summary() const;
+    // The size of the longest reply the capture holds, 0 without any.
+    std::size_t largestReply() const { return largestReply_; }
 
   private:
     struct Script {
@@ -70,6 +72,7 @@ class Replay {
     std::map<Bytes, Script, BytesOrder> scripts_;
     std::size_t requests_ = 0;
     std::size_t replies_ = 0;
+    std::size_t largestReply_ = 0;
     std::size_t unpaired_ = 0;  // replies to an address and port that sent no request before
 };
 

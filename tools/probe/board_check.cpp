@@ -52,7 +52,7 @@ class Checks {
         : board_(board), settings_(settings), asked_(asked) {}
 
     Task<CheckRun> run() {
-        const CheckResult reachable = co_await timed(this->reachable());
+        CheckResult reachable = co_await timed(this->reachable());
         if (run_.end != CheckRun::End::Finished) {
             co_return run_;
         }
@@ -71,6 +71,17 @@ class Checks {
         if (run_.end != CheckRun::End::Finished) {
             co_return run_;
         }
+        // The board's requests, counted over every check, are judged with the reachable check:
+        // a board that needed retries loses requests, which the retries would otherwise hide.
+        const auto count = [&](const char* name, unsigned value) {
+            reachable.measurements.push_back(measured(name, value, "", limit(name), 0));
+        };
+        count("requests_sent", traffic_.sent);
+        count("requests_answered", traffic_.answered);
+        count("retries", traffic_.retried);
+        count("late_replies", traffic_.late);
+        // A board that never answered is that, whatever its counts say.
+        judge(reachable, reachableFaulty_, !neverAnswered_);
         // Judged last, so it covers every datagram of the check, but shown second.
         run_.answered = !silent;
         run_.results = {reachable, replySize(), outputs, analogue, inputs()};
@@ -119,6 +130,7 @@ class Checks {
     // (the send was refused or a signal came).
     Task<bool> ask(link::Request request, Answer& answer, bool evenIfStopped = false) {
         answer = co_await board_.ask(request, evenIfStopped);
+        counted(answer);
         switch (answer.kind) {
             case Answer::Kind::Reply:
                 lastReply_ = answer.reply;
@@ -137,6 +149,16 @@ class Checks {
         co_return true;
     }
 
+    void counted(const Answer& answer) {
+        traffic_.sent += answer.tries;
+        traffic_.retried += answer.tries > 0 ? answer.tries - 1 : 0;
+        traffic_.late += answer.lateReplies;
+        const bool answered =
+            answer.kind == Answer::Kind::Reply || answer.kind == Answer::Kind::WrongSize;
+        traffic_.answered += answered ? 1 : 0;
+    }
+
+    // Judged once the whole check is done, when the board's requests are all counted.
     Task<CheckResult> reachable() {
         CheckResult result{"reachable", Outcome::Pass, {}, {}, {}, {}};
         std::vector<double> trips;
@@ -149,6 +171,21 @@ class Checks {
             }
             if (answer.kind == Answer::Kind::Late) {
                 late.push_back(answer.roundTrip.count());
+            }
+            // A board that answers nothing to its first request, after every try, is not
+            // there: a further request would only wait as long again, for each of them.
+            if (sent == 0 && answer.kind == Answer::Kind::NoReply &&
+                board_.datagramSizes().empty()) {
+                result.measurements = {measured("rtt_median", {}, "ms", limit("rtt_median"), 3),
+                                       measured("rtt_max", {}, "ms", limit("rtt_max"), 3)};
+                result.detail = "never answered: no reply to a status request after " +
+                                std::to_string(answer.tries) +
+                                (answer.tries == 1 ? " try" : " tries") + " of " +
+                                std::to_string(board_.timeoutMs()) + " ms";
+                result.values = {{"sent", "1"}, {"answered", "0"}};
+                reachableFaulty_ = true;
+                neverAnswered_ = true;
+                co_return result;
             }
             if (answer.kind == Answer::Kind::Reply && !firstStatus_) {
                 firstStatus_ = answer.reply;
@@ -188,7 +225,7 @@ class Checks {
                                                        {"rtt_median_ms", decimals(*median, 3)},
                                                        {"rtt_max_ms", decimals(trips.back(), 3)}});
         }
-        judge(result, answered < settings_.count);
+        reachableFaulty_ = answered < settings_.count;
         co_return result;
     }
 
@@ -267,8 +304,8 @@ class Checks {
                     }
                 }
                 last = portB;
-                if (set && asked_ != nullptr) {
-                    const bool going = co_await confirmOn(bit, readBacks, faults);
+                if (asked_ != nullptr) {
+                    const bool going = co_await confirm(bit, set, readBacks, faults);
                     if (!going) {
                         run_.restored = co_await restore(original, touched);
                         co_return CheckResult{};
@@ -311,12 +348,15 @@ class Checks {
         co_return result;
     }
 
-    // The operator's word on an output just set, a measurement: 1 for on, 0 for off, none and
-    // a failure without an answer. False when a signal came instead.
-    Task<bool> confirmOn(int bit, std::vector<Measurement>& measurements,
-                         std::vector<std::string>& faults) {
+    // The operator's word on an output just set or cleared, a measurement: 1 for what it
+    // should be (on after set, off after clear), 0 for not, none and a failure without an
+    // answer. False when a signal came instead.
+    Task<bool> confirm(int bit, bool set, std::vector<Measurement>& measurements,
+                       std::vector<std::string>& faults) {
         const std::string pin = link::portBPinName(bit);
-        const OperatorAnswer said = co_await asked_->confirm(pin + " set: is it on? [y/n]");
+        const std::string done = pin + (set ? " set" : " cleared");
+        const OperatorAnswer said =
+            co_await asked_->confirm(done + (set ? ": is it on? [y/n]" : ": is it off? [y/n]"));
         if (said == OperatorAnswer::Stopped) {
             run_.end = CheckRun::End::Stopped;
             co_return false;
@@ -325,15 +365,15 @@ class Checks {
         if (said != OperatorAnswer::None) {
             value = said == OperatorAnswer::Yes ? 1 : 0;
         }
-        Measurement on = measured(pin + "_on", value, "", {1, 1, {}, {}}, 0);
+        Measurement seen = measured(pin + (set ? "_on" : "_off"), value, "", {1, 1, {}, {}}, 0);
         if (said == OperatorAnswer::None) {
-            on.outcome = Outcome::Fail;
-            on.note = "no answer";
-            faults.push_back(pin + " set: no answer");
+            seen.outcome = Outcome::Fail;
+            seen.note = "no answer";
+            faults.push_back(done + ": no answer");
         } else if (said == OperatorAnswer::No) {
-            faults.push_back(pin + " set but not on, says the operator");
+            faults.push_back(done + (set ? " but not on" : " but not off") + ", says the operator");
         }
-        measurements.push_back(std::move(on));
+        measurements.push_back(std::move(seen));
         co_return true;
     }
 
@@ -349,6 +389,7 @@ class Checks {
             const auto request = (original >> bit & 1) != 0 ? link::setBitRequest(bitNumber)
                                                             : link::clearBitRequest(bitNumber);
             const Answer answer = co_await board_.ask(request, true);
+            counted(answer);
             // A late 8-byte reply still answers this request, the one before it having been
             // waited out: it tells where the output went.
             const bool replied =
@@ -426,6 +467,15 @@ class Checks {
     const CheckSettings& settings_;
     Operator* asked_;
     CheckRun run_;
+    // Every request of the check and what became of it, tries and late replies included.
+    struct {
+        unsigned sent = 0;
+        unsigned answered = 0;
+        unsigned retried = 0;
+        unsigned late = 0;
+    } traffic_;
+    bool reachableFaulty_ = false;
+    bool neverAnswered_ = false;
     std::optional<link::Reply> firstStatus_;
     std::optional<link::Reply> lastReply_;
 };
@@ -443,7 +493,12 @@ Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings, Ope
 }
 
 LimitsTable defaultLimits() {
-    LimitsTable limits{{"rtt_median", {}}, {"rtt_max", {}}, {"RB0", {}}, {"RB1", {}}};
+    // A retry is a lost request or reply: the unit works, on a link or with a network stack
+    // that may not on the line's next day. A late reply already fails the check it answered.
+    const Limits noneLost{{}, {}, {}, 0};
+    LimitsTable limits{{"rtt_median", {}},    {"rtt_max", {}},           {"RB0", {}},
+                       {"RB1", {}},           {"requests_sent", {}},     {"requests_answered", {}},
+                       {"retries", noneLost}, {"late_replies", {}}};
     for (const link::Channel& channel : link::kChannels) {
         limits[std::string(channel.pin)] = {};
     }

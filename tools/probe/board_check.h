@@ -40,6 +40,10 @@ struct Answer {
     std::size_t size = 0;  // the answer's size, for Reply, WrongSize and Late
     // From sending the try that was answered to its answer.
     Milliseconds roundTrip{};
+    // Requests sent for this answer (1 when the first try was answered), and how many replies
+    // came after their try's timeout and were waited out.
+    unsigned tries = 0;
+    unsigned lateReplies = 0;
     link::SocketAddress from;         // who sent it, for Reply, WrongSize and Late
     std::vector<std::uint8_t> bytes;  // as far as they came, for Reply, WrongSize and Late
 };
@@ -90,6 +94,7 @@ struct CheckRun {
     bool answered = false;             // any datagram at all came from the board
     std::vector<CheckResult> results;  // in order, once finished
     std::string restored;  // after a stop in the outputs check: what became of the outputs
+    std::string cutShort;  // after a stop: "cut short by SIGTERM", as the records say it
 };
 
 // "after 612 ms, beyond --timeout 500": how late an answer came, in whole milliseconds.

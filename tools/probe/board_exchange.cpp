@@ -28,17 +28,31 @@ BoardExchange::BoardExchange(const link::SocketAddress& board, const ProbeOption
 
 Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     if (unanswered_) {
-        co_await awaitLateReply(*unanswered_);
+        const bool answeredOrOver =
+            co_await awaitLateReply(deadline_ ? std::min(*unanswered_, *deadline_) : *unanswered_);
+        if (!answeredOrOver) {
+            // The deadline came first: nothing may be sent while that reply may still come.
+            co_return outcome(Answer::Kind::NoReply);
+        }
         unanswered_.reset();
     }
     ignored_ = 0;
     // A late answer ends the tries as a reply does: the board is there, only slower than the
     // timeout, and every further try would be as late.
     Answer answer;
+    unsigned tries = 0;
     for (std::uint32_t attempt = 0;
          attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
+        if (deadline_ && Clock::now() >= *deadline_) {
+            break;
+        }
         answer = co_await tryOnce(request, evenIfStopped);
+        // A stopped or refused try is left uncounted: the board's record ends with it.
+        tries +=
+            answer.kind == Answer::Kind::NotSent || answer.kind == Answer::Kind::Stopped ? 0 : 1;
     }
+    answer.tries = tries;
+    answer.lateReplies = answer.kind == Answer::Kind::Late ? 1 : 0;
     if (ignored_ > 0) {
         complain(kProgramName, "ignored " + std::to_string(ignored_) +
                                    " datagram(s) from addresses other " + "than " +
@@ -74,8 +88,9 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
     // late, before anything else is sent; a reply later still is dropped before the next send.
     const auto deadline = sent + milliseconds(options_.timeoutMs);
     const auto lateDeadline = deadline + milliseconds(options_.timeoutMs);
-    while (Clock::now() < lateDeadline) {
-        const bool readable = co_await waitReadable(lateDeadline);
+    const auto waitUntil = deadline_ ? std::min(lateDeadline, *deadline_) : lateDeadline;
+    while (Clock::now() < waitUntil) {
+        const bool readable = co_await waitReadable(waitUntil);
         if (stopped()) {
             unanswered_ = lateDeadline;
             co_return outcome(Answer::Kind::Stopped);
@@ -93,9 +108,17 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
         const auto kind = arrived > deadline ? Answer::Kind::Late
                           : reply            ? Answer::Kind::Reply
                                              : Answer::Kind::WrongSize;
-        co_return Answer{kind,           reply.value_or(link::Reply{}),
-                         received->size, arrived - sent,
-                         received->from, {bytes.begin(), bytes.end()}};
+        co_return Answer{.kind = kind,
+                         .reply = reply.value_or(link::Reply{}),
+                         .size = received->size,
+                         .roundTrip = arrived - sent,
+                         .from = received->from,
+                         .bytes = {bytes.begin(), bytes.end()}};
+    }
+    if (Clock::now() < lateDeadline) {
+        // Cut short by the deadline: its answer may still come, and must not be taken for the
+        // next request's.
+        unanswered_ = lateDeadline;
     }
     co_return outcome(stopped() ? Answer::Kind::Stopped : Answer::Kind::NoReply);
 }
@@ -122,15 +145,34 @@ std::optional<link::UdpSocket::Received> BoardExchange::takeFromBoard() {
     return std::nullopt;
 }
 
-// A request cut short by a signal may still be answered: that reply, taken for the answer to the
-// next request, would put a wrong port B in its place. Its time runs out first.
-Task<void> BoardExchange::awaitLateReply(Clock::time_point deadline) {
-    while (Clock::now() < deadline) {
-        const bool readable = co_await waitReadable(deadline);
+// A request cut short by a signal or a deadline may still be answered: that reply, taken for the
+// answer to the next request, would put a wrong port B in its place. Its time runs out first.
+Task<bool> BoardExchange::awaitLateReply(Clock::time_point until) {
+    while (Clock::now() < until) {
+        const bool readable = co_await waitReadable(until);
         if (readable && takeFromBoard()) {
-            co_return;
+            co_return true;
         }
     }
+    co_return Clock::now() >= *unanswered_;
+}
+
+Task<bool> BoardExchange::awaitCutShort() {
+    if (!unanswered_ || stop_.signal() != 0) {
+        co_return false;
+    }
+    const auto until = *unanswered_;
+    while (stop_.signal() == 0 && Clock::now() < until) {
+        const bool readable = co_await waitReadable(until);
+        if (readable && takeFromBoard()) {
+            unanswered_.reset();
+            co_return true;
+        }
+    }
+    if (stop_.signal() == 0) {
+        unanswered_.reset();
+    }
+    co_return false;
 }
 
 // A reply that comes after its try stopped waiting for it would be taken for the next one's

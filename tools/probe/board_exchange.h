@@ -43,6 +43,15 @@ class BoardExchange : public CheckedBoard {
     // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
     Task<bool> idle(Clock::time_point until);
 
+    // Until when requests may be sent and their answers waited for, nothing for no limit:
+    // `watch` gives each sample the time up to its slot's end. A wait cut short by it ends as
+    // no reply, and nothing more is sent until that request's late answer has come or its time
+    // has run out.
+    void setDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+    // Waits for the answer to a request that the deadline cut short, until its time runs out:
+    // true when it came, late. Nothing to wait for, or a signal: false at once.
+    Task<bool> awaitCutShort();
+
   private:
     EventLoop::Readable waitReadable(Clock::time_point until) {
         return loop_.readable(socket_.descriptor(), until);
@@ -50,7 +59,9 @@ class BoardExchange : public CheckedBoard {
     Task<Answer> tryOnce(link::Request request, bool evenIfStopped);
     std::optional<link::UdpSocket::Received> take();
     std::optional<link::UdpSocket::Received> takeFromBoard();
-    Task<void> awaitLateReply(Clock::time_point deadline);
+    // Waits until `until` for the unanswered request's reply: true once it came or its time ran
+    // out.
+    Task<bool> awaitLateReply(Clock::time_point until);
     void discardWaiting();
 
     const ProbeOptions& options_;
@@ -63,6 +74,7 @@ class BoardExchange : public CheckedBoard {
     std::error_code notSent_;
     std::map<std::size_t, unsigned> sizes_;
     std::optional<Clock::time_point> unanswered_;  // until when a cut-short request may be answered
+    std::optional<Clock::time_point> deadline_;
 };
 
 }  // namespace vardek::probe

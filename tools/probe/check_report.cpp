@@ -5,7 +5,10 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -99,33 +102,34 @@ std::string measurementText(const Measurement& measurement) {
     return bounds.empty() ? text : text + " (" + bounds + ')';
 }
 
-std::string testcase(const CheckResult& check) {
-    std::string xml = "    <testcase classname=\"vardek-probe.check\" name=\"" +
+// The unit a testcase is about, in its classname: CI servers tell cases apart by classname and
+// name, and a rack's boards run the same checks. Dots would split it into packages.
+std::string classname(const BoardRecord& board) {
+    std::string unit = board.dutId.empty() ? board.board : board.dutId;
+    std::ranges::replace(unit, '.', '_');
+    return "vardek-probe.check." + unit;
+}
+
+std::string testcase(const BoardRecord& board, const CheckResult& check) {
+    std::string xml = "    <testcase classname=\"" + xmlText(classname(board)) + "\" name=\"" +
                       xmlText(check.name) + "\" time=\"" + decimals(check.duration.count(), 3) +
                       "\">\n";
-    std::string out = check.detail;
-    if (!check.measurements.empty()) {
-        xml += "      <properties>\n";
-        for (const Measurement& measurement : check.measurements) {
-            xml += "        " + property(measurement.name, shownNumber(measurement)) + '\n';
-            out += '\n' + measurementText(measurement);
-        }
-        xml += "      </properties>\n";
+    // JUnit knows no MARGINAL: the output says it first, where a person reading the case looks.
+    std::string out =
+        check.verdict == Outcome::Marginal ? "MARGINAL: " + check.detail : check.detail;
+    for (const Measurement& measurement : check.measurements) {
+        out += '\n' + measurementText(measurement);
     }
     switch (check.verdict) {
         case Outcome::Fail: {
-            // The message names the values and the limits they crossed, where measurements
-            // failed; a fault of the check's own is its detail.
-            std::string message;
-            for (const Measurement& measurement : check.measurements) {
-                if (measurement.outcome == Outcome::Fail) {
-                    message += message.empty() ? "" : "; ";
-                    message += outcomeProblem(measurement);
-                }
-            }
-            xml += "      <failure message=\"" + xmlText(message.empty() ? check.detail : message) +
-                   "\" type=\"" + (message.empty() ? "fault" : "limit") + "\">" +
-                   xmlText(check.detail, false) + "</failure>\n";
+            // The message in the terminal's words; the type says whether a measurement crossed
+            // its limits or the check found a fault of its own.
+            const bool limit = std::ranges::any_of(check.measurements, [](const Measurement& m) {
+                return m.outcome == Outcome::Fail;
+            });
+            xml += "      <failure message=\"" + xmlText(check.detail) + "\" type=\"" +
+                   (limit ? "limit" : "fault") + "\">" + xmlText(check.detail, false) +
+                   "</failure>\n";
             break;
         }
         case Outcome::Skip:
@@ -136,6 +140,14 @@ std::string testcase(const CheckResult& check) {
             break;
     }
     return xml + "      <system-out>" + xmlText(out, false) + "</system-out>\n    </testcase>\n";
+}
+
+// A board whose check a signal cut short: one case in error, so that a rack's report never
+// shows it as tested.
+std::string cutShortCase(const BoardRecord& board, const std::string& why) {
+    return "    <testcase classname=\"" + xmlText(classname(board)) +
+           "\" name=\"check\" time=\"0.000\">\n      <error message=\"" + xmlText(why) +
+           "\" type=\"cut short\"/>\n    </testcase>\n";
 }
 
 std::string jsonNumber(std::optional<double> value) { return value ? numberText(*value) : "null"; }
@@ -183,13 +195,13 @@ QFileDevice::Permissions createdPermissions() {
     return permissions;
 }
 
-// "name-2.json" for "name.json" and 2.
+// "name_2.json" for "name.json" and 2: '_' sorts after '.', so the second comes after the first.
 QString numbered(const QString& path, int number) {
     if (number == 1) {
         return path;
     }
     const QFileInfo info(path);
-    return info.dir().filePath(info.completeBaseName() + QLatin1Char('-') +
+    return info.dir().filePath(info.completeBaseName() + QLatin1Char('_') +
                                QString::number(number) + QLatin1Char('.') + info.suffix());
 }
 
@@ -198,42 +210,58 @@ QString numbered(const QString& path, int number) {
 std::string junitReport(std::span<const BoardRecord> boards, const Station& station) {
     int tests = 0;
     int failures = 0;
-    int skipped = 0;
+    int errors = 0;
     double total = 0;
     std::string suites;
     for (const BoardRecord& board : boards) {
         const CheckRun& run = board.run;
+        const bool finished = run.end == CheckRun::End::Finished;
         const int boardFailures = countOf(run, Outcome::Fail);
-        const int boardSkipped = countOf(run, Outcome::Skip);
-        tests += static_cast<int>(run.results.size());
+        const int boardErrors = finished ? 0 : 1;
+        const auto boardTests = finished ? run.results.size() : 1;
+        tests += static_cast<int>(boardTests);
         failures += boardFailures;
-        skipped += boardSkipped;
+        errors += boardErrors;
         total += seconds(board);
         suites += "  <testsuite name=\"" + xmlText(board.board) + "\" hostname=\"" +
                   xmlText(station.hostname) + "\" timestamp=\"" +
                   utc(board.start, "%Y-%m-%dT%H:%M:%S") + "\" time=\"" +
-                  decimals(seconds(board), 3) + "\" tests=\"" + std::to_string(run.results.size()) +
-                  "\" failures=\"" + std::to_string(boardFailures) + "\" errors=\"0\" skipped=\"" +
-                  std::to_string(boardSkipped) + "\">\n    <properties>\n";
+                  decimals(seconds(board), 3) + "\" tests=\"" + std::to_string(boardTests) +
+                  "\" failures=\"" + std::to_string(boardFailures) + "\" errors=\"" +
+                  std::to_string(boardErrors) + "\" skipped=\"" +
+                  std::to_string(countOf(run, Outcome::Skip)) + "\">\n    <properties>\n";
+        const std::string outcome = finished ? outcomeText(boardOutcome(run)) : "CUT SHORT";
         for (const auto& [name, value] : {std::pair{"board", board.board},
                                           {"dut-id", board.dutId},
                                           {"station", station.station},
                                           {"operator", station.operatorName},
-                                          {"outcome", std::string(outcomeText(boardOutcome(run)))},
+                                          {"outcome", outcome},
                                           {"version", station.version}}) {
             suites += "      " + property(name, value) + '\n';
         }
-        suites += "    </properties>\n";
+        // The measurements as the suite's properties, "check.name": the schema CI servers
+        // validate against has none in a testcase.
         for (const CheckResult& check : run.results) {
-            suites += testcase(check);
+            for (const Measurement& measurement : check.measurements) {
+                suites += "      " +
+                          property(check.name + '.' + measurement.name, shownNumber(measurement)) +
+                          '\n';
+            }
+        }
+        suites += "    </properties>\n";
+        if (!finished) {
+            suites += cutShortCase(board, run.cutShort);
+        }
+        for (const CheckResult& check : run.results) {
+            suites += testcase(board, check);
         }
         suites += "  </testsuite>\n";
     }
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"vardek-probe check\" "
            "tests=\"" +
-           std::to_string(tests) + "\" failures=\"" + std::to_string(failures) +
-           "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\" time=\"" +
-           decimals(total, 3) + "\">\n" + suites + "</testsuites>\n";
+           std::to_string(tests) + "\" failures=\"" + std::to_string(failures) + "\" errors=\"" +
+           std::to_string(errors) + "\" time=\"" + decimals(total, 3) + "\">\n" + suites +
+           "</testsuites>\n";
 }
 
 std::string jsonMeasurementLine(const BoardRecord& board, const CheckResult& check,
@@ -254,6 +282,20 @@ std::string jsonSummaryLine(const BoardRecord& board, const Station& station) {
             measurements += jsonMeasurement(measurement);
         }
     }
+    // Each check's outcome and its reason, in the terminal's words: PASS alone is no record.
+    std::string checks;
+    std::string reasons;
+    for (const CheckResult& check : run.results) {
+        checks += checks.empty() ? "" : ",";
+        checks += "{\"name\":" + jsonString(check.name) +
+                  ",\"outcome\":" + jsonString(outcomeText(check.verdict)) +
+                  ",\"reason\":" + jsonString(check.detail) +
+                  ",\"duration_s\":" + decimals(check.duration.count(), 3) + '}';
+        if (check.verdict == Outcome::Fail || check.verdict == Outcome::Marginal) {
+            reasons += reasons.empty() ? "" : "; ";
+            reasons += check.name + ": " + check.detail;
+        }
+    }
     const auto count = [&](Outcome counted) { return std::to_string(countOf(run, counted)); };
     return "{\"summary\":" + outcome + ",\"board\":" + jsonString(board.board) +
            ",\"dut_id\":" + jsonOrNull(board.dutId) +
@@ -265,13 +307,18 @@ std::string jsonSummaryLine(const BoardRecord& board, const Station& station) {
            ",\"end_time_millis\":" + std::to_string(millis(board.end)) + ",\"outcome\":" + outcome +
            ",\"passed\":" + count(Outcome::Pass) + ",\"marginal\":" + count(Outcome::Marginal) +
            ",\"failed\":" + count(Outcome::Fail) + ",\"skipped\":" + count(Outcome::Skip) +
-           ",\"measurements\":[" + measurements + "]}";
+           ",\"reason\":" + jsonOrNull(reasons) + ",\"checks\":[" + checks +
+           "],\"measurements\":[" + measurements + "]}";
 }
 
 std::string reportStem(const BoardRecord& board) {
     const std::string unit =
         board.dutId.empty() ? board.board.substr(0, board.board.find(':')) : board.dutId;
-    return fileNamePart(unit) + '.' + utc(board.start, "%Y%m%dT%H%M%SZ");
+    // Milliseconds, so that a re-test's report sorts after the first's by name.
+    const auto ms = millis(board.start) % 1000;
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03lld", ms);
+    return fileNamePart(unit) + '.' + utc(board.start, "%Y%m%dT%H%M%S") + fraction + 'Z';
 }
 
 ReportFile::ReportFile(std::string path, Earlier earlier)
@@ -282,6 +329,13 @@ ReportFile& ReportFile::operator=(ReportFile&&) noexcept = default;
 
 std::string ReportFile::open() {
     const QString path = QString::fromStdString(path_);
+    // The longest name the report may take, its temporary name or its last numbered one, must
+    // fit the file system's names: found out now, not once the board has been switched.
+    const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+    const auto longest = name.size() + std::max(sizeof ".XXXXXX", sizeof "_1000");
+    if (longest > NAME_MAX) {
+        return "the name is " + std::to_string(name.size()) + " bytes, too long for a file";
+    }
     if (earlier_ == Earlier::Replace) {
         // QSaveFile writes beside the file and renames over it on commit, keeping the earlier
         // file's permissions.

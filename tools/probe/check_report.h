@@ -31,8 +31,9 @@ struct BoardRecord {
     CheckRun run;
 };
 
-// <testsuites>, one <testsuite> per board, one <testcase> per check, its measurements as
-// properties and a failure naming the value and the limit.
+// <testsuites>, one <testsuite> per board, one <testcase> per check named by the unit in its
+// classname, the measurements as the suite's properties, a failure in the terminal's words; a
+// board that a signal cut short, one case in error. Valid against Jenkins xUnit's junit-10.xsd.
 std::string junitReport(std::span<const BoardRecord> boards, const Station& station);
 
 // One JSON object per line, without the newline: a measurement of a check, and a board's
@@ -41,8 +42,8 @@ std::string jsonMeasurementLine(const BoardRecord& board, const CheckResult& che
                                 const Measurement& measurement);
 std::string jsonSummaryLine(const BoardRecord& board, const Station& station);
 
-// "<dut-id or address>.<UTC start, yyyymmddThhmmssZ>", with what a file name cannot hold
-// replaced by '_'.
+// "<dut-id or address>.<UTC start, yyyymmddThhmmss.mmmZ>", with what a file name cannot hold
+// replaced by '_': names that sort in the order the checks started.
 std::string reportStem(const BoardRecord& board);
 
 // A report written beside its place and renamed into it once complete: a run that stops or dies
@@ -51,7 +52,7 @@ class ReportFile {
   public:
     enum class Earlier {
         Replace,  // --junit FILE: the new report takes an earlier one's place
-        Keep,     // --report-dir: never overwritten; a name taken gets "-2", "-3"... before
+        Keep,     // --report-dir: never overwritten; a name taken gets "_2", "_3"... before
                   // its extension
     };
 

@@ -16,9 +16,12 @@
 
 #include "cli/command_line.h"
 #include "link/reply_text.h"
+#include "results/recorder.h"
 #include "tools/probe/board_check.h"
 #include "tools/probe/check_report.h"
 #include "tools/probe/report.h"
+#include "tools/probe/results_command.h"
+#include "tools/probe/store_record.h"
 
 namespace vardek::probe {
 
@@ -45,6 +48,7 @@ link::Request requestFor(const ProbeOptions& options) {
         case Command::Status:
         case Command::Watch:
         case Command::Check:
+        case Command::Results:
             break;
     }
     return link::statusRequest();
@@ -88,9 +92,9 @@ class Rack {
         }
     }
 
-    // Opened before any output is switched: a report that cannot be written stops nothing
-    // half-way. Each is written in full beside its place and moved into it at the end, so a
-    // run cut short leaves an earlier report as it was.
+    // Opened before anything is sent: a report that cannot be written stops nothing half-way.
+    // Each is written in full beside its place and moved into it once its board is done (a
+    // rack's --junit once all are), so a run cut short leaves an earlier report as it was.
     std::string openReports() {
         if (!options_.junitPath.empty()) {
             junit_.emplace(options_.junitPath, ReportFile::Earlier::Replace);
@@ -113,7 +117,8 @@ class Rack {
         return {};
     }
 
-    int run() {
+    // `recorder`, where given, records every board whose check finished.
+    int run(results::Recorder* recorder) {
         std::vector<Task<void>> tasks;
         for (auto& unit : units_) {
             tasks.push_back(checkBoard(*unit));
@@ -123,28 +128,55 @@ class Rack {
         for (const auto& unit : units_) {
             complainAbout(*unit);
         }
-        if (stop.signal() != 0) {
-            return exitStatus(stop);
-        }
         std::string text;
-        std::vector<BoardRecord> finished;
-        for (const auto& unit : units_) {
-            if (unit->record.run.end != CheckRun::End::Finished) {
+        std::vector<BoardRecord> records;
+        for (auto& unit : units_) {
+            BoardRecord& record = unit->record;
+            if (record.run.end == CheckRun::End::Stopped) {
+                record.run.cutShort = "cut short by " + std::string(stop.signalName());
+                text +=
+                    (options_.json
+                         ? "{\"cut_short\":" + jsonString(record.run.cutShort) +
+                               ",\"board\":" + jsonString(record.board) + ",\"dut_id\":" +
+                               (record.dutId.empty() ? "null" : jsonString(record.dutId)) + '}'
+                         : "check " + unitLabel(record, station_) + ": " + record.run.cutShort) +
+                    '\n';
+                records.push_back(record);
                 continue;
             }
-            finished.push_back(unit->record);
-            text +=
-                (options_.json ? jsonSummaryLine(unit->record, station_)
-                               : summaryLine(unit->record.run, unitLabel(unit->record, station_))) +
-                '\n';
+            if (record.run.end != CheckRun::End::Finished) {
+                continue;
+            }
+            records.push_back(record);
+            text += (options_.json ? jsonSummaryLine(record, station_)
+                                   : summaryLine(record.run, unitLabel(record, station_))) +
+                    '\n';
         }
         if (units_.size() > 1) {
             text += overallLine() + '\n';
         }
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
-        commitReports(finished);
-        return exitCode();
+        // A rack's report keeps the boards that finished, those cut short in error; of a run
+        // that finished no board, the earlier report stays as it was.
+        const bool anyFinished = std::ranges::any_of(units_, [](const auto& unit) {
+            return unit->record.run.end == CheckRun::End::Finished;
+        });
+        if (junit_ && anyFinished) {
+            commit(*junit_, junitReport(records, station_));
+        }
+        // Each board that finished, also before a stop, as its report is.
+        if (recorder != nullptr) {
+            std::vector<BoardRecord> finished;
+            std::ranges::copy_if(records, std::back_inserter(finished), [](const BoardRecord& r) {
+                return r.run.end == CheckRun::End::Finished;
+            });
+            notWritten_ = !record(*recorder, finished) || notWritten_;
+        }
+        if (stop.signal() != 0) {
+            return exitStatus(stop);
+        }
+        return notWritten_ ? kNotWritten : exitCode();
     }
 
   private:
@@ -166,6 +198,12 @@ class Rack {
         unit.record.end = std::chrono::system_clock::now();
         unit.done = true;
         printDone();
+        // Written the moment the board is done: a signal that cuts the rest of the rack short
+        // leaves this one's record.
+        if (unit.record.run.end == CheckRun::End::Finished && !unit.reports.empty()) {
+            commit(unit.reports[0], jsonSummaryLine(unit.record, station_) + '\n');
+            commit(unit.reports[1], junitReport(std::span(&unit.record, 1), station_));
+        }
     }
 
     // Each board's lines together, in the order the boards were given.
@@ -206,47 +244,65 @@ class Rack {
         }
     }
 
-    // "check 5 boards: FAIL (3 passed, 0 marginal, 2 failed, of which 1 never answered)"
+    // "check 5 boards: FAIL (3 passed, 0 marginal, 2 failed, of which 1 never answered)", and
+    // after a signal how many it cut short.
     std::string overallLine() const {
         int counts[3] = {0, 0, 0};  // passed, marginal, failed
         int silent = 0;
+        int cutShort = 0;
         for (const auto& unit : units_) {
             const CheckRun& run = unit->record.run;
+            if (run.end == CheckRun::End::Stopped) {
+                ++cutShort;
+                continue;
+            }
             const bool finished = run.end == CheckRun::End::Finished;
             const Outcome outcome = finished ? boardOutcome(run) : Outcome::Fail;
             ++counts[outcome == Outcome::Pass ? 0 : outcome == Outcome::Marginal ? 1 : 2];
             silent += finished && !run.answered ? 1 : 0;
         }
-        const char* overall = counts[2] > 0 ? "FAIL" : counts[1] > 0 ? "MARGINAL" : "PASS";
+        const char* overall = counts[2] > 0 || cutShort > 0 ? "FAIL"
+                              : counts[1] > 0               ? "MARGINAL"
+                                                            : "PASS";
         const std::string boards = std::to_string(units_.size());
         if (options_.json) {
             return "{\"overall\":" + jsonString(overall) + ",\"boards\":" + boards +
                    ",\"passed\":" + std::to_string(counts[0]) +
                    ",\"marginal\":" + std::to_string(counts[1]) +
                    ",\"failed\":" + std::to_string(counts[2]) +
-                   ",\"never_answered\":" + std::to_string(silent) + '}';
+                   ",\"never_answered\":" + std::to_string(silent) +
+                   ",\"cut_short\":" + std::to_string(cutShort) + '}';
         }
         return "check " + boards + " boards: " + overall + " (" + std::to_string(counts[0]) +
                " passed, " + std::to_string(counts[1]) + " marginal, " + std::to_string(counts[2]) +
-               " failed, of which " + std::to_string(silent) + " never answered)";
+               " failed, of which " + std::to_string(silent) + " never answered" +
+               (cutShort > 0 ? "; " + std::to_string(cutShort) + " cut short" : "") + ")";
     }
 
-    void commitReports(const std::vector<BoardRecord>& finished) {
-        if (junit_) {
-            commit(*junit_, junitReport(finished, station_));
-        }
-        for (auto& unit : units_) {
-            if (unit->record.run.end != CheckRun::End::Finished || unit->reports.empty()) {
-                continue;
+    // False when a unit is in neither the store nor the spool.
+    bool record(results::Recorder& recorder, const std::vector<BoardRecord>& finished) const {
+        bool kept = true;
+        for (const BoardRecord& board : finished) {
+            std::string problem;
+            if (!recorder.record(storeRecord(board, station_), problem)) {
+                complain(kProgramName,
+                         "the record of " + unitLabel(board, station_) + " is lost: " + problem);
+                kept = false;
             }
-            commit(unit->reports[0], jsonSummaryLine(unit->record, station_) + '\n');
-            commit(unit->reports[1], junitReport(std::span(&unit->record, 1), station_));
         }
+        if (recorder.spooled() > 0) {
+            complain(kProgramName, std::to_string(recorder.spooled()) +
+                                       " record(s) of this run wait in " + spoolPath() +
+                                       " until the next run or vardek-probe results --sync");
+        }
+        return kept;
     }
 
-    static void commit(ReportFile& report, const std::string& contents) {
+    // A report that cannot be written whole fails the run, by its own exit status.
+    void commit(ReportFile& report, const std::string& contents) {
         if (const std::string problem = report.commit(contents); !problem.empty()) {
-            complain(kProgramName, "cannot write " + report.path() + ": " + problem);
+            complain(kProgramName, "cannot write the report " + report.path() + ": " + problem);
+            notWritten_ = true;
         }
     }
 
@@ -279,6 +335,7 @@ class Rack {
     std::optional<ReportFile> junit_;
     std::unique_ptr<Operator> asked_;
     std::size_t printed_ = 0;
+    bool notWritten_ = false;
 };
 
 }  // namespace
@@ -335,10 +392,33 @@ int check(const ProbeOptions& options, EventLoop& loop) {
         complain(kProgramName, problem);
         return kBadUsage;
     }
-    return rack.run();
+    // The store is opened before any output is switched, as the reports are: a store that
+    // refuses stops the run before the board is touched.
+    std::string problem;
+    const std::optional<host::ResultsLocation> store = chosenStore(options, problem);
+    if (!problem.empty()) {
+        // A settings file refused: with --board the run goes on, as it did before there was a
+        // store, but not without saying that no results= was read from it.
+        complain(kProgramName, problem + " (so no results= is read from it)");
+        problem.clear();
+    }
+    std::optional<results::Recorder> recorder;
+    if (store) {
+        recorder = results::Recorder::open(
+            *store, spoolPath(), [](const std::string& text) { complain(kProgramName, text); },
+            problem);
+        if (!recorder) {
+            complain(kProgramName, problem);
+            return kBadUsage;
+        }
+    }
+    return rack.run(recorder ? &*recorder : nullptr);
 }
 
 int run(const ProbeOptions& given) {
+    if (given.command == Command::Results) {
+        return results(given);
+    }
     ProbeOptions options = given;
     if (options.command == Command::Check) {
         if (const std::string problem = readCheckFiles(options); !problem.empty()) {

@@ -17,7 +17,7 @@ enum ExitStatus {
     kWrongSize = 3,
     kNotSent = 4,
     kCheckFailed = 5,
-    kNotWritten = 6,  // watch's log could not be written
+    kNotWritten = 6,  // watch's log, one of check's reports or a unit's record could not be written
 };
 
 // The shell's convention: 130 after SIGINT (Ctrl-C), 143 after SIGTERM, 129 after SIGHUP, 131

@@ -1,12 +1,14 @@
 #include "tools/probe/probe_options.h"
 
 #include "cli/command_line.h"
+#include "host/results_location.h"
+#include "results/answers.h"
 
 namespace vardek::probe {
 
 namespace {
 
-constexpr std::string_view kCommands = "status, set, clear, read, watch or check";
+constexpr std::string_view kCommands = "status, set, clear, read, watch, check or results";
 
 CLI::Validator outputPin(std::uint8_t& bit) {
     return CLI::Validator(
@@ -50,6 +52,63 @@ CLI::Validator printable(const char* what) {
             return {};
         },
         what);
+}
+
+// A unit's serial, held to the rule a --boards file's serials are.
+CLI::Validator serial() {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            const std::string problem = serialProblem(text);
+            return problem.empty() ? "" : "the serial " + problem;
+        },
+        "ID");
+}
+
+CLI::Validator storeLocation() {
+    return CLI::Validator(
+        [](const std::string& text) { return host::resultsLocationProblem(text); }, "DB");
+}
+
+CLI::Validator utcTime() {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            return results::parseUtc(text)
+                       ? ""
+                       : "expects a UTC time YYYY-MM-DD[THH:MM[:SS]], not '" + text + "'";
+        },
+        "TIME");
+}
+
+}  // namespace
+
+namespace {
+
+// What is wrong with the words after `results`, or an empty text; takes them into `o`.
+std::string resultsProblem(const std::vector<std::string>& words, ProbeOptions& o) {
+    static constexpr std::string_view kAnswers = "yield, pareto, cpk, units or import DIR";
+    if (words.empty()) {
+        return o.sync ? "" : "results needs an answer (" + std::string(kAnswers) + ") or --sync";
+    }
+    o.resultsAnswer = words.front();
+    const bool answer = o.resultsAnswer == "yield" || o.resultsAnswer == "pareto" ||
+                        o.resultsAnswer == "cpk" || o.resultsAnswer == "units";
+    if (!answer && o.resultsAnswer != "import") {
+        return "unknown answer '" + o.resultsAnswer + "' (" + std::string(kAnswers) + ")";
+    }
+    if (o.resultsAnswer == "import") {
+        if (words.size() != 2) {
+            return "results import needs the folder of the reports: import DIR";
+        }
+        o.importDir = words[1];
+        return {};
+    }
+    if (words.size() > 1) {
+        return "results " + o.resultsAnswer + " takes no '" + words[1] + "'";
+    }
+    if (o.resultsAnswer == "units" && !o.by.empty()) {
+        return "--by groups yield, pareto and cpk, not units";
+    }
+    return {};
 }
 
 }  // namespace
@@ -136,9 +195,27 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     check->add_option("--boards", o.boardsPath)->check(nonEmpty("FILE"));
     check->add_flag("--ask", o.ask)->disable_flag_override();
     check->add_option("--ask-timeout", o.askTimeoutS)->transform(cli::number(1, 3600));
-    check->add_option("--dut-id", o.dutId)->check(printable("ID"));
+    check->add_option("--dut-id", o.dutId)->check(serial());
     check->add_option("--station", o.station)->check(printable("NAME"));
     check->add_option("--operator", o.operatorName)->check(printable("NAME"));
+    std::string storeText;
+    check->add_option("--results", storeText)->check(storeLocation());
+
+    CLI::App* results = app.add_subcommand("results");
+    std::vector<std::string> resultsWords;
+    results->add_option("--results", storeText)->check(storeLocation());
+    results->add_flag("--sync", o.sync)->disable_flag_override();
+    results->add_option("--since", o.since)->check(utcTime());
+    results->add_option("--until", o.until)->check(utcTime());
+    results->add_option("--station", o.station)->check(printable("NAME"));
+    results->add_option("--operator", o.operatorName)->check(printable("NAME"));
+    results->add_option("--serial", o.serial)->check(printable("ID"));
+    results->add_option("--by", o.by)
+        ->check(CLI::IsMember({"station", "operator", "day", "shift"}));
+    results->add_flag("--csv", o.csv)->disable_flag_override();
+    results->add_option("ANSWER", resultsWords)
+        ->expected(0, 2)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
     parsed.error = cli::parse(app, args);
     if (help || version) {
@@ -174,8 +251,11 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             "--dut-id names one board's unit: give each board's after its address in "
             "a --boards file";
     }
+    if (parsed.error.empty() && !chosen.empty() && chosen.front() == results) {
+        parsed.error = resultsProblem(resultsWords, o);
+    }
     if (parsed.error.empty() && o.csv && o.json) {
-        parsed.error = "watch takes --csv or --json, not both";
+        parsed.error = chosen.front()->get_name() + " takes --csv or --json, not both";
     }
     if (parsed.error.empty() && o.ask && rack) {
         parsed.error = "--ask asks about one board: give one --board";
@@ -183,8 +263,10 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     if (parsed.error.empty() && o.ask && !o.check.outputs) {
         parsed.error = "--ask asks about the outputs that check switches: give --outputs too";
     }
-    // The settings file's address matters only when the command line names none.
-    if (parsed.error.empty() && board->count() == 0 && o.boardsPath.empty()) {
+    // The settings file's address matters only when the command line names none, and only to
+    // the commands that talk to a board.
+    if (parsed.error.empty() && board->count() == 0 && o.boardsPath.empty() &&
+        chosen.front() != results) {
         parsed.error = defaultBoard.problem;
     }
     if (!parsed.error.empty()) {
@@ -199,13 +281,22 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
             o.boards.push_back({address, o.dutId});
         }
     }
+    if (const std::string problem = repeatedBoard(o.boards); !problem.empty()) {
+        parsed.error = "--board: " + problem;
+        parsed.action = ParsedCommandLine::Action::Refuse;
+        return parsed;
+    }
+    if (!storeText.empty()) {
+        o.results = storeText;
+    }
     const CLI::App* command = chosen.front();
-    o.command = command == set     ? Command::Set
-                : command == clear ? Command::Clear
-                : command == read  ? Command::Read
-                : command == watch ? Command::Watch
-                : command == check ? Command::Check
-                                   : Command::Status;
+    o.command = command == set       ? Command::Set
+                : command == clear   ? Command::Clear
+                : command == read    ? Command::Read
+                : command == watch   ? Command::Watch
+                : command == check   ? Command::Check
+                : command == results ? Command::Results
+                                     : Command::Status;
     return parsed;
 }
 
@@ -241,6 +332,10 @@ Commands: status | set RBn | clear RBn | read RA0|RA1|RA2|RA3|RA5
           | check [--outputs] [--count N] [--limits FILE] [--temp-range LO:HI] [--adc-max M]
                   [--boards FILE] [--dut-id ID] [--station NAME] [--operator NAME]
                   [--junit FILE] [--report-dir DIR] [--ask [--ask-timeout S]]
+                  [--results DB]
+          | results [--results DB] [--since T] [--until T] [--station NAME]
+                    [--operator NAME] [--serial ID] [--by GROUP] [--csv]
+                    [--sync] [yield | pareto | cpk | units | import DIR]
 Try 'vardek-probe --help'.
 )";
 }
@@ -284,8 +379,9 @@ Commands:
                      unit's serial after it, # starting a comment; with them and with
                      --board given more than once, every board is checked at the same time
     --ask            with --outputs, one board and a terminal: after each output is set, ask
-                     "RB5 set: is it on? [y/n]", the answer a measurement (RB5_on), no
-                     answer a failure; for a jig with an LED or a relay on each output
+                     "RB5 set: is it on? [y/n]", after it is cleared "RB5 cleared: is it
+                     off? [y/n]", each answer a measurement (RB5_on, RB5_off), no answer a
+                     failure; for a jig with an LED or a relay on each output
     --ask-timeout S  how long an answer may take, 1 to 3600 seconds (default 30)
     --limits FILE    the limits of the measurements, an INI file with one group per
                      measurement: [RA5] range=15:35 marginal=18:32 (see below)
@@ -295,8 +391,30 @@ Commands:
     --station NAME   the test station, recorded in every output
     --operator NAME  who tests, recorded in every output
     --junit FILE     also write a JUnit XML report to FILE
-    --report-dir DIR  also write ID.yyyymmddThhmmssZ.json and .xml into DIR (the board's
-                     address without --dut-id; UTC start), never over an earlier report
+    --report-dir DIR  also write ID.yyyymmddThhmmss.mmmZ.json and .xml into DIR (the
+                     board's address without --dut-id; UTC start), each board's once it is
+                     done, never over an earlier report
+    --results DB     also record every unit in the results store DB: a file (SQLite,
+                     created where none is) or postgresql://[USER@]HOST[:PORT]/DATABASE
+                     (?host=/run/postgresql for a Unix socket); without it the settings
+                     file's results= names the store. Each unit is one transaction. While
+                     the server cannot be reached, records wait in results-spool.sqlite
+                     beside the settings file; the run says so and exits by its verdict,
+                     and the next run or results --sync sends them, each once
+  results ANSWER     the store's answers, as text tables with their definitions:
+                     yield (units, first-pass and final yield, retests), pareto (failed
+                     and marginal measurements, most frequent first), cpk (per measurement
+                     with limits: n, mean, standard deviation, Cp, Cpk, weakest first,
+                     below 1.33 marked) or units (the records); import DIR reads the .json
+                     reports that --report-dir wrote
+    --results DB     the store, as for check (default: the settings file's results=)
+    --since T        records that started at or after T, UTC: 2026-12-09 or
+                     2026-12-09T06:00[:00]
+    --until T        records that started before T
+    --station NAME   --operator NAME  --serial ID  only records with these
+    --by GROUP       a row per station, operator, day or shift (UTC 00-08, 08-16, 16-24)
+    --csv            CSV (RFC 4180) instead of the table; --json gives JSON Lines
+    --sync           first send the records that wait in the spool
 
 Options (numbers are decimal or 0x-prefixed hex):
   --board ADDR       the board's IPv4 address in dotted decimal (default )" +
@@ -327,7 +445,8 @@ in the order given, then a summary line per board and an overall line.
 Each value is a measurement with limits and marginal bounds: PASS inside both, MARGINAL inside
 the limits but outside the marginal bounds (it passes, and says so), FAIL outside the limits.
 --limits groups: rtt_median and rtt_max (ms), RA0..RA3 (raw), RA5 (degrees C), RB0 and RB1
-(0 or 1); keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
+(0 or 1), retries (MARGINAL above 0 by default), requests_sent, requests_answered and
+late_replies; keys range=LO:HI and marginal=LO:HI, a side left out for no bound (range=:50).
 --adc-max and --temp-range, where given, hold over the file.
 
 Exit status: 0 a reply came; 1 no reply in time after all tries; 2 bad usage; 3 the board answered
@@ -336,7 +455,10 @@ request got its reply, else the status of the first one that did not; 6 the log 
 written (a message names the file), where it stops at once. check: 0 every check passed, 5 a
 check failed (a wrong-sized reply included), 1 the board never answered; for several boards, 5
 when one failed, else 4 when a request to one could not be sent, else 1 when one never
-answered. 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and 131 after SIGQUIT (check
+answered; 6 a report could not be written whole, or a unit's record neither in the store nor
+in its spool (a message names it). results: 0 done, 2 bad usage or a store refused, 6 the
+store could not be read or written. 130 after Ctrl-C, 143 after SIGTERM, 129 after SIGHUP and
+131 after SIGQUIT (check
 puts the outputs back first).
 )";
 }

@@ -19,7 +19,7 @@ namespace vardek::probe {
 
 inline constexpr std::string_view kProgramName = "vardek-probe";
 
-enum class Command { Status, Set, Clear, Read, Watch, Check };
+enum class Command { Status, Set, Clear, Read, Watch, Check, Results };
 
 struct ProbeOptions {
     std::string board;  // a board's address, as link::boardAddressProblem accepts it
@@ -54,6 +54,19 @@ struct ProbeOptions {
     std::string boardsPath;          // check: --boards FILE; empty for none
     bool ask = false;                // check: the operator confirms each output set
     std::uint32_t askTimeoutS = 30;  // check: how long each answer may take
+    // check and results: --results, a file path or a postgresql:// URI; none takes the
+    // settings file's `results`.
+    std::optional<std::string> results;
+    // results: the answer (yield, pareto, cpk or units) or import, empty for --sync alone; the
+    // folder to import; the records asked about (--since and --until as given, checked to be
+    // UTC times; --station and --operator above) and their grouping (--by).
+    std::string resultsAnswer;
+    std::string importDir;
+    bool sync = false;
+    std::string since;
+    std::string until;
+    std::string serial;
+    std::string by;
 };
 
 using ParsedCommandLine = cli::ParsedCommandLine<ProbeOptions>;

@@ -1,5 +1,6 @@
 #include "tools/probe/watch.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -23,8 +24,10 @@ readings::Result resultOf(Answer::Kind kind) {
     switch (kind) {
         case Answer::Kind::WrongSize:
             return readings::Result::WrongSize;
-        // A late reply is none in time: its bytes answer a request given up on.
+        // Its bytes answer a request given up on: logged apart from none at all, as a board
+        // that is slow is another fault than one that is silent.
         case Answer::Kind::Late:
+            return readings::Result::Late;
         case Answer::Kind::NoReply:
             return readings::Result::NoReply;
         case Answer::Kind::NotSent:
@@ -41,11 +44,14 @@ int exitStatusOf(readings::Result result) {
         case readings::Result::Ok:
             break;
         case readings::Result::NoReply:
+        case readings::Result::Late:
             return kNoReply;
         case readings::Result::WrongSize:
             return kWrongSize;
         case readings::Result::NotSent:
             return kNotSent;
+        case readings::Result::NotWritten:
+            return kNotWritten;
     }
     return kReplied;
 }
@@ -184,41 +190,77 @@ Task<int> watchReadings(BoardExchange& board, const StopSignals& stop) {
     }
     StatusLine status(options.outputPath.empty());
     SampleSchedule schedule(options);
+    // Each row is stamped with its slot: the start's time on the system clock and the slot's
+    // offset on the monotonic one, so that rows stand an interval apart whatever came late.
+    const auto wallStart = std::chrono::floor<std::chrono::milliseconds>(
+        std::chrono::system_clock::now() - (Clock::now() - schedule.start()));
+    // A sample may take its slot, or one timeout where that is longer; then the next is due. A
+    // request still unanswered then ends the sample as missed, and its answer is waited out
+    // before the row goes out, so that the row can say whether the board was silent or late.
+    const auto allowed = std::max<Clock::duration>(std::chrono::milliseconds(options.intervalMs),
+                                                   std::chrono::milliseconds(options.timeoutMs));
     int first = kReplied;
     std::uint64_t missed = 0;
     bool sendRefused = false;
+    readings::Sample previous;
     while (schedule.another()) {
         const bool going = co_await board.idle(schedule.due());
         if (!going) {
             co_return exitStatus(stop);
         }
-        const auto sample = co_await takeSample(board, pins, schedule.start());
+        const auto slot = schedule.due() - schedule.start();
+        board.setDeadline(schedule.due() + allowed);
+        auto sample = co_await takeSample(
+            board, pins, wallStart + std::chrono::floor<std::chrono::milliseconds>(slot),
+            std::chrono::floor<std::chrono::milliseconds>(slot));
+        board.setDeadline(std::nullopt);
         if (!sample) {
             co_return exitStatus(stop);
         }
+        if (co_await board.awaitCutShort()) {
+            sample->sample.lateReplies += 1;
+            if (sample->cutShortFirst) {
+                sample->sample.result = readings::Result::Late;
+            }
+        }
+        if (stop.signal() != 0) {
+            co_return exitStatus(stop);
+        }
+        if (sample->heldUp) {
+            // Its slot passed while the board still held up the one before: missed for the
+            // same reason, or as late where that one was answered in the end.
+            const bool slow = previous.result == readings::Result::Ok;
+            sample->sample.result = slow ? readings::Result::Late : previous.result;
+            sample->sample.replySize = slow ? 0 : previous.replySize;
+        }
+        previous = sample->sample;
         schedule.taken();
-        if (sample->result != readings::Result::Ok) {
+        if (sample->sample.result != readings::Result::Ok) {
             ++missed;
-            first = first == kReplied ? exitStatusOf(sample->result) : first;
+            first = first == kReplied ? exitStatusOf(sample->sample.result) : first;
         }
         // Why a send was refused is in no line of the log: it is said once as it begins.
-        const bool refused = sample->result == readings::Result::NotSent;
+        const bool refused = sample->sample.result == readings::Result::NotSent;
         if (refused && !sendRefused) {
             status.clear();
             complain(kProgramName,
                      "cannot send to " + board.board().text() + ": " + board.notSentReason());
         }
         sendRefused = refused;
-        const std::string line = options.json ? readings::jsonLine(*sample, pins)
-                                 : csv        ? readings::csvRow(*sample, pins)
-                                              : humanLine(*sample, pins);
+        const std::string line = options.json ? readings::jsonLine(sample->sample, pins)
+                                 : csv        ? readings::csvRow(sample->sample, pins)
+                                              : humanLine(sample->sample, pins);
         status.beforeRow();
         if (const std::string problem = log.append(line); !problem.empty()) {
             status.clear();
             complain(kProgramName, problem);
             co_return kNotWritten;
         }
-        status.draw(schedule, missed, *sample, pins);
+        if (!log.notice().empty()) {
+            status.clear();
+            complain(kProgramName, log.notice());
+        }
+        status.draw(schedule, missed, sample->sample, pins);
     }
     co_return first;
 }
@@ -245,27 +287,39 @@ void SampleSchedule::taken() {
     }
 }
 
-Task<std::optional<readings::Sample>> takeSample(CheckedBoard& board, readings::Pins pins,
-                                                 SampleSchedule::Clock::time_point start) {
-    using namespace std::chrono;
-    readings::Sample sample;
-    sample.time = floor<milliseconds>(system_clock::now());
-    sample.elapsed = floor<milliseconds>(Clock::now() - start);
-    const auto failed = [&sample](const Answer& answer) {
-        if (sample.result == readings::Result::Ok) {
+Task<std::optional<TakenSample>> takeSample(CheckedBoard& board, readings::Pins pins,
+                                            readings::UtcTime time,
+                                            std::chrono::milliseconds elapsed) {
+    TakenSample taken;
+    readings::Sample& sample = taken.sample;
+    sample.time = time;
+    sample.elapsed = elapsed;
+    taken.heldUp = true;
+    bool failedYet = false;
+    // Every answer counts its tries; the first that went wrong gives the sample its result.
+    const auto answered = [&](const Answer& answer) {
+        sample.retries += answer.tries > 1 ? answer.tries - 1 : 0;
+        sample.lateReplies += answer.lateReplies;
+        const bool heldUp = answer.kind == Answer::Kind::NoReply && answer.tries == 0;
+        taken.heldUp = taken.heldUp && heldUp;
+        if (answer.kind != Answer::Kind::Reply && !failedYet) {
+            failedYet = true;
             sample.result = resultOf(answer.kind);
             sample.replySize = answer.size;
+            taken.cutShortFirst = answer.kind == Answer::Kind::NoReply && answer.tries > 0;
+        } else if (answer.tries > 0) {
+            // A later request went out, so the first that went wrong was not cut short.
+            taken.cutShortFirst = false;
         }
     };
     const Answer status = co_await board.ask(link::statusRequest());
     if (status.kind == Answer::Kind::Stopped) {
         co_return std::nullopt;
     }
+    answered(status);
     if (status.kind == Answer::Kind::Reply) {
         sample.rttMs = status.roundTrip.count();
         sample.portB = status.reply.portB();
-    } else {
-        failed(status);
     }
     for (std::size_t i = 0; i < link::kChannels.size(); ++i) {
         if (!pins.test(i)) {
@@ -276,13 +330,12 @@ Task<std::optional<readings::Sample>> takeSample(CheckedBoard& board, readings::
         if (read.kind == Answer::Kind::Stopped) {
             co_return std::nullopt;
         }
+        answered(read);
         if (read.kind == Answer::Kind::Reply) {
             sample.values[i] = readings::channelValue(channel, read.reply.conversion());
-        } else {
-            failed(read);
         }
     }
-    co_return sample;
+    co_return taken;
 }
 
 Task<int> watch(BoardExchange& board, const StopSignals& stop) {

@@ -13,8 +13,8 @@
 namespace vardek::probe {
 
 // When each sample is due: sample k at the start + k × interval on the monotonic clock, so a
-// long run does not drift from its count (24 h at 1000 ms is 86,400 samples). A sample that
-// overruns its time is late: the next one follows at once and the schedule is kept.
+// long run does not drift from its count (24 h at 1000 ms is 86,400 samples). Every slot has its
+// sample and its row; one begun after its slot, held up by the one before, counts as late.
 class SampleSchedule {
   public:
     using Clock = std::chrono::steady_clock;
@@ -43,10 +43,23 @@ class SampleSchedule {
     std::uint64_t late_ = 0;
 };
 
-// One sample: the status request, then one read of each pin asked for, in the log's column
-// order, each matched by order and tried as --timeout and --retries say. A value comes only from
-// its own reply; the result is the first request's failure. Nothing when a signal cut it short.
-Task<std::optional<readings::Sample>> takeSample(CheckedBoard& board, readings::Pins pins,
-                                                 SampleSchedule::Clock::time_point start);
+// One sample, as takeSample leaves it for its row.
+struct TakenSample {
+    readings::Sample sample;
+    // No request of it could be sent: the exchange was still waiting for a late answer to the
+    // sample before when this one's time ran out.
+    bool heldUp = false;
+    // Its first unanswered request was cut short by the sample's time and may still be
+    // answered: if it is, the sample was late, not unanswered.
+    bool cutShortFirst = false;
+};
+
+// One sample, stamped with its slot's `time` and `elapsed`: the status request, then one read of
+// each pin asked for, in the log's column order, each matched by order and tried as --timeout and
+// --retries say. A value comes only from its own reply; the result is the first request's
+// failure; the tries of every request are counted. Nothing when a signal cut it short.
+Task<std::optional<TakenSample>> takeSample(CheckedBoard& board, readings::Pins pins,
+                                            readings::UtcTime time,
+                                            std::chrono::milliseconds elapsed);
 
 }  // namespace vardek::probe

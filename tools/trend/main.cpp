@@ -54,7 +54,7 @@ int exportChart(const TrendOptions& options) {
     QObject::connect(&source, &LogSource::problemFound, &complain);
     if (const QString problem = source.read(false); !problem.isEmpty()) {
         complain(problem);
-        return cli::kFailed;
+        return source.refusedKind() ? cli::kBadUsage : cli::kFailed;
     }
     TrendChart chart(trace);
     chart.setWindow(options.windowMs.value_or(0));
@@ -93,7 +93,7 @@ int chartFile(const TrendOptions& options) {
     window.setSource(QFileInfo(options.file).fileName());
     window.setWindow(options.windowMs.value_or(0));
     if (const QString problem = source.read(options.follow); !problem.isEmpty()) {
-        return fail(problem, cli::kFailed);
+        return fail(problem, source.refusedKind() ? cli::kBadUsage : cli::kFailed);
     }
     window.setPins(source.pins());
     window.show();
@@ -124,14 +124,25 @@ int chartLive(const TrendOptions& options, const std::string& address) {
         }
     }
     TrendWindow window;
+    // A problem of the log is told once, until it changes.
     QObject::connect(sampler.get(), &LiveSampler::sampleTaken, &window,
-                     [&window, &log, logging = !options.log.isEmpty()](const Sample& sample) {
+                     [&window, &log, logging = !options.log.isEmpty(),
+                      shownProblem = QString()](const Sample& sample) mutable {
                          window.addSamples({sample});
-                         if (logging) {
-                             if (const QString problem = log.append(sample); !problem.isEmpty()) {
-                                 window.showProblem(problem);
-                             }
+                         if (!logging) {
+                             return;
                          }
+                         QString notice;
+                         const QString problem = log.append(sample, notice);
+                         if (!notice.isEmpty()) {
+                             complain(notice);
+                             window.showProblem(notice);
+                         }
+                         if (!problem.isEmpty() && problem != shownProblem) {
+                             complain(problem);
+                             window.showProblem(problem);
+                         }
+                         shownProblem = problem;
                      });
     QObject::connect(sampler.get(), &LiveSampler::sendFailed, &window, &TrendWindow::showProblem);
     window.setPins(pinsOf(options.pins));
@@ -142,7 +153,8 @@ int chartLive(const TrendOptions& options, const std::string& address) {
     sampler->start();
     window.show();
     QApplication::exec();
-    return cli::kSucceeded;
+    // A sample the log could not take when it came is a log that is not whole.
+    return log.failed() ? cli::kFailed : cli::kSucceeded;
 }
 
 }  // namespace

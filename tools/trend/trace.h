@@ -44,6 +44,9 @@ struct Sample {
     double elapsedS = 0;      // since the start of the run that took it
     Result result = Result::NoReply;
     std::uint16_t wrongSize = 0;  // the size of the datagram that answered, for WrongSize
+    // Requests sent again and replies that came too late, as the log counts them.
+    std::uint16_t retries = 0;
+    std::uint16_t lateReplies = 0;
     float rttMs = kNoValue;
     std::int16_t portB = -1;  // -1: no status reply in this sample
     // RA0-RA3 raw and RA5 in degrees Celsius; kNoValue for a pin not read or not answered.

@@ -23,16 +23,32 @@
         <translation>%1 は読み取り値のログではありません</translation>
     </message>
     <message>
-        <source>%1 was cut shorter than what had been read: no longer followed</source>
-        <translation>%1 が読み込んだ分より短く切り詰められました: 追跡をやめます</translation>
-    </message>
-    <message>
         <source>%1:%2: %3</source>
         <translation>%1:%2: %3</translation>
     </message>
     <message>
         <source>%1: further lines that cannot be read are passed over unreported</source>
         <translation>%1: これ以降の読めない行は知らせずに飛ばします</translation>
+    </message>
+    <message>
+        <source>%1 was truncated: read again from its start</source>
+        <translation>%1 が切り詰められました: 先頭から読み直します</translation>
+    </message>
+    <message>
+        <source>%1 was rewritten: read again from its start</source>
+        <translation>%1 が書き換えられました: 先頭から読み直します</translation>
+    </message>
+    <message>
+        <source>%1 was deleted: waiting for a new file at its name</source>
+        <translation>%1 が削除されました: 同じ名前の新しいファイルを待ちます</translation>
+    </message>
+    <message>
+        <source>%1 was moved away: waiting for a new file at its name</source>
+        <translation>%1 が移動されました: 同じ名前の新しいファイルを待ちます</translation>
+    </message>
+    <message>
+        <source>%1 was replaced: following the new file</source>
+        <translation>%1 が置き換えられました: 新しいファイルを追跡します</translation>
     </message>
 </context>
 <context>
