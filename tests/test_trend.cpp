@@ -35,7 +35,10 @@
 #include "tools/trend/reducer.h"
 #include "tools/trend/statistics.h"
 #include "tools/trend/trend_chart.h"
+#include "tools/trend/trend_options.h"
 #include "tools/trend/trend_window.h"
+
+#include <csignal>
 
 using namespace vardek::trend;
 namespace readings = vardek::readings;
@@ -498,10 +501,11 @@ class TestTrend : public QObject {
         std::vector<Sample> taken;
         QStringList problems;
         LogSource source(path);
-        source.OnSamples = [&](std::vector<Sample> samples) {
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& samples) {
             taken.insert(taken.end(), samples.begin(), samples.end());
-        };
-        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
         QCOMPARE(source.read(true), QString());
         QCOMPARE(taken.size(), std::size_t{1});
 
@@ -562,10 +566,11 @@ class TestTrend : public QObject {
         std::vector<Sample> taken;
         QStringList problems;
         LogSource source(path);
-        source.OnSamples = [&](std::vector<Sample> more) {
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& more) {
             taken.insert(taken.end(), more.begin(), more.end());
-        };
-        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
         QCOMPARE(source.read(true), QString());
         QCOMPARE(taken.size(), std::size_t{2});
 
@@ -818,7 +823,8 @@ class TestTrend : public QObject {
         QCOMPARE(window.saveShownSamples(csv), QString());
         std::vector<Sample> saved;
         LogSource source(csv);
-        source.OnSamples = [&](std::vector<Sample> samples) { saved = std::move(samples); };
+        connect(&source, &LogSource::samplesRead,
+                [&](const std::vector<Sample>& samples) { saved = samples; });
         QCOMPARE(source.read(false), QString());
         const View shown = chart.view();
         QVERIFY(!saved.empty() && saved.size() < window.trace().size());
@@ -896,6 +902,99 @@ class TestTrend : public QObject {
                  std::string("'de' has no translation (there are en, ja)"));
     }
 
+    // The command line by the rules of every program's: numbers in decimal or 0x hex, an option
+    // given twice refused rather than the last one taken, the same words for the same mistake.
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");  // the start of the refusal; empty when taken
+        QTest::addColumn<int>("intervalMs");
+        QTest::newRow("hex") << QStringList{"--interval", "0x64", "--timeout", "0X1f4"} << ""
+                             << 100;
+        QTest::newRow("leading zero is decimal") << QStringList{"--interval", "0100"} << "" << 100;
+        QTest::newRow("an option given twice")
+            << QStringList{"--size", "300x300", "--size", "400x400", "--export", "a.png", "a.csv"}
+            << "--size is given more than once" << 0;
+        QTest::newRow("unknown option")
+            << QStringList{"--bogus"} << "unknown option '--bogus'" << 0;
+        QTest::newRow("out of range")
+            << QStringList{"--interval", "9"}
+            << "--interval expects a number from 10 to 86400000 (decimal or 0x hex), not '9'" << 0;
+        QTest::newRow("missing value") << QStringList{"--log"} << "--log needs a value" << 0;
+        QTest::newRow("flag with a value")
+            << QStringList{"--follow=1", "a.csv"} << "--follow takes no value" << 0;
+        QTest::newRow("two files")
+            << QStringList{"a.csv", "b.csv"} << "unexpected argument 'b.csv'" << 0;
+        QTest::newRow("size with a sign")
+            << QStringList{"--size", "-300x300", "--export", "a.png", "a.csv"}
+            << "--size expects WIDTHxHEIGHT in pixels" << 0;
+        QTest::newRow("live option on a file")
+            << QStringList{"--timeout", "0x10", "a.csv"}
+            << "--timeout is for sampling a board live, not for a log file" << 0;
+        QTest::newRow("help beside a mistake") << QStringList{"--bogus", "-h"} << "" << 1000;
+    }
+    void commandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        QFETCH(int, intervalMs);
+        std::vector<std::string> text;
+        for (const QString& arg : args) {
+            text.push_back(arg.toStdString());
+        }
+        const std::vector<std::string_view> views(text.begin(), text.end());
+        const ParsedOptions parsed = parseOptions(views);
+        const QString refusal = QString::fromStdString(parsed.error);
+        QCOMPARE(parsed.action == ParsedOptions::Action::Refuse, !error.isEmpty());
+        QVERIFY2(refusal.startsWith(error), qPrintable(refusal));
+        if (error.isEmpty()) {
+            QCOMPARE(parsed.options.interval.count(), intervalMs);
+        }
+    }
+
+    // Ended by a stop signal while it samples live into a log, vardek-trend leaves its event loop
+    // between two samples: status 0, and the log holds whole rows only. Nothing answers on the
+    // board's address: missed samples are rows too.
+    void stopSignalsKeepTheLogWhole_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
+    }
+    void stopSignalsKeepTheLogWhole() {
+        QFETCH(int, signal);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString log = folder.filePath(QStringLiteral("live.csv"));
+        QProcess trend;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        trend.setProcessEnvironment(environment);
+        trend.start(
+            QStringLiteral(VARDEK_TREND),
+            {QStringLiteral("--board"), QStringLiteral("127.0.0.5"), QStringLiteral("--interval"),
+             QStringLiteral("10"), QStringLiteral("--timeout"), QStringLiteral("1"),
+             QStringLiteral("--log"), log});
+        QVERIFY(trend.waitForStarted());
+        const auto rows = [&log] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+        };
+        QVERIFY(waitUntil([&] { return rows() >= 4; }));
+        QCOMPARE(::kill(pid_t(trend.processId()), signal), 0);
+        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
+        QCOMPARE(trend.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(trend.exitCode() == 0, trend.readAllStandardError().constData());
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray written = file.readAll();
+        QVERIFY(written.endsWith("\r\n"));
+        const QList<QByteArray> lines = written.chopped(2).split('\n');
+        for (const QByteArray& line : lines) {
+            QCOMPARE(line.count(','), lines.front().count(','));
+        }
+    }
+
     // Japanese under a Japanese locale, which test_trend_ja gives it; English under any other.
     void localesLanguage() {
         const bool japanese = QLocale::system().language() == QLocale::Japanese;
@@ -921,7 +1020,8 @@ class TestTrend : public QObject {
         config.timeout = std::chrono::milliseconds(2000);
         config.pins = {0, 1, 2, 3, 4};
         LiveSampler sampler(std::move(config));
-        sampler.OnSample = [&window](const Sample& sample) { window.addSamples({sample}); };
+        connect(&sampler, &LiveSampler::sampleTaken,
+                [&window](const Sample& sample) { window.addSamples({sample}); });
         window.setWindow(60'000);
         window.show();
         sampler.start();
