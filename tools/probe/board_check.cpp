@@ -15,7 +15,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The converter's full scale: 10 bits.
-constexpr double kConverterMax = 1023;
 
 // The outputs as bits RB7..RB2, the way a person reads the board's header.
 std::string outputBits(std::uint8_t portB) {
@@ -490,35 +489,6 @@ std::string lateText(Milliseconds roundTrip, std::uint32_t timeoutMs) {
 Task<CheckRun> runChecks(CheckedBoard& board, const CheckSettings& settings, Operator* asked) {
     Checks checks(board, settings, asked);
     co_return co_await checks.run();
-}
-
-LimitsTable defaultLimits() {
-    // A retry is a lost request or reply: the unit works, on a link or with a network stack
-    // that may not on the line's next day. A late reply already fails the check it answered.
-    const Limits noneLost{{}, {}, {}, 0};
-    LimitsTable limits{{"rtt_median", {}},    {"rtt_max", {}},           {"RB0", {}},
-                       {"RB1", {}},           {"requests_sent", {}},     {"requests_answered", {}},
-                       {"retries", noneLost}, {"late_replies", {}}};
-    for (const link::Channel& channel : link::kChannels) {
-        limits[std::string(channel.pin)] = {};
-    }
-    setAdcMax(limits, kConverterMax);
-    setTemperatureRange(limits, 0, 60);
-    return limits;
-}
-
-void setAdcMax(LimitsTable& limits, double highest) {
-    for (const link::Channel& channel : link::kChannels) {
-        if (channel.reading == link::Reading::Raw) {
-            limits[std::string(channel.pin)].high = highest;
-        }
-    }
-}
-
-void setTemperatureRange(LimitsTable& limits, double lowest, double highest) {
-    Limits& ra5 = limits["RA5"];
-    ra5.low = lowest;
-    ra5.high = highest;
 }
 
 Outcome boardOutcome(const CheckRun& run) {

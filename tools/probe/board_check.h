@@ -61,13 +61,10 @@ class CheckedBoard {
     virtual std::uint32_t timeoutMs() const = 0;
 };
 
-// The measurements whose limits --limits may set, with the limits they have without it: the
-// converter's full scale on RA0..RA3, 0 to 60 degrees C on RA5, and none on the others.
-LimitsTable defaultLimits();
-
-// --adc-max and --temp-range: the upper limit of RA0..RA3, and RA5's limits.
-void setAdcMax(LimitsTable& limits, double highest);
-void setTemperatureRange(LimitsTable& limits, double lowest, double highest);
+using limits::defaultLimits;
+using limits::LimitsTable;
+using limits::setAdcMax;
+using limits::setTemperatureRange;
 
 struct CheckSettings {
     std::uint32_t count = 5;  // status requests of the reachable check

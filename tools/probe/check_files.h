@@ -1,10 +1,4 @@
-// The files that check reads. --limits FILE: the limits and marginal bounds of its
-// measurements, one INI group each, read with QSettings as the settings file is:
-//
-//   [RA5]
-//   range=15:35
-//   marginal=18:32
-//
+// The files that check reads. --limits FILE is the shared limits file (limits/limits_file.h);
 // --boards FILE: a rack of boards, one address a line, optionally the unit's serial after it,
 // '#' starting a comment:
 //
@@ -17,17 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "limits/limits_file.h"
 #include "tools/probe/measurement.h"
 
 namespace vardek::probe {
 
-// The measurements whose limits a person may set, by name, each with its limits so far.
-using LimitsTable = std::map<std::string, Limits, std::less<>>;
-
-// Sets the limits that `path` gives over those in `limits`, whose names are the only groups it
-// may hold. Returns what is wrong, naming the file, the group, the key and the value, or an
-// empty text; on a problem `limits` is left as it was.
-std::string readLimitsFile(const std::string& path, LimitsTable& limits);
+using limits::LimitsTable;
+using limits::readLimitsFile;
 
 // One board of a rack that check tests at once.
 struct RackBoard {

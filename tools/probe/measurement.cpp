@@ -9,24 +9,6 @@ namespace vardek::probe {
 
 namespace {
 
-bool inside(double value, std::optional<double> low, std::optional<double> high) {
-    return (!low || value >= *low) && (!high || value <= *high);
-}
-
-bool parseBound(std::string_view text, std::optional<double>& bound) {
-    if (text.empty()) {
-        bound.reset();
-        return true;
-    }
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
-        return false;
-    }
-    bound = value;
-    return true;
-}
-
 // "outside 15:35", "above 1023" or "below 2": the side given, or both.
 std::string crossed(std::optional<double> low, std::optional<double> high) {
     if (low && high) {
@@ -37,20 +19,6 @@ std::string crossed(std::optional<double> low, std::optional<double> high) {
 
 }  // namespace
 
-const char* outcomeText(Outcome outcome) {
-    switch (outcome) {
-        case Outcome::Pass:
-            return "PASS";
-        case Outcome::Marginal:
-            return "MARGINAL";
-        case Outcome::Fail:
-            return "FAIL";
-        case Outcome::Skip:
-            break;
-    }
-    return "SKIP";
-}
-
 Measurement measured(std::string name, std::optional<double> value, std::string unit,
                      const Limits& limits, int decimals) {
     Measurement measurement{std::move(name), value, std::move(unit), limits, Outcome::Skip,
@@ -58,31 +26,8 @@ Measurement measured(std::string name, std::optional<double> value, std::string 
     if (!value) {
         return measurement;
     }
-    measurement.outcome = Outcome::Fail;
-    if (inside(*value, limits.low, limits.high)) {
-        measurement.outcome = inside(*value, limits.marginalLow, limits.marginalHigh)
-                                  ? Outcome::Pass
-                                  : Outcome::Marginal;
-    }
+    measurement.outcome = limits::judged(*value, limits);
     return measurement;
-}
-
-bool parseRange(std::string_view text, std::optional<double>& low, std::optional<double>& high) {
-    // A colon after the first character, so "-5:40" splits after "-5"; ":50" has no low bound.
-    const auto colon = text.starts_with(':') ? 0 : text.find(':', 1);
-    return colon != std::string_view::npos && text.size() > 1 &&
-           parseBound(text.substr(0, colon), low) && parseBound(text.substr(colon + 1), high) &&
-           (!low || !high || *low <= *high);
-}
-
-std::string numberText(double value) {
-    std::array<char, 32> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
-    return {text.data(), result.ptr};
-}
-
-std::string rangeText(std::optional<double> low, std::optional<double> high) {
-    return (low ? numberText(*low) : "") + ':' + (high ? numberText(*high) : "");
 }
 
 std::string valueText(const Measurement& measurement) {

@@ -6,23 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "limits/limits.h"
+
 namespace vardek::probe {
 
-// MARGINAL passes: the value is inside its limits but outside its marginal bounds, a unit that
-// works today and may not after a warmer day or an older part.
-enum class Outcome { Pass, Marginal, Fail, Skip };
-
-const char* outcomeText(Outcome outcome);  // "PASS", "MARGINAL", "FAIL" or "SKIP"
-
-// Every bound inclusive and each one optional: a measurement without limits is only recorded.
-struct Limits {
-    std::optional<double> low;
-    std::optional<double> high;
-    std::optional<double> marginalLow;
-    std::optional<double> marginalHigh;
-
-    bool operator==(const Limits&) const = default;
-};
+// The limits and their verdicts are the shared ones, named here as check has always named them.
+using limits::Limits;
+using limits::numberText;
+using limits::Outcome;
+using limits::outcomeText;
+using limits::parseRange;
+using limits::rangeText;
 
 struct Measurement {
     std::string name;             // "RA5", "rtt_max", "RB3_set"
@@ -38,13 +32,6 @@ struct Measurement {
 // The value judged against its limits; SKIP without a value.
 Measurement measured(std::string name, std::optional<double> value, std::string unit,
                      const Limits& limits, int decimals);
-
-// "LO:HI" with either side left out for no bound ("15:35", ":50", "-5:"), LO not above HI.
-bool parseRange(std::string_view text, std::optional<double>& low, std::optional<double>& high);
-
-// A number as short as it reads back exactly: 60, 146.5, -0.25.
-std::string numberText(double value);
-std::string rangeText(std::optional<double> low, std::optional<double> high);
 
 // The value as shown: "21.5 ℃", "1023".
 std::string valueText(const Measurement& measurement);
