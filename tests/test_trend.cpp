@@ -387,6 +387,83 @@ class TestTrend : public QObject {
         }
     }
 
+    // An exported chart with --limits: each bound of the range a dashed line at its value on the
+    // series' axis, the marginal band shaded between a bound and its marginal bound.
+    void exportDrawsTheLimits_data() {
+        QTest::addColumn<QString>("ra0");  // the limits file's [RA0] group
+        QTest::addColumn<std::vector<double>>("lines");
+        QTest::addColumn<double>("inBand");  // a value in the marginal band; NaN: no band
+        const double none = std::nan("");
+        QTest::newRow("a range") << QStringLiteral("range=250:750") << std::vector<double>{250, 750}
+                                 << none;
+        QTest::newRow("a range and its marginal bounds")
+            << QStringLiteral("range=250:750\nmarginal=350:650") << std::vector<double>{250, 750}
+            << 700.0;
+        QTest::newRow("a high bound alone")
+            << QStringLiteral("range=:750") << std::vector<double>{750} << none;
+    }
+    void exportDrawsTheLimits() {
+        QFETCH(QString, ra0);
+        QFETCH(std::vector<double>, lines);
+        QFETCH(double, inBand);
+        // RA0 reads 500, once 100 and once 900: its extremes give the axis's scale as drawn.
+        std::vector<Sample> samples = steadyTrace(600, 1000, {}, -1).samples();
+        samples[200].analogue[0] = 100;
+        samples[400].analogue[0] = 900;
+        QTemporaryDir folder;
+        const QString limitsPath = folder.filePath(QStringLiteral("limits.ini"));
+        QFile limitsFile(limitsPath);
+        QVERIFY(limitsFile.open(QIODevice::WriteOnly));
+        limitsFile.write(QStringLiteral("[RA0]\n%1\n").arg(ra0).toUtf8());
+        limitsFile.close();
+        const QImage drawn = exportedLog(folder, samples, {QStringLiteral("--limits"), limitsPath});
+        QVERIFY(!drawn.isNull());
+
+        // RA0's spikes to 900 and to 100 are its highest and lowest pixels in the plot (the
+        // legend's swatch stands left of it, the strip's lanes below).
+        const QColor ra0Colour = TrendChart::colour(Series::RA0);
+        int high = drawn.height();
+        int low = -1;
+        for (int y = 0; y < drawn.height() * 6 / 10; ++y) {
+            for (int x = drawn.width() / 10; x < drawn.width(); ++x) {
+                if (near(drawn.pixel(x, y), ra0Colour, 12)) {
+                    high = std::min(high, y);
+                    low = y;
+                }
+            }
+        }
+        QVERIFY(low > high + 100);
+        const auto yOf = [&](double value) { return low - (value - 100) * (low - high) / 800; };
+        const auto share = [&](int y, const QColor& colour) {
+            int count = 0;
+            for (int x = 0; x < drawn.width(); ++x) {
+                count += near(drawn.pixel(x, y), colour, 12) ? 1 : 0;
+            }
+            return double(count) / drawn.width();
+        };
+        const QColor limit = TrendChart::limitColour(vardek::limits::Outcome::Fail);
+        std::vector<int> limitRows;
+        for (int y = high + 6; y < low - 6; ++y) {
+            if (share(y, limit) > 0.3) {
+                limitRows.push_back(y);
+            }
+        }
+        for (const double value : lines) {
+            QVERIFY2(std::any_of(limitRows.begin(), limitRows.end(),
+                                 [&](int y) { return std::abs(y - yOf(value)) <= 2; }),
+                     qPrintable(QStringLiteral("no limit line at y = %1").arg(yOf(value))));
+        }
+        for (const int y : limitRows) {
+            QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                                 [&](double value) { return std::abs(y - yOf(value)) <= 2; }),
+                     qPrintable(QStringLiteral("a limit line at y = %1").arg(y)));
+        }
+        // The band: the marginal colour over white.
+        const QColor band(255, 235, 191);
+        const int bandY = int(std::lround(yOf(std::isnan(inBand) ? 700 : inBand)));
+        QCOMPARE(share(bandY, band) > 0.5, !std::isnan(inBand));
+    }
+
     // A value axis fitted to the samples never shows what no reading can be: a raw reading is
     // 0 to 1023.
     void rawAxisKeepsToTheConversion_data() {
@@ -425,16 +502,21 @@ class TestTrend : public QObject {
         QTest::addColumn<double>("mean");
         QTest::addColumn<double>("deviation");
         QTest::addColumn<double>("missedShare");
+        QTest::addColumn<int>("excursions");  // out of RA0's range 2:600
         const float missed = kNoValue;
         QTest::newRow("steady, one missed in ten")
             << std::vector<float>{500, 500, 500, missed, 500, 500, 500, 500, 500, 500} << 9 << 500.0
-            << 500.0 << 500.0 << 0.0 << 0.1;
+            << 500.0 << 500.0 << 0.0 << 0.1 << 0;
         QTest::newRow("a ramp 0 to 9") << std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << 10
-                                       << 0.0 << 9.0 << 4.5 << std::sqrt(82.5 / 9) << 0.0;
+                                       << 0.0 << 9.0 << 4.5 << std::sqrt(82.5 / 9) << 0.0 << 1;
         QTest::newRow("the ends of the conversion, half missed")
             << std::vector<float>{0, missed, 1023, missed} << 2 << 0.0 << 1023.0 << 511.5
-            << std::sqrt(2 * 511.5 * 511.5) << 0.5;
-        QTest::newRow("one value") << std::vector<float>{7} << 1 << 7.0 << 7.0 << 7.0 << 0.0 << 0.0;
+            << std::sqrt(2 * 511.5 * 511.5) << 0.5 << 1;
+        QTest::newRow("out of range twice, a missed sample within the second")
+            << std::vector<float>{700, 500, 700, missed, 700, 500} << 5 << 500.0 << 700.0 << 620.0
+            << std::sqrt(48000.0 / 4) << 1.0 / 6 << 2;
+        QTest::newRow("one value")
+            << std::vector<float>{7} << 1 << 7.0 << 7.0 << 7.0 << 0.0 << 0.0 << 0;
     }
     void statisticsOfAFixture() {
         QFETCH(std::vector<float>, ra0);
@@ -444,6 +526,7 @@ class TestTrend : public QObject {
         QFETCH(double, mean);
         QFETCH(double, deviation);
         QFETCH(double, missedShare);
+        QFETCH(int, excursions);
         std::vector<int> missed;
         for (std::size_t index = 0; index < ra0.size(); ++index) {
             if (std::isnan(ra0[index])) {
@@ -456,7 +539,10 @@ class TestTrend : public QObject {
         }
         Trace trace;
         trace.append(samples);
-        const Statistics figures = statistics(trace, 0, trace.size());
+        vardek::limits::LimitsTable table = vardek::limits::defaultLimits();
+        table["RA0"] = {2, 600, {}, {}};
+        const SeriesLimits limits = seriesLimits(table);
+        const Statistics figures = statistics(trace, 0, trace.size(), limits);
         const SeriesStatistics& of = figures.series[std::size_t(Series::RA0)];
         QCOMPARE(int(of.count), count);
         QCOMPARE(of.min, min);
@@ -465,9 +551,11 @@ class TestTrend : public QObject {
         QVERIFY2(std::abs(of.deviation - deviation) < 1e-9,
                  qPrintable(QString::number(of.deviation)));
         QCOMPARE(figures.missedShare(), missedShare);
+        QCOMPARE(int(of.excursions), excursions);
 
         // In the window, between the markers: the same figures, as copied text.
         TrendWindow window;
+        window.setLimits(limits);
         window.addSamples(samples);
         window.setWindow(0);
         window.chart().setMarker(0, samples.front().timeMs);
@@ -478,9 +566,10 @@ class TestTrend : public QObject {
         });
         QVERIFY(row != lines.end());
         const QStringList cells = row->split(QLatin1Char('\t'));
-        QCOMPARE(cells.size(), 11);
-        QCOMPARE(cells[6], QString::number(count));
-        QCOMPARE(cells[9], QString::number(mean, 'f', 1));
+        QCOMPARE(cells.size(), 13);
+        QCOMPARE(cells[7], QString::number(count));
+        QCOMPARE(cells[10], QString::number(mean, 'f', 1));
+        QCOMPARE(cells[12], QString::number(excursions));
     }
 
     // A followed log: rows appended after the start come in, and a row half written waits for

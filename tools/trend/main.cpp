@@ -58,6 +58,7 @@ int exportChart(const TrendOptions& options) {
     }
     TrendChart chart(trace);
     chart.setWindow(options.windowMs.value_or(0));
+    chart.setLimits(seriesLimits(options.limits));
     const QString& path = options.exportPath;
     if (QFileInfo(path).suffix().compare(QStringLiteral("svg"), Qt::CaseInsensitive) == 0) {
         QSvgGenerator svg;
@@ -92,6 +93,7 @@ int chartFile(const TrendOptions& options) {
     });
     window.setSource(QFileInfo(options.file).fileName());
     window.setWindow(options.windowMs.value_or(0));
+    window.setLimits(seriesLimits(options.limits));
     if (const QString problem = source.read(options.follow); !problem.isEmpty()) {
         return fail(problem, source.refusedKind() ? cli::kBadUsage : cli::kFailed);
     }
@@ -150,6 +152,7 @@ int chartLive(const TrendOptions& options, const std::string& address) {
                          .arg(QString::fromStdString(address))
                          .arg(options.interval.count()));
     window.setWindow(options.windowMs.value_or(kLiveWindowMs));
+    window.setLimits(seriesLimits(options.limits));
     sampler->start();
     window.show();
     QApplication::exec();

@@ -5,12 +5,25 @@
 
 namespace vardek::trend {
 
-Statistics statistics(const Trace& trace, std::size_t first, std::size_t last) {
+SeriesLimits seriesLimits(const limits::LimitsTable& table) {
+    SeriesLimits limits;
+    for (int series = 0; series < kAnalogueCount; ++series) {
+        const auto found = table.find(kSeriesNames[static_cast<std::size_t>(series)]);
+        if (found != table.end() && found->second != limits::Limits{}) {
+            limits[static_cast<std::size_t>(series)] = found->second;
+        }
+    }
+    return limits;
+}
+
+Statistics statistics(const Trace& trace, std::size_t first, std::size_t last,
+                      const SeriesLimits& limits) {
     Statistics figures;
     last = std::min(last, trace.size());
     // Welford's running mean and sum of squared deviations: one pass, and no loss of the
     // small spread of a steady reading to the size of its sum.
     std::array<double, kSeriesCount> squares{};
+    std::array<bool, kSeriesCount> outside{};
     for (std::size_t index = first; index < last; ++index) {
         const Sample& sample = trace[index];
         ++figures.samples;
@@ -29,6 +42,11 @@ Statistics statistics(const Trace& trace, std::size_t first, std::size_t last) {
                 of.max = std::max(of.max, x);
             }
             ++of.count;
+            if (const auto& bounds = limits[static_cast<std::size_t>(series)]) {
+                const bool out = limits::judged(x, *bounds) == limits::Outcome::Fail;
+                of.excursions += out && !outside[static_cast<std::size_t>(series)] ? 1 : 0;
+                outside[static_cast<std::size_t>(series)] = out;
+            }
             const double delta = x - of.mean;
             of.mean += delta / static_cast<double>(of.count);
             squares[static_cast<std::size_t>(series)] += delta * (x - of.mean);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 
+#include "limits/limits.h"
 #include "tools/trend/trace.h"
 
 namespace vardek::trend {
@@ -15,7 +16,14 @@ struct SeriesStatistics {
     double max = 0;
     double mean = 0;
     double deviation = 0;  // the sample standard deviation; 0 for fewer than two values
+    // Times the series left its range: a run of values outside it counts once, a missed sample
+    // within the run not ending it.
+    std::size_t excursions = 0;
 };
+
+// The limits of each series that has any: RA0..RA3 and RA5, by their names in a limits file.
+using SeriesLimits = std::array<std::optional<limits::Limits>, kSeriesCount>;
+SeriesLimits seriesLimits(const limits::LimitsTable& table);
 
 struct Statistics {
     std::size_t samples = 0;
@@ -27,7 +35,8 @@ struct Statistics {
     }
 };
 
-// Of the samples [first, last) of the trace.
-Statistics statistics(const Trace& trace, std::size_t first, std::size_t last);
+// Of the samples [first, last) of the trace; excursions only of series with limits.
+Statistics statistics(const Trace& trace, std::size_t first, std::size_t last,
+                      const SeriesLimits& limits = {});
 
 }  // namespace vardek::trend

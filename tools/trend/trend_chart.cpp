@@ -54,6 +54,9 @@ const QColor kGrid(0xdd, 0xdd, 0xdd);
 const QColor kHole(0x60, 0x60, 0x60, 0x60);
 const QColor kOutage(0xc0, 0x30, 0x30, 0x70);
 const QColor kCursorLine(0x80, 0x80, 0x80);
+const QColor kLimitLine(0xd0, 0x00, 0x00);
+const QColor kMarginalBand(0xff, 0xb0, 0x00, 0x40);
+const QColor kMarginalMark(0xe0, 0x80, 0x00);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
 
@@ -106,6 +109,9 @@ class PlotItem final : public QGraphicsItem {
             painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         }
         paintHoles(*painter, plot);
+        if (kind_ == Kind::Main) {
+            paintLimits(*painter, plot);
+        }
         if (kind_ == Kind::Strip) {
             paintFaults(*painter, plot);
         }
@@ -115,6 +121,9 @@ class PlotItem final : public QGraphicsItem {
                 owner_.seriesVisible(series)) {
                 paintSeries(*painter, plot, series);
             }
+        }
+        if (kind_ == Kind::Main) {
+            paintExcursions(*painter, plot);
         }
         paintLines(*painter, plot);
         painter->restore();
@@ -176,6 +185,76 @@ class PlotItem final : public QGraphicsItem {
                 painter.drawPolyline(line);
             }
         }
+    }
+
+    bool limited(Series series) const {
+        return owner_.seriesVisible(series) &&
+               owner_.limits()[static_cast<std::size_t>(series)].has_value();
+    }
+
+    // The range's bounds as lines across the plot, the band between each bound and its
+    // marginal bound shaded: a value in the band passes, marginally.
+    void paintLimits(QPainter& painter, const QRectF& plot) const {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        for (int index = 0; index < kAnalogueCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            if (!limited(series)) {
+                continue;
+            }
+            const limits::Limits& bounds = *owner_.limits()[static_cast<std::size_t>(index)];
+            const auto at = [&](double value) {
+                return std::round(y(series, static_cast<float>(value), plot)) + 0.5;
+            };
+            const auto band = [&](std::optional<double> bound, std::optional<double> marginal,
+                                  double beyond) {
+                if (marginal) {
+                    const double from = at(bound.value_or(beyond));
+                    const double to = at(*marginal);
+                    painter.fillRect(
+                        QRectF(plot.left(), std::min(from, to), plot.width(), std::abs(to - from)),
+                        kMarginalBand);
+                }
+            };
+            const auto [low, high] =
+                owner_.shownRange(scaleOf(series) == Scale::Temperature ? Axis::Right : Axis::Left);
+            band(bounds.low, bounds.marginalLow, low);
+            band(bounds.high, bounds.marginalHigh, high);
+            QPen pen(kLimitLine, 1, Qt::DashLine);
+            painter.setPen(pen);
+            for (const auto bound : {bounds.low, bounds.high}) {
+                if (bound) {
+                    painter.drawLine(QPointF(plot.left(), at(*bound)),
+                                     QPointF(plot.right(), at(*bound)));
+                }
+            }
+        }
+        painter.restore();
+    }
+
+    // A ring on each value outside its range, and on each in its marginal band: the reduced
+    // points keep every column's extremes, so no such value in a day is lost to the width.
+    void paintExcursions(QPainter& painter, const QRectF& plot) const {
+        painter.save();
+        painter.setBrush(Qt::NoBrush);
+        for (int index = 0; index < kAnalogueCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            if (!limited(series)) {
+                continue;
+            }
+            const limits::Limits& bounds = *owner_.limits()[static_cast<std::size_t>(index)];
+            for (const Reduced::Point& point : owner_.reduced(series).points) {
+                const limits::Outcome outcome = limits::judged(point.value, bounds);
+                if (outcome == limits::Outcome::Pass || std::isnan(point.value)) {
+                    continue;
+                }
+                painter.setPen(QPen(TrendChart::limitColour(outcome), 1.5));
+                painter.drawEllipse(
+                    QPointF(owner_.xOf(point.timeMs, plot), y(series, point.value, plot)), 3.5,
+                    3.5);
+            }
+        }
+        painter.restore();
     }
 
     // A span of time across the plot, at least a pixel wide.
@@ -408,6 +487,15 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
 }
 
 TrendChart::~TrendChart() = default;
+
+QColor TrendChart::limitColour(limits::Outcome outcome) {
+    return outcome == limits::Outcome::Fail ? kLimitLine : kMarginalMark;
+}
+
+void TrendChart::setLimits(const SeriesLimits& limits) {
+    limits_ = limits;
+    scheduleRefresh();
+}
 
 QColor TrendChart::colour(Series series) {
     // Told apart on screen, on paper and by most colour-blind eyes; port B's outputs, each in a

@@ -16,6 +16,7 @@
 #include <QString>
 
 #include "tools/trend/reducer.h"
+#include "tools/trend/statistics.h"
 #include "tools/trend/trace.h"
 
 QT_BEGIN_NAMESPACE
@@ -96,6 +97,13 @@ class TrendChart final : public QGraphicsView {
     void setOutage(std::optional<std::pair<std::int64_t, std::int64_t>> outage);
     std::optional<std::pair<std::int64_t, std::int64_t>> outage() const { return outage_; }
 
+    // The limits drawn on the series' axes: each range's bounds as lines, the marginal band
+    // between a bound and its marginal bound shaded, and every value outside the range or the
+    // marginal bounds marked.
+    void setLimits(const SeriesLimits& limits);
+    const SeriesLimits& limits() const { return limits_; }
+    static QColor limitColour(limits::Outcome outcome);
+
     // Draws the chart as shown onto an image or an SVG generator, at `size`: the chart is laid
     // out at that size first.
     void renderTo(QPaintDevice& device, QSize size);
@@ -158,6 +166,7 @@ class TrendChart final : public QGraphicsView {
     View shown_;
     bool refreshScheduled_ = false;
     std::optional<std::pair<std::int64_t, std::int64_t>> outage_;
+    SeriesLimits limits_{};
     QString keys_;  // how the keys work, for a screen reader
 
     std::optional<std::int64_t> cursorMs_;

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "cli/command_line.h"
+#include "limits/limits_file.h"
 #include "readings/sample.h"
 
 namespace vardek::trend {
@@ -123,6 +124,11 @@ ParsedOptions parseOptions(std::span<const std::string_view> args) {
         ->check(imageSize(o.size));
     app.add_option_function<std::string>("--window", [](const std::string&) {})
         ->check(span(o.windowMs));
+    std::string limitsProblem;
+    app.add_option_function<std::string>("--limits", [&o, &limitsProblem](const std::string& path) {
+        limitsProblem = limits::readLimitsFile(path, o.limits);
+        o.limitsGiven = true;
+    });
     app.add_option_function<std::string>("--language",
                                          [&o](const std::string& name) { o.language = name; });
     app.add_option_function<std::string>("FILE.csv",
@@ -133,6 +139,9 @@ ParsedOptions parseOptions(std::span<const std::string_view> args) {
     parsed.error = cli::parse(app, args);
     if (parsed.error.empty()) {
         parsed.error = conflict(app, o.file.isEmpty());
+    }
+    if (parsed.error.empty()) {
+        parsed.error = limitsProblem;
     }
     parsed.conclude(help, version);
     return parsed;
@@ -160,6 +169,9 @@ Options (numbers are decimal or 0x-prefixed hex):
   --window SPAN      the time shown, up to the newest sample: )" +
            std::string(readings::kDurationForm) + R"(,
                      or all (default 10min live, all of a file)
+  --limits FILE      draws the limits of the file `vardek-probe check --limits` reads on the
+                     chart, marks and counts the readings outside them; live, a reading
+                     leaving its range alarms
   --language LANGUAGE  the window's language, en (its own) or ja; else the key language= of
                      the same file, else the locale's
   -h, --help         show this text and exit

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/parsed_command_line.h"
+#include "limits/limits.h"
 
 namespace vardek::trend {
 
@@ -38,6 +39,9 @@ struct TrendOptions {
     QSize size{1200, 700};
     // The time window; none for the default, 10 min live and all of a file.
     std::optional<std::int64_t> windowMs;
+    // --limits: the limits file check reads, over the limits it has without one.
+    limits::LimitsTable limits = limits::defaultLimits();
+    bool limitsGiven = false;
     // The language asked for; none for the settings file's, else the locale's.
     std::optional<std::string> language;
 };

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
@@ -44,7 +45,7 @@ enum ReadoutRow { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutRows };
 constexpr int kTimeColumn = 0;
 // The statistics' columns, for the time shown and then between the markers; its rows are the
 // series, then the missed samples.
-enum Figure { kCount, kMin, kMax, kMean, kDeviation, kFigures };
+enum Figure { kCount, kMin, kMax, kMean, kDeviation, kExcursions, kFigures };
 constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
@@ -129,9 +130,55 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
 
 TrendWindow::~TrendWindow() = default;
 
+void TrendWindow::setLimits(const SeriesLimits& limits) {
+    chart_->setLimits(limits);
+    updateStatistics();
+}
+
+void TrendWindow::checkLimits(const std::vector<Sample>& samples) {
+    // A file read whole is looked over in the chart and the table: only samples that come
+    // while the window is shown, live or from a followed log, can be acted on.
+    const bool live = isVisible();
+    bool left = false;
+    for (const Sample& sample : samples) {
+        for (int index = 0; index < kAnalogueCount; ++index) {
+            const auto& bounds = chart_->limits()[static_cast<std::size_t>(index)];
+            const float value = sample.value(static_cast<Series>(index));
+            if (!bounds || std::isnan(value)) {
+                continue;
+            }
+            bool& alarmed = alarmed_[static_cast<std::size_t>(index)];
+            const bool outside = limits::judged(value, *bounds) == limits::Outcome::Fail;
+            left = left || (live && outside && !alarmed);
+            alarmed = outside;
+        }
+    }
+    updateTitle();
+    if (left) {
+        QApplication::alert(this);
+        if (alarmSound_->isChecked()) {
+            QApplication::beep();
+        }
+    }
+}
+
+void TrendWindow::updateTitle() {
+    QStringList outside;
+    for (int index = 0; index < kAnalogueCount; ++index) {
+        if (alarmed_[static_cast<std::size_t>(index)]) {
+            outside << seriesName(static_cast<Series>(index));
+        }
+    }
+    const QString title = tr("%1 — vardek-trend").arg(source_);
+    setWindowTitle(
+        outside.isEmpty()
+            ? title
+            : tr("%1 outside its limits — %2").arg(outside.join(QStringLiteral(", ")), title));
+}
+
 void TrendWindow::setSource(const QString& source) {
     source_ = source;
-    setWindowTitle(tr("%1 — vardek-trend").arg(source));
+    updateTitle();
     updateStatus();
 }
 
@@ -147,6 +194,7 @@ void TrendWindow::addSamples(std::vector<Sample> samples) {
     for (const Sample& sample : samples) {
         missed_ += sample.missed() ? 1 : 0;
     }
+    checkLimits(samples);
     trace_.append(std::move(samples));
     chart_->samplesAdded();
     // Samples that come once the window is shown come live or from a followed log: from then
@@ -272,6 +320,10 @@ void TrendWindow::buildMenus() {
     connect(copy, &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setText(statisticsText()); });
 
+    alarmSound_ = view->addAction(tr("Sound on a reading outside its &limits"));
+    alarmSound_->setCheckable(true);
+    alarmSound_->setChecked(true);
+    alarmSound_->setToolTip(tr("Rings the bell when a reading leaves the range of its limits"));
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);
     auto* windowLabel = new QLabel(tr("Time &window:"), this);
@@ -437,13 +489,15 @@ void TrendWindow::buildStatistics() {
     statistics_->setAccessibleName(tr("Statistics"));
     statistics_->setAccessibleDescription(
         tr("Per series, of the time shown and between the markers A and B: the number of "
-           "values, the minimum, the maximum, the mean and the standard deviation; last, the "
+           "values, the minimum, the maximum, the mean, the standard deviation and the times "
+           "the series left the range of its limits; last, the "
            "samples missed and their share"));
     statistics_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QStringList columns;
     for (const QString& span : {tr("shown"), tr("A–B")}) {
         columns << tr("n (%1)").arg(span) << tr("min (%1)").arg(span) << tr("max (%1)").arg(span)
-                << tr("mean (%1)").arg(span) << tr("s.d. (%1)").arg(span);
+                << tr("mean (%1)").arg(span) << tr("s.d. (%1)").arg(span)
+                << tr("excursions (%1)").arg(span);
     }
     statistics_->setHorizontalHeaderLabels(columns);
     QStringList rows;
@@ -485,7 +539,8 @@ void TrendWindow::fillStatistics() {
     for (std::size_t span = 0; span < spans.size(); ++span) {
         const int offset = static_cast<int>(span) * kFigures;
         const bool empty = spans[span].first >= spans[span].second;
-        const Statistics figures = statistics(trace_, spans[span].first, spans[span].second);
+        const Statistics figures =
+            statistics(trace_, spans[span].first, spans[span].second, chart_->limits());
         for (int index = 0; index < kSeriesCount; ++index) {
             const auto series = static_cast<Series>(index);
             const SeriesStatistics& of = figures.series[static_cast<std::size_t>(index)];
@@ -501,6 +556,10 @@ void TrendWindow::fillStatistics() {
                 ->setText(has ? QString::number(of.mean, 'f', decimals) : QString());
             statistics_->item(index, offset + kDeviation)
                 ->setText(has ? QString::number(of.deviation, 'f', decimals) : QString());
+            statistics_->item(index, offset + kExcursions)
+                ->setText(has && chart_->limits()[static_cast<std::size_t>(index)]
+                              ? QString::number(of.excursions)
+                              : QString());
         }
         statistics_->item(kMissedRow, offset + kCount)
             ->setText(empty ? QString() : QString::number(figures.missed));

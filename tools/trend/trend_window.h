@@ -46,6 +46,11 @@ class TrendWindow final : public QMainWindow {
     void setWindow(std::int64_t windowMs);
     // Takes in samples as they come.
     void addSamples(std::vector<Sample> samples);
+    // The limits drawn, counted in the statistics and, for samples that come after the window
+    // is shown, alarmed on when a reading leaves its range.
+    void setLimits(const SeriesLimits& limits);
+    // The series whose newest reading is outside its range.
+    const std::array<bool, kSeriesCount>& alarmed() const { return alarmed_; }
     // A problem with the source (a request not sent, a line of a log not read), shown in the
     // status bar until the next one.
     void showProblem(const QString& problem);
@@ -78,6 +83,8 @@ class TrendWindow final : public QMainWindow {
     void syncWindowChoice();
     // Live or following a log: whether a sample is overdue, and since when.
     void checkOutage();
+    void checkLimits(const std::vector<Sample>& samples);
+    void updateTitle();
 
     Trace trace_;
     TrendChart* chart_ = nullptr;
@@ -90,6 +97,8 @@ class TrendWindow final : public QMainWindow {
     std::array<QAction*, 2> automaticAxes_{};
     QLabel* status_ = nullptr;
     QString source_;
+    std::array<bool, kSeriesCount> alarmed_{};
+    QAction* alarmSound_ = nullptr;
     readings::Pins pins_;
     QString folder_;
     std::uint64_t missed_ = 0;
