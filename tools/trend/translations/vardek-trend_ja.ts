@@ -399,10 +399,6 @@
         <translation>統計</translation>
     </message>
     <message>
-        <source>Per series, of the time shown and between the markers A and B: the number of values, the minimum, the maximum, the mean and the standard deviation; last, the samples missed and their share</source>
-        <translation>系列ごとに、表示中の時間とマーカー A・B 間の値の数、最小値、最大値、平均値、標準偏差。最後の行は欠測サンプルの数と割合</translation>
-    </message>
-    <message>
         <source>shown</source>
         <translation>表示中</translation>
     </message>
@@ -441,6 +437,26 @@
     <message>
         <source>A–B: %1 to %2</source>
         <translation>A–B: %1 〜 %2</translation>
+    </message>
+    <message>
+        <source>%1 outside its limits — %2</source>
+        <translation>%1 が限度外 — %2</translation>
+    </message>
+    <message>
+        <source>Sound on a reading outside its &amp;limits</source>
+        <translation>読み値が限度を外れたら音で知らせる(&amp;L)</translation>
+    </message>
+    <message>
+        <source>Rings the bell when a reading leaves the range of its limits</source>
+        <translation>読み値が限度の範囲を外れたときにベルを鳴らします</translation>
+    </message>
+    <message>
+        <source>Per series, of the time shown and between the markers A and B: the number of values, the minimum, the maximum, the mean, the standard deviation and the times the series left the range of its limits; last, the samples missed and their share</source>
+        <translation>系列ごとに、表示中の時間とマーカー A・B 間の値の数、最小値、最大値、平均値、標準偏差、限度の範囲を外れた回数。最後の行は欠測サンプルの数と割合</translation>
+    </message>
+    <message>
+        <source>excursions (%1)</source>
+        <translation>限度外れ (%1)</translation>
     </message>
 </context>
 </TS>
