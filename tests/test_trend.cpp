@@ -32,6 +32,7 @@
 #include "tests/simulator_run.h"
 #include "tools/trend/live_sampler.h"
 #include "tools/trend/log_samples.h"
+#include "tools/trend/notes.h"
 #include "tools/trend/reducer.h"
 #include "tools/trend/statistics.h"
 #include "tools/trend/trend_chart.h"
@@ -462,6 +463,53 @@ class TestTrend : public QObject {
         const QColor band(255, 235, 191);
         const int bandY = int(std::lround(yOf(std::isnan(inBand) ? 700 : inBand)));
         QCOMPARE(share(bandY, band) > 0.5, !std::isnan(inBand));
+    }
+
+    // A note written beside a log reads back as it was given, one line whatever it holds, and
+    // an export of the log draws it at its time.
+    void noteRoundTrip_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("readBack");
+        QTest::newRow("plain") << QStringLiteral("door opened") << QStringLiteral("door opened");
+        QTest::newRow("Japanese") << QStringLiteral("ファン停止") << QStringLiteral("ファン停止");
+        QTest::newRow("a tab and a line break kept to one line")
+            << QStringLiteral("fan\toff\nagain") << QStringLiteral("fan off again");
+    }
+    void noteRoundTrip() {
+        QFETCH(QString, text);
+        QFETCH(QString, readBack);
+        QTemporaryDir folder;
+        const QString notes = notesPath(folder.filePath(QStringLiteral("known.csv")));
+        QCOMPARE(QFileInfo(notes).fileName(), QStringLiteral("known.csv.notes"));
+        // Half-way through 600 samples, and a second one so that the file holds more than one.
+        const Note note{kStartMs + 300'000, text};
+        QCOMPARE(appendNote(notes, note), QString());
+        QCOMPARE(appendNote(notes, {kStartMs + 10'000, QStringLiteral("start")}), QString());
+        std::vector<Note> read;
+        QCOMPARE(readNotes(notes, read), QString());
+        QCOMPARE(read.size(), std::size_t(2));
+        QCOMPARE(read[0].timeMs, note.timeMs);
+        QCOMPARE(read[0].text, readBack);
+
+        // RA0's line runs from the first sample to the last: the note stands at its middle.
+        const QImage drawn = exportedLog(folder, steadyTrace(600, 1000, {}, -1).samples());
+        QVERIFY(!drawn.isNull());
+        const QColor ra0 = TrendChart::colour(Series::RA0);
+        std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                counts[std::size_t(y)] += near(drawn.pixel(x, y), ra0, 12) ? 1 : 0;
+            }
+        }
+        const int lineY = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const std::vector<int> line = columnsOf(drawn, ra0, lineY - 2, lineY + 3, 1);
+        QVERIFY(line.size() > 300);
+        const double middle = line.front() + (line.back() - line.front()) * 300.0 / 599;
+        const std::vector<int> noted =
+            columnsOf(drawn, TrendChart::noteColour(), lineY - 40, lineY + 40, 60);
+        QVERIFY2(std::any_of(noted.begin(), noted.end(),
+                             [middle](int x) { return std::abs(x - middle) <= 2; }),
+                 qPrintable(QStringLiteral("no note at x = %1").arg(middle)));
     }
 
     // A value axis fitted to the samples never shows what no reading can be: a raw reading is

@@ -59,6 +59,11 @@ int exportChart(const TrendOptions& options) {
     TrendChart chart(trace);
     chart.setWindow(options.windowMs.value_or(0));
     chart.setLimits(seriesLimits(options.limits));
+    std::vector<Note> notes;
+    if (const QString problem = readNotes(notesPath(options.file), notes); !problem.isEmpty()) {
+        complain(problem);
+    }
+    chart.setNotes(std::move(notes));
     const QString& path = options.exportPath;
     if (QFileInfo(path).suffix().compare(QStringLiteral("svg"), Qt::CaseInsensitive) == 0) {
         QSvgGenerator svg;
@@ -94,6 +99,10 @@ int chartFile(const TrendOptions& options) {
     window.setSource(QFileInfo(options.file).fileName());
     window.setWindow(options.windowMs.value_or(0));
     window.setLimits(seriesLimits(options.limits));
+    if (const QString problem = window.setNotesFile(notesPath(options.file)); !problem.isEmpty()) {
+        complain(problem);
+        window.showProblem(problem);
+    }
     if (const QString problem = source.read(options.follow); !problem.isEmpty()) {
         return fail(problem, source.refusedKind() ? cli::kBadUsage : cli::kFailed);
     }
@@ -153,6 +162,13 @@ int chartLive(const TrendOptions& options, const std::string& address) {
                          .arg(options.interval.count()));
     window.setWindow(options.windowMs.value_or(kLiveWindowMs));
     window.setLimits(seriesLimits(options.limits));
+    if (!options.log.isEmpty()) {
+        if (const QString problem = window.setNotesFile(notesPath(options.log));
+            !problem.isEmpty()) {
+            complain(problem);
+            window.showProblem(problem);
+        }
+    }
     sampler->start();
     window.show();
     QApplication::exec();

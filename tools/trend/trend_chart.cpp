@@ -57,6 +57,7 @@ const QColor kCursorLine(0x80, 0x80, 0x80);
 const QColor kLimitLine(0xd0, 0x00, 0x00);
 const QColor kMarginalBand(0xff, 0xb0, 0x00, 0x40);
 const QColor kMarginalMark(0xe0, 0x80, 0x00);
+const QColor kNote(0x00, 0x80, 0x60);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
 
@@ -124,6 +125,7 @@ class PlotItem final : public QGraphicsItem {
         }
         if (kind_ == Kind::Main) {
             paintExcursions(*painter, plot);
+            paintNotes(*painter, plot);
         }
         paintLines(*painter, plot);
         painter->restore();
@@ -253,6 +255,23 @@ class PlotItem final : public QGraphicsItem {
                     QPointF(owner_.xOf(point.timeMs, plot), y(series, point.value, plot)), 3.5,
                     3.5);
             }
+        }
+        painter.restore();
+    }
+
+    void paintNotes(QPainter& painter, const QRectF& plot) const {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(kNote, 1));
+        const View shown = owner_.view();
+        for (const Note& note : owner_.notes()) {
+            if (note.timeMs < shown.firstMs || note.timeMs > shown.lastMs) {
+                continue;
+            }
+            const double x = std::round(owner_.xOf(static_cast<double>(note.timeMs), plot)) + 0.5;
+            painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+            painter.drawText(QRectF(x + 3, plot.top() + 2, 240, 40),
+                             Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, note.text);
         }
         painter.restore();
     }
@@ -487,6 +506,13 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
 }
 
 TrendChart::~TrendChart() = default;
+
+QColor TrendChart::noteColour() { return kNote; }
+
+void TrendChart::setNotes(std::vector<Note> notes) {
+    notes_ = std::move(notes);
+    scheduleRefresh();
+}
 
 QColor TrendChart::limitColour(limits::Outcome outcome) {
     return outcome == limits::Outcome::Fail ? kLimitLine : kMarginalMark;

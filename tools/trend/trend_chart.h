@@ -15,6 +15,7 @@
 
 #include <QString>
 
+#include "tools/trend/notes.h"
 #include "tools/trend/reducer.h"
 #include "tools/trend/statistics.h"
 #include "tools/trend/trace.h"
@@ -104,6 +105,11 @@ class TrendChart final : public QGraphicsView {
     const SeriesLimits& limits() const { return limits_; }
     static QColor limitColour(limits::Outcome outcome);
 
+    // The notes, each a line at its time across the plot with its text at the top.
+    void setNotes(std::vector<Note> notes);
+    const std::vector<Note>& notes() const { return notes_; }
+    static QColor noteColour();
+
     // Draws the chart as shown onto an image or an SVG generator, at `size`: the chart is laid
     // out at that size first.
     void renderTo(QPaintDevice& device, QSize size);
@@ -167,6 +173,7 @@ class TrendChart final : public QGraphicsView {
     bool refreshScheduled_ = false;
     std::optional<std::pair<std::int64_t, std::int64_t>> outage_;
     SeriesLimits limits_{};
+    std::vector<Note> notes_;
     QString keys_;  // how the keys work, for a screen reader
 
     std::optional<std::int64_t> cursorMs_;

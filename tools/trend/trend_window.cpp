@@ -17,7 +17,9 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
@@ -129,6 +131,26 @@ TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 TrendWindow::~TrendWindow() = default;
+
+QString TrendWindow::setNotesFile(const QString& path) {
+    notesFile_ = path;
+    addNote_->setEnabled(true);
+    std::vector<Note> notes;
+    const QString problem = readNotes(path, notes);
+    chart_->setNotes(std::move(notes));
+    return problem;
+}
+
+QString TrendWindow::addNote(std::int64_t timeMs, const QString& text) {
+    const Note note{timeMs, text};
+    if (const QString problem = appendNote(notesFile_, note); !problem.isEmpty()) {
+        return problem;
+    }
+    std::vector<Note> notes = chart_->notes();
+    notes.push_back(note);
+    chart_->setNotes(std::move(notes));
+    return {};
+}
 
 void TrendWindow::setLimits(const SeriesLimits& limits) {
     chart_->setLimits(limits);
@@ -320,6 +342,24 @@ void TrendWindow::buildMenus() {
     connect(copy, &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setText(statisticsText()); });
 
+    addNote_ = view->addAction(tr("Add a &note…"));
+    addNote_->setShortcut(QKeySequence(Qt::Key_N));
+    addNote_->setToolTip(tr("Adds a note at the readout's time, or now, kept beside the log"));
+    // Notes are kept beside a log: without one there is nowhere to keep them.
+    addNote_->setEnabled(false);
+    connect(addNote_, &QAction::triggered, this, [this] {
+        bool given = false;
+        const QString text = QInputDialog::getText(this, tr("Add a note"), tr("Note:"),
+                                                   QLineEdit::Normal, QString(), &given);
+        if (!given || text.trimmed().isEmpty()) {
+            return;
+        }
+        const std::int64_t timeMs = chart_->readout().value_or(QDateTime::currentMSecsSinceEpoch());
+        if (const QString problem = addNote(timeMs, text.trimmed()); !problem.isEmpty()) {
+            QMessageBox::warning(this, tr("Add a note"),
+                                 tr("The note could not be kept: %1").arg(problem));
+        }
+    });
     alarmSound_ = view->addAction(tr("Sound on a reading outside its &limits"));
     alarmSound_->setCheckable(true);
     alarmSound_->setChecked(true);

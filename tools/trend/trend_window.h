@@ -51,6 +51,12 @@ class TrendWindow final : public QMainWindow {
     void setLimits(const SeriesLimits& limits);
     // The series whose newest reading is outside its range.
     const std::array<bool, kSeriesCount>& alarmed() const { return alarmed_; }
+    // The notes' file (notes.h), its notes drawn; a note added is appended to it. Returns what
+    // is wrong with the file, or an empty text.
+    QString setNotesFile(const QString& path);
+    // Appends a note at a time to the notes' file and draws it; returns why it could not be
+    // kept, or an empty text.
+    QString addNote(std::int64_t timeMs, const QString& text);
     // A problem with the source (a request not sent, a line of a log not read), shown in the
     // status bar until the next one.
     void showProblem(const QString& problem);
@@ -99,6 +105,8 @@ class TrendWindow final : public QMainWindow {
     QString source_;
     std::array<bool, kSeriesCount> alarmed_{};
     QAction* alarmSound_ = nullptr;
+    QAction* addNote_ = nullptr;
+    QString notesFile_;
     readings::Pins pins_;
     QString folder_;
     std::uint64_t missed_ = 0;
