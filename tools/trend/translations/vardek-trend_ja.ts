@@ -458,5 +458,25 @@
         <source>excursions (%1)</source>
         <translation>限度外れ (%1)</translation>
     </message>
+    <message>
+        <source>Add a &amp;note…</source>
+        <translation>メモを追加(&amp;N)…</translation>
+    </message>
+    <message>
+        <source>Adds a note at the readout&apos;s time, or now, kept beside the log</source>
+        <translation>読み取り位置の時刻（なければ現在時刻）にメモを追加し、ログの隣に保存します</translation>
+    </message>
+    <message>
+        <source>Add a note</source>
+        <translation>メモを追加</translation>
+    </message>
+    <message>
+        <source>Note:</source>
+        <translation>メモ:</translation>
+    </message>
+    <message>
+        <source>The note could not be kept: %1</source>
+        <translation>メモを保存できませんでした: %1</translation>
+    </message>
 </context>
 </TS>
