@@ -1,6 +1,9 @@
 // The results store against real databases: SQLite, and a PostgreSQL 15 server that the test
 // starts itself. Its answers against a hand-computed fixture, files that are no store, the
 // server stopped mid-shift, a writer killed mid-write and two writers at once.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -366,11 +369,19 @@ class TestResults : public QObject {
                  0);
     }
 
-    // What check --report-dir wrote before there was a store, imported once however often.
+    // What check --report-dir wrote before there was a store, imported once however often, with
+    // each check's outcome and reason where the report has them.
+    void importReports_data() {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("reports with their checks") << false;
+        QTest::newRow("reports of an older program, without checks") << true;
+    }
+
     void importReports() {
+        QFETCH(bool, older);
         SimulatorRun simulator;
         QVERIFY(startSimulator(simulator, QStringLiteral(VARDEK_BOARD_SIM), {"--seed", "4"}));
-        const QString reports = folder_.filePath(QStringLiteral("reports"));
+        const QString reports = folder_.filePath(QStringLiteral("reports-%1").arg(older));
         QVERIFY(QDir().mkpath(reports));
         for (const char* serial : {"SN7", "SN8"}) {
             QCOMPARE(QProcess::execute(
@@ -379,7 +390,25 @@ class TestResults : public QObject {
                           "check", "--dut-id", serial, "--report-dir", reports}),
                      0);
         }
-        const QString where = folder_.filePath(QStringLiteral("imported.db"));
+        // Each check as the reports give it, in order: "name|outcome|reason".
+        QStringList reported;
+        for (const QFileInfo& file : QDir(reports).entryInfoList({"*.json"}, QDir::Files)) {
+            QFile report(file.filePath());
+            QVERIFY(report.open(QIODevice::ReadWrite));
+            QJsonObject object = QJsonDocument::fromJson(report.readAll()).object();
+            QVERIFY2(object.value("checks").isArray(), qPrintable(file.filePath()));
+            if (older) {
+                object.remove("checks");
+                report.resize(0);
+                report.write(QJsonDocument(object).toJson());
+                continue;
+            }
+            for (const QJsonValue& check : object.value("checks").toArray()) {
+                reported << check["name"].toString() + '|' + check["outcome"].toString() + '|' +
+                                check["reason"].toString();
+            }
+        }
+        const QString where = folder_.filePath(QStringLiteral("imported-%1.db").arg(older));
         for (int time = 0; time < 2; ++time) {
             QCOMPARE(QProcess::execute(QStringLiteral(VARDEK_PROBE),
                                        {"results", "--results", where, "import", reports}),
@@ -393,6 +422,17 @@ class TestResults : public QObject {
                  2);
         QVERIFY(count(*store, QStringLiteral("SELECT COUNT(*) FROM measurements WHERE name = "
                                              "'RA5' AND value IS NOT NULL")) == 2);
+        QStringList stored;
+        QSqlQuery checks(store->database());
+        QVERIFY(
+            checks.exec("SELECT c.name, c.result, c.reason FROM checks c JOIN units u ON u.id "
+                        "= c.unit_id ORDER BY u.start_ms, c.position"));
+        while (checks.next()) {
+            stored << checks.value(0).toString() + '|' + checks.value(1).toString() + '|' +
+                          checks.value(2).toString();
+        }
+        QVERIFY(older || reported.size() >= 2 * 5);
+        QCOMPARE(stored, reported);
     }
 };
 
