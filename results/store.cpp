@@ -22,6 +22,8 @@ namespace {
 
 // What a store says about itself in store_info: the table is ours only with this mark.
 constexpr auto kApplication = "vardek-results";
+// What makes a store, for the message where one was wanted and none is.
+constexpr auto kCreatedBy = "check --results or results import makes one";
 
 // Where SQLite and PostgreSQL part ways; every statement besides these is the same for both.
 struct Dialect {
@@ -137,7 +139,7 @@ Store::Store(Store&&) noexcept = default;
 Store& Store::operator=(Store&&) noexcept = default;
 
 std::optional<Store> Store::open(const host::ResultsLocation& location, std::string& problem,
-                                 Failure& failure) {
+                                 Failure& failure, Creating creating) {
     needApplication();
     const bool server = location.kind == host::ResultsLocation::Kind::Server;
     auto connection = std::make_unique<Connection>();
@@ -173,6 +175,10 @@ std::optional<Store> Store::open(const host::ResultsLocation& location, std::str
         // (or none yet) is opened.
         if (file.exists() && !file.isFile()) {
             return refuse("not a regular file, so no results store");
+        }
+        // Checked before SQLite opens it, which would create the file.
+        if (!file.exists() && creating == Creating::Refused) {
+            return refuse(std::string("no results store there (") + kCreatedBy + ")");
         }
         if (!file.exists() && !file.dir().exists()) {
             return refuse("its folder " + file.dir().path().toStdString() + " does not exist");
@@ -229,6 +235,9 @@ std::optional<Store> Store::open(const host::ResultsLocation& location, std::str
         return refuse("holds tables of something else (" +
                       tables.mid(0, 3).join(QStringLiteral(", ")).toStdString() +
                       "), so it is no results store and is left as it is");
+    } else if (creating == Creating::Refused) {
+        c.exec(QStringLiteral("ROLLBACK"), why);
+        return refuse(std::string("holds no results store (") + kCreatedBy + ")");
     } else if (!c.exec(QStringLiteral("CREATE TABLE store_info (key TEXT PRIMARY KEY, value TEXT "
                                       "NOT NULL)"),
                        why) ||

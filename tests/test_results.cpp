@@ -66,10 +66,12 @@ std::vector<results::UnitRecord> fixture() {
     };
 }
 
-std::optional<results::Store> openStore(const QString& where, std::string& problem) {
+std::optional<results::Store> openStore(
+    const QString& where, std::string& problem,
+    results::Store::Creating creating = results::Store::Creating::Allowed) {
     const auto location = host::parseResultsLocation(where.toStdString());
     results::Store::Failure failure{};
-    return location ? results::Store::open(*location, problem, failure) : std::nullopt;
+    return location ? results::Store::open(*location, problem, failure, creating) : std::nullopt;
 }
 
 long long count(results::Store& store, const QString& sql) {
@@ -217,10 +219,13 @@ class TestResults : public QObject {
         QCOMPARE(QString::fromStdString(results::csvTable(table)), csv);
     }
 
-    // Nothing but a store of ours is written: what is in the file's place stays as it was.
+    // Nothing but a store of ours is written: what is in the file's place stays as it was. An
+    // answer asked of a path without a store says so, and makes none.
     void notAStoreIsRefused_data() {
         QTest::addColumn<QByteArray>("kind");
         QTest::addColumn<QString>("message");
+        QTest::newRow("nothing") << QByteArray("nothing") << "no results store there";
+        QTest::newRow("an empty file") << QByteArray("empty") << "holds no results store";
         QTest::newRow("text") << QByteArray("text") << "not a results store";
         QTest::newRow("another program's database")
             << QByteArray("other") << "holds tables of something else (inventory)";
@@ -235,10 +240,12 @@ class TestResults : public QObject {
         const QString path = folder_.filePath(QStringLiteral("refused-") + kind);
         if (kind == "fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else if (kind == "text") {
+        } else if (kind == "text" || kind == "empty") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("board=127.0.0.1\nthis is no database, and must stay as it is\n");
+            if (kind == "text") {
+                file.write("board=127.0.0.1\nthis is no database, and must stay as it is\n");
+            }
         } else if (kind == "other") {
             {
                 QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
@@ -247,7 +254,7 @@ class TestResults : public QObject {
                 QVERIFY(QSqlQuery(other).exec("CREATE TABLE inventory (item TEXT)"));
             }
             QSqlDatabase::removeDatabase("other");
-        } else {
+        } else if (kind == "newer") {
             std::string problem;
             auto store = openStore(path, problem);
             QVERIFY(store);
@@ -259,9 +266,17 @@ class TestResults : public QObject {
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         }();
         std::string problem;
-        QVERIFY(!openStore(path, problem));
+        QVERIFY(!openStore(path, problem, results::Store::Creating::Refused));
         QVERIFY2(QString::fromStdString(problem).contains(message), problem.c_str());
-        if (kind != "fifo") {
+        QProcess probe;
+        probe.start(QStringLiteral(VARDEK_PROBE), {"results", "--results", path, "yield"});
+        QVERIFY(probe.waitForFinished(60000));
+        QCOMPARE(probe.exitCode(), 2);
+        const QString errors = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+        if (kind == "nothing") {
+            QVERIFY2(!QFileInfo::exists(path), "an answer made a store");
+        } else if (kind != "fifo") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), before);

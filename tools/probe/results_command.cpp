@@ -196,7 +196,11 @@ int results(const ProbeOptions& options) {
         return kBadUsage;
     }
     results::Store::Failure failure = results::Store::Failure::None;
-    std::optional<results::Store> store = results::Store::open(*location, problem, failure);
+    // Only what brings records in makes a store; an answer of none would be an empty table.
+    const bool bringsRecords = options.sync || options.resultsAnswer == "import";
+    std::optional<results::Store> store = results::Store::open(
+        *location, problem, failure,
+        bringsRecords ? results::Store::Creating::Allowed : results::Store::Creating::Refused);
     if (!store) {
         complain(kProgramName, problem);
         return failure == results::Store::Failure::Unreachable ? kNotWritten : kBadUsage;
