@@ -69,6 +69,16 @@ std::vector<QString> migrationTo(int version, const Dialect& dialect) {
                     "PRECISION, outcome TEXT NOT NULL, PRIMARY KEY (unit_id, position))"),
                 QStringLiteral("CREATE INDEX measurements_name ON measurements (name)"),
             };
+        case 2:
+            // Cpk's groups in the order its query reads them, each group's rows in the units'
+            // order and with every value it takes: a million rows are read in order, without a
+            // sort, and the units looked up page by page (2.3 s in SQLite before, 0.55 s with it).
+            // It takes the name index's place, whose lookups it answers as well.
+            return {
+                QStringLiteral("CREATE INDEX measurements_limits ON measurements (name, unit, low, "
+                               "high, unit_id, value, marginal_low, marginal_high)"),
+                QStringLiteral("DROP INDEX measurements_name"),
+            };
         default:
             return {};
     }

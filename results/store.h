@@ -18,7 +18,7 @@ class QSqlDatabase;
 namespace vardek::results {
 
 // The schema this program writes and reads; a store with a higher one is refused.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 class Store {
   public:
