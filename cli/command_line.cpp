@@ -94,6 +94,12 @@ CLI::Validator boardAddress() {
                           "ADDR");
 }
 
+void setUp(CLI::App& app) {
+    app.set_help_flag();
+    app.allow_extras();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
 std::string parse(CLI::App& app, std::span<const std::string_view> args) {
     for (std::size_t at = 0; at < args.size(); ++at) {
         if (std::string error = misuse(app, args, at); !error.empty()) {
@@ -142,6 +148,11 @@ std::vector<std::string_view> arguments(int argc, char** argv) {
 void complain(std::string_view program, const std::string& message) {
     std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(),
                  message.c_str());
+}
+
+void refuse(std::string_view program, const std::string& message) {
+    complain(program, message);
+    std::fprintf(stderr, "Try '%.*s --help'.\n", static_cast<int>(program.size()), program.data());
 }
 
 }  // namespace vardek::cli

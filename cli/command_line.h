@@ -1,5 +1,6 @@
-// What the tools' command lines share on top of CLI11: number and address checks whose messages
-// say what is wrong, and the checks that CLI11 leaves to its caller.
+// What every program's command line shares on top of CLI11, so that all four read numbers,
+// refuse a repeated option and word the same mistake alike: number and address checks whose
+// messages say what is wrong, and the checks that CLI11 leaves to its caller.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -22,6 +23,11 @@ CLI::Validator ipv4Address();
 // An address that can name one board (link::boardAddressProblem).
 CLI::Validator boardAddress();
 
+// Sets up a program's `app`, before its options are added, for parse(): no help flag of CLI11's
+// (each program writes its own help), every leftover argument kept for parse() to name, and an
+// option given twice left for parse() to refuse in its own words.
+void setUp(CLI::App& app);
+
 // Runs `app` on `args` (without the program name). Returns the reason the command line is
 // wrong, or an empty string. The app must allow extras: a leftover argument is reported here as
 // an unknown option or an unexpected argument, by name. An option given twice is refused,
@@ -36,5 +42,9 @@ std::vector<std::string_view> arguments(int argc, char** argv);
 
 // A message on standard error, named by the program: "vardek-probe: no reply from ...".
 void complain(std::string_view program, const std::string& message);
+
+// A refused command line on standard error: the reason, named by the program, then where its
+// help is.
+void refuse(std::string_view program, const std::string& message);
 
 }  // namespace vardek::cli

@@ -14,7 +14,8 @@ elseif(NOT VARDEK_BOARD_ADDRESS_CHECKED STREQUAL VARDEK_BOARD_ADDRESS)
     set(link ${root}/link)
     try_run(run_result compile_result
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/check_board_address.cpp
-            ${link}/board_address.cpp ${link}/udp_socket.cpp
+            ${link}/board_address.cpp ${link}/udp_socket.cpp ${link}/reply_text.cpp
+            ${link}/board_protocol.cpp
         CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${root}"
         CXX_STANDARD 20
         CXX_STANDARD_REQUIRED ON

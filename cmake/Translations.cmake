@@ -11,18 +11,19 @@ find_package(Qt6 6.4 REQUIRED COMPONENTS LinguistTools)
 function(vardek_add_translations target)
     cmake_parse_arguments(ARG "" "SOURCE_LANGUAGE" "TS_FILES;SOURCES" ${ARGN})
     # No line numbers, so that only a change of a text makes a .ts file out of date; no entries
-    # for texts that are gone. lupdate finds the classes the sources name through the tree's one
-    # include root, as the compiler does.
-    set(options -silent -I ${PROJECT_SOURCE_DIR} -locations none -no-obsolete -source-language ${ARG_SOURCE_LANGUAGE}
+    # for texts that are gone.
+    set(options -silent -locations none -no-obsolete -source-language ${ARG_SOURCE_LANGUAGE}
         -tr-function-alias QT_TRANSLATE_NOOP+=windowText)
     qt_add_translations(${target} TS_FILES ${ARG_TS_FILES} SOURCES ${ARG_SOURCES}
         LUPDATE_OPTIONS ${options})
 
     list(TRANSFORM ARG_TS_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
     list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+    # The check runs lupdate on the files alone, so it is given the tree's include root, through
+    # which lupdate finds the classes the sources name; update_translations has the target's.
     set(check ${CMAKE_CURRENT_BINARY_DIR}/${target}_check_translations.cmake)
     file(GENERATE OUTPUT ${check} CONTENT "set(lupdate \"$<TARGET_FILE:Qt6::lupdate>\")
-set(options \"${options}\")
+set(options \"${options};-I;${PROJECT_SOURCE_DIR}\")
 set(ts_files \"${ARG_TS_FILES}\")
 set(sources \"${ARG_SOURCES}\")
 set(work \"${CMAKE_CURRENT_BINARY_DIR}/${target}_check_translations\")

@@ -1,11 +1,13 @@
 #include "link/board_address.h"
 
 #include <algorithm>
+#include <span>
 
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include "link/reply_text.h"
 #include "link/udp_socket.h"
 
 namespace vardek::link {
@@ -68,9 +70,7 @@ std::string quotedForMessage(std::string_view text) {
     for (const char c : text.substr(0, shown)) {
         const auto byte = static_cast<unsigned char>(c);
         if (isControl(byte)) {
-            constexpr std::string_view kDigits = "0123456789ABCDEF";
-            quoted.append("\\x").push_back(kDigits[byte >> 4]);
-            quoted.push_back(kDigits[byte & 0xF]);
+            quoted.append("\\x").append(hexText(std::span(&byte, 1), 2));
         } else {
             quoted.push_back(c);
         }

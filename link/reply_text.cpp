@@ -48,6 +48,10 @@ long temperatureTenths(std::uint16_t value) {
     return std::lround(celsius * 10.0);
 }
 
+double temperatureCelsius(std::uint16_t value) {
+    return static_cast<double>(temperatureTenths(value)) / 10.0;
+}
+
 std::string temperatureText(std::uint16_t value) {
     const long tenths = temperatureTenths(value);
     std::string number = std::to_string(tenths / 10) + '.' + std::to_string(tenths % 10);

@@ -32,6 +32,10 @@ inline constexpr std::string_view kCelsiusSign = "\u2103";
 // rounded once to the nearest tenth, an exact half away from zero.
 long temperatureTenths(std::uint16_t value);
 
+// The RA5 reading in degrees Celsius as the panel shows it, to the tenth: the one conversion
+// of every reading, record and verdict.
+double temperatureCelsius(std::uint16_t value);
+
 // The RA5 reading as degrees Celsius, value / 1024 * 500, as "%4.1f ℃". An exact half in the
 // second decimal rounds away from zero (31.25 reads 31.3).
 std::string temperatureText(std::uint16_t value);

@@ -58,7 +58,7 @@ std::optional<std::chrono::milliseconds> parseDuration(std::string_view text) {
 
 double channelValue(const link::Channel& channel, std::uint16_t conversion) {
     if (channel.reading == link::Reading::Temperature) {
-        return static_cast<double>(link::temperatureTenths(conversion)) / 10.0;
+        return link::temperatureCelsius(conversion);
     }
     return conversion;
 }

@@ -1034,12 +1034,17 @@ class TestProbe : public QObject {
     void rack_data() {
         QTest::addColumn<int>("signal");  // sent once every board has set an output; 0 none
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("verdicts") << 0 << 5;
-        QTest::newRow("Ctrl-C") << SIGINT << 130;
+        // Only the last board is slow, and the signal comes once the others are done: their
+        // reports stay, the last one's record says it was cut short.
+        QTest::addColumn<bool>("lastOnlySlow");
+        QTest::newRow("verdicts") << 0 << 5 << false;
+        QTest::newRow("Ctrl-C") << SIGINT << 130 << false;
+        QTest::newRow("SIGTERM after four of five boards") << SIGTERM << 143 << true;
     }
     void rack() {
         QFETCH(int, signal);
         QFETCH(int, exitCode);
+        QFETCH(bool, lastOnlySlow);
         // The first simulator's ephemeral port, taken by the others on their own addresses.
         std::array<vardek::test::SimulatorRun, 4> simulators;
         const std::array<int, 4> hosts{2, 3, 4, 6};
@@ -1052,7 +1057,7 @@ class TestProbe : public QObject {
                 args << "--stuck"
                      << "RB3=1";
             }
-            if (signal != 0) {
+            if (signal != 0 && (!lastOnlySlow || hosts[i] == 6)) {
                 args << "--delay-ms"
                      << "100";
             }
@@ -1072,10 +1077,23 @@ class TestProbe : public QObject {
         QProcess probe;
         // Above the slow boards' 100 ms, for the signal to come while they switch their outputs.
         const QString timeout = signal != 0 ? "1000" : "100";
+        const QString reports = dir.filePath("reports");
+        QVERIFY(QDir().mkpath(reports));
         probe.start(VARDEK_PROBE, {"--port", QString::number(port), "--timeout", timeout,
                                    "--retries", "0", "--json", "check", "--outputs", "--boards",
-                                   boards.fileName(), "--junit", junit});
-        if (signal != 0) {
+                                   boards.fileName(), "--junit", junit, "--report-dir", reports});
+        const QString at = QString(":%1").arg(port);
+        QByteArray out;
+        if (lastOnlySlow) {
+            // A board's lines come once it is done, in the rack's order: the fifth board's
+            // switching is under way when the fourth's have come.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (out += probe.readAllStandardOutput()).contains("\"127.0.0.5" + at.toUtf8()),
+                kWaitMs);
+            QVERIFY(vardek::test::waitForLog(simulators[3], QRegularExpression("\\| set RB3"))
+                        .hasMatch());
+            ::kill(pid_t(probe.processId()), signal);
+        } else if (signal != 0) {
             for (auto& simulator : simulators) {
                 QVERIFY(vardek::test::waitForLog(simulator, QRegularExpression("\\| set RB3"))
                             .hasMatch());
@@ -1086,10 +1104,27 @@ class TestProbe : public QObject {
         const QString err = QString::fromUtf8(probe.readAllStandardError());
         QVERIFY2(probe.exitCode() == exitCode,
                  qPrintable(QString("exit %1, stderr: %2").arg(probe.exitCode()).arg(err)));
-        const CheckLines lines = readCheckLines(QString::fromUtf8(probe.readAllStandardOutput()));
+        const CheckLines lines =
+            readCheckLines(QString::fromUtf8(out + probe.readAllStandardOutput()));
         QCOMPARE(lines.unparsed, QStringList{});
 
-        const QString at = QString(":%1").arg(port);
+        if (lastOnlySlow) {
+            // Each finished board's two reports, whole; none for the board cut short, which
+            // the summary names.
+            const QStringList kept = QDir(reports).entryList(QDir::Files, QDir::Name);
+            QCOMPARE(kept.size(), 8);
+            QCOMPARE(kept.filter(QRegularExpression("^SN-6\\.")), QStringList{});
+            for (const QString& name : kept.filter(QRegularExpression("\\.json$"))) {
+                QFile report(QDir(reports).filePath(name));
+                QVERIFY(report.open(QIODevice::ReadOnly));
+                QVERIFY2(QJsonDocument::fromJson(report.readAll()).isObject(), qPrintable(name));
+            }
+            QCOMPARE(lines.summaries.size(), 4);
+            QCOMPARE(lines.cutShort.size(), 1);
+            QCOMPARE(lines.cutShort[0]["board"].toString(), "127.0.0.6" + at);
+            QCOMPARE(lines.cutShort[0]["cut_short"].toString(), "cut short by SIGTERM");
+            return;
+        }
         if (signal != 0) {
             // No verdict, and each board that was switching is as it was found.
             QCOMPARE(lines.summaries.size(), 0);

@@ -1,10 +1,12 @@
 // vardek-trend: what its chart draws of many samples, its export with no display at all, and
 // its live sampling of the real simulator.
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
 #include <QProcess>
@@ -31,8 +33,12 @@
 #include "tools/trend/live_sampler.h"
 #include "tools/trend/log_samples.h"
 #include "tools/trend/reducer.h"
+#include "tools/trend/statistics.h"
 #include "tools/trend/trend_chart.h"
+#include "tools/trend/trend_options.h"
 #include "tools/trend/trend_window.h"
+
+#include <csignal>
 
 using namespace vardek::trend;
 namespace readings = vardek::readings;
@@ -45,12 +51,15 @@ namespace {
 constexpr std::int64_t kStartMs = 1'765'000'000'000;  // a December 2025 morning, UTC
 
 // `count` samples one `intervalMs` apart, every series at a level of its own; those at
-// `missed` unanswered, and RA0 at `spike` reading 1023.
-Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& missed, int spike) {
+// `missed` unanswered, and RA0 at `spike` reading 1023; those at `cut` left out, as rows cut out
+// of a log.
+Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& missed, int spike,
+                  const std::vector<int>& cut = {}) {
     std::vector<Sample> samples(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         Sample& sample = samples[static_cast<std::size_t>(index)];
         sample.timeMs = kStartMs + index * intervalMs;
+        sample.elapsedS = static_cast<double>(index * intervalMs) / 1000.0;
         if (std::find(missed.begin(), missed.end(), index) != missed.end()) {
             continue;
         }
@@ -60,6 +69,9 @@ Trace steadyTrace(int count, std::int64_t intervalMs, const std::vector<int>& mi
         if (index == spike) {
             sample.analogue[0] = 1023;
         }
+    }
+    for (auto index = cut.rbegin(); index != cut.rend(); ++index) {
+        samples.erase(samples.begin() + *index);
     }
     Trace trace;
     trace.append(std::move(samples));
@@ -72,12 +84,15 @@ std::vector<int> run(int first, int count) {
     return indices;
 }
 
-// Whether a drawn line runs across the time of a missed sample.
+// Whether a drawn line runs across the time of a missed sample, or across unmeasured time.
 bool lineAcrossMissed(const Trace& trace, const Reduced& reduced) {
     std::vector<double> missed;
-    for (const Sample& sample : trace.samples()) {
-        if (sample.missed()) {
-            missed.push_back(static_cast<double>(sample.timeMs));
+    for (std::size_t index = 0; index < trace.size(); ++index) {
+        if (trace[index].missed()) {
+            missed.push_back(static_cast<double>(trace[index].timeMs));
+        }
+        if (index > 0 && trace[index].timeMs - trace[index - 1].timeMs > 2 * trace.intervalMs()) {
+            missed.push_back(static_cast<double>(trace[index].timeMs - trace.intervalMs()));
         }
     }
     for (std::size_t line = 0; line < reduced.lines.size(); ++line) {
@@ -92,6 +107,60 @@ bool lineAcrossMissed(const Trace& trace, const Reduced& reduced) {
         }
     }
     return false;
+}
+
+bool near(QRgb pixel, const QColor& wanted, int within) {
+    return std::abs(qRed(pixel) - wanted.red()) + std::abs(qGreen(pixel) - wanted.green()) +
+               std::abs(qBlue(pixel) - wanted.blue()) <=
+           within;
+}
+
+// The samples as a log, exported at 800x500 by vardek-trend run without a display.
+QImage exportedLog(const QTemporaryDir& folder, const std::vector<Sample>& samples,
+                   const QStringList& options = {}) {
+    const readings::Pins pins = pinsOf({0, 1, 2, 3, 4});
+    QByteArray log = QByteArray::fromStdString(readings::csvHeader(pins));
+    for (const Sample& sample : samples) {
+        log += QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins));
+    }
+    const QString csv = folder.filePath(QStringLiteral("known.csv"));
+    QFile file(csv);
+    if (!file.open(QIODevice::WriteOnly) || file.write(log) != log.size()) {
+        return {};
+    }
+    file.close();
+    const QString image = folder.filePath(QStringLiteral("plot.png"));
+    QProcess trend;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    trend.setProcessEnvironment(environment);
+    trend.start(QStringLiteral(VARDEK_TREND),
+                QStringList{csv, QStringLiteral("--export"), image, QStringLiteral("--size"),
+                            QStringLiteral("800x500")} +
+                    options);
+    if (!trend.waitForFinished(vardek::test::kWaitMs) || trend.exitCode() != 0) {
+        qWarning("%s", trend.readAllStandardError().constData());
+        return {};
+    }
+    return QImage(image).convertToFormat(QImage::Format_RGB32);
+}
+
+// The columns of `drawn` with at least `least` pixels of `colour` in rows [top, bottom).
+std::vector<int> columnsOf(const QImage& drawn, const QColor& colour, int top, int bottom,
+                           int least) {
+    std::vector<int> columns;
+    for (int x = 0; x < drawn.width(); ++x) {
+        int count = 0;
+        for (int y = std::max(top, 0); y < std::min(bottom, drawn.height()); ++y) {
+            count += near(drawn.pixel(x, y), colour, 12) ? 1 : 0;
+        }
+        if (count >= least) {
+            columns.push_back(x);
+        }
+    }
+    return columns;
 }
 
 }  // namespace
@@ -109,18 +178,24 @@ class TestTrend : public QObject {
         QTest::addColumn<std::vector<int>>("missed");
         QTest::addColumn<int>("spike");
         QTest::addColumn<int>("viewFirst");  // the first sample shown; all to the last
+        QTest::addColumn<std::vector<int>>("cut");
         const std::vector<int> none;
-        QTest::newRow("a one-sample spike in 24 h at 1 s") << 86'400 << 1000 << none << 50'001 << 0;
+        QTest::newRow("a one-sample spike in 24 h at 1 s")
+            << 86'400 << 1000 << none << 50'001 << 0 << none;
         QTest::newRow("a one-sample gap in 24 h at 1 s")
-            << 86'400 << 1000 << std::vector<int>{43'210} << -1 << 0;
+            << 86'400 << 1000 << std::vector<int>{43'210} << -1 << 0 << none;
         std::vector<int> gaps = run(20'000, 1500);
         gaps.insert(gaps.end(), {7, 9, 10});
         QTest::newRow("gaps of 1, 2 and 1500 samples in 24 h")
-            << 86'400 << 1000 << gaps << 21'500 << 0;
+            << 86'400 << 1000 << gaps << 21'500 << 0 << none;
         QTest::newRow("a gap and a spike zoomed in to 1 min")
-            << 86'400 << 1000 << std::vector<int>{86'370} << 86'371 << 86'340;
+            << 86'400 << 1000 << std::vector<int>{86'370} << 86'371 << 86'340 << none;
         QTest::newRow("every fourth sample missed")
-            << 4000 << 200 << std::vector<int>{3, 7, 11, 15, 19, 3999} << 1 << 0;
+            << 4000 << 200 << std::vector<int>{3, 7, 11, 15, 19, 3999} << 1 << 0 << none;
+        QTest::newRow("60 rows cut out of 24 h")
+            << 86'400 << 1000 << none << -1 << 0 << run(40'000, 60);
+        QTest::newRow("2 rows cut out, zoomed in to 1 min")
+            << 3600 << 1000 << none << -1 << 3540 << std::vector<int>{3570, 3571};
     }
     void reducedView() {
         QFETCH(int, count);
@@ -128,7 +203,8 @@ class TestTrend : public QObject {
         QFETCH(std::vector<int>, missed);
         QFETCH(int, spike);
         QFETCH(int, viewFirst);
-        const Trace trace = steadyTrace(count, intervalMs, missed, spike);
+        QFETCH(std::vector<int>, cut);
+        const Trace trace = steadyTrace(count, intervalMs, missed, spike, cut);
         constexpr int kColumns = 997;
         const View view{trace[std::size_t(viewFirst)].timeMs, trace.samples().back().timeMs,
                         kColumns};
@@ -144,20 +220,29 @@ class TestTrend : public QObject {
         QVERIFY2(!lineAcrossMissed(trace, reduced), "a line is drawn across a missed sample");
         QCOMPARE(reduced.extent.max, spike >= 0 ? 1023.0F : 500.0F);
 
-        // Each run of missed samples in view gets a mark on the time axis.
-        const auto& marks = all.missed;
+        // Each missed sample in view is within a mark of its fault, and the time of rows cut
+        // out is a hole.
+        const auto& marks = all.faults;
         for (const int index : missed) {
-            if (index < viewFirst) {
+            const auto timeMs = static_cast<double>(kStartMs + index * intervalMs);
+            if (timeMs < static_cast<double>(view.firstMs)) {
                 continue;
             }
-            const double column =
-                static_cast<double>(trace[std::size_t(index)].timeMs - view.firstMs) * kColumns /
-                static_cast<double>(view.lastMs + 1 - view.firstMs);
             QVERIFY2(std::any_of(marks.begin(), marks.end(),
-                                 [column](const auto& run) {
-                                     return run.first <= int(column) && int(column) <= run.second;
+                                 [timeMs](const FaultRun& run) {
+                                     return run.fault == Fault::NoReply && run.firstMs <= timeMs &&
+                                            timeMs <= run.lastMs;
                                  }),
                      qPrintable(QStringLiteral("sample %1 is missed unmarked").arg(index)));
+        }
+        if (!cut.empty()) {
+            const auto fromMs = static_cast<double>(kStartMs + (cut.front() - 1) * intervalMs);
+            const auto toMs = static_cast<double>(kStartMs + (cut.back() + 1) * intervalMs);
+            QVERIFY2(std::any_of(all.holes.begin(), all.holes.end(),
+                                 [&](const Hole& hole) {
+                                     return hole.fromMs == fromMs && hole.toMs == toMs;
+                                 }),
+                     "rows cut out leave no hole");
         }
     }
 
@@ -166,33 +251,10 @@ class TestTrend : public QObject {
     void exportWithoutADisplay() {
         QTemporaryDir folder;
         QVERIFY(folder.isValid());
-        const readings::Pins pins = pinsOf({0, 1, 2, 3, 4});
-        QByteArray log = QByteArray::fromStdString(readings::csvHeader(pins));
-        const Trace trace = steadyTrace(600, 1000, {100, 101, 300}, 400);
-        for (const Sample& sample : trace.samples()) {
-            log += QByteArray::fromStdString(readings::csvRow(toReadings(sample), pins));
-        }
-        const QString csv = folder.filePath(QStringLiteral("known.csv"));
-        QFile file(csv);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(log);
-        file.close();
+        const QImage drawn =
+            exportedLog(folder, steadyTrace(600, 1000, {100, 101, 300}, 400).samples(),
+                        {QStringLiteral("--window"), QStringLiteral("10min")});
 
-        const QString image = folder.filePath(QStringLiteral("plot.png"));
-        QProcess trend;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-            environment.remove(QString::fromLatin1(name));
-        }
-        trend.setProcessEnvironment(environment);
-        trend.start(
-            QStringLiteral(VARDEK_TREND),
-            {csv, QStringLiteral("--export"), image, QStringLiteral("--size"),
-             QStringLiteral("800x500"), QStringLiteral("--window"), QStringLiteral("10min")});
-        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
-        QVERIFY2(trend.exitCode() == 0, trend.readAllStandardError().constData());
-
-        const QImage drawn = QImage(image).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(drawn.size(), QSize(800, 500));
         std::array<int, kSeriesCount> found{};
         for (int y = 0; y < drawn.height(); ++y) {
@@ -217,6 +279,210 @@ class TestTrend : public QObject {
         }
     }
 
+    // An exported chart tells when samples were missed and when none were taken: each fault's
+    // mark stands at its sample's place on the lines' time scale, and no line crosses time
+    // without samples, whether rows were cut out or a second run was appended after a pause.
+    void exportShowsGapsAndMarks_data() {
+        QTest::addColumn<std::vector<int>>("missed");  // of 600 samples 1 s apart
+        QTest::addColumn<std::vector<int>>("cut");
+        QTest::addColumn<int>("pauseAfter");  // a second run begins 36 s later; -1: none
+        const std::vector<int> none;
+        QTest::newRow("missed at a quarter, a half, three quarters and the end")
+            << std::vector<int>{150, 300, 450, 599} << none << -1;
+        QTest::newRow("60 rows cut out") << std::vector<int>{100} << run(300, 60) << -1;
+        QTest::newRow("a second run 36 s after the first") << none << none << 400;
+    }
+    void exportShowsGapsAndMarks() {
+        QFETCH(std::vector<int>, missed);
+        QFETCH(std::vector<int>, cut);
+        QFETCH(int, pauseAfter);
+        std::vector<Sample> samples = steadyTrace(600, 1000, missed, -1, cut).samples();
+        for (Sample& sample : samples) {
+            const auto index = (sample.timeMs - kStartMs) / 1000;
+            if (pauseAfter >= 0 && index > pauseAfter) {
+                sample.timeMs += 36'000;
+                sample.elapsedS = static_cast<double>(index - pauseAfter - 1);
+            }
+        }
+        const auto timeOf = [pauseAfter](int index) {
+            return kStartMs + index * 1000 + (pauseAfter >= 0 && index > pauseAfter ? 36'000 : 0);
+        };
+        QTemporaryDir folder;
+        const QImage drawn = exportedLog(folder, samples);
+        QVERIFY(!drawn.isNull());
+
+        // RA0 reads 500 from the first sample to the last: its line is the row with most of
+        // its colour.
+        const QColor ra0 = TrendChart::colour(Series::RA0);
+        std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                counts[std::size_t(y)] += near(drawn.pixel(x, y), ra0, 12) ? 1 : 0;
+            }
+        }
+        const int lineY = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const std::vector<int> line = columnsOf(drawn, ra0, lineY - 2, lineY + 3, 1);
+        QVERIFY(line.size() > 300);
+        // The plot's time scale, as drawn: RB0's steps rise and fall at samples 60 and 540,
+        // each a vertical line centred on its sample's time.
+        const std::vector<int> steps =
+            columnsOf(drawn, TrendChart::colour(Series::RB0), lineY + 10, drawn.height() - 32, 6);
+        QVERIFY(steps.size() >= 2);
+        const auto centre = [&](int near) {
+            double sum = 0;
+            int count = 0;
+            for (const int x : steps) {
+                if (std::abs(x - near) <= 3) {
+                    sum += x;
+                    ++count;
+                }
+            }
+            return sum / count + 0.5;
+        };
+        const double left = centre(steps.front());
+        const double right = centre(steps.back());
+        const auto leftMs = static_cast<double>(timeOf(60));
+        const auto rightMs = static_cast<double>(timeOf(540));
+        const auto xOf = [&](std::int64_t timeMs) {
+            return left +
+                   (right - left) * (static_cast<double>(timeMs) - leftMs) / (rightMs - leftMs);
+        };
+
+        // Each missed sample's mark within 2 pixels of its place, and no mark elsewhere.
+        const std::vector<int> marks = columnsOf(drawn, TrendChart::faultColour(Fault::NoReply),
+                                                 lineY + 10, drawn.height() - 32, 3);
+        for (const int index : missed) {
+            const double at = xOf(timeOf(index));
+            QVERIFY2(
+                std::any_of(marks.begin(), marks.end(),
+                            [at](int x) { return std::abs(x - at) <= 2; }),
+                qPrintable(QStringLiteral("no mark at x = %1 for sample %2").arg(at).arg(index)));
+        }
+        for (const int x : marks) {
+            // Left of the plot, the lanes are named.
+            if (x < line.front()) {
+                continue;
+            }
+            QVERIFY2(std::any_of(missed.begin(), missed.end(),
+                                 [&](int index) { return std::abs(x - xOf(timeOf(index))) <= 3; }),
+                     qPrintable(QStringLiteral("a mark at x = %1 with no missed sample").arg(x)));
+        }
+
+        // No line across the time without samples.
+        std::vector<std::pair<std::int64_t, std::int64_t>> holes;
+        if (!cut.empty()) {
+            holes.emplace_back(timeOf(cut.front() - 1), timeOf(cut.back() + 1));
+        }
+        if (pauseAfter >= 0) {
+            holes.emplace_back(timeOf(pauseAfter), timeOf(pauseAfter + 1));
+        }
+        for (const auto& [fromMs, toMs] : holes) {
+            for (const int x : line) {
+                QVERIFY2(x <= xOf(fromMs) + 2 || x >= xOf(toMs) - 2,
+                         qPrintable(QStringLiteral("RA0 drawn at x = %1, between %2 and %3")
+                                        .arg(x)
+                                        .arg(xOf(fromMs))
+                                        .arg(xOf(toMs))));
+            }
+        }
+    }
+
+    // A value axis fitted to the samples never shows what no reading can be: a raw reading is
+    // 0 to 1023.
+    void rawAxisKeepsToTheConversion_data() {
+        QTest::addColumn<float>("low");
+        QTest::addColumn<float>("high");
+        QTest::newRow("near 0") << 0.0F << 3.0F;
+        QTest::newRow("near 1023") << 1020.0F << 1023.0F;
+        QTest::newRow("the whole range") << 0.0F << 1023.0F;
+    }
+    void rawAxisKeepsToTheConversion() {
+        QFETCH(float, low);
+        QFETCH(float, high);
+        Trace trace = steadyTrace(100, 1000, {}, -1);
+        std::vector<Sample> samples = trace.samples();
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            samples[index].analogue = {low, high, low, high, 20.0F};
+        }
+        trace.clear();
+        trace.append(std::move(samples));
+        TrendChart chart(trace);
+        chart.setWindow(0);
+        QImage image(QSize(800, 500), QImage::Format_ARGB32_Premultiplied);
+        chart.renderTo(image, image.size());
+        const Range shown = chart.shownRange(Axis::Left);
+        QVERIFY2(shown.first >= 0 && shown.second <= 1023,
+                 qPrintable(QStringLiteral("%1 to %2").arg(shown.first).arg(shown.second)));
+        QVERIFY(shown.first <= low && shown.second >= high);
+    }
+
+    // The statistics of a stretch: a missed sample counts in the missed share and in no series.
+    void statisticsOfAFixture_data() {
+        QTest::addColumn<std::vector<float>>("ra0");  // NaN: a missed sample
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("min");
+        QTest::addColumn<double>("max");
+        QTest::addColumn<double>("mean");
+        QTest::addColumn<double>("deviation");
+        QTest::addColumn<double>("missedShare");
+        const float missed = kNoValue;
+        QTest::newRow("steady, one missed in ten")
+            << std::vector<float>{500, 500, 500, missed, 500, 500, 500, 500, 500, 500} << 9 << 500.0
+            << 500.0 << 500.0 << 0.0 << 0.1;
+        QTest::newRow("a ramp 0 to 9") << std::vector<float>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << 10
+                                       << 0.0 << 9.0 << 4.5 << std::sqrt(82.5 / 9) << 0.0;
+        QTest::newRow("the ends of the conversion, half missed")
+            << std::vector<float>{0, missed, 1023, missed} << 2 << 0.0 << 1023.0 << 511.5
+            << std::sqrt(2 * 511.5 * 511.5) << 0.5;
+        QTest::newRow("one value") << std::vector<float>{7} << 1 << 7.0 << 7.0 << 7.0 << 0.0 << 0.0;
+    }
+    void statisticsOfAFixture() {
+        QFETCH(std::vector<float>, ra0);
+        QFETCH(int, count);
+        QFETCH(double, min);
+        QFETCH(double, max);
+        QFETCH(double, mean);
+        QFETCH(double, deviation);
+        QFETCH(double, missedShare);
+        std::vector<int> missed;
+        for (std::size_t index = 0; index < ra0.size(); ++index) {
+            if (std::isnan(ra0[index])) {
+                missed.push_back(int(index));
+            }
+        }
+        std::vector<Sample> samples = steadyTrace(int(ra0.size()), 1000, missed, -1).samples();
+        for (std::size_t index = 0; index < samples.size(); ++index) {
+            samples[index].analogue[0] = ra0[index];
+        }
+        Trace trace;
+        trace.append(samples);
+        const Statistics figures = statistics(trace, 0, trace.size());
+        const SeriesStatistics& of = figures.series[std::size_t(Series::RA0)];
+        QCOMPARE(int(of.count), count);
+        QCOMPARE(of.min, min);
+        QCOMPARE(of.max, max);
+        QVERIFY(std::abs(of.mean - mean) < 1e-9);
+        QVERIFY2(std::abs(of.deviation - deviation) < 1e-9,
+                 qPrintable(QString::number(of.deviation)));
+        QCOMPARE(figures.missedShare(), missedShare);
+
+        // In the window, between the markers: the same figures, as copied text.
+        TrendWindow window;
+        window.addSamples(samples);
+        window.setWindow(0);
+        window.chart().setMarker(0, samples.front().timeMs);
+        window.chart().setMarker(1, samples.back().timeMs);
+        const QStringList lines = window.statisticsText().split(QLatin1Char('\n'));
+        const auto row = std::find_if(lines.begin(), lines.end(), [](const QString& line) {
+            return line.startsWith(QStringLiteral("RA0\t"));
+        });
+        QVERIFY(row != lines.end());
+        const QStringList cells = row->split(QLatin1Char('\t'));
+        QCOMPARE(cells.size(), 11);
+        QCOMPARE(cells[6], QString::number(count));
+        QCOMPARE(cells[9], QString::number(mean, 'f', 1));
+    }
+
     // A followed log: rows appended after the start come in, and a row half written waits for
     // the rest instead of coming in broken.
     void followedLogGrows() {
@@ -235,10 +501,11 @@ class TestTrend : public QObject {
         std::vector<Sample> taken;
         QStringList problems;
         LogSource source(path);
-        source.OnSamples = [&](std::vector<Sample> samples) {
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& samples) {
             taken.insert(taken.end(), samples.begin(), samples.end());
-        };
-        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
         QCOMPARE(source.read(true), QString());
         QCOMPARE(taken.size(), std::size_t{1});
 
@@ -299,10 +566,11 @@ class TestTrend : public QObject {
         std::vector<Sample> taken;
         QStringList problems;
         LogSource source(path);
-        source.OnSamples = [&](std::vector<Sample> more) {
+        connect(&source, &LogSource::samplesRead, [&](const std::vector<Sample>& more) {
             taken.insert(taken.end(), more.begin(), more.end());
-        };
-        source.OnProblem = [&](const QString& problem) { problems << problem; };
+        });
+        connect(&source, &LogSource::problemFound,
+                [&](const QString& problem) { problems << problem; });
         QCOMPARE(source.read(true), QString());
         QCOMPARE(taken.size(), std::size_t{2});
 
@@ -537,7 +805,7 @@ class TestTrend : public QObject {
             QVERIFY2(waitUntil(control.holds), control.name);
         }
         // The readout reads out both markers and their difference.
-        auto* readout = window.findChild<QTableWidget*>();
+        auto* readout = window.findChild<QTableWidget*>(QStringLiteral("readout"));
         QVERIFY(readout);
         QVERIFY(readout->item(3, 0)->text().endsWith(QStringLiteral(" s")));
         QCOMPARE(readout->item(3, 1)->text(), QStringLiteral("0"));
@@ -555,13 +823,45 @@ class TestTrend : public QObject {
         QCOMPARE(window.saveShownSamples(csv), QString());
         std::vector<Sample> saved;
         LogSource source(csv);
-        source.OnSamples = [&](std::vector<Sample> samples) { saved = std::move(samples); };
+        connect(&source, &LogSource::samplesRead,
+                [&](const std::vector<Sample>& samples) { saved = samples; });
         QCOMPARE(source.read(false), QString());
         const View shown = chart.view();
         QVERIFY(!saved.empty() && saved.size() < window.trace().size());
         QVERIFY(saved.front().timeMs >= shown.firstMs && saved.back().timeMs <= shown.lastMs);
         QCOMPARE(saved.size(), window.trace().lowerBound(shown.lastMs + 1) -
                                    window.trace().lowerBound(shown.firstMs));
+    }
+
+    // What a screen reader is told: the status line whole, the chart as a chart with what it
+    // shows, and no control without a name.
+    void namedForAScreenReader() {
+        TrendWindow window;
+        window.setSource(QStringLiteral("soak.csv"));
+        window.addSamples(steadyTrace(100, 1000, {95, 96}, -1).samples());
+        window.show();
+        QAccessible::setActive(true);
+        QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(&window.chart());
+        QCOMPARE(chart->role(), QAccessible::Chart);
+        QVERIFY(waitUntil([&] {
+            return chart->text(QAccessible::Description).contains(QStringLiteral("RA0: 500"));
+        }));
+        QVERIFY(chart->text(QAccessible::Description).contains(QStringLiteral("no reply")));
+        const QLabel* status = window.findChild<QLabel*>(QStringLiteral("status"));
+        QVERIFY(status);
+        QCOMPARE(QAccessible::queryAccessibleInterface(const_cast<QLabel*>(status))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("soak.csv — samples: 100, missed: 2"));
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+            if (node->role() == QAccessible::CheckBox || node->role() == QAccessible::Button) {
+                QVERIFY2(!node->text(QAccessible::Name).isEmpty(),
+                         node->object() ? node->object()->metaObject()->className() : "?");
+            }
+            for (int child = 0; child < node->childCount(); ++child) {
+                walk(node->child(child));
+            }
+        };
+        walk(QAccessible::queryAccessibleInterface(&window));
     }
 
     // English, and Japanese on request: the menus and what a screen reader announces. A
@@ -602,6 +902,99 @@ class TestTrend : public QObject {
                  std::string("'de' has no translation (there are en, ja)"));
     }
 
+    // The command line by the rules of every program's: numbers in decimal or 0x hex, an option
+    // given twice refused rather than the last one taken, the same words for the same mistake.
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");  // the start of the refusal; empty when taken
+        QTest::addColumn<int>("intervalMs");
+        QTest::newRow("hex") << QStringList{"--interval", "0x64", "--timeout", "0X1f4"} << ""
+                             << 100;
+        QTest::newRow("leading zero is decimal") << QStringList{"--interval", "0100"} << "" << 100;
+        QTest::newRow("an option given twice")
+            << QStringList{"--size", "300x300", "--size", "400x400", "--export", "a.png", "a.csv"}
+            << "--size is given more than once" << 0;
+        QTest::newRow("unknown option")
+            << QStringList{"--bogus"} << "unknown option '--bogus'" << 0;
+        QTest::newRow("out of range")
+            << QStringList{"--interval", "9"}
+            << "--interval expects a number from 10 to 86400000 (decimal or 0x hex), not '9'" << 0;
+        QTest::newRow("missing value") << QStringList{"--log"} << "--log needs a value" << 0;
+        QTest::newRow("flag with a value")
+            << QStringList{"--follow=1", "a.csv"} << "--follow takes no value" << 0;
+        QTest::newRow("two files")
+            << QStringList{"a.csv", "b.csv"} << "unexpected argument 'b.csv'" << 0;
+        QTest::newRow("size with a sign")
+            << QStringList{"--size", "-300x300", "--export", "a.png", "a.csv"}
+            << "--size expects WIDTHxHEIGHT in pixels" << 0;
+        QTest::newRow("live option on a file")
+            << QStringList{"--timeout", "0x10", "a.csv"}
+            << "--timeout is for sampling a board live, not for a log file" << 0;
+        QTest::newRow("help beside a mistake") << QStringList{"--bogus", "-h"} << "" << 1000;
+    }
+    void commandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        QFETCH(int, intervalMs);
+        std::vector<std::string> text;
+        for (const QString& arg : args) {
+            text.push_back(arg.toStdString());
+        }
+        const std::vector<std::string_view> views(text.begin(), text.end());
+        const ParsedOptions parsed = parseOptions(views);
+        const QString refusal = QString::fromStdString(parsed.error);
+        QCOMPARE(parsed.action == ParsedOptions::Action::Refuse, !error.isEmpty());
+        QVERIFY2(refusal.startsWith(error), qPrintable(refusal));
+        if (error.isEmpty()) {
+            QCOMPARE(parsed.options.interval.count(), intervalMs);
+        }
+    }
+
+    // Ended by a stop signal while it samples live into a log, vardek-trend leaves its event loop
+    // between two samples: status 0, and the log holds whole rows only. Nothing answers on the
+    // board's address: missed samples are rows too.
+    void stopSignalsKeepTheLogWhole_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGQUIT") << SIGQUIT;
+    }
+    void stopSignalsKeepTheLogWhole() {
+        QFETCH(int, signal);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString log = folder.filePath(QStringLiteral("live.csv"));
+        QProcess trend;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        trend.setProcessEnvironment(environment);
+        trend.start(
+            QStringLiteral(VARDEK_TREND),
+            {QStringLiteral("--board"), QStringLiteral("127.0.0.5"), QStringLiteral("--interval"),
+             QStringLiteral("10"), QStringLiteral("--timeout"), QStringLiteral("1"),
+             QStringLiteral("--log"), log});
+        QVERIFY(trend.waitForStarted());
+        const auto rows = [&log] {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : 0;
+        };
+        QVERIFY(waitUntil([&] { return rows() >= 4; }));
+        QCOMPARE(::kill(pid_t(trend.processId()), signal), 0);
+        QVERIFY(trend.waitForFinished(vardek::test::kWaitMs));
+        QCOMPARE(trend.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(trend.exitCode() == 0, trend.readAllStandardError().constData());
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray written = file.readAll();
+        QVERIFY(written.endsWith("\r\n"));
+        const QList<QByteArray> lines = written.chopped(2).split('\n');
+        for (const QByteArray& line : lines) {
+            QCOMPARE(line.count(','), lines.front().count(','));
+        }
+    }
+
     // Japanese under a Japanese locale, which test_trend_ja gives it; English under any other.
     void localesLanguage() {
         const bool japanese = QLocale::system().language() == QLocale::Japanese;
@@ -627,7 +1020,8 @@ class TestTrend : public QObject {
         config.timeout = std::chrono::milliseconds(2000);
         config.pins = {0, 1, 2, 3, 4};
         LiveSampler sampler(std::move(config));
-        sampler.OnSample = [&window](const Sample& sample) { window.addSamples({sample}); };
+        connect(&sampler, &LiveSampler::sampleTaken,
+                [&window](const Sample& sample) { window.addSamples({sample}); });
         window.setWindow(60'000);
         window.show();
         sampler.start();

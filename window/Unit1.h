@@ -23,6 +23,10 @@ namespace Ui {
 class TVARDEK_Ctrl;
 }
 
+// Unit1, TVARDEK_Ctrl, NMUDP1, Timer1 and the widgets' names in Unit1.ui (BtnRA5, CheckBoxRB7,
+// Edit1...) are the window's historical names, those of the program it replaces, kept so that
+// its parts are found under the names their users and the original's notes give them. The
+// window's own code around them is in the project's style.
 class TVARDEK_Ctrl final : public QWidget, private vardek::panel::PanelView {
     Q_OBJECT
 

@@ -2,6 +2,8 @@
 // window until it is closed.
 #include <cstdio>
 
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
 #include "host/board_settings.h"
 #include "window/application_info.h"
 #include "window/window_command_line.h"
@@ -9,19 +11,18 @@
 
 int main(int argc, char* argv[]) {
     namespace app = vardek::app;
-    const char* program = argc > 0 ? argv[0] : app::kApplicationName;
-    const app::ParsedCommandLine parsed = app::parseCommandLine(argc, argv);
+    namespace cli = vardek::cli;
+    const app::ParsedCommandLine parsed = app::parseCommandLine(cli::arguments(argc, argv));
     switch (parsed.action) {
         case app::ParsedCommandLine::Action::Help:
-            std::fputs(app::helpText(program).c_str(), stdout);
-            return 0;
+            std::fputs(app::helpText().c_str(), stdout);
+            return cli::kSucceeded;
         case app::ParsedCommandLine::Action::Version:
             std::printf("%s %s\n", app::kApplicationName, app::kVersion);
-            return 0;
+            return cli::kSucceeded;
         case app::ParsedCommandLine::Action::Refuse:
-            app::complain(parsed.error);
-            std::fprintf(stderr, "Try '%s --help'.\n", app::kApplicationName);
-            return app::kBadUsage;
+            cli::refuse(app::kApplicationName, parsed.error);
+            return cli::kBadUsage;
         case app::ParsedCommandLine::Action::Run:
             break;
     }

@@ -23,6 +23,10 @@ class PanelController {
   public:
     PanelController(PanelView& view, link::DatagramLink& link);
 
+    // The handlers and the routines and state they share (FormActivate, BtnRA5Click,
+    // NMUDP1DataReceived, GetStatus, RBset, SetPB, PendingADC, SyncPB) keep the window's
+    // historical names, as Unit1.h says; the controller's own parts are in the project's style.
+    //
     // Event handlers, one per bound event of the window. The output boxes' handlers run on the
     // user's clicks; when the command cannot be sent, the box goes back to its previous state
     // and the failure is thrown on.

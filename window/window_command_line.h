@@ -1,9 +1,11 @@
-// The window's command line, read with QCommandLineParser before any application object exists,
-// so that --help, --version and a bad option need no display.
+// The window's command line, read before any application object exists, so that --help,
+// --version and a bad option need no display; read by the rules of every program's (cli/).
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "cli/parsed_command_line.h"
 
@@ -17,10 +19,10 @@ struct WindowOptions {
 
 using ParsedCommandLine = cli::ParsedCommandLine<WindowOptions>;
 
-// `argv` as main() has it, the program's name first.
-ParsedCommandLine parseCommandLine(int argc, char** argv);
+// `args` without the program's name.
+ParsedCommandLine parseCommandLine(std::span<const std::string_view> args);
 
-// The text of --help; `program` is the name it was started by.
-std::string helpText(const char* program);
+// The text of --help.
+std::string helpText();
 
 }  // namespace vardek::app

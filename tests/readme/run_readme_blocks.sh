@@ -78,7 +78,7 @@ normalise() {
     perl -CSD -pe '
         s/\r$//;                                              # CSV line ends
         s/\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)?Z/TIME/g;   # the simulator log
-        s/^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3},/TIME,/;     # a readings log's time_utc,
+        s/^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3},/TIME,/;     # the time_utc of a readings log,
         s/^TIME,\d+\.\d{3},/TIME,ELAPSED,/;                  # a readings log: elapsed_s,
         s/^(TIME,ELAPSED,[^,]*,)\d+\.\d{3},/${1}RTT,/;         # and rtt_ms where it came
         s/\(\d+(\.\d+)? ms\)/(RTT ms)/g;                      # the probe

@@ -147,7 +147,13 @@ class TestWindowOpenbox : public QObject {
             << "vardek-control\\.conf: board=0\\.0\\.0\\.0 cannot name the board" << true;
         QTest::newRow("unknown option")
             << text << "" << QStringList{"--bored", "127.0.0.7"} << ""
-            << "" << 2 << "^VARDEK_Control: Unknown option 'bored'\\.\nTry 'VARDEK_Control --help'"
+            << "" << 2 << "^VARDEK_Control: unknown option '--bored'\nTry 'VARDEK_Control --help'"
+            << true;
+        // Refused, not the last one taken.
+        QTest::newRow("an option given twice")
+            << text << "" << QStringList{"--language", "xx", "--language", "en"} << ""
+            << "" << 2
+            << "^VARDEK_Control: --language is given more than once\nTry 'VARDEK_Control --help'"
             << true;
         // Opened for reading, the FIFO held the program up with its stop signals blocked.
         QTest::newRow("a FIFO in the file's place")

@@ -15,6 +15,7 @@
 #include <poll.h>
 
 #include "cli/command_line.h"
+#include "cli/exit_status.h"
 #include "host/signal_descriptor.h"
 #include "link/reply_text.h"
 #include "link/udp_socket.h"
@@ -32,6 +33,9 @@ namespace {
 
 using namespace vardek::sim;
 using vardek::cli::complain;
+using vardek::cli::kBadUsage;
+using vardek::cli::kFailed;
+using vardek::cli::kSucceeded;
 using vardek::link::SocketAddress;
 using vardek::link::UdpSocket;
 
@@ -325,17 +329,16 @@ std::variant<Replay, std::string> loadReplay(const Options& options) {
 int main(int argc, char** argv) {
     const ParsedCommandLine parsed = parseCommandLine(vardek::cli::arguments(argc, argv));
     if (parsed.action == ParsedCommandLine::Action::Refuse) {
-        complain(kProgramName, parsed.error);
-        std::fprintf(stderr, "Try '%s --help'.\n", kProgramName.data());
-        return 2;
+        vardek::cli::refuse(kProgramName, parsed.error);
+        return kBadUsage;
     }
     if (parsed.action == ParsedCommandLine::Action::Help) {
         std::fputs(helpText().c_str(), stdout);
-        return 0;
+        return kSucceeded;
     }
     if (parsed.action == ParsedCommandLine::Action::Version) {
         std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
-        return 0;
+        return kSucceeded;
     }
     const Options& options = parsed.options;
     if (!isLoopback(options.bindAddress)) {
@@ -347,7 +350,7 @@ int main(int argc, char** argv) {
     vardek::host::SignalDescriptor signals;
     if (signals.descriptor() < 0) {
         complain(kProgramName, "cannot watch for signals: " + signals.error().message());
-        return 1;
+        return kFailed;
     }
 
     // The files first: one refused ends the run before the simulator is on the network.
@@ -357,28 +360,28 @@ int main(int argc, char** argv) {
         std::variant<Replay, std::string> loaded = loadReplay(options);
         if (const auto* error = std::get_if<std::string>(&loaded)) {
             complain(kProgramName, *error);
-            return 2;
+            return kBadUsage;
         }
         replay = std::move(std::get<Replay>(loaded));
         replaySummary = "replaying " + options.replayPath + ": " + replay->summary();
     }
     std::optional<UdpSocket> socket = openSocket(options);
     if (!socket) {
-        return 1;
+        return kFailed;
     }
     PcapWriter capture;
     if (!options.pcapPath.empty()) {
         if (const PcapWriter::Opened opened = capture.open(options.pcapPath);
             !opened.error.empty()) {
             complain(kProgramName, opened.error);
-            return opened.refused ? 2 : 1;
+            return opened.refused ? kBadUsage : kFailed;
         }
     }
     ControlSocket control;
     if (!options.controlPath.empty()) {
         if (const std::string error = control.open(options.controlPath); !error.empty()) {
             complain(kProgramName, error);
-            return 1;
+            return kFailed;
         }
     }
     const std::uint32_t seed = options.seed ? *options.seed : std::random_device{}();
@@ -394,5 +397,5 @@ int main(int argc, char** argv) {
         log("fault: " + fault);
     }
     const bool stopped = simulator.run(signals);
-    return stopped ? 0 : 1;
+    return stopped ? kSucceeded : kFailed;
 }

@@ -94,9 +94,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
     bool help = false;
     bool version = false;
     CLI::App app{std::string(kProgramName)};
-    app.set_help_flag();
-    app.allow_extras();
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    cli::setUp(app);
 
     app.add_option("--bind", o.bindAddress)->transform(cli::ipv4Address());
     addNumber(app, "--port", o.port, 65535);
@@ -171,11 +169,7 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args) {
             "--replay answers as the capture did: --stuck, --adc, --drop-every and --reply-size "
             "do not apply to it";
     }
-    using Action = ParsedCommandLine::Action;
-    parsed.action = !parsed.error.empty() ? Action::Refuse
-                    : help                ? Action::Help
-                    : version             ? Action::Version
-                                          : Action::Run;
+    parsed.conclude(help, version);
     return parsed;
 }
 

@@ -436,7 +436,7 @@ class Checks {
                 result.measurements.push_back(measured(pin, value, "", limit(pin), 0));
                 continue;
             }
-            const double celsius = static_cast<double>(link::temperatureTenths(value)) / 10;
+            const double celsius = link::temperatureCelsius(value);
             result.values.emplace_back(pin + "_celsius", decimals(celsius, 1));
             result.measurements.push_back(
                 measured(pin, celsius, std::string(link::kCelsiusSign), limit(pin), 1));

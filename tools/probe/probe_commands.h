@@ -2,6 +2,7 @@
 // printing what it found and returning the program's exit status.
 #pragma once
 
+#include "cli/exit_status.h"
 #include "link/board_protocol.h"
 #include "tools/probe/board_exchange.h"
 #include "tools/probe/probe_options.h"
@@ -10,9 +11,9 @@ namespace vardek::probe {
 
 // The exit statuses a script tells apart; after a stop signal the shell's 128 + signal.
 enum ExitStatus {
-    kReplied = 0,
+    kReplied = cli::kSucceeded,
     kNoReply = 1,
-    kBadUsage = 2,
+    kBadUsage = cli::kBadUsage,
     kWrongSize = 3,
     kNotSent = 4,
     kCheckFailed = 5,

@@ -120,11 +120,9 @@ ParsedCommandLine parseCommandLine(std::span<const std::string_view> args,
     o.board = defaultBoard.address;
 
     CLI::App app{std::string(kProgramName)};
-    app.set_help_flag();
-    app.allow_extras();
+    cli::setUp(app);
     // The common options may also follow the command.
     app.fallthrough();
-    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 
     bool help = false;
     bool version = false;

@@ -77,9 +77,7 @@ void LiveSampler::sendStep() {
         endpoint_->SendBuffer(request.buffer, request.count);
     } catch (const std::exception& error) {
         // Nothing went out, so no late reply can follow: the step is missed and the next goes.
-        if (OnError) {
-            OnError(error.what());
-        }
+        emit sendFailed(QString::fromLocal8Bit(error.what()));
         record(kNotSent);
         proceed();
         return;
@@ -148,7 +146,7 @@ void LiveSampler::record(int size) {
         const link::Channel& channel = link::kChannels[config_.pins[step - 1]];
         sample_.analogue[static_cast<std::size_t>(channel.number)] =
             channel.reading == link::Reading::Temperature
-                ? static_cast<float>(link::temperatureTenths(reply->conversion())) / 10.0F
+                ? static_cast<float>(link::temperatureCelsius(reply->conversion()))
                 : static_cast<float>(reply->conversion());
     }
     if (step_ >= steps()) {
@@ -162,9 +160,7 @@ void LiveSampler::finishSample() {
     }
     inSample_ = false;
     ++samples_;
-    if (OnSample) {
-        OnSample(sample_);
-    }
+    emit sampleTaken(sample_);
     const qint64 nextSlotMs = static_cast<qint64>(started_) * config_.interval.count();
     const qint64 wait = nextSlotMs - clock_.elapsed();
     if (wait <= 0) {

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,15 +42,16 @@ class LiveSampler final : public QObject {
     // which counts as late; none is ever skipped.
     void start();
 
-    // Raised with each sample as it is complete, missed ones included.
-    std::function<void(const Sample&)> OnSample;
-    // Raised when a request cannot be sent, with the reason.
-    std::function<void(const std::string&)> OnError;
-
     const SamplerConfig& config() const { return config_; }
     std::uint16_t localPort() const { return endpoint_->localPort(); }
     std::uint64_t samples() const { return samples_; }
     std::uint64_t late() const { return late_; }
+
+  signals:
+    // Each sample as it is complete, missed ones included.
+    void sampleTaken(const vardek::trend::Sample& sample);
+    // A request that could not be sent, with the reason.
+    void sendFailed(const QString& problem);
 
   private:
     enum class Waiting { Nothing, Reply, LateReply };

@@ -115,8 +115,9 @@ QString LogSource::read(bool follow) {
 void LogSource::readMore() {
     struct stat status {};
     if (::fstat(file_.get(), &status) == 0 && !stillAsRead()) {
-        tell(status.st_size < read_ ? tr("%1 was truncated: read again from its start").arg(path_)
-                                    : tr("%1 was rewritten: read again from its start").arg(path_));
+        emit problemFound(status.st_size < read_
+                              ? tr("%1 was truncated: read again from its start").arg(path_)
+                              : tr("%1 was rewritten: read again from its start").arg(path_));
         restart();
     }
     readToEnd();
@@ -166,7 +167,7 @@ void LogSource::checkName() {
                     : tr("%1 was moved away: waiting for a new file at its name").arg(path_);
         if (waiting_ != gone) {
             waiting_ = gone;
-            tell(gone);
+            emit problemFound(gone);
         }
         return;
     }
@@ -180,34 +181,28 @@ void LogSource::checkName() {
         file_ = std::move(old);
         if (waiting_ != problem) {
             waiting_ = problem;
-            tell(problem);
+            emit problemFound(problem);
         }
         return;
     }
     waiting_.clear();
     reader_ = readings::LogReader();
-    tell(tr("%1 was replaced: following the new file").arg(path_));
+    emit problemFound(tr("%1 was replaced: following the new file").arg(path_));
     readToEnd();
-}
-
-void LogSource::tell(const QString& problem) {
-    if (OnProblem) {
-        OnProblem(problem);
-    }
 }
 
 void LogSource::take(readings::LogReader::Batch batch) {
     for (const auto& problem : batch.problems) {
         ++problems_;
-        if (!OnProblem || problems_ > kProblemsTold) {
+        if (problems_ > kProblemsTold) {
             continue;
         }
-        OnProblem(tr("%1:%2: %3")
-                      .arg(path_)
-                      .arg(problem.line)
-                      .arg(QString::fromStdString(problem.reason)));
+        emit problemFound(tr("%1:%2: %3")
+                              .arg(path_)
+                              .arg(problem.line)
+                              .arg(QString::fromStdString(problem.reason)));
         if (problems_ == kProblemsTold) {
-            OnProblem(
+            emit problemFound(
                 tr("%1: further lines that cannot be read are passed over unreported").arg(path_));
         }
     }
@@ -221,8 +216,8 @@ void LogSource::take(readings::LogReader::Batch batch) {
                 samples.push_back(taken);
             }
         }
-        if (!samples.empty() && OnSamples) {
-            OnSamples(std::move(samples));
+        if (!samples.empty()) {
+            emit samplesRead(samples);
         }
     }
 }

@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -38,18 +37,21 @@ class LogSource final : public QObject {
 
     // Reads the file as it stands, and with `follow` then polls it for more, a last line
     // without its end waiting for the rest. Returns why it cannot be read, naming it, or an
-    // empty string; the samples and the problems of single lines go to OnSamples and OnProblem.
-    // Followed, what becomes of the file is said through OnProblem: truncated or rewritten in
-    // place, it is read again from its start; moved away or deleted, the rest of it is read and
-    // a new file at the name is waited for; replaced, the new file is followed.
+    // empty string; the samples and the problems of single lines come as samplesRead and
+    // problemFound. Followed, what becomes of the file is said through problemFound: truncated or
+    // rewritten in place, it is read again from its start; moved away or deleted, the rest of it is
+    // read and a new file at the name is waited for; replaced, the new file is followed.
     QString read(bool follow);
     // Whether read() refused the path for being no regular file (a FIFO, a device, a directory).
     bool refusedKind() const { return refusedKind_; }
     // The analogue pins whose columns the log has.
     readings::Pins pins() const { return reader_.pins(); }
 
-    std::function<void(std::vector<Sample>)> OnSamples;
-    std::function<void(const QString&)> OnProblem;
+  signals:
+    // The samples of the lines read, in the file's order.
+    void samplesRead(const std::vector<vardek::trend::Sample>& samples);
+    // A line that cannot be read, or what became of a followed file.
+    void problemFound(const QString& problem);
 
   private:
     // Opens the file at the name; why not, naming it, or an empty string.
@@ -64,7 +66,6 @@ class LogSource final : public QObject {
     void restart();
     // Looks at the name: another file there, or none.
     void checkName();
-    void tell(const QString& problem);
     void take(readings::LogReader::Batch batch);
 
     // A file of other content fails at every line: the first few say enough.

@@ -3,15 +3,15 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QImage>
-#include <QMessageBox>
 #include <QSvgGenerator>
 
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <memory>
-#include <optional>
 
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
+#include "desktop/program_start.h"
 #include "host/board_settings.h"
 #include "host/language.h"
 #include "tools/trend/live_sampler.h"
@@ -23,40 +23,38 @@
 namespace {
 
 using namespace vardek::trend;
-
-enum ExitStatus { kDone = 0, kFailed = 1, kBadUsage = 2 };
+namespace cli = vardek::cli;
 
 constexpr const char* kProgram = "vardek-trend";
 // Live, the time window opened on; a file is opened on all of it.
 constexpr std::int64_t kLiveWindowMs = 600'000;
 
-void endAtQtsFatalMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
-    if (type == QtFatalMsg) {
-        std::_Exit(kBadUsage);
-    }
-}
-
-void complain(const QString& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, qPrintable(message));
-}
+void complain(const QString& message) { cli::complain(kProgram, message.toStdString()); }
 
 // Started from a desktop menu, the program has no terminal to say it on: a box too.
 int fail(const QString& message, int status) {
     complain(message);
-    if (QGuiApplication::platformName() != QStringLiteral("offscreen")) {
-        QMessageBox::critical(nullptr, QStringLiteral("vardek-trend"), message);
-    }
+    vardek::desktop::showBox(message);
     return status;
+}
+
+vardek::host::Translation translationInto(std::string_view language) {
+    return vardek::host::translationInto(kProgram, "en", language);
+}
+
+std::unique_ptr<QTranslator> translationForLocale() {
+    return vardek::host::translationForLocale(kProgram, "en");
 }
 
 int exportChart(const TrendOptions& options) {
     Trace trace;
     LogSource source(options.file);
-    source.OnSamples = [&trace](std::vector<Sample> samples) { trace.append(std::move(samples)); };
-    source.OnProblem = [](const QString& problem) { complain(problem); };
+    QObject::connect(&source, &LogSource::samplesRead,
+                     [&trace](const std::vector<Sample>& samples) { trace.append(samples); });
+    QObject::connect(&source, &LogSource::problemFound, &complain);
     if (const QString problem = source.read(false); !problem.isEmpty()) {
         complain(problem);
-        return source.refusedKind() ? kBadUsage : kFailed;
+        return source.refusedKind() ? cli::kBadUsage : cli::kFailed;
     }
     TrendChart chart(trace);
     chart.setWindow(options.windowMs.value_or(0));
@@ -68,175 +66,137 @@ int exportChart(const TrendOptions& options) {
         svg.setViewBox(QRect(QPoint(0, 0), options.size));
         chart.renderTo(svg, options.size);
         if (QFileInfo(path).size() > 0) {
-            return kDone;
+            return cli::kSucceeded;
         }
     } else {
         QImage image(options.size, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::white);
         chart.renderTo(image, options.size);
         if (image.save(path)) {
-            return kDone;
+            return cli::kSucceeded;
         }
     }
     complain(CommandLine::tr("%1 could not be written").arg(path));
-    return kFailed;
+    return cli::kFailed;
+}
+
+// The window on a log file, read whole, then followed as it grows with --follow.
+int chartFile(const TrendOptions& options) {
+    TrendWindow window;
+    LogSource source(options.file);
+    QObject::connect(&source, &LogSource::samplesRead, &window,
+                     [&window](const std::vector<Sample>& samples) { window.addSamples(samples); });
+    QObject::connect(&source, &LogSource::problemFound, &window, [&window](const QString& problem) {
+        complain(problem);
+        window.showProblem(problem);
+    });
+    window.setSource(QFileInfo(options.file).fileName());
+    window.setWindow(options.windowMs.value_or(0));
+    if (const QString problem = source.read(options.follow); !problem.isEmpty()) {
+        return fail(problem, source.refusedKind() ? cli::kBadUsage : cli::kFailed);
+    }
+    window.setPins(source.pins());
+    window.show();
+    QApplication::exec();
+    return cli::kSucceeded;
+}
+
+// The window on the board sampled live, every sample appended to --log's file as it comes. A
+// stop signal ends the run between two samples, so the log ends with a whole row.
+int chartLive(const TrendOptions& options, const std::string& address) {
+    // Filled field by field: GCC 12 at -O3 takes the nested designated initializer's string for
+    // one that may be used uninitialized once it is moved.
+    SamplerConfig config;
+    config.endpoint.RemoteHost = address;
+    config.interval = options.interval;
+    config.timeout = options.timeout;
+    config.pins = options.pins;
+    std::unique_ptr<LiveSampler> sampler;
+    try {
+        sampler = std::make_unique<LiveSampler>(std::move(config));
+    } catch (const std::exception& error) {
+        return fail(QString::fromLocal8Bit(error.what()), cli::kFailed);
+    }
+    LogSink log;
+    if (!options.log.isEmpty()) {
+        if (const QString problem = log.open(options.log, options.pins); !problem.isEmpty()) {
+            return fail(problem, cli::kFailed);
+        }
+    }
+    TrendWindow window;
+    // A problem of the log is told once, until it changes.
+    QObject::connect(sampler.get(), &LiveSampler::sampleTaken, &window,
+                     [&window, &log, logging = !options.log.isEmpty(),
+                      shownProblem = QString()](const Sample& sample) mutable {
+                         window.addSamples({sample});
+                         if (!logging) {
+                             return;
+                         }
+                         QString notice;
+                         const QString problem = log.append(sample, notice);
+                         if (!notice.isEmpty()) {
+                             complain(notice);
+                             window.showProblem(notice);
+                         }
+                         if (!problem.isEmpty() && problem != shownProblem) {
+                             complain(problem);
+                             window.showProblem(problem);
+                         }
+                         shownProblem = problem;
+                     });
+    QObject::connect(sampler.get(), &LiveSampler::sendFailed, &window, &TrendWindow::showProblem);
+    window.setPins(pinsOf(options.pins));
+    window.setSource(CommandLine::tr("%1, every %2 ms")
+                         .arg(QString::fromStdString(address))
+                         .arg(options.interval.count()));
+    window.setWindow(options.windowMs.value_or(kLiveWindowMs));
+    sampler->start();
+    window.show();
+    QApplication::exec();
+    // A sample the log could not take when it came is a log that is not whole.
+    return log.failed() ? cli::kFailed : cli::kSucceeded;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    QStringList arguments;
-    for (int index = 1; index < argc; ++index) {
-        arguments << QString::fromLocal8Bit(argv[index]);
-    }
-    const ParsedOptions parsed = parseOptions(arguments);
-    switch (parsed.outcome) {
-        case ParsedOptions::Outcome::Help:
-            std::fputs(qPrintable(parsed.text), stdout);
-            return kDone;
-        case ParsedOptions::Outcome::Version:
+    const ParsedOptions parsed = parseOptions(cli::arguments(argc, argv));
+    switch (parsed.action) {
+        case ParsedOptions::Action::Help:
+            std::fputs(helpText().c_str(), stdout);
+            return cli::kSucceeded;
+        case ParsedOptions::Action::Version:
             std::printf("%s %s\n", kProgram, VARDEK_VERSION);
-            return kDone;
-        case ParsedOptions::Outcome::BadUsage:
-            complain(parsed.text);
-            std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
-            return kBadUsage;
-        case ParsedOptions::Outcome::Run:
+            return cli::kSucceeded;
+        case ParsedOptions::Action::Refuse:
+            cli::refuse(kProgram, parsed.error);
+            return cli::kBadUsage;
+        case ParsedOptions::Action::Run:
             break;
     }
     const TrendOptions& options = parsed.options;
-
     // An export draws without a window, so it needs no display, whatever the session has.
     if (!options.exportPath.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     // Live, the board is chosen and checked as the window chooses it: the command line before the
-    // settings file, before the address built in.
-    vardek::host::ChosenBoard board;
-    if (options.file.isEmpty()) {
-        board = vardek::host::chooseBoard(
-            options.board ? std::optional(options.board->toStdString()) : std::nullopt,
-            VARDEK_BOARD_ADDRESS);
-        if (!board.problem.empty()) {
-            complain(QString::fromStdString(board.problem));
-            if (board.file.empty()) {
-                return kBadUsage;
-            }
-            // Started from a desktop menu, the program has no terminal: the refusal in a box
-            // too, and without a display, where Qt would end the program before any box can
-            // open, the status of the refusal rather than Qt's abort.
-            qInstallMessageHandler(endAtQtsFatalMessage);
-        }
-    }
-
-    // Japanese under a Japanese locale, English otherwise: --language, then the settings file's
-    // language=, before the locale. One without a translation is refused, as the window refuses
-    // it.
-    const vardek::host::ChosenLanguage language = vardek::host::chooseLanguage(options.language);
-    vardek::host::Translation translation;
-    if (!language.problem.empty()) {
-        complain(QString::fromStdString(language.problem));
-        return kBadUsage;
-    }
-    if (language.name) {
-        translation = vardek::host::translationInto(kProgram, "en", *language.name);
-        if (!translation.problem.empty()) {
-            complain(QString::fromStdString((language.file.empty()
-                                                 ? "--language "
-                                                 : language.file + ": " +
-                                                       std::string(vardek::host::kLanguageKey) +
-                                                       "=" + *language.name + ": ") +
-                                            translation.problem));
-            return kBadUsage;
-        }
-    } else {
-        translation.translator = vardek::host::translationForLocale(kProgram, "en");
-    }
-
-    // The program takes no command line of Qt's.
-    int qtArgc = argc > 0 ? 1 : 0;
-    QApplication application(qtArgc, argv);
-    if (translation.translator) {
-        QCoreApplication::installTranslator(translation.translator.get());
-    }
-    QApplication::setApplicationName(QString::fromLatin1(kProgram));
-    QApplication::setApplicationVersion(QStringLiteral(VARDEK_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("vardek-trend"));
-    if (!options.exportPath.isEmpty()) {
-        return exportChart(options);
-    }
-    if (!board.problem.empty()) {
-        QMessageBox::critical(nullptr, QStringLiteral("vardek-trend"),
-                              QString::fromStdString(board.problem));
-        return kBadUsage;
-    }
-
-    TrendWindow window;
-    std::unique_ptr<LogSource> source;
-    std::unique_ptr<LiveSampler> sampler;
-    LogSink log;
-    if (!options.file.isEmpty()) {
-        source = std::make_unique<LogSource>(options.file);
-        source->OnSamples = [&window](std::vector<Sample> samples) {
-            window.addSamples(std::move(samples));
-        };
-        source->OnProblem = [&window](const QString& problem) {
-            complain(problem);
-            window.showProblem(problem);
-        };
-        window.setSource(QFileInfo(options.file).fileName());
-        window.setWindow(options.windowMs.value_or(0));
-        if (const QString problem = source->read(options.follow); !problem.isEmpty()) {
-            return fail(problem, source->refusedKind() ? kBadUsage : kFailed);
-        }
-        window.setPins(source->pins());
-    } else {
-        // Filled field by field: GCC 12 at -O3 takes the nested designated initializer's
-        // string for one that may be used uninitialized once it is moved.
-        SamplerConfig config;
-        config.endpoint.RemoteHost = board.address;
-        config.interval = options.interval;
-        config.timeout = options.timeout;
-        config.pins = options.pins;
-        try {
-            sampler = std::make_unique<LiveSampler>(std::move(config));
-        } catch (const std::exception& error) {
-            return fail(QString::fromLocal8Bit(error.what()), kFailed);
-        }
-        if (!options.log.isEmpty()) {
-            if (const QString problem = log.open(options.log, options.pins); !problem.isEmpty()) {
-                return fail(problem, kFailed);
-            }
-        }
-        sampler->OnSample = [&window, &log, logging = !options.log.isEmpty(),
-                             shownProblem = QString()](const Sample& sample) mutable {
-            window.addSamples({sample});
-            if (logging) {
-                QString notice;
-                const QString problem = log.append(sample, notice);
-                if (!notice.isEmpty()) {
-                    complain(notice);
-                    window.showProblem(notice);
-                }
-                if (!problem.isEmpty() && problem != shownProblem) {
-                    complain(problem);
-                    window.showProblem(problem);
-                }
-                shownProblem = problem;
-            }
-        };
-        sampler->OnError = [&window](const std::string& problem) {
-            window.showProblem(QString::fromLocal8Bit(problem.c_str()));
-        };
-        window.setPins(pinsOf(options.pins));
-        window.setSource(CommandLine::tr("%1, every %2 ms")
-                             .arg(QString::fromStdString(board.address))
-                             .arg(options.interval.count()));
-        window.setWindow(options.windowMs.value_or(kLiveWindowMs));
-        sampler->start();
-    }
-    window.show();
-    const int status = QApplication::exec();
-    // A sample the log could not take when it came is a log that is not whole.
-    return log.failed() && status == kDone ? kFailed : status;
+    // settings file, before the address built in. Japanese under a Japanese locale, English
+    // otherwise: --language, then the settings file's language=, before the locale.
+    const bool live = options.file.isEmpty();
+    const vardek::host::ChosenBoard board =
+        live ? vardek::host::chooseBoard(options.board, VARDEK_BOARD_ADDRESS)
+             : vardek::host::ChosenBoard{};
+    const vardek::desktop::Program program{.name = kProgram,
+                                           .version = VARDEK_VERSION,
+                                           .desktopFileName = kProgram,
+                                           .translationInto = &translationInto,
+                                           .translationForLocale = &translationForLocale};
+    return vardek::desktop::run(argc, argv, program, live ? &board : nullptr,
+                                vardek::host::chooseLanguage(options.language), [&] {
+                                    if (!options.exportPath.isEmpty()) {
+                                        return exportChart(options);
+                                    }
+                                    return live ? chartLive(options, board.address)
+                                                : chartFile(options);
+                                });
 }

@@ -1,7 +1,7 @@
 // What the chart draws of the samples in view: each series reduced to its minimum and maximum in
 // each pixel column. Drawing then costs what the chart's width costs, whatever the number of
 // samples, and a single-sample spike among a day of samples is still drawn. A missed sample
-// breaks the line: no line is ever drawn across it.
+// breaks the line, and so does time without samples: no line is ever drawn across either.
 #pragma once
 
 #include <array>
@@ -33,10 +33,24 @@ struct Reduced {
     Extent extent;
 };
 
+// A run of columns with samples of one fault, by time, so that it is drawn on the time scale of
+// the lines whatever the width it is drawn at.
+struct FaultRun {
+    Fault fault;
+    double firstMs;  // the start of its first column
+    double lastMs;   // the end of its last column
+};
+
+// Time in view without samples: from the sample before to the one after.
+struct Hole {
+    double fromMs;
+    double toMs;
+};
+
 struct ReducedView {
     std::array<Reduced, kSeriesCount> series;
-    // The columns in which a sample was missed, as runs from a first to a last column.
-    std::vector<std::pair<int, int>> missed;
+    std::vector<FaultRun> faults;
+    std::vector<Hole> holes;
 };
 
 // All series in one pass over the view's columns. The samples just outside the view are taken

@@ -1,5 +1,5 @@
-// The readings vardek-trend holds: one sample per row, in time order, and for each of the seven
-// series a summary of its minimum and maximum over blocks of samples, so that a chart column
+// The readings vardek-trend holds: one sample per row, in time order, and for each series a
+// summary of its minimum and maximum over blocks of samples, so that a chart column
 // covering a thousand samples is summed up in a few steps rather than a thousand.
 #pragma once
 
@@ -15,17 +15,18 @@
 
 namespace vardek::trend {
 
-// The seven series a sample carries: RA0-RA3 raw, RA5 in degrees Celsius, and the inputs RB0
-// and RB1 as 0 or 1.
-enum class Series : int { RA0, RA1, RA2, RA3, RA5, RB0, RB1 };
-inline constexpr int kSeriesCount = 7;
+// The series a sample carries: RA0-RA3 raw, RA5 in degrees Celsius, and port B's bits as 0 or
+// 1: the inputs RB0 and RB1 and the outputs RB2-RB7, whose state the status reply reports.
+enum class Series : int { RA0, RA1, RA2, RA3, RA5, RB0, RB1, RB2, RB3, RB4, RB5, RB6, RB7 };
+inline constexpr int kSeriesCount = 13;
 inline constexpr int kAnalogueCount = 5;  // RA0-RA3 and RA5, in the order of Series
+inline constexpr int kPortBits = 8;       // RB0-RB7, in the order of Series
 
-inline constexpr std::array<std::string_view, kSeriesCount> kSeriesNames{"RA0", "RA1", "RA2", "RA3",
-                                                                         "RA5", "RB0", "RB1"};
+inline constexpr std::array<std::string_view, kSeriesCount> kSeriesNames{
+    "RA0", "RA1", "RA2", "RA3", "RA5", "RB0", "RB1", "RB2", "RB3", "RB4", "RB5", "RB6", "RB7"};
 
-// Where a series is drawn: RA0-RA3 against the left axis, RA5 against the right one, the
-// inputs as steps in the strip below.
+// Where a series is drawn: RA0-RA3 against the left axis, RA5 against the right one, port B's
+// bits as steps in the strip below.
 enum class Scale { Raw, Temperature, Input };
 constexpr Scale scaleOf(Series series) {
     return series == Series::RA5   ? Scale::Temperature
@@ -34,6 +35,15 @@ constexpr Scale scaleOf(Series series) {
 }
 
 inline constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
+
+// What went wrong in a sample, each drawn with a mark of its own: a silent board, a request the
+// system would not send, a reply of the wrong size and a sample the log could not hold when it
+// was due leave values missing; a reply after its timeout (late) leaves them missing when it
+// was the last try, and a request that needed more than one try (retried) has them.
+enum class Fault : int { NoReply, NotSent, WrongSize, Late, Retried, NotWritten };
+inline constexpr int kFaultCount = 6;
+using Faults = std::uint8_t;  // a bit per Fault
+constexpr Faults bitOf(Fault fault) { return Faults(1U << static_cast<unsigned>(fault)); }
 
 // One sample, with what a log row of `vardek-probe watch` holds.
 struct Sample {
@@ -53,6 +63,7 @@ struct Sample {
     std::array<float, kAnalogueCount> analogue{kNoValue, kNoValue, kNoValue, kNoValue, kNoValue};
 
     bool missed() const { return result != Result::Ok; }
+    Faults faults() const;
     // The value of one series; kNoValue where the sample has none.
     float value(Series series) const;
 };
@@ -114,21 +125,46 @@ class Trace {
     // Every series' extent over the samples [first, last), and the replies'. Costs the
     // logarithm of the count, not the count.
     Extents extents(std::size_t first, std::size_t last) const;
+    // The faults of any sample in [first, last), at the same cost.
+    Faults faults(std::size_t first, std::size_t last) const;
+
+    // The time between two samples that the log's own interval allows: longer, and the time
+    // between them went unmeasured (the sampler stopped, rows were cut out). Taken from the
+    // samples (the most common spacing of the first ones) unless set.
+    void setInterval(std::int64_t intervalMs);
+    std::int64_t intervalMs() const { return intervalMs_; }
+    // The samples that follow unmeasured time, as indices in time order: the time from the
+    // sample before each to it has no samples. A new run in the same log (its elapsed time
+    // starting again) is one as well.
+    const std::vector<std::size_t>& breaks() const { return breaks_; }
+    // The first index of breaks() at or after the sample `index`.
+    std::size_t firstBreakFrom(std::size_t index) const;
 
   private:
     // A sample's value in each summary: the series, then 0 for an answered sample and no value
-    // for a missed one. All of a sample's, and all of a block's, lie together in memory, so that
-    // a chart column costs a few cache lines for all the series at once.
+    // for a missed one. Figured from the sample where a run's edge needs it rather than kept
+    // beside it: at a week of samples the copy would cost more memory than the summaries.
     using Values = std::array<float, kSeriesCount + 1>;
+    static Values valuesOf(const Sample& sample);
 
+    template <typename OnValues, typename OnBlock>
+    void visit(std::size_t first, std::size_t last, OnValues onValues, OnBlock onBlock) const;
     void summarise(std::size_t index);
     void rebuild();
+    void estimateInterval();
+    bool breaksBefore(std::size_t index) const;
+
+    static constexpr std::size_t kSpacingsTaken = 1000;
 
     std::vector<Sample> samples_;
     std::vector<std::int64_t> times_;
-    std::vector<Values> values_;
     // levels_[level][block]: the extents of the block's kBlockSize << level samples.
     std::vector<std::vector<Extents>> levels_;
+    std::vector<Faults> faults_;
+    std::vector<std::vector<Faults>> faultLevels_;
+    std::int64_t intervalMs_ = 0;
+    bool intervalSet_ = false;
+    std::vector<std::size_t> breaks_;
 };
 
 }  // namespace vardek::trend

@@ -1,5 +1,6 @@
 #include "tools/trend/trend_chart.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCategoryAxis>
 #include <QChart>
@@ -13,6 +14,7 @@
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScatterSeries>
 #include <QValueAxis>
 #include <QWheelEvent>
 
@@ -23,17 +25,21 @@ namespace vardek::trend {
 
 namespace {
 
-// The strip of the inputs below the chart: its share of the height, and what it never goes
-// under.
-constexpr double kStripShare = 0.22;
-constexpr double kStripMinimum = 90;
+// The strip of port B below the chart: its share of the height, and what it never goes under.
+constexpr double kStripShare = 0.36;
+constexpr double kStripMinimum = 200;
 // Room under the strip's plot area for the time axis's labels.
-constexpr double kTimeLabels = 30;
-// Each input's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0.
+constexpr double kTimeLabels = 38;
+// Each bit's lane in the strip: RB0 from 0 to 0.8, RB1 from 1.2 to 2.0, and so on up to RB7;
+// above them the lane of the faults, a row for each.
 constexpr double kLaneHeight = 0.8;
 constexpr double kLaneStep = 1.2;
+constexpr double kFaultRow = 0.5;
+constexpr double kFaultsLow = kPortBits * kLaneStep;
 constexpr double kStripLow = -0.3;
-constexpr double kStripHigh = 2.3;
+constexpr double kStripHigh = kFaultsLow + kFaultCount * kFaultRow + 0.2;
+// The room left of the strip's plot area for its lanes' names.
+constexpr double kLaneNames = 60;
 
 // The narrowest and widest time shown.
 constexpr double kShortestSpanMs = 100;
@@ -42,16 +48,27 @@ constexpr double kLongestSpanMs = 400.0 * 24 * 3600 * 1000;
 // Ticks on a value axis, about.
 constexpr int kTicks = 5;
 
-const QColor kMissedMark(0x50, 0x50, 0x50);
 const QColor kMarkerLine(0x20, 0x20, 0x20);
+const QColor kGrid(0xdd, 0xdd, 0xdd);
+// Time without samples, and an outage going on: hatched over the whole height.
+const QColor kHole(0x60, 0x60, 0x60, 0x60);
+const QColor kOutage(0xc0, 0x30, 0x30, 0x70);
 const QColor kCursorLine(0x80, 0x80, 0x80);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
 
+// The chart is a chart to a screen reader, not a scroll area.
+QAccessibleInterface* chartAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("vardek::trend::TrendChart") && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // Draws the reduced series of one chart in its plot area, with the markers and the cursor
-// across it; the strip's also marks the missed samples along its time axis.
+// across it and the unmeasured time hatched; the strip's also marks the faults in their lane.
 class PlotItem final : public QGraphicsItem {
   public:
     enum class Kind { Main, Strip };
@@ -65,8 +82,9 @@ class PlotItem final : public QGraphicsItem {
     void areaChanged() { prepareGeometryChange(); }
 
     QRectF boundingRect() const override {
-        // The strip's marks of missed samples stand just below its plot area.
-        return chart_.plotArea().adjusted(-2, -2, 2, kind_ == Kind::Strip ? 8 : 2);
+        // The strip's lanes are named to the left of its plot area, the times under it.
+        return kind_ == Kind::Strip ? chart_.plotArea().adjusted(-kLaneNames, -2, 2, kTimeLabels)
+                                    : chart_.plotArea().adjusted(-2, -2, 2, 2);
     }
 
     void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
@@ -76,10 +94,21 @@ class PlotItem final : public QGraphicsItem {
         }
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
+        const std::vector<TimeTick> ticks = owner_.timeTicks(plot.width());
         if (kind_ == Kind::Strip) {
-            paintMissed(*painter, plot);
+            paintLaneNames(*painter, plot);
+            paintTimeLabels(*painter, plot, ticks);
         }
         painter->setClipRect(plot);
+        painter->setPen(QPen(kGrid, 1));
+        for (const TimeTick& tick : ticks) {
+            const double x = std::round(owner_.xOf(tick.timeMs, plot)) + 0.5;
+            painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        }
+        paintHoles(*painter, plot);
+        if (kind_ == Kind::Strip) {
+            paintFaults(*painter, plot);
+        }
         for (int index = 0; index < kSeriesCount; ++index) {
             const auto series = static_cast<Series>(index);
             if ((scaleOf(series) == Scale::Input) == (kind_ == Kind::Strip) &&
@@ -92,15 +121,18 @@ class PlotItem final : public QGraphicsItem {
     }
 
   private:
-    double y(Series series, float value, const QRectF& plot) const {
+    // Where a value is drawn; in the strip, `stripValue` places a point of it directly.
+    double y(Series series, float value, const QRectF& plot,
+             std::optional<double> stripValue = std::nullopt) const {
         double low = 0;
         double high = 1;
         double shown = value;
         if (kind_ == Kind::Strip) {
             low = kStripLow;
             high = kStripHigh;
-            shown = (static_cast<int>(series) - static_cast<int>(Series::RB0)) * kLaneStep +
-                    value * kLaneHeight;
+            shown = stripValue.value_or((static_cast<int>(series) - static_cast<int>(Series::RB0)) *
+                                            kLaneStep +
+                                        value * kLaneHeight);
         } else {
             std::tie(low, high) =
                 owner_.shownRange(scaleOf(series) == Scale::Temperature ? Axis::Right : Axis::Left);
@@ -146,16 +178,87 @@ class PlotItem final : public QGraphicsItem {
         }
     }
 
-    void paintMissed(QPainter& painter, const QRectF& plot) const {
-        const View view = owner_.view();
-        if (view.columns <= 0) {
-            return;
+    // A span of time across the plot, at least a pixel wide.
+    QRectF span(double fromMs, double toMs, const QRectF& plot) const {
+        const double left = owner_.xOf(fromMs, plot);
+        const double right = owner_.xOf(toMs, plot);
+        return QRectF(left, plot.top(), std::max(right - left, 0.0), plot.height());
+    }
+
+    void paintHoles(QPainter& painter, const QRectF& plot) const {
+        for (const Hole& hole : owner_.holes()) {
+            painter.fillRect(span(hole.fromMs, hole.toMs, plot), QBrush(kHole, Qt::BDiagPattern));
         }
-        const double column = plot.width() / view.columns;
-        for (const auto& [first, last] : owner_.missed()) {
-            const double left = plot.left() + first * column;
-            const double width = std::max((last + 1 - first) * column, 2.0);
-            painter.fillRect(QRectF(left, plot.bottom() + 1, width, 5), kMissedMark);
+        if (const auto outage = owner_.outage()) {
+            const QRectF band =
+                span(static_cast<double>(outage->first), static_cast<double>(outage->second), plot);
+            painter.fillRect(band, QBrush(kOutage, Qt::FDiagPattern));
+            if (kind_ == Kind::Main) {
+                painter.setPen(kOutage.darker(200));
+                painter.drawText(
+                    band.adjusted(-200, 4, -4, 0), Qt::AlignRight | Qt::AlignTop,
+                    TrendChart::tr("no sample for %1")
+                        .arg(TrendChart::durationText(outage->second - outage->first)));
+            }
+        }
+    }
+
+    void paintTimeLabels(QPainter& painter, const QRectF& plot,
+                         const std::vector<TimeTick>& ticks) const {
+        painter.save();
+        // In the face of the value axes' labels.
+        const QFont font = chart_.axes(Qt::Vertical).constFirst()->labelsFont();
+        painter.setFont(font);
+        painter.setPen(chart_.palette().color(QPalette::WindowText));
+        const double line = QFontMetricsF(font).height();
+        for (const TimeTick& tick : ticks) {
+            const double x = owner_.xOf(tick.timeMs, plot);
+            painter.drawText(QRectF(x - 60, plot.bottom() + 3, 120, line), Qt::AlignHCenter,
+                             tick.label);
+            if (!tick.date.isEmpty()) {
+                painter.drawText(QRectF(x - 90, plot.bottom() + 3 + line, 180, line),
+                                 Qt::AlignHCenter, tick.date);
+            }
+        }
+        painter.restore();
+    }
+
+    void paintLaneNames(QPainter& painter, const QRectF& plot) const {
+        QFont font = chart_.axes(Qt::Vertical).constFirst()->labelsFont();
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+        painter.save();
+        painter.setFont(font);
+        painter.setPen(chart_.palette().color(QPalette::WindowText));
+        const auto name = [&](const QString& text, double low, double high) {
+            const double top = y(Series::RB0, 0, plot, high);
+            const double bottom = y(Series::RB0, 0, plot, low);
+            painter.drawText(QRectF(plot.left() - kLaneNames, top, kLaneNames - 4, bottom - top),
+                             Qt::AlignRight | Qt::AlignVCenter, text);
+        };
+        for (int bit = 0; bit < kPortBits; ++bit) {
+            name(TrendChart::seriesName(static_cast<Series>(static_cast<int>(Series::RB0) + bit)),
+                 bit * kLaneStep - 0.1, bit * kLaneStep + kLaneHeight + 0.1);
+        }
+        name(TrendChart::tr("faults"), kFaultsLow, kFaultsLow + kFaultCount * kFaultRow);
+        painter.restore();
+    }
+
+    void paintFaults(QPainter& painter, const QRectF& plot) const {
+        for (const FaultRun& run : owner_.faults()) {
+            const auto row = static_cast<int>(run.fault);
+            const double top = y(Series::RB0, 0, plot, kFaultsLow + (row + 0.9) * kFaultRow);
+            const double bottom = y(Series::RB0, 0, plot, kFaultsLow + (row + 0.1) * kFaultRow);
+            QRectF mark = span(run.firstMs, run.lastMs, plot);
+            mark.setTop(top);
+            mark.setBottom(bottom);
+            // Seen however short, and centred on its time: a single sample in a day is a pixel
+            // wide at most.
+            if (mark.width() < 2) {
+                mark = QRectF(mark.center().x() - 1, mark.top(), 2, mark.height());
+            }
+            // One at an edge stays inside the plot, where the clip would halve it.
+            mark.moveLeft(std::clamp(mark.left(), plot.left(), plot.right() - mark.width()));
+            painter.fillRect(mark, TrendChart::faultColour(run.fault));
         }
     }
 
@@ -193,19 +296,29 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(480, 320);
+    static const bool accessible = [] {
+        QAccessible::installFactory(chartAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setAccessibleName(tr("Readings chart"));
-    setAccessibleDescription(
+    keys_ =
         tr("Left and Right move the readout, Ctrl+Left and Ctrl+Right move the time shown, "
-           "plus and minus zoom, Home follows the newest sample again, A and B set the markers "
-           "at the readout, Delete clears them."));
+           "plus and minus zoom, Home follows the newest sample again, A and B set the "
+           "markers at the readout, Delete clears them.");
+    setAccessibleDescription(keys_);
 
     main_ = new QChart;
     main_->setBackgroundRoundness(0);
     main_->setMargins(QMargins(4, 4, 4, 0));
     main_->legend()->setAlignment(Qt::AlignTop);
     scene()->addItem(main_);
+    // The time axes keep the charts' frames; their ticks, grid and labels are the plot items',
+    // at round times, which Qt Charts cannot place.
     mainTime_ = new QDateTimeAxis;
     mainTime_->setLabelsVisible(false);
+    mainTime_->setGridLineVisible(false);
+    mainTime_->setTickCount(2);
     main_->addAxis(mainTime_, Qt::AlignBottom);
     valueAxes_[0] = new QValueAxis;
     valueAxes_[0]->setTitleText(tr("RA0–RA3 (raw)"));
@@ -219,11 +332,28 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     for (int index = 0; index < kSeriesCount; ++index) {
         const auto series = static_cast<Series>(index);
         auto* legend = new QLineSeries;
-        legend->setName(QString::fromLatin1(kSeriesNames[static_cast<std::size_t>(index)].data(),
-                                            qsizetype(kSeriesNames[std::size_t(index)].size())));
+        legend->setName(seriesName(series));
         legend->setPen(QPen(colour(series), 2));
         main_->addSeries(legend);
         legendSeries_[static_cast<std::size_t>(index)] = legend;
+        // The outputs are named by their lanes in the strip: the legend keeps to one line.
+        if (series > Series::RB1) {
+            for (QLegendMarker* marker : main_->legend()->markers(legend)) {
+                marker->setVisible(false);
+            }
+        }
+    }
+    // The faults' marks, in the legend only for a trace that has them.
+    for (int index = 0; index < kFaultCount; ++index) {
+        const auto fault = static_cast<Fault>(index);
+        auto* legend = new QScatterSeries;
+        legend->setName(faultName(fault));
+        legend->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+        legend->setMarkerSize(10);
+        legend->setColor(faultColour(fault));
+        legend->setBorderColor(faultColour(fault));
+        main_->addSeries(legend);
+        faultSeries_[static_cast<std::size_t>(index)] = legend;
     }
     const auto markers = main_->legend()->markers();
     for (QLegendMarker* marker : markers) {
@@ -243,13 +373,23 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
     strip_->legend()->hide();
     scene()->addItem(strip_);
     stripTime_ = new QDateTimeAxis;
+    stripTime_->setLabelsVisible(false);
+    stripTime_->setGridLineVisible(false);
+    stripTime_->setTickCount(2);
     strip_->addAxis(stripTime_, Qt::AlignBottom);
     auto* inputs = new QCategoryAxis;
     inputs->setStartValue(kStripLow);
-    inputs->append(QStringLiteral("RB0"), (kLaneHeight + kLaneStep) / 2);
-    inputs->append(QStringLiteral("RB1"), kStripHigh);
+    for (int bit = 0; bit < kPortBits; ++bit) {
+        inputs->append(seriesName(static_cast<Series>(static_cast<int>(Series::RB0) + bit)),
+                       bit * kLaneStep + (kLaneHeight + kLaneStep) / 2);
+    }
+    inputs->append(QStringLiteral("faults"), kStripHigh);
     inputs->setRange(kStripLow, kStripHigh);
     inputs->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+    // The lanes' names are drawn by the strip's plot item: Qt Charts cuts a category's label
+    // to the width it had before the strip's plot area was aligned under the chart's.
+    inputs->setLabelsVisible(false);
+    inputs->setLineVisible(false);
     inputs->setGridLineVisible(false);
     strip_->addAxis(inputs, Qt::AlignLeft);
 
@@ -270,12 +410,133 @@ TrendChart::TrendChart(const Trace& trace, QWidget* parent) : QGraphicsView(pare
 TrendChart::~TrendChart() = default;
 
 QColor TrendChart::colour(Series series) {
-    // Told apart on screen, on paper and by most colour-blind eyes.
+    // Told apart on screen, on paper and by most colour-blind eyes; port B's outputs, each in a
+    // lane of its own and named there, need it less.
     static const std::array<QColor, kSeriesCount> colours{
         QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e), QColor(0x2c, 0xa0, 0x2c),
         QColor(0xd6, 0x27, 0x28), QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
-        QColor(0xe3, 0x77, 0xc2)};
+        QColor(0xe3, 0x77, 0xc2), QColor(0x7f, 0x7f, 0x7f), QColor(0xbc, 0xbd, 0x22),
+        QColor(0x17, 0xbe, 0xcf), QColor(0x39, 0x3b, 0x79), QColor(0x63, 0x79, 0x39),
+        QColor(0x8c, 0x6d, 0x31)};
     return colours[static_cast<std::size_t>(series)];
+}
+
+QColor TrendChart::faultColour(Fault fault) {
+    static const std::array<QColor, kFaultCount> colours{
+        QColor(0x30, 0x30, 0x30), QColor(0x00, 0x00, 0x00), QColor(0xc0, 0x00, 0x60),
+        QColor(0xe0, 0xa0, 0x00), QColor(0x00, 0x80, 0x80), QColor(0x60, 0x00, 0xa0)};
+    return colours[static_cast<std::size_t>(fault)];
+}
+
+QString TrendChart::faultName(Fault fault) {
+    switch (fault) {
+        case Fault::NoReply:
+            return tr("no reply");
+        case Fault::NotSent:
+            return tr("not sent");
+        case Fault::WrongSize:
+            return tr("wrong size");
+        case Fault::Late:
+            return tr("late");
+        case Fault::Retried:
+            return tr("retried");
+        case Fault::NotWritten:
+            return tr("not written");
+    }
+    return {};
+}
+
+QString TrendChart::seriesName(Series series) {
+    const std::string_view name = kSeriesNames[static_cast<std::size_t>(series)];
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+
+QString TrendChart::durationText(std::int64_t spanMs) {
+    const bool negative = spanMs < 0;
+    std::int64_t left = negative ? -spanMs : spanMs;
+    const std::int64_t hours = left / 3'600'000;
+    left %= 3'600'000;
+    const std::int64_t minutes = left / 60'000;
+    left %= 60'000;
+    const QString seconds = left % 1000 == 0
+                                ? QString::number(left / 1000)
+                                : QString::number(static_cast<double>(left) / 1000.0, 'f', 3);
+    QString text;
+    if (hours > 0) {
+        text = tr("%1 h %2 min %3 s").arg(hours).arg(minutes).arg(seconds);
+    } else if (minutes > 0) {
+        text = tr("%1 min %2 s").arg(minutes).arg(seconds);
+    } else {
+        text = tr("%1 s").arg(seconds);
+    }
+    return negative ? QStringLiteral("−") + text : text;
+}
+
+QString TrendChart::zoneText(std::int64_t timeMs) {
+    const int offset = QDateTime::fromMSecsSinceEpoch(timeMs).offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return QStringLiteral("UTC%1%2:%3")
+        .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+std::vector<TimeTick> TrendChart::timeTicks(double width) const {
+    std::vector<TimeTick> ticks;
+    const std::int64_t span = shown_.lastMs + 1 - shown_.firstMs;
+    if (span <= 0 || width <= 0) {
+        return ticks;
+    }
+    // Round steps, the smallest that leaves each label about 90 pixels.
+    static constexpr std::array<std::int64_t, 22> kSteps{
+        100,       200,        500,        1'000,      2'000,      5'000,      10'000,    15'000,
+        30'000,    60'000,     120'000,    300'000,    600'000,    900'000,    1'800'000, 3'600'000,
+        7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000, 604'800'000};
+    const double most = std::max(width / 90.0, 1.0);
+    std::int64_t step = kSteps.back();
+    for (const std::int64_t candidate : kSteps) {
+        if (static_cast<double>(span) / static_cast<double>(candidate) <= most) {
+            step = candidate;
+            break;
+        }
+    }
+    const QString format = step < 1'000    ? QStringLiteral("HH:mm:ss.zzz")
+                           : step < 60'000 ? QStringLiteral("HH:mm:ss")
+                                           : QStringLiteral("HH:mm");
+    // At round times of the local clock: its offset from UTC taken at the start of the view.
+    const std::int64_t offset =
+        std::int64_t{QDateTime::fromMSecsSinceEpoch(shown_.firstMs).offsetFromUtc()} * 1000;
+    const std::int64_t unit = std::min<std::int64_t>(step, 86'400'000);
+    std::int64_t at = (shown_.firstMs + offset + unit - 1) / unit * unit - offset;
+    if (shown_.firstMs + offset < 0) {
+        at = shown_.firstMs;
+    }
+    QDate lastDate;
+    for (; at <= shown_.lastMs; at += step) {
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(at);
+        TimeTick tick;
+        tick.timeMs = static_cast<double>(at);
+        tick.label = step >= 86'400'000 ? time.toString(QStringLiteral("yyyy-MM-dd"))
+                                        : time.toString(format);
+        // The date where the day is not plain from the tick before, and the zone once.
+        if (step < 86'400'000 && time.date() != lastDate) {
+            tick.date = time.toString(QStringLiteral("yyyy-MM-dd"));
+        }
+        if (ticks.empty()) {
+            tick.date += (tick.date.isEmpty() ? QString() : QStringLiteral(" ")) + zoneText(at);
+        }
+        lastDate = time.date();
+        ticks.push_back(tick);
+    }
+    return ticks;
+}
+
+void TrendChart::setOutage(std::optional<std::pair<std::int64_t, std::int64_t>> outage) {
+    if (outage_ == outage) {
+        return;
+    }
+    outage_ = outage;
+    scheduleRefresh();
 }
 
 void TrendChart::setWindow(std::int64_t windowMs) {
@@ -329,8 +590,12 @@ View TrendChart::view() const {
         shown.lastMs = held_.lastMs;
         return shown;
     }
-    const std::int64_t newest =
+    std::int64_t newest =
         trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.samples().back().timeMs;
+    // An outage going on runs on to the right edge.
+    if (outage_) {
+        newest = std::max(newest, outage_->second);
+    }
     shown.lastMs = newest;
     if (windowMs_ > 0) {
         shown.firstMs = newest - windowMs_ + 1;
@@ -417,10 +682,17 @@ void TrendChart::renderTo(QPaintDevice& device, QSize size) {
         resize(size);
     }
     layoutScene(size);
-    refresh();
-    // Qt Charts lays out its axes when the event loop next turns: done here, before drawing.
-    for (QChart* chart : {main_, strip_}) {
-        chart->layout()->activate();
+    // Qt Charts lays out its axes when the event loop next turns: done here, before drawing,
+    // and again after the axes took their ranges, whose labels' widths move the plot area.
+    // Everything is then reduced to and drawn on the plot area as it finally stands.
+    for (int round = 0; round < 3; ++round) {
+        for (QChart* chart : {main_, strip_}) {
+            chart->layout()->activate();
+        }
+        if (round > 0 && static_cast<int>(plotArea().width()) == shown_.columns) {
+            break;
+        }
+        refresh();
     }
     QPainter painter(&device);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -581,8 +853,21 @@ void TrendChart::refresh() {
             reduced_.series[static_cast<std::size_t>(index)] = Reduced{};
         }
     }
+    // The legend names the faults the samples have: those of the whole trace, so that it does
+    // not change as the view moves.
+    const Faults faults = trace_.faults(0, trace_.size());
+    for (int index = 0; index < kFaultCount; ++index) {
+        const bool has = (faults & bitOf(static_cast<Fault>(index))) != 0;
+        for (QLegendMarker* marker :
+             main_->legend()->markers(faultSeries_[static_cast<std::size_t>(index)])) {
+            if (marker->isVisible() != has) {
+                marker->setVisible(has);
+            }
+        }
+    }
     updateValueAxis(Axis::Left);
     updateValueAxis(Axis::Right);
+    describe();
     mainPlot_->update();
     stripPlot_->update();
 }
@@ -590,12 +875,7 @@ void TrendChart::refresh() {
 void TrendChart::updateTimeAxes(const View& shown) {
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(shown.firstMs);
     const QDateTime to = QDateTime::fromMSecsSinceEpoch(shown.lastMs + 1);
-    const std::int64_t span = shown.lastMs + 1 - shown.firstMs;
-    const QString format = span <= 15 * 60'000        ? QStringLiteral("HH:mm:ss")
-                           : span <= 36 * 3'600'000LL ? QStringLiteral("HH:mm")
-                                                      : QStringLiteral("dd MMM HH:mm");
     for (QDateTimeAxis* axis : {mainTime_, stripTime_}) {
-        axis->setFormat(format);
         axis->setRange(from, to);
     }
 }
@@ -611,11 +891,28 @@ void TrendChart::updateValueAxis(Axis axis) {
             shown->setTickCount(ticks);
         }
     };
+    const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
+    // An axis with none of its series shown is dropped.
+    bool any = false;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        any = any || (scaleOf(static_cast<Series>(index)) == scale &&
+                      seriesVisible(static_cast<Series>(index)));
+    }
+    if (shown->isVisible() != any) {
+        shown->setVisible(any);
+    }
     if (const auto range = fixedRange(axis)) {
+        if (shown->tickType() != QValueAxis::TicksFixed) {
+            shown->setTickType(QValueAxis::TicksFixed);
+        }
         show(range->first, range->second, kTicks);
         return;
     }
-    const Scale scale = axis == Axis::Left ? Scale::Raw : Scale::Temperature;
+    // Ticks at the multiples of the step, also where the range is cut to what readings can be.
+    if (shown->tickType() != QValueAxis::TicksDynamic) {
+        shown->setTickType(QValueAxis::TicksDynamic);
+        shown->setTickAnchor(0);
+    }
     Extent extent;
     for (int index = 0; index < kSeriesCount; ++index) {
         if (scaleOf(static_cast<Series>(index)) == scale) {
@@ -642,8 +939,16 @@ void TrendChart::updateValueAxis(Axis axis) {
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     const double fraction = rough / power;
     const double step = power * (fraction <= 1 ? 1 : fraction <= 2 ? 2 : fraction <= 5 ? 5 : 10);
-    const double niceLow = std::floor(low / step) * step;
-    const double niceHigh = std::ceil(high / step) * step;
+    double niceLow = std::floor(low / step) * step;
+    double niceHigh = std::ceil(high / step) * step;
+    // A raw reading is a 10-bit conversion: the axis never shows what none can be.
+    if (scale == Scale::Raw) {
+        niceLow = std::max(niceLow, 0.0);
+        niceHigh = std::min(niceHigh, 1023.0);
+    }
+    if (shown->tickInterval() != step) {
+        shown->setTickInterval(step);
+    }
     show(niceLow, niceHigh, static_cast<int>(std::lround((niceHigh - niceLow) / step)) + 1);
 }
 
@@ -658,6 +963,45 @@ void TrendChart::updateLegendMarker(Series series) {
         QColor label = marker->labelBrush().color();
         label.setAlphaF(shown ? 1.0F : 0.4F);
         marker->setLabelBrush(label);
+    }
+}
+
+void TrendChart::describe() {
+    // What a screen reader says of the chart: its series and legend as the eye reads them,
+    // then its keys.
+    QStringList series;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        const auto which = static_cast<Series>(index);
+        const Extent& extent = reduced_.series[static_cast<std::size_t>(index)].extent;
+        if (!seriesVisible(which) || !extent.hasValue) {
+            continue;
+        }
+        const int decimals = scaleOf(which) == Scale::Temperature ? 1 : 0;
+        series << (extent.min == extent.max
+                       ? tr("%1: %2").arg(seriesName(which)).arg(extent.min, 0, 'f', decimals)
+                       : tr("%1: %2 to %3")
+                             .arg(seriesName(which))
+                             .arg(extent.min, 0, 'f', decimals)
+                             .arg(extent.max, 0, 'f', decimals));
+    }
+    QStringList faults;
+    for (const FaultRun& run : reduced_.faults) {
+        if (!faults.contains(faultName(run.fault))) {
+            faults << faultName(run.fault);
+        }
+    }
+    QString text = series.isEmpty() ? tr("No samples shown.")
+                                    : tr("Shown: %1.").arg(series.join(QStringLiteral("; ")));
+    if (!faults.isEmpty()) {
+        text += QLatin1Char(' ') + tr("Marked: %1.").arg(faults.join(QStringLiteral(", ")));
+    }
+    if (!reduced_.holes.empty()) {
+        text += QLatin1Char(' ') + tr("Time without samples: %n span(s).", nullptr,
+                                      static_cast<int>(reduced_.holes.size()));
+    }
+    text += QLatin1Char(' ') + keys_;
+    if (text != accessibleDescription()) {
+        setAccessibleDescription(text);
     }
 }
 

@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <optional>
 #include <utility>
+#include <vector>
+
+#include <QString>
 
 #include "tools/trend/reducer.h"
 #include "tools/trend/trace.h"
@@ -21,11 +24,20 @@ class QDateTimeAxis;
 class QValueAxis;
 class QLineSeries;
 class QPaintDevice;
+class QScatterSeries;
 QT_END_NAMESPACE
 
 namespace vardek::trend {
 
 class PlotItem;
+
+// A gridline of the time axis, at a round time of the local clock, and its label; `date` is
+// set where the day is not plain from the tick before, with the zone on the first.
+struct TimeTick {
+    double timeMs = 0;
+    QString label;
+    QString date;
+};
 
 enum class Axis { Left, Right };
 using Range = std::pair<double, double>;
@@ -38,6 +50,15 @@ class TrendChart final : public QGraphicsView {
     ~TrendChart() override;
 
     static QColor colour(Series series);
+    static QColor faultColour(Fault fault);
+    static QString faultName(Fault fault);
+    static QString seriesName(Series series);
+    // A length of time in hours, minutes and seconds: "19 h 11 min 6.999 s".
+    static QString durationText(std::int64_t spanMs);
+    // The local clock's offset from UTC at a time: "UTC+01:00".
+    static QString zoneText(std::int64_t timeMs);
+    // The time axis's ticks across a plot `width` pixels wide.
+    std::vector<TimeTick> timeTicks(double width) const;
 
     // The span of the time window that follows the newest sample; 0 for all samples.
     void setWindow(std::int64_t windowMs);
@@ -70,6 +91,10 @@ class TrendChart final : public QGraphicsView {
 
     // Takes in the samples added to the trace since the last call.
     void samplesAdded();
+    // An outage going on, from when a sample was due to now: drawn as a band growing at the
+    // right edge, which the time shown follows. None once samples come again.
+    void setOutage(std::optional<std::pair<std::int64_t, std::int64_t>> outage);
+    std::optional<std::pair<std::int64_t, std::int64_t>> outage() const { return outage_; }
 
     // Draws the chart as shown onto an image or an SVG generator, at `size`: the chart is laid
     // out at that size first.
@@ -77,7 +102,8 @@ class TrendChart final : public QGraphicsView {
 
     // What the plot items draw.
     const Reduced& reduced(Series series) const;
-    const std::vector<std::pair<int, int>>& missed() const { return reduced_.missed; }
+    const std::vector<FaultRun>& faults() const { return reduced_.faults; }
+    const std::vector<Hole>& holes() const { return reduced_.holes; }
     double xOf(double timeMs, const QRectF& plot) const;
 
   signals:
@@ -105,6 +131,7 @@ class TrendChart final : public QGraphicsView {
     void updateTimeAxes(const View& view);
     void updateValueAxis(Axis axis);
     void updateLegendMarker(Series series);
+    void describe();
     QRectF plotArea() const;
     // The time under a point of the view, kept within the time shown.
     std::int64_t timeAt(QPointF viewPoint) const;
@@ -118,6 +145,7 @@ class TrendChart final : public QGraphicsView {
     QDateTimeAxis* stripTime_ = nullptr;
     std::array<QValueAxis*, 2> valueAxes_{};
     std::array<QLineSeries*, kSeriesCount> legendSeries_{};
+    std::array<QScatterSeries*, kFaultCount> faultSeries_{};
     PlotItem* mainPlot_ = nullptr;
     PlotItem* stripPlot_ = nullptr;
 
@@ -129,6 +157,8 @@ class TrendChart final : public QGraphicsView {
     ReducedView reduced_;
     View shown_;
     bool refreshScheduled_ = false;
+    std::optional<std::pair<std::int64_t, std::int64_t>> outage_;
+    QString keys_;  // how the keys work, for a screen reader
 
     std::optional<std::int64_t> cursorMs_;
     std::array<std::optional<std::int64_t>, 2> markers_{};

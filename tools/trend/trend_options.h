@@ -1,28 +1,32 @@
 // The command line of vardek-trend, read before any window exists, so that --help and a bad
-// option need no display.
+// option need no display; read by the rules of every program's (cli/).
 #pragma once
 
 #include <QCoreApplication>
 #include <QSize>
 #include <QString>
-#include <QStringList>
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "cli/parsed_command_line.h"
 
 namespace vardek::trend {
 
-// The translations' context of the command line's texts and of the program's own messages.
+// The translations' context of the program's own messages. The command line's texts are shown
+// before any translation is chosen, and stay English.
 class CommandLine {
     Q_DECLARE_TR_FUNCTIONS(CommandLine)
 };
 
 struct TrendOptions {
     // Live: the board, when the command line names it, and how it is sampled.
-    std::optional<QString> board;
+    std::optional<std::string> board;
     std::chrono::milliseconds interval{1000};
     std::chrono::milliseconds timeout{500};
     std::vector<std::size_t> pins;  // indices into link::kChannels
@@ -38,14 +42,12 @@ struct TrendOptions {
     std::optional<std::string> language;
 };
 
-struct ParsedOptions {
-    enum class Outcome { Run, Help, Version, BadUsage };
-    Outcome outcome = Outcome::Run;
-    TrendOptions options;
-    QString text;  // the help, or what is wrong with the command line
-};
+using ParsedOptions = cli::ParsedCommandLine<TrendOptions>;
 
-// `arguments` without the program's name.
-ParsedOptions parseOptions(const QStringList& arguments);
+// `args` without the program's name.
+ParsedOptions parseOptions(std::span<const std::string_view> args);
+
+// The text of --help.
+std::string helpText();
 
 }  // namespace vardek::trend

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -21,13 +23,17 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSvgGenerator>
+#include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <cmath>
 
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
+#include "tools/trend/statistics.h"
 
 namespace vardek::trend {
 
@@ -36,11 +42,15 @@ namespace {
 // The readout's rows; its columns are the time, then one per series.
 enum ReadoutRow { kAtReadout, kMarkerA, kMarkerB, kDelta, kReadoutRows };
 constexpr int kTimeColumn = 0;
+// The statistics' columns, for the time shown and then between the markers; its rows are the
+// series, then the missed samples.
+enum Figure { kCount, kMin, kMax, kMean, kDeviation, kFigures };
+constexpr int kMissedRow = kSeriesCount;
 
-QString seriesName(Series series) {
-    const std::string_view name = kSeriesNames[static_cast<std::size_t>(series)];
-    return QString::fromLatin1(name.data(), qsizetype(name.size()));
-}
+QString seriesName(Series series) { return TrendChart::seriesName(series); }
+
+// How often an outage is looked for, and so how often its band grows.
+constexpr int kOutageCheckMs = 1000;
 
 QString windowText(std::int64_t windowMs) {
     switch (windowMs) {
@@ -62,9 +72,7 @@ QString timeText(std::int64_t timeMs) {
         QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
 }
 
-QString spanText(std::int64_t spanMs) {
-    return TrendWindow::tr("%1 s").arg(static_cast<double>(spanMs) / 1000.0, 0, 'f', 3);
-}
+QString spanText(std::int64_t spanMs) { return TrendChart::durationText(spanMs); }
 
 // A value as its series shows it: raw in decimal, degrees to the tenth, inputs as 0 or 1.
 QString valueText(Series series, double value) {
@@ -79,21 +87,33 @@ QString valueText(Series series, double value) {
 TrendWindow::TrendWindow(QWidget* parent) : QMainWindow(parent) {
     chart_ = new TrendChart(trace_, this);
     readout_ = new QTableWidget(kReadoutRows, kSeriesCount + 1, this);
+    statistics_ = new QTableWidget(kSeriesCount + 1, 2 * kFigures, this);
+    auto* tables = new QTabWidget(this);
+    tables->addTab(readout_, tr("Rea&dout"));
+    tables->addTab(statistics_, tr("S&tatistics"));
+    // Figured only while shown: a week of samples costs a pass over all of them.
+    connect(tables, &QTabWidget::currentChanged, this, &TrendWindow::updateStatistics);
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(chart_);
-    splitter->addWidget(readout_);
+    splitter->addWidget(tables);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
     setCentralWidget(splitter);
+    outageCheck_ = new QTimer(this);
+    outageCheck_->setInterval(kOutageCheckMs);
+    connect(outageCheck_, &QTimer::timeout, this, &TrendWindow::checkOutage);
     status_ = new QLabel(this);
-    status_->setAccessibleName(tr("Samples"));
+    status_->setObjectName(QStringLiteral("status"));
     statusBar()->addPermanentWidget(status_);
 
     buildReadout();
+    buildStatistics();
     buildMenus();
 
     connect(chart_, &TrendChart::cursorMoved, this, &TrendWindow::updateReadout);
     connect(chart_, &TrendChart::markersChanged, this, &TrendWindow::updateReadout);
+    connect(chart_, &TrendChart::markersChanged, this, &TrendWindow::updateStatistics);
+    connect(chart_, &TrendChart::viewChanged, this, &TrendWindow::updateStatistics);
     connect(chart_, &TrendChart::followingChanged, this, [this](bool following) {
         pause_->setChecked(!following);
         pause_->setText(following ? tr("&Pause") : tr("&Run"));
@@ -129,8 +149,32 @@ void TrendWindow::addSamples(std::vector<Sample> samples) {
     }
     trace_.append(std::move(samples));
     chart_->samplesAdded();
-    updateStatus();
+    // Samples that come once the window is shown come live or from a followed log: from then
+    // on, their stopping is an outage to show while it lasts. A file read whole comes before.
+    if (isVisible() && !outageCheck_->isActive()) {
+        outageCheck_->start();
+    }
+    checkOutage();
     updateReadout();
+    updateStatistics();
+}
+
+void TrendWindow::checkOutage() {
+    const std::int64_t intervalMs = trace_.intervalMs();
+    std::uint64_t overdue = 0;
+    std::optional<std::pair<std::int64_t, std::int64_t>> outage;
+    if (outageCheck_->isActive() && intervalMs > 0 && !trace_.empty()) {
+        const std::int64_t newest = trace_.samples().back().timeMs;
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        // With the slack the trace allows between two samples before it breaks their line.
+        if (2 * (now - newest) > 3 * intervalMs) {
+            overdue = static_cast<std::uint64_t>((now - newest) / intervalMs);
+            outage = std::pair(newest + intervalMs, now);
+        }
+    }
+    overdue_ = overdue;
+    chart_->setOutage(outage);
+    updateStatus();
 }
 
 void TrendWindow::showProblem(const QString& problem) { statusBar()->showMessage(problem); }
@@ -222,6 +266,12 @@ void TrendWindow::buildMenus() {
         });
     }
 
+    QAction* copy = view->addAction(tr("&Copy statistics"));
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    copy->setToolTip(tr("Copy the statistics of the time shown and between the markers as text"));
+    connect(copy, &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(statisticsText()); });
+
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);
     auto* windowLabel = new QLabel(tr("Time &window:"), this);
@@ -243,6 +293,12 @@ void TrendWindow::buildMenus() {
     tools->addSeparator();
     tools->addWidget(windowLabel);
     tools->addWidget(windowChoice_);
+    // The button that opens what the tool bar has no room for.
+    for (QToolButton* button : tools->findChildren<QToolButton*>()) {
+        if (button->accessibleName().isEmpty() && button->defaultAction() == nullptr) {
+            button->setAccessibleName(tr("More controls"));
+        }
+    }
 
     QMenu* series = menuBar()->addMenu(tr("&Series"));
     for (int index = 0; index < kSeriesCount; ++index) {
@@ -250,7 +306,9 @@ void TrendWindow::buildMenus() {
         QAction* action = series->addAction(seriesName(which));
         action->setCheckable(true);
         action->setChecked(true);
-        action->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)));
+        if (index < 9) {
+            action->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + index)));
+        }
         connect(action, &QAction::triggered, this,
                 [this, which](bool shown) { chart_->setSeriesVisible(which, shown); });
         seriesActions_[static_cast<std::size_t>(index)] = action;
@@ -306,6 +364,7 @@ void TrendWindow::buildMenus() {
 }
 
 void TrendWindow::buildReadout() {
+    readout_->setObjectName(QStringLiteral("readout"));
     readout_->setAccessibleName(tr("Readout"));
     readout_->setAccessibleDescription(
         tr("Every series at the readout's time and at the markers A and B, and B minus A"));
@@ -373,9 +432,121 @@ void TrendWindow::updateReadout() {
     }
 }
 
+void TrendWindow::buildStatistics() {
+    statistics_->setObjectName(QStringLiteral("statistics"));
+    statistics_->setAccessibleName(tr("Statistics"));
+    statistics_->setAccessibleDescription(
+        tr("Per series, of the time shown and between the markers A and B: the number of "
+           "values, the minimum, the maximum, the mean and the standard deviation; last, the "
+           "samples missed and their share"));
+    statistics_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QStringList columns;
+    for (const QString& span : {tr("shown"), tr("A–B")}) {
+        columns << tr("n (%1)").arg(span) << tr("min (%1)").arg(span) << tr("max (%1)").arg(span)
+                << tr("mean (%1)").arg(span) << tr("s.d. (%1)").arg(span);
+    }
+    statistics_->setHorizontalHeaderLabels(columns);
+    QStringList rows;
+    for (int index = 0; index < kSeriesCount; ++index) {
+        rows << seriesName(static_cast<Series>(index));
+    }
+    rows << tr("missed");
+    statistics_->setVerticalHeaderLabels(rows);
+    for (int row = 0; row < statistics_->rowCount(); ++row) {
+        for (int column = 0; column < statistics_->columnCount(); ++column) {
+            statistics_->setItem(row, column, new QTableWidgetItem);
+        }
+    }
+}
+
+std::pair<std::size_t, std::size_t> TrendWindow::shownSamples() const {
+    const View shown = chart_->view();
+    return {trace_.lowerBound(shown.firstMs), trace_.lowerBound(shown.lastMs + 1)};
+}
+
+std::pair<std::size_t, std::size_t> TrendWindow::markedSamples() const {
+    const auto a = chart_->marker(0);
+    const auto b = chart_->marker(1);
+    if (!a || !b) {
+        return {0, 0};
+    }
+    // Both markers' samples included, whichever stands first.
+    return {trace_.lowerBound(std::min(*a, *b)), trace_.lowerBound(std::max(*a, *b) + 1)};
+}
+
+void TrendWindow::updateStatistics() {
+    if (statistics_->isVisible()) {
+        fillStatistics();
+    }
+}
+
+void TrendWindow::fillStatistics() {
+    const std::array<std::pair<std::size_t, std::size_t>, 2> spans{shownSamples(), markedSamples()};
+    for (std::size_t span = 0; span < spans.size(); ++span) {
+        const int offset = static_cast<int>(span) * kFigures;
+        const bool empty = spans[span].first >= spans[span].second;
+        const Statistics figures = statistics(trace_, spans[span].first, spans[span].second);
+        for (int index = 0; index < kSeriesCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            const SeriesStatistics& of = figures.series[static_cast<std::size_t>(index)];
+            const int decimals = scaleOf(series) == Scale::Temperature ? 2 : 1;
+            const bool has = !empty && of.count > 0;
+            statistics_->item(index, offset + kCount)
+                ->setText(empty ? QString() : QString::number(of.count));
+            statistics_->item(index, offset + kMin)
+                ->setText(has ? valueText(series, of.min) : QString());
+            statistics_->item(index, offset + kMax)
+                ->setText(has ? valueText(series, of.max) : QString());
+            statistics_->item(index, offset + kMean)
+                ->setText(has ? QString::number(of.mean, 'f', decimals) : QString());
+            statistics_->item(index, offset + kDeviation)
+                ->setText(has ? QString::number(of.deviation, 'f', decimals) : QString());
+        }
+        statistics_->item(kMissedRow, offset + kCount)
+            ->setText(empty ? QString() : QString::number(figures.missed));
+        statistics_->item(kMissedRow, offset + kMean)
+            ->setText(empty ? QString() : tr("%1 %").arg(figures.missedShare() * 100, 0, 'f', 2));
+    }
+}
+
+QString TrendWindow::statisticsText() {
+    fillStatistics();
+    const View shown = chart_->view();
+    QString text = tr("shown: %1 to %2").arg(timeText(shown.firstMs), timeText(shown.lastMs));
+    if (chart_->marker(0) && chart_->marker(1)) {
+        text += QLatin1Char('\t') +
+                tr("A–B: %1 to %2")
+                    .arg(timeText(std::min(*chart_->marker(0), *chart_->marker(1))),
+                         timeText(std::max(*chart_->marker(0), *chart_->marker(1))));
+    }
+    text += QLatin1Char('\n');
+    QStringList header{QString()};
+    for (int column = 0; column < statistics_->columnCount(); ++column) {
+        header << statistics_->horizontalHeaderItem(column)->text();
+    }
+    text += header.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    for (int row = 0; row < statistics_->rowCount(); ++row) {
+        QStringList cells{statistics_->verticalHeaderItem(row)->text()};
+        for (int column = 0; column < statistics_->columnCount(); ++column) {
+            cells << statistics_->item(row, column)->text();
+        }
+        text += cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    return text;
+}
+
 void TrendWindow::updateStatus() {
     const auto samples = static_cast<qulonglong>(trace_.size());
-    status_->setText(tr("%1 — samples: %2, missed: %3").arg(source_).arg(samples).arg(missed_));
+    // Slots gone by without a sample count as missed while they are overdue.
+    const auto missed = static_cast<qulonglong>(missed_ + overdue_);
+    QString text = tr("%1 — samples: %2, missed: %3").arg(source_).arg(samples).arg(missed);
+    if (const auto outage = chart_->outage()) {
+        text += tr(", no sample for %1")
+                    .arg(TrendChart::durationText((outage->second - outage->first) / 1000 * 1000));
+    }
+    status_->setText(text);
+    // Its whole text is its name, so that a screen reader says the missed count too.
+    status_->setAccessibleName(text);
 }
 
 void TrendWindow::askForFile(const QString& caption, const QString& filter, const QString& suffix,
@@ -383,6 +554,7 @@ void TrendWindow::askForFile(const QString& caption, const QString& filter, cons
     QFileDialog dialog(this, caption, folder_, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(proposedFileName(suffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }
@@ -394,6 +566,23 @@ void TrendWindow::askForFile(const QString& caption, const QString& filter, cons
     } else {
         QMessageBox::warning(this, caption, problem);
     }
+}
+
+QString TrendWindow::proposedFileName(const QString& suffix) const {
+    // The source's name and the start of the time shown, in characters any file system takes.
+    QString stem = source_.isEmpty() ? QStringLiteral("vardek-trend") : source_;
+    if (stem.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+        stem.chop(4);
+    }
+    for (QChar& character : stem) {
+        if (!character.isLetterOrNumber() && character != QLatin1Char('-') &&
+            character != QLatin1Char('.')) {
+            character = QLatin1Char('_');
+        }
+    }
+    const QString start = QDateTime::fromMSecsSinceEpoch(chart_->view().firstMs)
+                              .toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    return QStringLiteral("%1-%2.%3").arg(stem, start, suffix);
 }
 
 void TrendWindow::askAxisRange(Axis axis) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "readings/sample.h"
@@ -19,6 +20,7 @@ class QActionGroup;
 class QComboBox;
 class QLabel;
 class QTableWidget;
+class QTimer;
 QT_END_NAMESPACE
 
 namespace vardek::trend {
@@ -52,20 +54,35 @@ class TrendWindow final : public QMainWindow {
     // an empty string.
     QString saveShownSamples(const QString& path) const;
     QString saveChart(const QString& path);
+    // What a save dialog proposes: "soak-20261209-131500.png".
+    QString proposedFileName(const QString& suffix) const;
+    // The statistics of the time shown and between the markers, as tab-separated text with a
+    // header line, as the Copy statistics action puts it on the clipboard.
+    QString statisticsText();
 
   private:
     void buildMenus();
     void buildReadout();
     void updateReadout();
     void updateStatus();
+    void buildStatistics();
+    // Only while the table is shown; fillStatistics always.
+    void updateStatistics();
+    void fillStatistics();
+    // The samples [first, last) of the time shown, and between the markers (empty without both).
+    std::pair<std::size_t, std::size_t> shownSamples() const;
+    std::pair<std::size_t, std::size_t> markedSamples() const;
     void askForFile(const QString& caption, const QString& filter, const QString& suffix,
                     bool chart);
     void askAxisRange(Axis axis);
     void syncWindowChoice();
+    // Live or following a log: whether a sample is overdue, and since when.
+    void checkOutage();
 
     Trace trace_;
     TrendChart* chart_ = nullptr;
     QTableWidget* readout_ = nullptr;
+    QTableWidget* statistics_ = nullptr;
     QComboBox* windowChoice_ = nullptr;
     QActionGroup* windowActions_ = nullptr;
     QAction* pause_ = nullptr;
@@ -76,6 +93,9 @@ class TrendWindow final : public QMainWindow {
     readings::Pins pins_;
     QString folder_;
     std::uint64_t missed_ = 0;
+    // Samples come on after the window opened: their absence is an outage.
+    QTimer* outageCheck_ = nullptr;
+    std::uint64_t overdue_ = 0;  // slots passed since the newest sample without one
 };
 
 }  // namespace vardek::trend

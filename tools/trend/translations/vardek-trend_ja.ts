@@ -69,6 +69,76 @@
         <source>RA5 (℃)</source>
         <translation>RA5（℃）</translation>
     </message>
+    <message>
+        <source>no sample for %1</source>
+        <translation>%1 間サンプルなし</translation>
+    </message>
+    <message>
+        <source>faults</source>
+        <translation>異常</translation>
+    </message>
+    <message>
+        <source>no reply</source>
+        <translation>応答なし</translation>
+    </message>
+    <message>
+        <source>not sent</source>
+        <translation>未送信</translation>
+    </message>
+    <message>
+        <source>wrong size</source>
+        <translation>サイズ不正</translation>
+    </message>
+    <message>
+        <source>late</source>
+        <translation>遅延</translation>
+    </message>
+    <message>
+        <source>retried</source>
+        <translation>再送</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min %3 s</source>
+        <translation>%1 時間 %2 分 %3 秒</translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation>%1 分 %2 秒</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 秒</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>%1: %2 to %3</source>
+        <translation>%1: %2〜%3</translation>
+    </message>
+    <message>
+        <source>No samples shown.</source>
+        <translation>表示中のサンプルはありません。</translation>
+    </message>
+    <message>
+        <source>Shown: %1.</source>
+        <translation>表示中: %1。</translation>
+    </message>
+    <message>
+        <source>Marked: %1.</source>
+        <translation>マーク: %1。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Time without samples: %n span(s).</source>
+        <translation>
+            <numerusform>サンプルのない時間: %n 区間。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>not written</source>
+        <translation>未記録</translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendWindow</name>
@@ -93,16 +163,8 @@
         <translation>すべて</translation>
     </message>
     <message>
-        <source>%1 s</source>
-        <translation>%1 秒</translation>
-    </message>
-    <message>
         <source>missed</source>
         <translation>欠測</translation>
-    </message>
-    <message>
-        <source>Samples</source>
-        <translation>サンプル</translation>
     </message>
     <message>
         <source>&amp;Pause</source>
@@ -307,6 +369,78 @@
     <message>
         <source>&amp;To:</source>
         <translation>上限(&amp;T):</translation>
+    </message>
+    <message>
+        <source>, no sample for %1</source>
+        <translation>、%1 間サンプルなし</translation>
+    </message>
+    <message>
+        <source>More controls</source>
+        <translation>その他の操作</translation>
+    </message>
+    <message>
+        <source>Rea&amp;dout</source>
+        <translation>読み取り(&amp;D)</translation>
+    </message>
+    <message>
+        <source>S&amp;tatistics</source>
+        <translation>統計(&amp;T)</translation>
+    </message>
+    <message>
+        <source>&amp;Copy statistics</source>
+        <translation>統計をコピー(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Copy the statistics of the time shown and between the markers as text</source>
+        <translation>表示中の時間とマーカー間の統計をテキストとしてコピーします</translation>
+    </message>
+    <message>
+        <source>Statistics</source>
+        <translation>統計</translation>
+    </message>
+    <message>
+        <source>Per series, of the time shown and between the markers A and B: the number of values, the minimum, the maximum, the mean and the standard deviation; last, the samples missed and their share</source>
+        <translation>系列ごとに、表示中の時間とマーカー A・B 間の値の数、最小値、最大値、平均値、標準偏差。最後の行は欠測サンプルの数と割合</translation>
+    </message>
+    <message>
+        <source>shown</source>
+        <translation>表示中</translation>
+    </message>
+    <message>
+        <source>A–B</source>
+        <translation>A–B</translation>
+    </message>
+    <message>
+        <source>n (%1)</source>
+        <translation>件数 (%1)</translation>
+    </message>
+    <message>
+        <source>min (%1)</source>
+        <translation>最小 (%1)</translation>
+    </message>
+    <message>
+        <source>max (%1)</source>
+        <translation>最大 (%1)</translation>
+    </message>
+    <message>
+        <source>mean (%1)</source>
+        <translation>平均 (%1)</translation>
+    </message>
+    <message>
+        <source>s.d. (%1)</source>
+        <translation>標準偏差 (%1)</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>shown: %1 to %2</source>
+        <translation>表示中: %1 〜 %2</translation>
+    </message>
+    <message>
+        <source>A–B: %1 to %2</source>
+        <translation>A–B: %1 〜 %2</translation>
     </message>
 </context>
 </TS>

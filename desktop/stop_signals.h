@@ -9,7 +9,7 @@
 
 class QSocketNotifier;
 
-namespace vardek::app {
+namespace vardek::desktop {
 
 class StopSignals final : public QObject {
     Q_OBJECT
@@ -33,4 +33,4 @@ class StopSignals final : public QObject {
     QSocketNotifier* notifier_ = nullptr;
 };
 
-}  // namespace vardek::app
+}  // namespace vardek::desktop

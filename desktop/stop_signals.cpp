@@ -1,9 +1,9 @@
-#include "window/stop_signals.h"
+#include "desktop/stop_signals.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 
-namespace vardek::app {
+namespace vardek::desktop {
 
 StopSignals::~StopSignals() { delete notifier_; }
 
@@ -25,4 +25,4 @@ void StopSignals::onSignal() {
     QCoreApplication::exit(0);
 }
 
-}  // namespace vardek::app
+}  // namespace vardek::desktop
