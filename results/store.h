@@ -18,7 +18,7 @@ class QSqlDatabase;
 namespace vardek::results {
 
 // The schema this program writes and reads; a store with a higher one is refused.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 class Store {
   public:
@@ -30,11 +30,15 @@ class Store {
     Store(Store&&) noexcept;
     Store& operator=(Store&&) noexcept;
 
-    // Opens the store at `location`, creating it (a new SQLite file, or the tables in an empty
-    // database) and migrating an older one. Returns the store, or none with `problem` and
-    // `failure` set.
+    // Whether open() may make a new store: what records units may; what only reads one may
+    // not, so that a mistyped path is said so instead of answered from an empty store.
+    enum class Creating { Allowed, Refused };
+
+    // Opens the store at `location`, creating it where `creating` allows (a new SQLite file, or
+    // the tables in an empty database) and migrating an older one. Returns the store, or none
+    // with `problem` and `failure` set.
     static std::optional<Store> open(const host::ResultsLocation& location, std::string& problem,
-                                     Failure& failure);
+                                     Failure& failure, Creating creating = Creating::Allowed);
 
     // The record as one transaction: whole or not at all. A record whose id the store holds
     // already is left as stored (true all the same). False with `problem` set when it could not

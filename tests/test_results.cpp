@@ -1,6 +1,9 @@
 // The results store against real databases: SQLite, and a PostgreSQL 15 server that the test
 // starts itself. Its answers against a hand-computed fixture, files that are no store, the
 // server stopped mid-shift, a writer killed mid-write and two writers at once.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -63,10 +66,12 @@ std::vector<results::UnitRecord> fixture() {
     };
 }
 
-std::optional<results::Store> openStore(const QString& where, std::string& problem) {
+std::optional<results::Store> openStore(
+    const QString& where, std::string& problem,
+    results::Store::Creating creating = results::Store::Creating::Allowed) {
     const auto location = host::parseResultsLocation(where.toStdString());
     results::Store::Failure failure{};
-    return location ? results::Store::open(*location, problem, failure) : std::nullopt;
+    return location ? results::Store::open(*location, problem, failure, creating) : std::nullopt;
 }
 
 long long count(results::Store& store, const QString& sql) {
@@ -214,10 +219,13 @@ class TestResults : public QObject {
         QCOMPARE(QString::fromStdString(results::csvTable(table)), csv);
     }
 
-    // Nothing but a store of ours is written: what is in the file's place stays as it was.
+    // Nothing but a store of ours is written: what is in the file's place stays as it was. An
+    // answer asked of a path without a store says so, and makes none.
     void notAStoreIsRefused_data() {
         QTest::addColumn<QByteArray>("kind");
         QTest::addColumn<QString>("message");
+        QTest::newRow("nothing") << QByteArray("nothing") << "no results store there";
+        QTest::newRow("an empty file") << QByteArray("empty") << "holds no results store";
         QTest::newRow("text") << QByteArray("text") << "not a results store";
         QTest::newRow("another program's database")
             << QByteArray("other") << "holds tables of something else (inventory)";
@@ -232,10 +240,12 @@ class TestResults : public QObject {
         const QString path = folder_.filePath(QStringLiteral("refused-") + kind);
         if (kind == "fifo") {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else if (kind == "text") {
+        } else if (kind == "text" || kind == "empty") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("board=127.0.0.1\nthis is no database, and must stay as it is\n");
+            if (kind == "text") {
+                file.write("board=127.0.0.1\nthis is no database, and must stay as it is\n");
+            }
         } else if (kind == "other") {
             {
                 QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
@@ -244,7 +254,7 @@ class TestResults : public QObject {
                 QVERIFY(QSqlQuery(other).exec("CREATE TABLE inventory (item TEXT)"));
             }
             QSqlDatabase::removeDatabase("other");
-        } else {
+        } else if (kind == "newer") {
             std::string problem;
             auto store = openStore(path, problem);
             QVERIFY(store);
@@ -256,9 +266,17 @@ class TestResults : public QObject {
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         }();
         std::string problem;
-        QVERIFY(!openStore(path, problem));
+        QVERIFY(!openStore(path, problem, results::Store::Creating::Refused));
         QVERIFY2(QString::fromStdString(problem).contains(message), problem.c_str());
-        if (kind != "fifo") {
+        QProcess probe;
+        probe.start(QStringLiteral(VARDEK_PROBE), {"results", "--results", path, "yield"});
+        QVERIFY(probe.waitForFinished(60000));
+        QCOMPARE(probe.exitCode(), 2);
+        const QString errors = QString::fromUtf8(probe.readAllStandardError());
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+        if (kind == "nothing") {
+            QVERIFY2(!QFileInfo::exists(path), "an answer made a store");
+        } else if (kind != "fifo") {
             QFile file(path);
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), before);
@@ -366,11 +384,19 @@ class TestResults : public QObject {
                  0);
     }
 
-    // What check --report-dir wrote before there was a store, imported once however often.
+    // What check --report-dir wrote before there was a store, imported once however often, with
+    // each check's outcome and reason where the report has them.
+    void importReports_data() {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("reports with their checks") << false;
+        QTest::newRow("reports of an older program, without checks") << true;
+    }
+
     void importReports() {
+        QFETCH(bool, older);
         SimulatorRun simulator;
         QVERIFY(startSimulator(simulator, QStringLiteral(VARDEK_BOARD_SIM), {"--seed", "4"}));
-        const QString reports = folder_.filePath(QStringLiteral("reports"));
+        const QString reports = folder_.filePath(QStringLiteral("reports-%1").arg(older));
         QVERIFY(QDir().mkpath(reports));
         for (const char* serial : {"SN7", "SN8"}) {
             QCOMPARE(QProcess::execute(
@@ -379,7 +405,25 @@ class TestResults : public QObject {
                           "check", "--dut-id", serial, "--report-dir", reports}),
                      0);
         }
-        const QString where = folder_.filePath(QStringLiteral("imported.db"));
+        // Each check as the reports give it, in order: "name|outcome|reason".
+        QStringList reported;
+        for (const QFileInfo& file : QDir(reports).entryInfoList({"*.json"}, QDir::Files)) {
+            QFile report(file.filePath());
+            QVERIFY(report.open(QIODevice::ReadWrite));
+            QJsonObject object = QJsonDocument::fromJson(report.readAll()).object();
+            QVERIFY2(object.value("checks").isArray(), qPrintable(file.filePath()));
+            if (older) {
+                object.remove("checks");
+                report.resize(0);
+                report.write(QJsonDocument(object).toJson());
+                continue;
+            }
+            for (const QJsonValue& check : object.value("checks").toArray()) {
+                reported << check["name"].toString() + '|' + check["outcome"].toString() + '|' +
+                                check["reason"].toString();
+            }
+        }
+        const QString where = folder_.filePath(QStringLiteral("imported-%1.db").arg(older));
         for (int time = 0; time < 2; ++time) {
             QCOMPARE(QProcess::execute(QStringLiteral(VARDEK_PROBE),
                                        {"results", "--results", where, "import", reports}),
@@ -393,6 +437,17 @@ class TestResults : public QObject {
                  2);
         QVERIFY(count(*store, QStringLiteral("SELECT COUNT(*) FROM measurements WHERE name = "
                                              "'RA5' AND value IS NOT NULL")) == 2);
+        QStringList stored;
+        QSqlQuery checks(store->database());
+        QVERIFY(
+            checks.exec("SELECT c.name, c.result, c.reason FROM checks c JOIN units u ON u.id "
+                        "= c.unit_id ORDER BY u.start_ms, c.position"));
+        while (checks.next()) {
+            stored << checks.value(0).toString() + '|' + checks.value(1).toString() + '|' +
+                          checks.value(2).toString();
+        }
+        QVERIFY(older || reported.size() >= 2 * 5);
+        QCOMPARE(stored, reported);
     }
 };
 

@@ -407,7 +407,8 @@ Commands:
                      with limits: n, mean, standard deviation, Cp, Cpk, weakest first,
                      below 1.33 marked) or units (the records); import DIR reads the .json
                      reports that --report-dir wrote
-    --results DB     the store, as for check (default: the settings file's results=)
+    --results DB     the store, as for check (default: the settings file's results=);
+                     an answer needs one that is there; import and --sync make one
     --since T        records that started at or after T, UTC: 2026-12-09 or
                      2026-12-09T06:00[:00]
     --until T        records that started before T

@@ -68,6 +68,22 @@ std::optional<results::UnitRecord> readReport(const QString& path, std::string& 
     unit.endMs =
         static_cast<std::int64_t>(report.value(QLatin1String("end_time_millis")).toDouble());
     unit.outcome = text(report, "outcome");
+    // Each check's outcome and reason, where the report has them (a report of an older program
+    // has none, and its record has its measurements only).
+    const QJsonValue checks = report.value(QLatin1String("checks"));
+    if (!checks.isUndefined() && !checks.isArray()) {
+        problem = "its checks are not a list";
+        return std::nullopt;
+    }
+    for (const QJsonValue& entry : checks.toArray()) {
+        const QJsonObject check = entry.toObject();
+        if (!check.value(QLatin1String("name")).isString() ||
+            !check.value(QLatin1String("outcome")).isString()) {
+            problem = "a check without its name or outcome";
+            return std::nullopt;
+        }
+        unit.checks.push_back({text(check, "name"), text(check, "outcome"), text(check, "reason")});
+    }
     for (const QJsonValue& entry : report.value(QLatin1String("measurements")).toArray()) {
         const QJsonObject m = entry.toObject();
         const auto number = [&](const char* key) {
@@ -180,7 +196,11 @@ int results(const ProbeOptions& options) {
         return kBadUsage;
     }
     results::Store::Failure failure = results::Store::Failure::None;
-    std::optional<results::Store> store = results::Store::open(*location, problem, failure);
+    // Only what brings records in makes a store; an answer of none would be an empty table.
+    const bool bringsRecords = options.sync || options.resultsAnswer == "import";
+    std::optional<results::Store> store = results::Store::open(
+        *location, problem, failure,
+        bringsRecords ? results::Store::Creating::Allowed : results::Store::Creating::Refused);
     if (!store) {
         complain(kProgramName, problem);
         return failure == results::Store::Failure::Unreachable ? kNotWritten : kBadUsage;
