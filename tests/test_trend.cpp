@@ -512,6 +512,37 @@ class TestTrend : public QObject {
                  qPrintable(QStringLiteral("no note at x = %1").arg(middle)));
     }
 
+    // Live, a reading outside its range names its series in the title until one comes back
+    // inside; a missed sample does not end the alarm.
+    void alarmInTheTitle_data() {
+        QTest::addColumn<std::vector<float>>("ra0");  // in turn; RA0's range is 2:600
+        QTest::addColumn<bool>("alarmed");
+        const float missed = kNoValue;
+        QTest::newRow("inside") << std::vector<float>{500, 600} << false;
+        QTest::newRow("left its range") << std::vector<float>{500, 601} << true;
+        QTest::newRow("left, then missed") << std::vector<float>{500, 0, missed} << true;
+        QTest::newRow("left and came back") << std::vector<float>{700, 2} << false;
+    }
+    void alarmInTheTitle() {
+        QFETCH(std::vector<float>, ra0);
+        QFETCH(bool, alarmed);
+        vardek::limits::LimitsTable table = vardek::limits::defaultLimits();
+        table["RA0"] = {2, 600, {}, {}};
+        TrendWindow window;
+        window.setLimits(seriesLimits(table));
+        window.setSource(QStringLiteral("soak.csv"));
+        window.show();
+        std::vector<Sample> samples = steadyTrace(int(ra0.size()), 1000, {}, -1).samples();
+        for (std::size_t index = 0; index < ra0.size(); ++index) {
+            samples[index].analogue[0] = ra0[index];
+            window.addSamples({samples[index]});
+        }
+        QCOMPARE(window.alarmed()[std::size_t(Series::RA0)], alarmed);
+        QCOMPARE(window.windowTitle().startsWith(QStringLiteral("RA0 outside its limits")),
+                 alarmed);
+        QVERIFY(window.windowTitle().contains(QStringLiteral("soak.csv — vardek-trend")));
+    }
+
     // A value axis fitted to the samples never shows what no reading can be: a raw reading is
     // 0 to 1023.
     void rawAxisKeepsToTheConversion_data() {
