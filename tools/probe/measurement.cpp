@@ -1,8 +1,5 @@
 #include "tools/probe/measurement.h"
 
-#include <array>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 
 namespace vardek::probe {
