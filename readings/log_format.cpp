@@ -1,6 +1,7 @@
 #include "readings/log_format.h"
 
 #include <charconv>
+#include <cstdio>
 #include <vector>
 
 namespace vardek::readings {
@@ -96,6 +97,23 @@ std::string jsonLine(const Sample& sample, const Pins& pins) {
         }
     }
     return line + "}\n";
+}
+
+std::string jsonString(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
 }
 
 }  // namespace vardek::readings

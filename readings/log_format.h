@@ -33,4 +33,9 @@ std::string jsonLine(const Sample& sample, const Pins& pins);
 // How every line of jsonLine begins: what tells a JSON Lines log from another file.
 inline constexpr std::string_view kJsonLineStart = "{\"time_utc\":";
 
+// A JSON string holding `text`, for every JSON line the programs write. Our own texts hold no
+// quote, backslash or control character; they are escaped all the same, so the output stays
+// valid JSON whatever a later text (a serial, a station's name) holds.
+std::string jsonString(std::string_view text);
+
 }  // namespace vardek::readings

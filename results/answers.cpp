@@ -11,11 +11,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "readings/log_format.h"
+
 namespace vardek::results {
 
 namespace {
 
 using Kind = Column::Kind;
+using readings::jsonString;
 
 // The group a record falls in. Shifts are the day's three eight-hour blocks from midnight, UTC.
 QString groupExpression(Grouping grouping) {
@@ -365,29 +368,6 @@ std::string shown(const Column& column, const Cell& cell, bool forPerson) {
     return shortNumber(value, forPerson ? 4 : 8);
 }
 
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        switch (c) {
-            case '"':
-                quoted += "\\\"";
-                break;
-            case '\\':
-                quoted += "\\\\";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    quoted += escaped;
-                } else {
-                    quoted += c;
-                }
-        }
-    }
-    return quoted + '"';
-}
-
 std::string csvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
@@ -537,7 +517,6 @@ std::optional<std::int64_t> parseUtc(const std::string& text) {
         }
     }
     return QDateTime(day, time, QTimeZone::utc()).toMSecsSinceEpoch();
-    return std::nullopt;
 }
 
 }  // namespace vardek::results

@@ -34,23 +34,6 @@ std::string decimals(double value, int places) {
     return text;
 }
 
-std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + '"';
-}
-
 std::string humanLine(const link::Request& request, const Answer& answer) {
     const link::Reply& reply = answer.reply;
     std::string line = link::dumpText(reply.bytes) + "RB7..RB0=" + bits(reply.portB());

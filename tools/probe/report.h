@@ -4,13 +4,12 @@
 #include <string>
 
 #include "link/board_protocol.h"
+#include "readings/log_format.h"
 #include "tools/probe/board_check.h"
 
 namespace vardek::probe {
 
-// A JSON string holding `text`. Our own texts hold no quote, backslash or control character;
-// they are escaped all the same, so the output stays valid JSON whatever a later text holds.
-std::string jsonString(const std::string& text);
+using readings::jsonString;
 
 // `value` with `places` digits after the point, as every figure the probe prints or reports.
 std::string decimals(double value, int places);
