@@ -512,6 +512,18 @@ class TestTrend : public QObject {
                  qPrintable(QStringLiteral("no note at x = %1").arg(middle)));
     }
 
+    // A FIFO where the notes belong is refused at once, read or written, never waited on.
+    void notesInAFifoAreRefused() {
+        QTemporaryDir folder;
+        const QString notes = notesPath(folder.filePath(QStringLiteral("known.csv")));
+        QVERIFY(::mkfifo(QFile::encodeName(notes).constData(), 0600) == 0);
+        std::vector<Note> read;
+        const QString reading = readNotes(notes, read);
+        QVERIFY2(reading.contains(QStringLiteral("not a regular file")), qPrintable(reading));
+        const QString writing = appendNote(notes, {kStartMs, QStringLiteral("fan off")});
+        QVERIFY2(writing.contains(QStringLiteral("not a regular file")), qPrintable(writing));
+    }
+
     // Live, a reading outside its range names its series in the title until one comes back
     // inside; a missed sample does not end the alarm.
     void alarmInTheTitle_data() {

@@ -4,17 +4,40 @@
 #include <QFile>
 #include <QTimeZone>
 
+#include <fcntl.h>
+
+#include "host/regular_file.h"
+
 namespace vardek::trend {
 
 QString notesPath(const QString& logPath) { return logPath + QStringLiteral(".notes"); }
 
-QString readNotes(const QString& path, std::vector<Note>& notes) {
-    QFile file(path);
-    if (!file.exists()) {
-        return {};
+namespace {
+
+// The notes file at `path`, opened only when it is a regular file: a FIFO or a device in its
+// place would hold the window up or feed it without end. Empty `problem` when open.
+QString openNotes(QFile& file, const QString& path, int flags, QIODevice::OpenMode mode) {
+    host::OpenedFile opened =
+        host::openRegularFile(QFile::encodeName(path).toStdString(), flags, 0644);
+    if (!opened.fd.isOpen()) {
+        return opened.missing ? QString()
+                              : path + QStringLiteral(" ") + QString::fromStdString(opened.problem);
     }
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(opened.fd.get(), mode, QFileDevice::AutoCloseHandle)) {
         return QStringLiteral("%1: %2").arg(path, file.errorString());
+    }
+    opened.fd.release();
+    return {};
+}
+
+}  // namespace
+
+QString readNotes(const QString& path, std::vector<Note>& notes) {
+    QFile file;
+    if (const QString problem =
+            openNotes(file, path, O_RDONLY, QIODevice::ReadOnly | QIODevice::Text);
+        !problem.isEmpty() || !file.isOpen()) {
+        return problem;
     }
     int number = 0;
     while (!file.atEnd()) {
@@ -47,9 +70,13 @@ QString appendNote(const QString& path, const Note& note) {
         (QDateTime::fromMSecsSinceEpoch(note.timeMs, QTimeZone::utc()).toString(Qt::ISODateWithMs) +
          QLatin1Char('\t') + text + QLatin1Char('\n'))
             .toUtf8();
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(line) != line.size() ||
-        !file.flush()) {
+    QFile file;
+    if (const QString problem = openNotes(file, path, O_WRONLY | O_CREAT | O_APPEND,
+                                          QIODevice::WriteOnly | QIODevice::Append);
+        !problem.isEmpty()) {
+        return problem;
+    }
+    if (file.write(line) != line.size() || !file.flush()) {
         return QStringLiteral("%1: %2").arg(path, file.errorString());
     }
     file.close();
