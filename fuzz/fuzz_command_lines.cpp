@@ -61,6 +61,11 @@ void prober(std::span<const std::string_view> args) {
         case probe::Command::Watch:
             FUZZ_REQUIRE(o.intervalMs >= 1 && (!o.count || *o.count >= 1));
             break;
+        case probe::Command::Results:
+            // An answer, a folder to import or --sync alone: never a run with nothing to do.
+            FUZZ_REQUIRE(!o.resultsAnswer.empty() || o.sync);
+            FUZZ_REQUIRE((o.resultsAnswer == "import") == !o.importDir.empty());
+            break;
         case probe::Command::Status:
         case probe::Command::Check:
             break;

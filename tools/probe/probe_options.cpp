@@ -96,7 +96,7 @@ std::string resultsProblem(const std::vector<std::string>& words, ProbeOptions& 
         return "unknown answer '" + o.resultsAnswer + "' (" + std::string(kAnswers) + ")";
     }
     if (o.resultsAnswer == "import") {
-        if (words.size() != 2) {
+        if (words.size() != 2 || words[1].empty()) {
             return "results import needs the folder of the reports: import DIR";
         }
         o.importDir = words[1];
