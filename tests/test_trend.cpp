@@ -164,6 +164,17 @@ std::vector<int> columnsOf(const QImage& drawn, const QColor& colour, int top, i
     return columns;
 }
 
+// The row of `drawn` with the most pixels of `colour`: where a flat line of that colour runs.
+int rowOf(const QImage& drawn, const QColor& colour) {
+    std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            counts[std::size_t(y)] += near(drawn.pixel(x, y), colour, 12) ? 1 : 0;
+        }
+    }
+    return int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+}
+
 }  // namespace
 
 class TestTrend : public QObject {
@@ -315,13 +326,7 @@ class TestTrend : public QObject {
         // RA0 reads 500 from the first sample to the last: its line is the row with most of
         // its colour.
         const QColor ra0 = TrendChart::colour(Series::RA0);
-        std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
-        for (int y = 0; y < drawn.height(); ++y) {
-            for (int x = 0; x < drawn.width(); ++x) {
-                counts[std::size_t(y)] += near(drawn.pixel(x, y), ra0, 12) ? 1 : 0;
-            }
-        }
-        const int lineY = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const int lineY = rowOf(drawn, ra0);
         const std::vector<int> line = columnsOf(drawn, ra0, lineY - 2, lineY + 3, 1);
         QVERIFY(line.size() > 300);
         // The plot's time scale, as drawn: RB0's steps rise and fall at samples 60 and 540,
@@ -495,13 +500,7 @@ class TestTrend : public QObject {
         const QImage drawn = exportedLog(folder, steadyTrace(600, 1000, {}, -1).samples());
         QVERIFY(!drawn.isNull());
         const QColor ra0 = TrendChart::colour(Series::RA0);
-        std::vector<int> counts(static_cast<std::size_t>(drawn.height()));
-        for (int y = 0; y < drawn.height(); ++y) {
-            for (int x = 0; x < drawn.width(); ++x) {
-                counts[std::size_t(y)] += near(drawn.pixel(x, y), ra0, 12) ? 1 : 0;
-            }
-        }
-        const int lineY = int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        const int lineY = rowOf(drawn, ra0);
         const std::vector<int> line = columnsOf(drawn, ra0, lineY - 2, lineY + 3, 1);
         QVERIFY(line.size() > 300);
         const double middle = line.front() + (line.back() - line.front()) * 300.0 / 599;
