@@ -1,7 +1,7 @@
 // `vardek-probe check`: a board's self-test, one verdict per check, for a bench or a test jig.
 //
 // The checks speak to the board only through CheckedBoard, so their sequence and verdicts live
-// here and the socket, the retries and the signals stay with the probe.
+// here and the socket, the retries and the signals stay with the exchange (board/).
 #pragma once
 
 #include <chrono>
@@ -14,52 +14,19 @@
 #include <utility>
 #include <vector>
 
+#include "board/answer.h"
 #include "link/board_protocol.h"
-#include "link/udp_socket.h"
 #include "tools/probe/check_files.h"
 #include "tools/probe/measurement.h"
 #include "tools/probe/operator_prompt.h"
-#include "tools/probe/task.h"
 
 namespace vardek::probe {
 
-using Milliseconds = std::chrono::duration<double, std::milli>;
-
-// What came back for one request, after its retries.
-struct Answer {
-    enum class Kind {
-        Reply,      // an 8-byte reply
-        WrongSize,  // the board answered with a datagram of another size
-        Late,       // the board answered after the try's timeout, too late to be taken for it
-        NoReply,    // nothing after every try
-        NotSent,    // the system refused the send
-        Stopped,    // a stop signal arrived
-    };
-    Kind kind = Kind::NoReply;
-    link::Reply reply;
-    std::size_t size = 0;  // the answer's size, for Reply, WrongSize and Late
-    // From sending the try that was answered to its answer.
-    Milliseconds roundTrip{};
-    // Requests sent for this answer (1 when the first try was answered), and how many replies
-    // came after their try's timeout and were waited out.
-    unsigned tries = 0;
-    unsigned lateReplies = 0;
-    link::SocketAddress from;         // who sent it, for Reply, WrongSize and Late
-    std::vector<std::uint8_t> bytes;  // as far as they came, for Reply, WrongSize and Late
-};
-
-class CheckedBoard {
-  public:
-    virtual ~CheckedBoard() = default;
-    // One request, tried as the probe's --timeout and --retries say. With `evenIfStopped` a
-    // signal does not cut the exchange short: putting the outputs back must still happen.
-    virtual Task<Answer> ask(link::Request request, bool evenIfStopped = false) = 0;
-    // Every datagram that came from the board so far, by size, those that came too late for
-    // their request included.
-    virtual const std::map<std::size_t, unsigned>& datagramSizes() const = 0;
-    // How long a try waits for its answer (--timeout).
-    virtual std::uint32_t timeoutMs() const = 0;
-};
+// The board as the checks see it, shared with the sampler.
+using board::Answer;
+using board::CheckedBoard;
+using board::Milliseconds;
+using board::Task;
 
 using limits::defaultLimits;
 using limits::LimitsTable;

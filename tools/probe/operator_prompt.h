@@ -5,10 +5,13 @@
 #include <chrono>
 #include <string>
 
-#include "tools/probe/event_loop.h"
-#include "tools/probe/task.h"
+#include "board/event_loop.h"
+#include "board/task.h"
 
 namespace vardek::probe {
+
+using board::EventLoop;
+using board::Task;
 
 enum class OperatorAnswer { Yes, No, None, Stopped };
 

@@ -54,6 +54,23 @@ link::Request requestFor(const ProbeOptions& options) {
     return link::statusRequest();
 }
 
+// What --timeout, --retries and --any-sender allow the exchange with `board`, its notices told on
+// standard error.
+board::ExchangeSettings exchangeSettings(const ProbeOptions& options,
+                                         const link::SocketAddress& board) {
+    board::ExchangeSettings settings;
+    settings.timeoutMs = options.timeoutMs;
+    settings.retries = options.retries;
+    settings.anySender = options.anySender;
+    settings.ignoredSenders = [address = board.addressText()](int ignored) {
+        complain(kProgramName, "ignored " + std::to_string(ignored) +
+                                   " datagram(s) from addresses other than " + address +
+                                   " (--any-sender takes them)");
+    };
+    settings.receiveFailed = [](const std::string& problem) { complain(kProgramName, problem); };
+    return settings;
+}
+
 // "127.0.0.1:10001, dut-id SN0042, station EOL-3, operator kim": what the person's summary
 // names the board by.
 std::string unitLabel(const BoardRecord& record, const Station& station) {
@@ -85,7 +102,7 @@ class Rack {
         for (const RackBoard& board : options.boards) {
             const link::SocketAddress address{*link::parseIpv4(board.address), options.port};
             units_.push_back(std::make_unique<Unit>(
-                Unit{BoardExchange(address, options, loop),
+                Unit{BoardExchange(address, exchangeSettings(options, address), loop),
                      BoardRecord{address.text(), board.dutId, start, start, {}},
                      {},
                      false}));
@@ -342,8 +359,8 @@ class Rack {
 
 int exitStatus(const StopSignals& stop) { return 128 + stop.signal(); }
 
-Task<int> exchange(BoardExchange& board, link::Request request, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
+Task<int> exchange(BoardExchange& board, const ProbeOptions& options, link::Request request,
+                   const StopSignals& stop) {
     const std::string target = board.board().text();
     const std::string what =
         link::describeRequest(request.bytes()) + " (" + link::hexText(request.bytes(), 2) + ")";
@@ -434,11 +451,12 @@ int run(const ProbeOptions& given) {
     if (options.command == Command::Check) {
         return check(options, loop);
     }
-    BoardExchange board({*link::parseIpv4(options.board), options.port}, options, loop);
+    const link::SocketAddress address{*link::parseIpv4(options.board), options.port};
+    BoardExchange board(address, exchangeSettings(options, address), loop);
     if (options.command == Command::Watch) {
-        return loop.run(watch(board, stop));
+        return loop.run(watch(board, options, stop));
     }
-    return loop.run(exchange(board, requestFor(options), stop));
+    return loop.run(exchange(board, options, requestFor(options), stop));
 }
 
 }  // namespace vardek::probe

@@ -2,12 +2,17 @@
 // printing what it found and returning the program's exit status.
 #pragma once
 
+#include "board/board_exchange.h"
 #include "cli/exit_status.h"
 #include "link/board_protocol.h"
-#include "tools/probe/board_exchange.h"
 #include "tools/probe/probe_options.h"
 
 namespace vardek::probe {
+
+using board::BoardExchange;
+using board::EventLoop;
+using board::StopSignals;
+using board::Task;
 
 // The exit statuses a script tells apart; after a stop signal the shell's 128 + signal.
 enum ExitStatus {
@@ -25,11 +30,12 @@ enum ExitStatus {
 int exitStatus(const StopSignals& stop);
 
 // One request, its reply printed as --json says, or why none came on standard error.
-Task<int> exchange(BoardExchange& board, link::Request request, const StopSignals& stop);
+Task<int> exchange(BoardExchange& board, const ProbeOptions& options, link::Request request,
+                   const StopSignals& stop);
 
 // Samples every --interval until --count, --duration or a signal, printed as replies or logged
 // as readings; the first failure's status.
-Task<int> watch(BoardExchange& board, const StopSignals& stop);
+Task<int> watch(BoardExchange& board, const ProbeOptions& options, const StopSignals& stop);
 
 // The self-test of every board of `options` at once, each on a socket of its own in `loop`:
 // each board's lines once it is done, in the order given, then a summary per board (and an

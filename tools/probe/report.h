@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "board/answer.h"
 #include "link/board_protocol.h"
 #include "readings/log_format.h"
-#include "tools/probe/board_check.h"
 
 namespace vardek::probe {
+
+using board::Answer;
 
 using readings::jsonString;
 

@@ -1,11 +1,11 @@
-#include "tools/probe/watch.h"
-
-#include <algorithm>
+// `vardek-probe watch`: samples of the board on a fixed schedule, printed as replies or logged
+// as readings over time.
 #include <cstdio>
 #include <string>
 
 #include <unistd.h>
 
+#include "board/sampler.h"
 #include "cli/command_line.h"
 #include "link/reply_text.h"
 #include "readings/log_file.h"
@@ -16,27 +16,13 @@ namespace vardek::probe {
 
 namespace {
 
+using board::SampleSchedule;
 using cli::complain;
-using Clock = SampleSchedule::Clock;
 namespace readings = vardek::readings;
 
-readings::Result resultOf(Answer::Kind kind) {
-    switch (kind) {
-        case Answer::Kind::WrongSize:
-            return readings::Result::WrongSize;
-        // Its bytes answer a request given up on: logged apart from none at all, as a board
-        // that is slow is another fault than one that is silent.
-        case Answer::Kind::Late:
-            return readings::Result::Late;
-        case Answer::Kind::NoReply:
-            return readings::Result::NoReply;
-        case Answer::Kind::NotSent:
-            return readings::Result::NotSent;
-        case Answer::Kind::Reply:
-        case Answer::Kind::Stopped:
-            break;
-    }
-    return readings::Result::Ok;
+SampleSchedule scheduleOf(const ProbeOptions& options) {
+    return SampleSchedule(std::chrono::milliseconds(options.intervalMs), options.count,
+                          options.duration);
 }
 
 int exitStatusOf(readings::Result result) {
@@ -155,15 +141,15 @@ class StatusLine {
 };
 
 // Each sample's status reply, as `status` prints it.
-Task<int> watchReplies(BoardExchange& board, const StopSignals& stop) {
-    SampleSchedule schedule(board.options());
+Task<int> watchReplies(BoardExchange& board, const ProbeOptions& options, const StopSignals& stop) {
+    SampleSchedule schedule = scheduleOf(options);
     int first = kReplied;
     while (schedule.another()) {
         const bool going = co_await board.idle(schedule.due());
         if (!going) {
             co_return exitStatus(stop);
         }
-        const int status = co_await exchange(board, link::statusRequest(), stop);
+        const int status = co_await exchange(board, options, link::statusRequest(), stop);
         if (stop.signal() != 0) {
             co_return exitStatus(stop);
         }
@@ -173,8 +159,8 @@ Task<int> watchReplies(BoardExchange& board, const StopSignals& stop) {
     co_return first;
 }
 
-Task<int> watchReadings(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
+Task<int> watchReadings(BoardExchange& board, const ProbeOptions& options,
+                        const StopSignals& stop) {
     const readings::Pins pins = options.readPins.value_or(readings::Pins());
     const bool csv = !options.json && (options.csv || !options.outputPath.empty());
     const std::string header = csv ? readings::csvHeader(pins) : std::string();
@@ -189,162 +175,60 @@ Task<int> watchReadings(BoardExchange& board, const StopSignals& stop) {
         co_return kNotWritten;
     }
     StatusLine status(options.outputPath.empty());
-    SampleSchedule schedule(options);
-    // Each row is stamped with its slot: the start's time on the system clock and the slot's
-    // offset on the monotonic one, so that rows stand an interval apart whatever came late.
-    const auto wallStart = std::chrono::floor<std::chrono::milliseconds>(
-        std::chrono::system_clock::now() - (Clock::now() - schedule.start()));
-    // A sample may take its slot, or one timeout where that is longer; then the next is due. A
-    // request still unanswered then ends the sample as missed, and its answer is waited out
-    // before the row goes out, so that the row can say whether the board was silent or late.
-    const auto allowed = std::max<Clock::duration>(std::chrono::milliseconds(options.intervalMs),
-                                                   std::chrono::milliseconds(options.timeoutMs));
+    SampleSchedule schedule = scheduleOf(options);
     int first = kReplied;
     std::uint64_t missed = 0;
     bool sendRefused = false;
-    readings::Sample previous;
-    while (schedule.another()) {
-        const bool going = co_await board.idle(schedule.due());
-        if (!going) {
-            co_return exitStatus(stop);
-        }
-        const auto slot = schedule.due() - schedule.start();
-        board.setDeadline(schedule.due() + allowed);
-        auto sample = co_await takeSample(
-            board, pins, wallStart + std::chrono::floor<std::chrono::milliseconds>(slot),
-            std::chrono::floor<std::chrono::milliseconds>(slot));
-        board.setDeadline(std::nullopt);
-        if (!sample) {
-            co_return exitStatus(stop);
-        }
-        if (co_await board.awaitCutShort()) {
-            sample->sample.lateReplies += 1;
-            if (sample->cutShortFirst) {
-                sample->sample.result = readings::Result::Late;
-            }
-        }
-        if (stop.signal() != 0) {
-            co_return exitStatus(stop);
-        }
-        if (sample->heldUp) {
-            // Its slot passed while the board still held up the one before: missed for the
-            // same reason, or as late where that one was answered in the end.
-            const bool slow = previous.result == readings::Result::Ok;
-            sample->sample.result = slow ? readings::Result::Late : previous.result;
-            sample->sample.replySize = slow ? 0 : previous.replySize;
-        }
-        previous = sample->sample;
-        schedule.taken();
-        if (sample->sample.result != readings::Result::Ok) {
+    // Each sample's row, as it is complete; false once the log cannot take one.
+    const board::SampleTaken write = [&](const readings::Sample& sample) {
+        if (sample.result != readings::Result::Ok) {
             ++missed;
-            first = first == kReplied ? exitStatusOf(sample->sample.result) : first;
+            first = first == kReplied ? exitStatusOf(sample.result) : first;
         }
         // Why a send was refused is in no line of the log: it is said once as it begins.
-        const bool refused = sample->sample.result == readings::Result::NotSent;
+        const bool refused = sample.result == readings::Result::NotSent;
         if (refused && !sendRefused) {
             status.clear();
             complain(kProgramName,
                      "cannot send to " + board.board().text() + ": " + board.notSentReason());
         }
         sendRefused = refused;
-        const std::string line = options.json ? readings::jsonLine(sample->sample, pins)
-                                 : csv        ? readings::csvRow(sample->sample, pins)
-                                              : humanLine(sample->sample, pins);
+        const std::string line = options.json ? readings::jsonLine(sample, pins)
+                                 : csv        ? readings::csvRow(sample, pins)
+                                              : humanLine(sample, pins);
         status.beforeRow();
         if (const std::string problem = log.append(line); !problem.empty()) {
             status.clear();
             complain(kProgramName, problem);
-            co_return kNotWritten;
+            return false;
         }
         if (!log.notice().empty()) {
             status.clear();
             complain(kProgramName, log.notice());
         }
-        status.draw(schedule, missed, sample->sample, pins);
+        status.draw(schedule, missed, sample, pins);
+        return true;
+    };
+    const board::SamplingEnd end = co_await board::sampleOnSchedule(board, schedule, pins, write);
+    switch (end) {
+        case board::SamplingEnd::Stopped:
+            co_return exitStatus(stop);
+        case board::SamplingEnd::Refused:
+            co_return kNotWritten;
+        case board::SamplingEnd::Done:
+            break;
     }
     co_return first;
 }
 
 }  // namespace
 
-SampleSchedule::SampleSchedule(const ProbeOptions& options)
-    : start_(Clock::now()),
-      interval_(options.intervalMs),
-      count_(options.count),
-      duration_(options.duration) {}
-
-bool SampleSchedule::another() const {
-    if (count_ && taken_ >= *count_) {
-        return false;
-    }
-    return !duration_ || (taken_ * interval_ < *duration_ && Clock::now() - start_ < *duration_);
-}
-
-void SampleSchedule::taken() {
-    ++taken_;
-    if (Clock::now() > due()) {
-        ++late_;
-    }
-}
-
-Task<std::optional<TakenSample>> takeSample(CheckedBoard& board, readings::Pins pins,
-                                            readings::UtcTime time,
-                                            std::chrono::milliseconds elapsed) {
-    TakenSample taken;
-    readings::Sample& sample = taken.sample;
-    sample.time = time;
-    sample.elapsed = elapsed;
-    taken.heldUp = true;
-    bool failedYet = false;
-    // Every answer counts its tries; the first that went wrong gives the sample its result.
-    const auto answered = [&](const Answer& answer) {
-        sample.retries += answer.tries > 1 ? answer.tries - 1 : 0;
-        sample.lateReplies += answer.lateReplies;
-        const bool heldUp = answer.kind == Answer::Kind::NoReply && answer.tries == 0;
-        taken.heldUp = taken.heldUp && heldUp;
-        if (answer.kind != Answer::Kind::Reply && !failedYet) {
-            failedYet = true;
-            sample.result = resultOf(answer.kind);
-            sample.replySize = answer.size;
-            taken.cutShortFirst = answer.kind == Answer::Kind::NoReply && answer.tries > 0;
-        } else if (answer.tries > 0) {
-            // A later request went out, so the first that went wrong was not cut short.
-            taken.cutShortFirst = false;
-        }
-    };
-    const Answer status = co_await board.ask(link::statusRequest());
-    if (status.kind == Answer::Kind::Stopped) {
-        co_return std::nullopt;
-    }
-    answered(status);
-    if (status.kind == Answer::Kind::Reply) {
-        sample.rttMs = status.roundTrip.count();
-        sample.portB = status.reply.portB();
-    }
-    for (std::size_t i = 0; i < link::kChannels.size(); ++i) {
-        if (!pins.test(i)) {
-            continue;
-        }
-        const link::Channel& channel = link::kChannels[i];
-        const Answer read = co_await board.ask(link::readChannelRequest(channel.selector));
-        if (read.kind == Answer::Kind::Stopped) {
-            co_return std::nullopt;
-        }
-        answered(read);
-        if (read.kind == Answer::Kind::Reply) {
-            sample.values[i] = readings::channelValue(channel, read.reply.conversion());
-        }
-    }
-    co_return taken;
-}
-
-Task<int> watch(BoardExchange& board, const StopSignals& stop) {
-    const ProbeOptions& options = board.options();
+Task<int> watch(BoardExchange& board, const ProbeOptions& options, const StopSignals& stop) {
     const bool logsReadings = options.readPins || options.csv || !options.outputPath.empty();
     if (logsReadings) {
-        co_return co_await watchReadings(board, stop);
+        co_return co_await watchReadings(board, options, stop);
     }
-    co_return co_await watchReplies(board, stop);
+    co_return co_await watchReplies(board, options, stop);
 }
 
 }  // namespace vardek::probe

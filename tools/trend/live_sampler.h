@@ -1,93 +1,80 @@
 // Samples the board live on a socket of its own: the board answers every request to the port it
-// came from, so the control window can stay open beside it. Each sample is one status request,
-// then one read per pin asked for, one at a time and matched by order, as the board's replies
-// name no request.
+// came from, so the control window can stay open beside it. The samples are board/'s, as
+// `vardek-probe watch` takes them: the status request, then one read per pin asked for, each
+// matched by order with the late-reply grace, one sample per slot of the interval.
+//
+// The board client is a sequence of coroutines on a poll() loop; here Qt's event loop turns it
+// rather than a thread of its own: a QSocketNotifier on the exchange's socket and a timer for the
+// next deadline call one turn that does not sleep. So the samples reach the window on its own
+// thread, one at a time, with nothing shared between threads to guard and no thread to stop.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
+#include <QSocketNotifier>
+#include <QString>
 #include <QTimer>
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
+#include "board/board_exchange.h"
+#include "board/event_loop.h"
+#include "board/sampler.h"
 #include "link/board_protocol.h"
-#include "link/datagram_endpoint.h"
-#include "tools/trend/trace.h"
+#include "readings/sample.h"
 
 namespace vardek::trend {
 
 struct SamplerConfig {
-    link::EndpointConfig endpoint;
+    std::string address;  // dotted-decimal IPv4 address of the board
+    std::uint16_t port = link::kBoardPort;
     std::chrono::milliseconds interval{1000};
-    // How long each request waits for its reply.
+    // How long each request waits for its reply; as long again for a late one.
     std::chrono::milliseconds timeout{500};
-    // Indices into link::kChannels, read in this order after the status request.
-    std::vector<std::size_t> pins;
+    readings::Pins pins;  // read after the status request, in the log's column order
 };
 
 class LiveSampler final : public QObject {
     Q_OBJECT
 
   public:
-    // Opens the socket; throws as DatagramEndpoint does.
+    // Opens the socket. Throws std::invalid_argument for an address that is not a dotted-decimal
+    // IPv4 address, std::system_error when no socket can be opened.
     explicit LiveSampler(SamplerConfig config, QObject* parent = nullptr);
     ~LiveSampler() override;
 
-    // Sample k starts at k intervals after this call, on the monotonic clock, so that a long
-    // run does not drift. A sample that overruns its slot is followed at once by the next,
-    // which counts as late; none is ever skipped.
+    // Called once. Sample k is due k intervals after this call, on the monotonic clock, so that a
+    // long run does not drift, and is stamped with that time; none is ever skipped. A sample may
+    // take its slot, or one timeout where that is longer.
     void start();
 
     const SamplerConfig& config() const { return config_; }
-    std::uint16_t localPort() const { return endpoint_->localPort(); }
-    std::uint64_t samples() const { return samples_; }
-    std::uint64_t late() const { return late_; }
+    std::uint16_t localPort() const { return exchange_.localPort(); }
 
   signals:
     // Each sample as it is complete, missed ones included.
-    void sampleTaken(const vardek::trend::Sample& sample);
-    // A request that could not be sent, with the reason.
-    void sendFailed(const QString& problem);
+    void sampleTaken(const vardek::readings::Sample& sample);
+    // A request that could not be sent or a datagram that could not be received, with the
+    // reason.
+    void problemFound(const QString& problem);
 
   private:
-    enum class Waiting { Nothing, Reply, LateReply };
-
-    void onSlot();
-    // Sends what comes next, once no reply is awaited: the sample's next request, else the next
-    // sample when its slot has come.
-    void proceed();
-    void beginSample();
-    void sendStep();
-    void onDatagram(int size);
-    void onReplyTimeout();
-    // The answer to the request of step_: `size` bytes in buffer_, or none.
-    static constexpr int kNoReply = -1;
-    static constexpr int kNotSent = -2;
-    void record(int size);
-    void finishSample();
-    std::size_t steps() const { return 1 + config_.pins.size(); }
+    // One turn of the board's loop, without sleeping, then the next waits watched.
+    void turn();
+    void watchWaits();
 
     SamplerConfig config_;
-    std::unique_ptr<link::DatagramEndpoint> endpoint_;
-    QElapsedTimer clock_;
-    QTimer slotTimer_;
-    QTimer replyTimer_;
-    QElapsedTimer sentAt_;
-    std::vector<std::uint8_t> buffer_;
-
-    Waiting waiting_ = Waiting::Nothing;
-    bool inSample_ = false;
-    bool slotDue_ = false;       // the next sample's slot has come
-    bool onTime_ = false;        // and nothing held it up: the sample begins at its slot
-    std::uint64_t started_ = 0;  // samples begun; sample k's slot is at k intervals
-    std::size_t step_ = 0;       // 0: the status request; 1 and on: the pins' reads
-    Sample sample_;
-    std::uint64_t samples_ = 0;
-    std::uint64_t late_ = 0;
+    board::EventLoop loop_;
+    board::BoardExchange exchange_;
+    std::optional<board::SampleSchedule> schedule_;
+    board::SampleTaken taken_;
+    // Declared after what it refers to, so that it is destroyed first: the sampling's coroutine
+    // frames are let go between two turns, whatever they were waiting for.
+    std::optional<board::Task<board::SamplingEnd>> sampling_;
+    QSocketNotifier readable_;
+    QTimer deadline_;
 };
 
 }  // namespace vardek::trend

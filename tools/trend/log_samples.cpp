@@ -227,12 +227,12 @@ QString LogSink::open(const QString& path, const std::vector<std::size_t>& pins)
     return QString::fromStdString(file_.open(path.toStdString(), readings::csvHeader(pins_)));
 }
 
-QString LogSink::append(const Sample& sample, QString& notice) {
+QString LogSink::append(const readings::Sample& sample, QString& notice) {
     unwritten_.push_back(sample);
     std::size_t written = 0;
     std::string problem;
     for (; written < unwritten_.size(); ++written) {
-        readings::Sample row = toReadings(unwritten_[written]);
+        readings::Sample row = unwritten_[written];
         if (written + 1 < unwritten_.size()) {
             // The file did not hold it at its time: a row of that time says so, in place of
             // values that a reader would take for ones logged as they came.

@@ -22,6 +22,7 @@
 
 namespace vardek::trend {
 
+// The chart's form of a sample, from the board client's or a log's, and back for a log's row.
 Sample fromReadings(const readings::Sample& sample);
 readings::Sample toReadings(const Sample& sample);
 // The analogue pins a sample holds values of: those of the log it came from.
@@ -100,14 +101,14 @@ class LogSink {
     QString open(const QString& path, const std::vector<std::size_t>& pins);
     // Returns why the sample could not be written, or an empty string; `notice` receives what
     // became of the file when it was found lost and begun again.
-    QString append(const Sample& sample, QString& notice);
+    QString append(const readings::Sample& sample, QString& notice);
     // Some sample could not be written when it came.
     bool failed() const { return failed_; }
 
   private:
     readings::LogFile file_;
     readings::Pins pins_;
-    std::vector<Sample> unwritten_;
+    std::vector<readings::Sample> unwritten_;
     bool failed_ = false;
 };
 

@@ -115,13 +115,13 @@ int chartFile(const TrendOptions& options) {
 // The window on the board sampled live, every sample appended to --log's file as it comes. A
 // stop signal ends the run between two samples, so the log ends with a whole row.
 int chartLive(const TrendOptions& options, const std::string& address) {
-    // Filled field by field: GCC 12 at -O3 takes the nested designated initializer's string for
-    // one that may be used uninitialized once it is moved.
+    // Filled field by field: GCC 12 at -O3 takes the designated initializer's string for one that
+    // may be used uninitialized once it is moved.
     SamplerConfig config;
-    config.endpoint.RemoteHost = address;
+    config.address = address;
     config.interval = options.interval;
     config.timeout = options.timeout;
-    config.pins = options.pins;
+    config.pins = pinsOf(options.pins);
     std::unique_ptr<LiveSampler> sampler;
     try {
         sampler = std::make_unique<LiveSampler>(std::move(config));
@@ -138,8 +138,8 @@ int chartLive(const TrendOptions& options, const std::string& address) {
     // A problem of the log is told once, until it changes.
     QObject::connect(sampler.get(), &LiveSampler::sampleTaken, &window,
                      [&window, &log, logging = !options.log.isEmpty(),
-                      shownProblem = QString()](const Sample& sample) mutable {
-                         window.addSamples({sample});
+                      shownProblem = QString()](const vardek::readings::Sample& sample) mutable {
+                         window.addSamples({fromReadings(sample)});
                          if (!logging) {
                              return;
                          }
@@ -155,7 +155,7 @@ int chartLive(const TrendOptions& options, const std::string& address) {
                          }
                          shownProblem = problem;
                      });
-    QObject::connect(sampler.get(), &LiveSampler::sendFailed, &window, &TrendWindow::showProblem);
+    QObject::connect(sampler.get(), &LiveSampler::problemFound, &window, &TrendWindow::showProblem);
     window.setPins(pinsOf(options.pins));
     window.setSource(CommandLine::tr("%1, every %2 ms")
                          .arg(QString::fromStdString(address))

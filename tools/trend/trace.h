@@ -45,7 +45,11 @@ inline constexpr int kFaultCount = 6;
 using Faults = std::uint8_t;  // a bit per Fault
 constexpr Faults bitOf(Fault fault) { return Faults(1U << static_cast<unsigned>(fault)); }
 
-// One sample, with what a log row of `vardek-probe watch` holds.
+// One sample as the chart keeps it: what a log row of `vardek-probe watch` holds, in the
+// compact form of a trace that keeps every sample of a run. The samples come as
+// readings::Sample, from the board client or a log, and are turned into this at the chart's
+// edge (log_samples.h): at a week of a sample a second, readings::Sample's optionals would take
+// 87 MB where this takes 34 MB.
 struct Sample {
     // Every request answered, or how the first one that was not went.
     using Result = readings::Result;

@@ -1,10 +1,10 @@
-#include "tools/probe/event_loop.h"
+#include "board/event_loop.h"
 
 #include <algorithm>
 
 #include <poll.h>
 
-namespace vardek::probe {
+namespace vardek::board {
 
 void EventLoop::run(std::span<Task<void>> tasks) {
     for (Task<void>& task : tasks) {
@@ -18,25 +18,47 @@ void EventLoop::run(std::span<Task<void>> tasks) {
     }
 }
 
-void EventLoop::turn() {
+std::vector<int> EventLoop::descriptors() const {
+    std::vector<int> fds;
+    for (const Readable* waiter : waiters_) {
+        if (waiter->fd_ >= 0) {
+            fds.push_back(waiter->fd_);
+        }
+    }
+    return fds;
+}
+
+std::optional<EventLoop::Clock::time_point> EventLoop::nextDeadline() const {
+    if (waiters_.empty()) {
+        return std::nullopt;
+    }
+    return std::ranges::min(waiters_, {}, [](const Readable* waiter) { return waiter->until_; })
+        ->until_;
+}
+
+void EventLoop::turn(Turn how) {
     if (waiters_.empty()) {
         return;
     }
     std::vector<pollfd> fds;
     fds.reserve(waiters_.size() + 1);
-    auto soonest = waiters_.front()->until_;
     for (const Readable* waiter : waiters_) {
         fds.push_back({waiter->fd_, POLLIN, 0});
-        soonest = std::min(soonest, waiter->until_);
     }
-    fds.push_back({stop_.descriptor(), POLLIN, 0});
-    const auto timeout = std::chrono::ceil<std::chrono::milliseconds>(soonest - Clock::now());
+    const bool signals = stop_ != nullptr;
+    if (signals) {
+        fds.push_back({stop_->descriptor(), POLLIN, 0});
+    }
+    const auto timeout =
+        how == Turn::Now
+            ? std::chrono::milliseconds(0)
+            : std::chrono::ceil<std::chrono::milliseconds>(*nextDeadline() - Clock::now());
     const int ready =
         ::poll(fds.data(), fds.size(),
                static_cast<int>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 0)));
     bool stopped = false;
-    if (ready > 0 && (fds.back().revents & POLLIN) != 0) {
-        stop_.take();
+    if (signals && ready > 0 && (fds.back().revents & POLLIN) != 0) {
+        stop_->take();
         stopped = true;
     }
     const auto now = Clock::now();
@@ -55,4 +77,4 @@ void EventLoop::turn() {
     }
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::board

@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-namespace vardek::probe {
+namespace vardek::board {
 
 template <typename T>
 class Task;
@@ -115,4 +115,4 @@ inline Task<void> TaskPromise<void>::get_return_object() {
 
 }  // namespace detail
 
-}  // namespace vardek::probe
+}  // namespace vardek::board

@@ -1,20 +1,25 @@
-// The probe's one thread: every board's exchange waits here for its socket, its deadline or a
+// One thread's waits for its boards: every exchange waits here for its socket, its deadline or a
 // stop signal, all in one poll(), so that a rack of boards is checked at the same time, each
 // with its own socket, and a signal reaches every one of them.
+//
+// A program with an event loop of its own (vardek-trend's Qt loop) turns this one from it instead
+// of calling run(): it watches descriptors() and nextDeadline() and calls turn(Turn::Now) when
+// either is due.
 #pragma once
 
 #include <chrono>
 #include <coroutine>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "board/task.h"
 #include "host/signal_descriptor.h"
-#include "tools/probe/task.h"
 
-namespace vardek::probe {
+namespace vardek::board {
 
-// The probe's waits watch the signals beside the sockets: a signal only ever ends a wait, and the
+// The waits watch the stop signals beside the sockets: a signal only ever ends a wait, and the
 // outputs can be put back after it.
 using StopSignals = host::SignalDescriptor;
 
@@ -22,11 +27,17 @@ class EventLoop {
   public:
     using Clock = std::chrono::steady_clock;
 
-    explicit EventLoop(StopSignals& stop) : stop_(stop) {}
+    explicit EventLoop(StopSignals& stop) : stop_(&stop) {}
+    // Without stop signals: a program whose stop comes another way ends its tasks by destroying
+    // them between two turns.
+    EventLoop() = default;
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
-    StopSignals& stop() { return stop_; }
+    // Only for a loop made with stop signals.
+    StopSignals& stop() { return *stop_; }
+    // The first stop signal that came; 0 until one did, and always without stop signals.
+    int stopSignal() const { return stop_ != nullptr ? stop_->signal() : 0; }
     // One receive buffer for every board: a datagram is copied out of it before the next wait.
     std::span<std::uint8_t> buffer() { return buffer_; }
 
@@ -65,13 +76,21 @@ class EventLoop {
         return task.result();
     }
 
-  private:
+    enum class Turn {
+        Wait,  // sleeps until a wait is over
+        Now,   // looks without sleeping
+    };
     // One poll over every waiting socket and the signals; resumes those whose wait is over.
-    void turn();
+    void turn(Turn how = Turn::Wait);
+    // What the waits wait for: the descriptors, and the soonest of their deadlines; nothing when
+    // no task waits.
+    std::vector<int> descriptors() const;
+    std::optional<Clock::time_point> nextDeadline() const;
 
-    StopSignals& stop_;
+  private:
+    StopSignals* stop_ = nullptr;
     std::vector<Readable*> waiters_;
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536);
 };
 
-}  // namespace vardek::probe
+}  // namespace vardek::board

@@ -1,35 +1,52 @@
-// The probe's conversation with one board: one request at a time, sent, retried as --timeout and
-// --retries say, and matched with the board's reply or with none. The socket and the stop
-// signals live here; the commands and the check see only the answers.
+// The conversation with one board: one request at a time, sent, retried as the settings say, and
+// matched with the board's reply or with none. The socket and the stop signals live here; the
+// probe's commands, its check and the samplers see only the answers.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <vector>
 
+#include "board/answer.h"
+#include "board/event_loop.h"
 #include "link/board_protocol.h"
 #include "link/udp_socket.h"
-#include "tools/probe/board_check.h"
-#include "tools/probe/event_loop.h"
-#include "tools/probe/probe_options.h"
 
-namespace vardek::probe {
+namespace vardek::board {
+
+struct ExchangeSettings {
+    std::uint32_t timeoutMs = 500;  // how long each try waits for its answer
+    std::uint32_t retries = 0;      // tries after the first, for a request left unanswered
+    // Takes datagrams from any address as the board's, not only from the board's own.
+    bool anySender = false;
+    // Told after a request how many datagrams from other addresses it dropped, when it dropped
+    // any; nothing is told without it.
+    std::function<void(int ignored)> ignoredSenders;
+    // Told why the system failed to hand over a datagram; the wait goes on as if none had
+    // come.
+    std::function<void(const std::string& problem)> receiveFailed;
+};
 
 class BoardExchange : public CheckedBoard {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // Talks to `board` with the tries, the timeout and the senders that `options` allow, its
+    // Talks to `board` with the tries, the timeout and the senders that `settings` allow, its
     // waits in `loop`. Throws std::system_error when no socket can be opened.
-    BoardExchange(const link::SocketAddress& board, const ProbeOptions& options, EventLoop& loop);
+    BoardExchange(const link::SocketAddress& board, ExchangeSettings settings, EventLoop& loop);
 
     const link::SocketAddress& board() const { return board_; }
-    const ProbeOptions& options() const { return options_; }
+    const ExchangeSettings& settings() const { return settings_; }
+    // The socket the exchange waits on, for a loop that watches it from outside.
+    int descriptor() const { return socket_.descriptor(); }
+    std::uint16_t localPort() const { return socket_.localAddress().port; }
+    // A stop signal came.
+    bool stopped() const { return loop_.stopSignal() != 0; }
     // Why the last send was refused.
     std::string notSentReason() const { return notSent_.message(); }
 
@@ -38,7 +55,7 @@ class BoardExchange : public CheckedBoard {
     Task<Answer> ask(link::Request request, bool evenIfStopped = false) override;
 
     const std::map<std::size_t, unsigned>& datagramSizes() const override { return sizes_; }
-    std::uint32_t timeoutMs() const override { return options_.timeoutMs; }
+    std::uint32_t timeoutMs() const override { return settings_.timeoutMs; }
 
     // Waits out `until`, discarding whatever arrives meanwhile; false after a signal.
     Task<bool> idle(Clock::time_point until);
@@ -64,9 +81,8 @@ class BoardExchange : public CheckedBoard {
     Task<bool> awaitLateReply(Clock::time_point until);
     void discardWaiting();
 
-    const ProbeOptions& options_;
+    ExchangeSettings settings_;
     EventLoop& loop_;
-    StopSignals& stop_;
     link::SocketAddress board_;
     link::UdpSocket socket_;
     std::span<std::uint8_t> buffer_;
@@ -77,4 +93,4 @@ class BoardExchange : public CheckedBoard {
     std::optional<Clock::time_point> deadline_;
 };
 
-}  // namespace vardek::probe
+}  // namespace vardek::board

@@ -1,15 +1,13 @@
-#include "tools/probe/board_exchange.h"
+#include "board/board_exchange.h"
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
-#include "cli/command_line.h"
-
-namespace vardek::probe {
+namespace vardek::board {
 
 namespace {
 
-using cli::complain;
 using Clock = BoardExchange::Clock;
 using std::chrono::milliseconds;
 
@@ -22,9 +20,9 @@ Answer outcome(Answer::Kind kind) {
 
 }  // namespace
 
-BoardExchange::BoardExchange(const link::SocketAddress& board, const ProbeOptions& options,
+BoardExchange::BoardExchange(const link::SocketAddress& board, ExchangeSettings settings,
                              EventLoop& loop)
-    : options_(options), loop_(loop), stop_(loop.stop()), board_(board), buffer_(loop.buffer()) {}
+    : settings_(std::move(settings)), loop_(loop), board_(board), buffer_(loop.buffer()) {}
 
 Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     if (unanswered_) {
@@ -42,7 +40,7 @@ Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     Answer answer;
     unsigned tries = 0;
     for (std::uint32_t attempt = 0;
-         attempt <= options_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
+         attempt <= settings_.retries && answer.kind == Answer::Kind::NoReply; ++attempt) {
         if (deadline_ && Clock::now() >= *deadline_) {
             break;
         }
@@ -53,26 +51,24 @@ Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
     }
     answer.tries = tries;
     answer.lateReplies = answer.kind == Answer::Kind::Late ? 1 : 0;
-    if (ignored_ > 0) {
-        complain(kProgramName, "ignored " + std::to_string(ignored_) +
-                                   " datagram(s) from addresses other " + "than " +
-                                   board_.addressText() + " (--any-sender takes them)");
+    if (ignored_ > 0 && settings_.ignoredSenders) {
+        settings_.ignoredSenders(ignored_);
     }
     co_return answer;
 }
 
 Task<bool> BoardExchange::idle(Clock::time_point until) {
-    while (stop_.signal() == 0 && Clock::now() < until) {
+    while (loop_.stopSignal() == 0 && Clock::now() < until) {
         const bool readable = co_await waitReadable(until);
         if (readable) {
             discardWaiting();
         }
     }
-    co_return stop_.signal() == 0;
+    co_return loop_.stopSignal() == 0;
 }
 
 Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
-    const auto stopped = [&] { return stop_.signal() != 0 && !evenIfStopped; };
+    const auto stopped = [&] { return loop_.stopSignal() != 0 && !evenIfStopped; };
     if (stopped()) {
         co_return outcome(Answer::Kind::Stopped);
     }
@@ -86,8 +82,8 @@ Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
     // answer to the next request, and every answer after it for the one before. A try that
     // times out therefore waits one more timeout for its late answer, which is told apart as
     // late, before anything else is sent; a reply later still is dropped before the next send.
-    const auto deadline = sent + milliseconds(options_.timeoutMs);
-    const auto lateDeadline = deadline + milliseconds(options_.timeoutMs);
+    const auto deadline = sent + milliseconds(settings_.timeoutMs);
+    const auto lateDeadline = deadline + milliseconds(settings_.timeoutMs);
     const auto waitUntil = deadline_ ? std::min(lateDeadline, *deadline_) : lateDeadline;
     while (Clock::now() < waitUntil) {
         const bool readable = co_await waitReadable(waitUntil);
@@ -127,7 +123,9 @@ std::optional<link::UdpSocket::Received> BoardExchange::take() {
     try {
         return socket_.receive(buffer_);
     } catch (const std::system_error& error) {
-        complain(kProgramName, error.what());
+        if (settings_.receiveFailed) {
+            settings_.receiveFailed(error.what());
+        }
         return std::nullopt;
     }
 }
@@ -136,7 +134,7 @@ std::optional<link::UdpSocket::Received> BoardExchange::take() {
 // ignored and dropped.
 std::optional<link::UdpSocket::Received> BoardExchange::takeFromBoard() {
     while (const auto received = take()) {
-        if (options_.anySender || received->from.address == board_.address) {
+        if (settings_.anySender || received->from.address == board_.address) {
             ++sizes_[received->size];
             return received;
         }
@@ -158,18 +156,18 @@ Task<bool> BoardExchange::awaitLateReply(Clock::time_point until) {
 }
 
 Task<bool> BoardExchange::awaitCutShort() {
-    if (!unanswered_ || stop_.signal() != 0) {
+    if (!unanswered_ || loop_.stopSignal() != 0) {
         co_return false;
     }
     const auto until = *unanswered_;
-    while (stop_.signal() == 0 && Clock::now() < until) {
+    while (loop_.stopSignal() == 0 && Clock::now() < until) {
         const bool readable = co_await waitReadable(until);
         if (readable && takeFromBoard()) {
             unanswered_.reset();
             co_return true;
         }
     }
-    if (stop_.signal() == 0) {
+    if (loop_.stopSignal() == 0) {
         unanswered_.reset();
     }
     co_return false;
@@ -182,4 +180,4 @@ void BoardExchange::discardWaiting() {
     }
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::board
