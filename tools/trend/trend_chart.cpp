@@ -705,7 +705,7 @@ View TrendChart::view() const {
         return shown;
     }
     std::int64_t newest =
-        trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.samples().back().timeMs;
+        trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.newest().timeMs;
     // An outage going on runs on to the right edge.
     if (outage_) {
         newest = std::max(newest, outage_->second);
@@ -715,7 +715,7 @@ View TrendChart::view() const {
         shown.firstMs = newest - windowMs_ + 1;
     } else {
         // All samples, and at least a second, so that a single one has room.
-        const std::int64_t oldest = trace_.empty() ? newest : trace_.samples().front().timeMs;
+        const std::int64_t oldest = trace_.empty() ? newest : trace_.oldest().timeMs;
         shown.firstMs = std::min(oldest, newest - 999);
     }
     return shown;
@@ -786,7 +786,7 @@ void TrendChart::setMarker(int which, std::optional<std::int64_t> timeMs) {
 }
 
 void TrendChart::samplesAdded() {
-    if (following_ || (!trace_.empty() && trace_.samples().back().timeMs <= held_.lastMs)) {
+    if (following_ || (!trace_.empty() && trace_.newest().timeMs <= held_.lastMs)) {
         scheduleRefresh();
     }
 }

@@ -234,7 +234,7 @@ void TrendWindow::checkOutage() {
     std::uint64_t overdue = 0;
     std::optional<std::pair<std::int64_t, std::int64_t>> outage;
     if (outageCheck_->isActive() && intervalMs > 0 && !trace_.empty()) {
-        const std::int64_t newest = trace_.samples().back().timeMs;
+        const std::int64_t newest = trace_.newest().timeMs;
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         // With the slack the trace allows between two samples before it breaks their line.
         if (2 * (now - newest) > 3 * intervalMs) {
@@ -437,10 +437,10 @@ void TrendWindow::buildMenus() {
                                                         : tr("Set marker &B at the readout"));
         action->setShortcut(QKeySequence(which == 0 ? Qt::Key_A : Qt::Key_B));
         connect(action, &QAction::triggered, this, [this, which] {
-            const std::optional<std::int64_t> at =
-                chart_->readout() ? chart_->readout()
-                : trace_.empty()  ? std::nullopt
-                                  : std::optional(trace_.samples().back().timeMs);
+            const std::optional<std::int64_t> at = chart_->readout() ? chart_->readout()
+                                                   : trace_.empty()
+                                                       ? std::nullopt
+                                                       : std::optional(trace_.newest().timeMs);
             if (at) {
                 chart_->setMarker(which, trace_[trace_.nearest(*at)].timeMs);
             }
@@ -487,11 +487,11 @@ void TrendWindow::buildReadout() {
 void TrendWindow::updateReadout() {
     // The sample at each of the readout's columns, or none.
     std::array<const Sample*, 3> at{};
-    const std::optional<std::int64_t> times[3] = {
-        chart_->readout() ? chart_->readout()
-        : trace_.empty()  ? std::nullopt
-                          : std::optional(trace_.samples().back().timeMs),
-        chart_->marker(0), chart_->marker(1)};
+    const std::optional<std::int64_t> times[3] = {chart_->readout() ? chart_->readout()
+                                                  : trace_.empty()
+                                                      ? std::nullopt
+                                                      : std::optional(trace_.newest().timeMs),
+                                                  chart_->marker(0), chart_->marker(1)};
     for (std::size_t column = 0; column < at.size(); ++column) {
         if (times[column] && !trace_.empty()) {
             at[column] = &trace_[trace_.nearest(*times[column])];
