@@ -1041,6 +1041,33 @@ class TestTrend : public QObject {
             }
         };
         walk(QAccessible::queryAccessibleInterface(&window));
+
+        // The legend's entries are the chart's items: a series' a check box that says what it
+        // shows and hides it, a fault's what it marks.
+        QStringList names;
+        QAccessibleInterface* ra0 = nullptr;
+        QAccessibleInterface* noReply = nullptr;
+        for (int child = 0; child < chart->childCount(); ++child) {
+            QAccessibleInterface* item = chart->child(child);
+            QCOMPARE(item->parent()->object(), &window.chart());
+            QCOMPARE(chart->indexOfChild(item), child);
+            names << item->text(QAccessible::Name);
+            ra0 = item->text(QAccessible::Name) == QStringLiteral("RA0") ? item : ra0;
+            noReply = item->text(QAccessible::Name) == QStringLiteral("no reply") ? item : noReply;
+        }
+        for (const char* name : {"RA0", "RA1", "RA2", "RA3", "RA5", "RB0", "RB1", "RB7"}) {
+            QVERIFY2(names.contains(QLatin1String(name)), qPrintable(names.join(u',')));
+        }
+        QVERIFY(ra0 && noReply);
+        QCOMPARE(ra0->role(), QAccessible::CheckBox);
+        QVERIFY(ra0->state().checkable && ra0->state().checked);
+        QCOMPARE(ra0->text(QAccessible::Description), QStringLiteral("500"));
+        QCOMPARE(noReply->text(QAccessible::Description),
+                 QStringLiteral("2 span(s) marked in the time shown"));
+        ra0->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!window.chart().seriesVisible(Series::RA0));
+        QVERIFY(!ra0->state().checked);
+        QCOMPARE(ra0->text(QAccessible::Description), QStringLiteral("hidden"));
     }
 
     // English, and Japanese on request: the menus and what a screen reader announces. A
