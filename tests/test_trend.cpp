@@ -407,6 +407,9 @@ class TestTrend : public QObject {
             << 700.0;
         QTest::newRow("a high bound alone")
             << QStringLiteral("range=:750") << std::vector<double>{750} << none;
+        // The readings fit an axis from 0 to 1000: it widens to show the bound.
+        QTest::newRow("a bound beyond the readings")
+            << QStringLiteral("range=:1015") << std::vector<double>{1015} << none;
     }
     void exportDrawsTheLimits() {
         QFETCH(QString, ra0);
@@ -449,7 +452,7 @@ class TestTrend : public QObject {
         };
         const QColor limit = TrendChart::limitColour(vardek::limits::Outcome::Fail);
         std::vector<int> limitRows;
-        for (int y = high + 6; y < low - 6; ++y) {
+        for (int y = 0; y < low - 6; ++y) {
             if (share(y, limit) > 0.3) {
                 limitRows.push_back(y);
             }

@@ -1212,6 +1212,25 @@ void TrendChart::updateValueAxis(Axis axis) {
     if (extent.hasValue) {
         low = extent.min;
         high = extent.max;
+        // The bounds of a limits file are kept in view beside the readings: how far a reading
+        // lies from its limit is what the limit is drawn for. Not those a series has without
+        // one (the converter's full scale, a room's temperatures), which would flatten the fit.
+        static const SeriesLimits kWithoutFile = seriesLimits(limits::defaultLimits());
+        for (int index = 0; index < kSeriesCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            const auto& bounds = limits_[static_cast<std::size_t>(index)];
+            if (scaleOf(series) != scale || !seriesVisible(series) || !bounds ||
+                bounds == kWithoutFile[static_cast<std::size_t>(index)]) {
+                continue;
+            }
+            for (const auto bound :
+                 {bounds->low, bounds->high, bounds->marginalLow, bounds->marginalHigh}) {
+                if (bound) {
+                    low = std::min(low, *bound);
+                    high = std::max(high, *bound);
+                }
+            }
+        }
         const double least = scale == Scale::Raw ? 2 : 1;
         if (high - low < least) {
             low -= least / 2;
