@@ -181,6 +181,13 @@ class TestTrend : public QObject {
     Q_OBJECT
 
   private slots:
+    // The window keeps settings between runs: here, in a folder of the test's own, never the
+    // user's.
+    void initTestCase() {
+        QVERIFY(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+    }
+
     // What the chart draws of a series: the extremes of every pixel column, so no sample's
     // value is lost however many share a column, no line drawn across a missed sample, and
     // never more points than the width allows.
@@ -524,6 +531,32 @@ class TestTrend : public QObject {
         QVERIFY2(reading.contains(QStringLiteral("not a regular file")), qPrintable(reading));
         const QString writing = appendNote(notes, {kStartMs, QStringLiteral("fan off")});
         QVERIFY2(writing.contains(QStringLiteral("not a regular file")), qPrintable(writing));
+    }
+
+    // The bell's setting is kept between runs: a window opened after it was turned off starts
+    // with it off, and on again once it was turned back on.
+    void alarmSoundKept() {
+        for (const bool sound : {false, true}) {
+            {
+                TrendWindow window;
+                QAction* bell = nullptr;
+                for (QAction* action : window.findChildren<QAction*>()) {
+                    bell = action->text().contains(QStringLiteral("outside its &limits")) ? action
+                                                                                          : bell;
+                }
+                QVERIFY(bell);
+                bell->setChecked(!sound);
+                bell->setChecked(sound);
+            }
+            TrendWindow again;
+            QAction* bell = nullptr;
+            for (QAction* action : again.findChildren<QAction*>()) {
+                bell =
+                    action->text().contains(QStringLiteral("outside its &limits")) ? action : bell;
+            }
+            QVERIFY(bell);
+            QCOMPARE(bell->isChecked(), sound);
+        }
     }
 
     // Live, a reading outside its range names its series in the title until one comes back
@@ -1251,6 +1284,9 @@ class TestTrend : public QObject {
         QVERIFY(waitUntil([&] { return !window.chart().reduced(Series::RA5).points.empty(); }));
         QVERIFY(window.chart().following());
     }
+
+  private:
+    QTemporaryDir config_;
 };
 
 QTEST_MAIN(TestTrend)

@@ -23,7 +23,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -33,6 +35,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <memory>
 
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
@@ -51,6 +54,20 @@ enum Figure { kCount, kMin, kMax, kMean, kDeviation, kExcursions, kFigures };
 constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
+
+// What the window keeps between runs, in vardek-trend.ini beside the settings file: that one is
+// the user's, written by hand, and refuses a key it does not know. None where something other
+// than a file stands at its name: a FIFO would hold the window up.
+constexpr const char* kAlarmSoundKey = "alarm_sound";
+std::unique_ptr<QSettings> keptState() {
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/vardek-control/vardek-trend.ini");
+    const QFileInfo file(path);
+    if (file.exists() && !file.isFile()) {
+        return nullptr;
+    }
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
 
 // How often an outage is looked for, and so how often its band grows.
 constexpr int kOutageCheckMs = 1000;
@@ -362,7 +379,18 @@ void TrendWindow::buildMenus() {
     });
     alarmSound_ = view->addAction(tr("Sound on a reading outside its &limits"));
     alarmSound_->setCheckable(true);
-    alarmSound_->setChecked(true);
+    const auto kept = keptState();
+    alarmSound_->setChecked(!kept || kept->value(kAlarmSoundKey, true).toBool());
+    connect(alarmSound_, &QAction::toggled, this, [this](bool on) {
+        const auto state = keptState();
+        if (state) {
+            state->setValue(kAlarmSoundKey, on);
+            state->sync();
+        }
+        if (!state || state->status() != QSettings::NoError) {
+            showProblem(tr("The sound's setting could not be kept: it holds for this run only"));
+        }
+    });
     alarmSound_->setToolTip(tr("Rings the bell when a reading leaves the range of its limits"));
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);

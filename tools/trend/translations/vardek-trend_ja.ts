@@ -496,5 +496,9 @@
         <source>The note could not be kept: %1</source>
         <translation>メモを保存できませんでした: %1</translation>
     </message>
+    <message>
+        <source>The sound&apos;s setting could not be kept: it holds for this run only</source>
+        <translation>音の設定を保存できませんでした: この実行の間だけ有効です</translation>
+    </message>
 </context>
 </TS>
