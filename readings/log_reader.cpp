@@ -9,17 +9,33 @@ namespace vardek::readings {
 
 namespace {
 
-// RFC 4180's fields of one line; nothing when a quote stands where it may not.
-std::optional<std::vector<std::string>> splitFields(std::string_view line) {
-    std::vector<std::string> fields(1);
+// RFC 4180's fields of one line into `fields`; false when a quote stands where it may not. A
+// line without quotes, as every line the writer writes, is split in place; the fields of one
+// with quotes are unquoted into `unquoted`, which `fields` then refers to.
+bool splitFields(std::string_view line, std::vector<std::string>& unquoted,
+                 std::vector<std::string_view>& fields) {
+    fields.clear();
+    if (line.find('"') == std::string_view::npos) {
+        std::size_t start = 0;
+        while (true) {
+            const std::size_t comma = line.find(',', start);
+            if (comma == std::string_view::npos) {
+                fields.push_back(line.substr(start));
+                return true;
+            }
+            fields.push_back(line.substr(start, comma - start));
+            start = comma + 1;
+        }
+    }
+    unquoted.assign(1, std::string());
     std::size_t i = 0;
     while (i <= line.size()) {
-        std::string& field = fields.back();
+        std::string& field = unquoted.back();
         if (i < line.size() && line[i] == '"') {
             ++i;
             while (true) {
                 if (i >= line.size()) {
-                    return std::nullopt;  // no closing quote
+                    return false;  // no closing quote
                 }
                 if (line[i] == '"') {
                     if (i + 1 < line.size() && line[i + 1] == '"') {
@@ -35,21 +51,22 @@ std::optional<std::vector<std::string>> splitFields(std::string_view line) {
         } else {
             while (i < line.size() && line[i] != ',') {
                 if (line[i] == '"') {
-                    return std::nullopt;  // a quote inside an unquoted field
+                    return false;  // a quote inside an unquoted field
                 }
                 field += line[i++];
             }
         }
         if (i == line.size()) {
-            return fields;
+            break;
         }
         if (line[i] != ',') {
-            return std::nullopt;  // text after a closing quote
+            return false;  // text after a closing quote
         }
         ++i;
-        fields.emplace_back();
+        unquoted.emplace_back();
     }
-    return fields;
+    fields.assign(unquoted.begin(), unquoted.end());
+    return true;
 }
 
 std::optional<double> number(std::string_view text) {
@@ -161,35 +178,39 @@ std::optional<Result> parseResult(std::string_view text, std::size_t& size) {
 
 LogReader::Batch LogReader::feed(std::string_view bytes) {
     Batch batch;
-    for (const char c : bytes) {
-        if (failed_) {
+    while (!bytes.empty() && !failed_) {
+        const std::size_t end = bytes.find('\n');
+        if (end == std::string_view::npos) {
+            // A line begun: it waits for the rest, unless it is too long already.
+            if (!overlong_ && pending_.size() + bytes.size() > kLongestLine) {
+                overlong_ = true;
+                pending_.clear();
+            } else if (!overlong_) {
+                pending_ += bytes;
+            }
             break;
         }
-        if (c == '\n') {
-            ++line_;
-            if (overlong_) {
-                batch.problems.push_back(
-                    {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
-            } else {
-                // CR LF ends a line; CRs alone (an old Mac's line ends) make it blank.
-                std::string_view line = pending_;
-                while (line.ends_with('\r')) {
-                    line.remove_suffix(1);
-                }
-                takeLine(line, batch);
+        const std::string_view piece = bytes.substr(0, end);
+        bytes.remove_prefix(end + 1);
+        ++line_;
+        if (overlong_ || pending_.size() + piece.size() > kLongestLine) {
+            batch.problems.push_back(
+                {line_, "longer than " + std::to_string(kLongestLine) + " bytes"});
+        } else {
+            // Read where it lies unless it began in bytes fed before.
+            std::string_view line = piece;
+            if (!pending_.empty()) {
+                pending_ += piece;
+                line = pending_;
             }
-            pending_.clear();
-            overlong_ = false;
-            continue;
+            // CR LF ends a line; CRs alone (an old Mac's line ends) make it blank.
+            while (line.ends_with('\r')) {
+                line.remove_suffix(1);
+            }
+            takeLine(line, batch);
         }
-        if (overlong_) {
-            continue;
-        }
-        pending_ += c;
-        if (pending_.size() > kLongestLine) {
-            overlong_ = true;
-            pending_.clear();
-        }
+        pending_.clear();
+        overlong_ = false;
     }
     return batch;
 }
@@ -226,26 +247,25 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
     if (line.empty()) {
         return;
     }
-    const auto fields = splitFields(line);
-    if (!fields) {
+    if (!splitFields(line, unquoted_, fields_)) {
         batch.problems.push_back({line_, "a quote out of place"});
         failed_ = !hasHeader();
         return;
     }
     if (!hasHeader()) {
-        readHeader(*fields, batch);
+        readHeader(std::vector<std::string>(fields_.begin(), fields_.end()), batch);
         return;
     }
     ++rows_;
-    if (fields->size() != columns_.size()) {
-        batch.problems.push_back({line_, std::to_string(fields->size()) +
+    if (fields_.size() != columns_.size()) {
+        batch.problems.push_back({line_, std::to_string(fields_.size()) +
                                              " fields where the header has " +
                                              std::to_string(columns_.size())});
         return;
     }
     Sample sample;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-        const std::string& text = (*fields)[i];
+        const std::string_view text = fields_[i];
         const ColumnOf& column = columns_[i];
         bool good = true;
         switch (column.kind) {
@@ -305,7 +325,7 @@ void LogReader::takeLine(std::string_view line, Batch& batch) {
         }
         if (!good) {
             batch.problems.push_back(
-                {line_, column.name + " '" + text.substr(0, 40) + "' cannot be read"});
+                {line_, column.name + " '" + std::string(text.substr(0, 40)) + "' cannot be read"});
             return;
         }
     }

@@ -70,7 +70,10 @@ class LogReader {
     std::vector<ColumnOf> columns_;
     Pins pins_;
     bool failed_ = false;
-    std::string pending_;    // the line begun and not yet ended
+    std::string pending_;  // the line begun and not yet ended
+    // The fields of the line being read, kept from line to line for their memory.
+    std::vector<std::string_view> fields_;
+    std::vector<std::string> unquoted_;
     bool overlong_ = false;  // the pending line passed kLongestLine: its bytes are dropped
     std::size_t line_ = 0;   // line ends so far
     std::size_t rows_ = 0;   // lines after the header, read or not

@@ -181,6 +181,13 @@ class TestTrend : public QObject {
     Q_OBJECT
 
   private slots:
+    // The window keeps settings between runs: here, in a folder of the test's own, never the
+    // user's.
+    void initTestCase() {
+        QVERIFY(config_.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+    }
+
     // What the chart draws of a series: the extremes of every pixel column, so no sample's
     // value is lost however many share a column, no line drawn across a missed sample, and
     // never more points than the width allows.
@@ -407,6 +414,9 @@ class TestTrend : public QObject {
             << 700.0;
         QTest::newRow("a high bound alone")
             << QStringLiteral("range=:750") << std::vector<double>{750} << none;
+        // The readings fit an axis from 0 to 1000: it widens to show the bound.
+        QTest::newRow("a bound beyond the readings")
+            << QStringLiteral("range=:1015") << std::vector<double>{1015} << none;
     }
     void exportDrawsTheLimits() {
         QFETCH(QString, ra0);
@@ -449,7 +459,7 @@ class TestTrend : public QObject {
         };
         const QColor limit = TrendChart::limitColour(vardek::limits::Outcome::Fail);
         std::vector<int> limitRows;
-        for (int y = high + 6; y < low - 6; ++y) {
+        for (int y = 0; y < low - 6; ++y) {
             if (share(y, limit) > 0.3) {
                 limitRows.push_back(y);
             }
@@ -521,6 +531,32 @@ class TestTrend : public QObject {
         QVERIFY2(reading.contains(QStringLiteral("not a regular file")), qPrintable(reading));
         const QString writing = appendNote(notes, {kStartMs, QStringLiteral("fan off")});
         QVERIFY2(writing.contains(QStringLiteral("not a regular file")), qPrintable(writing));
+    }
+
+    // The bell's setting is kept between runs: a window opened after it was turned off starts
+    // with it off, and on again once it was turned back on.
+    void alarmSoundKept() {
+        for (const bool sound : {false, true}) {
+            {
+                TrendWindow window;
+                QAction* bell = nullptr;
+                for (QAction* action : window.findChildren<QAction*>()) {
+                    bell = action->text().contains(QStringLiteral("outside its &limits")) ? action
+                                                                                          : bell;
+                }
+                QVERIFY(bell);
+                bell->setChecked(!sound);
+                bell->setChecked(sound);
+            }
+            TrendWindow again;
+            QAction* bell = nullptr;
+            for (QAction* action : again.findChildren<QAction*>()) {
+                bell =
+                    action->text().contains(QStringLiteral("outside its &limits")) ? action : bell;
+            }
+            QVERIFY(bell);
+            QCOMPARE(bell->isChecked(), sound);
+        }
     }
 
     // Live, a reading outside its range names its series in the title until one comes back
@@ -1041,6 +1077,33 @@ class TestTrend : public QObject {
             }
         };
         walk(QAccessible::queryAccessibleInterface(&window));
+
+        // The legend's entries are the chart's items: a series' a check box that says what it
+        // shows and hides it, a fault's what it marks.
+        QStringList names;
+        QAccessibleInterface* ra0 = nullptr;
+        QAccessibleInterface* noReply = nullptr;
+        for (int child = 0; child < chart->childCount(); ++child) {
+            QAccessibleInterface* item = chart->child(child);
+            QCOMPARE(item->parent()->object(), &window.chart());
+            QCOMPARE(chart->indexOfChild(item), child);
+            names << item->text(QAccessible::Name);
+            ra0 = item->text(QAccessible::Name) == QStringLiteral("RA0") ? item : ra0;
+            noReply = item->text(QAccessible::Name) == QStringLiteral("no reply") ? item : noReply;
+        }
+        for (const char* name : {"RA0", "RA1", "RA2", "RA3", "RA5", "RB0", "RB1", "RB7"}) {
+            QVERIFY2(names.contains(QLatin1String(name)), qPrintable(names.join(u',')));
+        }
+        QVERIFY(ra0 && noReply);
+        QCOMPARE(ra0->role(), QAccessible::CheckBox);
+        QVERIFY(ra0->state().checkable && ra0->state().checked);
+        QCOMPARE(ra0->text(QAccessible::Description), QStringLiteral("500"));
+        QCOMPARE(noReply->text(QAccessible::Description),
+                 QStringLiteral("2 span(s) marked in the time shown"));
+        ra0->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!window.chart().seriesVisible(Series::RA0));
+        QVERIFY(!ra0->state().checked);
+        QCOMPARE(ra0->text(QAccessible::Description), QStringLiteral("hidden"));
     }
 
     // English, and Japanese on request: the menus and what a screen reader announces. A
@@ -1243,6 +1306,9 @@ class TestTrend : public QObject {
             QVERIFY(window.chart().following());
         }
     }
+
+  private:
+    QTemporaryDir config_;
 };
 
 QTEST_MAIN(TestTrend)

@@ -1,13 +1,16 @@
 // Measures vardek-trend side by side in one run (scripts/bench-trend): a redraw after a zoom with
 // a day of samples at 1 s in memory against a minute of them, the program's resident memory with
 // a day's log loaded against the same program with a log of one sample, and its CPU while it
-// samples a board live at 1 s against `vardek-probe watch` taking the same samples. Everything on
-// the offscreen platform and loopback: the board is the simulator on 127.0.0.2:10001. Usage:
+// samples a board live at 1 s against `vardek-probe watch` taking the same samples; and a week's
+// log against a day's: its export by the program (time and peak memory) and the window's first
+// paint. Everything on the offscreen platform and loopback: the board is the simulator on
+// 127.0.0.2:10001. Usage:
 // bench_trend --program VARDEK_TREND --probe VARDEK_PROBE --simulator VARDEK_BOARD_SIM
-//                    --markdown FILE [--short]
+//                    --markdown FILE [--short] [--logs]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
@@ -24,12 +27,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/udp_socket.h"
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
 #include "tools/trend/trend_chart.h"
+#include "tools/trend/trend_window.h"
 
 namespace {
 
@@ -39,6 +44,7 @@ namespace link = vardek::link;
 
 constexpr std::int64_t kStartMs = 1'765'000'000'000;
 constexpr int kDay = 86'400;
+constexpr int kWeek = 7 * kDay;
 const QSize kChartSize(1200, 700);
 // The simulator's address: a loopback one of its own, beside any board on 127.0.0.1:10001.
 constexpr const char* kBoard = "127.0.0.2";
@@ -122,6 +128,78 @@ std::vector<double> redraws(const Trace& trace, int count) {
         times.push_back(threadCpuMs() - from);
     }
     return times;
+}
+
+// The wall time and the peak resident memory of one run of a program to its end, its output
+// dropped. The memory is GNU time's figure: the child's own, where a child started from this
+// process itself would count this process's memory too, which it holds until its exec.
+struct Run {
+    double seconds = 0;
+    double peakMiB = 0;
+};
+
+Run runToEnd(const QString& program, const QStringList& arguments, const QString& scratch) {
+    QProcess process;
+    process.setProgram(QStringLiteral("/usr/bin/time"));
+    process.setArguments(
+        QStringList{QStringLiteral("--format=%M"), QStringLiteral("--output"), scratch, program} +
+        arguments);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    process.start();
+    if (!process.waitForFinished(600'000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        throw std::runtime_error(
+            (program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '))).toStdString() +
+            " failed (is GNU time at /usr/bin/time?)");
+    }
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    QFile peak(scratch);
+    bool read = peak.open(QIODevice::ReadOnly);
+    const double kib = read ? peak.readAll().trimmed().toDouble(&read) : 0;
+    if (!read) {
+        throw std::runtime_error("no peak memory from GNU time");
+    }
+    return {seconds, kib / 1024.0};
+}
+
+// From the log's reading to the end of the window's first paint, in this process: what a user
+// waits for once the program has started.
+double firstPaintSeconds(const QString& log) {
+    QElapsedTimer clock;
+    clock.start();
+    TrendWindow window;
+    LogSource source(log);
+    QObject::connect(&source, &LogSource::samplesRead, &window,
+                     [&window](const std::vector<Sample>& samples) { window.addSamples(samples); });
+    window.setWindow(0);
+    if (const QString problem = source.read(false); !problem.isEmpty()) {
+        throw std::runtime_error(problem.toStdString());
+    }
+    window.setPins(source.pins());
+    window.resize(kChartSize);
+    window.show();
+    // The paint ends before the next turn of the event loop takes the timer.
+    struct Painted final : QObject {
+        bool seen = false;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            seen = seen || event->type() == QEvent::Paint;
+            return QObject::eventFilter(watched, event);
+        }
+    } painted;
+    window.chart().viewport()->installEventFilter(&painted);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (painted.seen) {
+            loop.quit();
+        }
+    });
+    check.start(0);
+    loop.exec();
+    return static_cast<double>(clock.nsecsElapsed()) / 1e9;
 }
 
 class Child {
@@ -228,7 +306,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("markdown"), QStringLiteral("Where the figures go"), QStringLiteral("FILE"));
     const QCommandLineOption brief(QStringLiteral("short"),
                                    QStringLiteral("One of each, briefly: checks that it works"));
-    parser.addOptions({program, probe, simulator, markdown, brief});
+    const QCommandLineOption logsOnly(
+        QStringLiteral("logs"), QStringLiteral("Only the week's log against the day's, quickly"));
+    parser.addOptions({program, probe, simulator, markdown, brief, logsOnly});
     parser.process(application);
     if (!parser.isSet(program) || !parser.isSet(probe) || !parser.isSet(simulator) ||
         !parser.isSet(markdown)) {
@@ -240,8 +320,62 @@ int main(int argc, char* argv[]) {
     const int rounds = quick ? 3 : 31;
     const int runs = quick ? 1 : 3;
     const int cpuSeconds = quick ? 3 : 30;
+    const bool onlyLogs = parser.isSet(logsOnly);
 
     try {
+        QFile out(parser.value(markdown));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            throw std::runtime_error("cannot write the figures");
+        }
+        QTextStream text(&out);
+        const QString trend = parser.value(program);
+        QTemporaryDir folder;
+        const QString dayLog = folder.filePath(QStringLiteral("day.csv"));
+        const QString weekLog = folder.filePath(QStringLiteral("week.csv"));
+        const QString picture = folder.filePath(QStringLiteral("chart.png"));
+        {
+            const std::vector<Sample> week = soak(kWeek);
+            writeLog(weekLog, week);
+            writeLog(dayLog, std::vector<Sample>(week.begin(), week.begin() + kDay));
+        }
+        std::vector<double> weekExport;
+        std::vector<double> dayExport;
+        std::vector<double> weekExportMemory;
+        std::vector<double> dayExportMemory;
+        std::vector<double> weekPaint;
+        std::vector<double> dayPaint;
+        const QString size =
+            QStringLiteral("%1x%2").arg(kChartSize.width()).arg(kChartSize.height());
+        for (int run = 0; run < runs; ++run) {
+            for (const auto& [log, times, memory] :
+                 {std::tuple(weekLog, &weekExport, &weekExportMemory),
+                  std::tuple(dayLog, &dayExport, &dayExportMemory)}) {
+                const Run exported = runToEnd(
+                    trend,
+                    {log, QStringLiteral("--export"), picture, QStringLiteral("--size"), size},
+                    folder.filePath(QStringLiteral("peak")));
+                times->push_back(exported.seconds);
+                memory->push_back(exported.peakMiB);
+            }
+            weekPaint.push_back(firstPaintSeconds(weekLog));
+            dayPaint.push_back(firstPaintSeconds(dayLog));
+        }
+        text << QStringLiteral(
+                    "A week's log at 1 s (604,800 rows, one in 500 missed) against the first day "
+                    "of it; %1 runs, interleaved.\n\n")
+                    .arg(runs);
+        text << "| Figure | Unit | 7 days | 24 h | ratio |\n|---|---|---|---|---|\n";
+        text << row(QStringLiteral("`--export` to a %1 PNG: time to the end").arg(size),
+                    QStringLiteral("s"), spread(weekExport), spread(dayExport));
+        text << row(QStringLiteral("the same, peak resident memory"), QStringLiteral("MiB"),
+                    spread(weekExportMemory), spread(dayExportMemory));
+        text << row(QStringLiteral("the window's first paint, from the log's reading on"),
+                    QStringLiteral("s"), spread(weekPaint), spread(dayPaint));
+        if (onlyLogs) {
+            return 0;
+        }
+        text << "\n";
+
         const std::vector<Sample> day = soak(kDay);
         Trace dayTrace;
         dayTrace.append(day);
@@ -257,13 +391,9 @@ int main(int argc, char* argv[]) {
             minuteRedraws.insert(minuteRedraws.end(), minuteTimes.begin(), minuteTimes.end());
         }
 
-        QTemporaryDir folder;
-        const QString dayLog = folder.filePath(QStringLiteral("day.csv"));
         const QString emptyLog = folder.filePath(QStringLiteral("empty.csv"));
-        writeLog(dayLog, day);
         // A log without rows is refused: one sample stands for an empty log.
         writeLog(emptyLog, {day.front()});
-        const QString trend = parser.value(program);
         std::vector<double> dayMemory;
         std::vector<double> emptyMemory;
         for (int run = 0; run < runs; ++run) {
@@ -300,11 +430,6 @@ int main(int argc, char* argv[]) {
                           QStringLiteral("--interval"), QStringLiteral("1000")}));
         }
 
-        QFile out(parser.value(markdown));
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Text)) {
-            throw std::runtime_error("cannot write the figures");
-        }
-        QTextStream text(&out);
         text << QStringLiteral(
                     "Runs: %1, interleaved; %2 redraws of a %3x%4 chart per run and trace. CPU "
                     "over %5 s per run.\n\n")

@@ -95,8 +95,29 @@ void Extent::add(const Extent& later) {
     }
 }
 
+void SampleStore::push_back(const Sample& sample) {
+    if (size_ == chunks_.size() * kChunk) {
+        chunks_.push_back(std::make_unique<Sample[]>(kChunk));
+    }
+    (*this)[size_++] = sample;
+}
+
+void SampleStore::clear() {
+    chunks_.clear();
+    size_ = 0;
+}
+
+std::vector<Sample> Trace::samples() const {
+    std::vector<Sample> copy;
+    copy.reserve(samples_.size());
+    for (std::size_t index = 0; index < samples_.size(); ++index) {
+        copy.push_back(samples_[index]);
+    }
+    return copy;
+}
+
 void Trace::append(const Sample& sample) {
-    if (samples_.empty() || samples_.back().timeMs <= sample.timeMs) {
+    if (samples_.empty() || newest().timeMs <= sample.timeMs) {
         samples_.push_back(sample);
         summarise(samples_.size() - 1);
         estimateInterval();
@@ -104,21 +125,15 @@ void Trace::append(const Sample& sample) {
     }
     // A clock set back, or logs of two runs in one file: kept in time order, which costs a
     // rebuild of the summaries.
-    const auto place = std::upper_bound(
-        samples_.begin(), samples_.end(), sample.timeMs,
-        [](std::int64_t timeMs, const Sample& other) { return timeMs < other.timeMs; });
-    samples_.insert(place, sample);
-    rebuild();
+    merge({sample});
 }
 
 void Trace::append(std::vector<Sample> samples) {
     const auto earlier = [](const Sample& a, const Sample& b) { return a.timeMs < b.timeMs; };
     const bool inOrder =
         std::is_sorted(samples.begin(), samples.end(), earlier) &&
-        (samples_.empty() || samples.empty() || samples_.back().timeMs <= samples.front().timeMs);
+        (samples_.empty() || samples.empty() || newest().timeMs <= samples.front().timeMs);
     if (inOrder) {
-        samples_.reserve(samples_.size() + samples.size());
-        times_.reserve(samples_.capacity());
         for (const Sample& sample : samples) {
             samples_.push_back(sample);
             summarise(samples_.size() - 1);
@@ -126,10 +141,20 @@ void Trace::append(std::vector<Sample> samples) {
         estimateInterval();
         return;
     }
-    std::stable_sort(samples.begin(), samples.end(), earlier);
-    const auto middle = static_cast<std::ptrdiff_t>(samples_.size());
-    samples_.insert(samples_.end(), samples.begin(), samples.end());
-    std::inplace_merge(samples_.begin(), samples_.begin() + middle, samples_.end(), earlier);
+    merge(std::move(samples));
+}
+
+void Trace::merge(std::vector<Sample> later) {
+    const auto earlier = [](const Sample& a, const Sample& b) { return a.timeMs < b.timeMs; };
+    std::stable_sort(later.begin(), later.end(), earlier);
+    std::vector<Sample> all = samples();
+    const auto middle = static_cast<std::ptrdiff_t>(all.size());
+    all.insert(all.end(), later.begin(), later.end());
+    std::inplace_merge(all.begin(), all.begin() + middle, all.end(), earlier);
+    samples_.clear();
+    for (const Sample& sample : all) {
+        samples_.push_back(sample);
+    }
     rebuild();
 }
 
@@ -156,7 +181,7 @@ void Trace::estimateInterval() {
     const std::size_t count = std::min(samples_.size(), kSpacingsTaken + 1);
     for (std::size_t index = 1; index < count; ++index) {
         if (!breaksBefore(index)) {
-            spacings.push_back(times_[index] - times_[index - 1]);
+            spacings.push_back(samples_[index].timeMs - samples_[index - 1].timeMs);
         }
     }
     if (spacings.size() < 2) {
@@ -193,9 +218,17 @@ std::size_t Trace::firstBreakFrom(std::size_t index) const {
 }
 
 std::size_t Trace::lowerBound(std::int64_t timeMs, std::size_t from) const {
-    from = std::min(from, times_.size());
-    const auto begin = times_.begin() + static_cast<std::ptrdiff_t>(from);
-    return static_cast<std::size_t>(std::lower_bound(begin, times_.end(), timeMs) - times_.begin());
+    std::size_t low = std::min(from, samples_.size());
+    std::size_t high = samples_.size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (samples_[middle].timeMs < timeMs) {
+            low = middle + 1;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
 }
 
 std::size_t Trace::nearest(std::int64_t timeMs) const {
@@ -221,22 +254,33 @@ Trace::Values Trace::valuesOf(const Sample& sample) {
 
 void Trace::summarise(std::size_t index) {
     const Sample& sample = samples_[index];
-    times_.push_back(sample.timeMs);
-    const Values values = valuesOf(sample);
     const Faults faults = sample.faults();
     faults_.push_back(faults);
     levels_.resize(kLevels);
     faultLevels_.resize(kLevels);
-    for (int level = 0; level < kLevels; ++level) {
-        std::vector<Extents>& blocks = levels_[static_cast<std::size_t>(level)];
-        std::vector<Faults>& faultBlocks = faultLevels_[static_cast<std::size_t>(level)];
-        const std::size_t block = index / blockSize(level);
-        if (blocks.size() <= block) {
-            blocks.resize(block + 1);
-            faultBlocks.resize(block + 1);
+    // The sample goes into its block at the first level; a block made whole by it goes into
+    // the block above it, and so on up: a sample costs the summaries a few steps, not one per
+    // level.
+    std::vector<Extents>& firstBlocks = levels_[0];
+    std::vector<Faults>& firstFaults = faultLevels_[0];
+    const std::size_t firstBlock = index / kBlockSize;
+    if (firstBlocks.size() <= firstBlock) {
+        firstBlocks.resize(firstBlock + 1);
+        firstFaults.resize(firstBlock + 1);
+    }
+    add(firstBlocks[firstBlock], valuesOf(sample));
+    firstFaults[firstBlock] |= faults;
+    for (int level = 0; level + 1 < kLevels && (index + 1) % blockSize(level) == 0; ++level) {
+        const std::size_t whole = index / blockSize(level);
+        const std::size_t above = whole / 2;
+        std::vector<Extents>& blocks = levels_[static_cast<std::size_t>(level) + 1];
+        std::vector<Faults>& faultBlocks = faultLevels_[static_cast<std::size_t>(level) + 1];
+        if (blocks.size() <= above) {
+            blocks.resize(above + 1);
+            faultBlocks.resize(above + 1);
         }
-        add(blocks[block], values);
-        faultBlocks[block] |= faults;
+        add(blocks[above], levels_[static_cast<std::size_t>(level)][whole]);
+        faultBlocks[above] |= faultLevels_[static_cast<std::size_t>(level)][whole];
     }
     if (index > 0 && breaksBefore(index)) {
         breaks_.push_back(index);
@@ -244,7 +288,6 @@ void Trace::summarise(std::size_t index) {
 }
 
 void Trace::rebuild() {
-    times_.clear();
     levels_.clear();
     faults_.clear();
     faultLevels_.clear();

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -103,6 +104,26 @@ struct Extent {
 inline constexpr int kReplies = kSeriesCount;
 using Extents = std::array<Extent, kSeriesCount + 1>;
 
+// Samples by index, kept in chunks of a fixed size rather than in one array: a week's log grows
+// by a chunk at a time, never copied whole into an array twice its size as it grows.
+class SampleStore {
+  public:
+    static constexpr std::size_t kChunk = 4096;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const Sample& operator[](std::size_t index) const {
+        return chunks_[index / kChunk][index % kChunk];
+    }
+    Sample& operator[](std::size_t index) { return chunks_[index / kChunk][index % kChunk]; }
+    void push_back(const Sample& sample);
+    void clear();
+
+  private:
+    std::vector<std::unique_ptr<Sample[]>> chunks_;
+    std::size_t size_ = 0;
+};
+
 class Trace {
   public:
     // Samples in a block at the summary's first level; each level above doubles it.
@@ -119,7 +140,11 @@ class Trace {
     std::size_t size() const { return samples_.size(); }
     bool empty() const { return samples_.empty(); }
     const Sample& operator[](std::size_t index) const { return samples_[index]; }
-    const std::vector<Sample>& samples() const { return samples_; }
+    // The newest sample, and the oldest; only of a trace that is not empty.
+    const Sample& newest() const { return samples_[samples_.size() - 1]; }
+    const Sample& oldest() const { return samples_[0]; }
+    // Every sample, in time order, as a copy.
+    std::vector<Sample> samples() const;
 
     // The first sample at or after `timeMs`, from `from` on; size() when there is none.
     std::size_t lowerBound(std::int64_t timeMs, std::size_t from = 0) const;
@@ -155,14 +180,16 @@ class Trace {
     void visit(std::size_t first, std::size_t last, OnValues onValues, OnBlock onBlock) const;
     void summarise(std::size_t index);
     void rebuild();
+    // Puts samples that do not follow the newest in their places in time, then rebuilds.
+    void merge(std::vector<Sample> later);
     void estimateInterval();
     bool breaksBefore(std::size_t index) const;
 
     static constexpr std::size_t kSpacingsTaken = 1000;
 
-    std::vector<Sample> samples_;
-    std::vector<std::int64_t> times_;
-    // levels_[level][block]: the extents of the block's kBlockSize << level samples.
+    SampleStore samples_;
+    // levels_[level][block]: the extents of the block's kBlockSize << level samples, summed up
+    // once the block is whole: only whole blocks are ever asked for.
     std::vector<std::vector<Extents>> levels_;
     std::vector<Faults> faults_;
     std::vector<std::vector<Faults>> faultLevels_;

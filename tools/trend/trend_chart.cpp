@@ -1,5 +1,6 @@
 #include "tools/trend/trend_chart.h"
 
+#include <QAccessibleObject>
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCategoryAxis>
@@ -8,6 +9,7 @@
 #include <QDateTimeAxis>
 #include <QGraphicsItem>
 #include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QLegend>
 #include <QLegendMarker>
@@ -61,10 +63,152 @@ const QColor kNote(0x00, 0x80, 0x60);
 
 int axisIndex(Axis axis) { return axis == Axis::Left ? 0 : 1; }
 
-// The chart is a chart to a screen reader, not a scroll area.
+// The chart's legend entries, to a screen reader: a series' entry a check box that shows or
+// hides the series, as a click on it does, and says what the series shows; a fault's entry
+// says how many spans the time shown marks with it.
+class LegendEntryAccessible final : public QAccessibleObject, public QAccessibleActionInterface {
+  public:
+    LegendEntryAccessible(QLegendMarker* marker, TrendChart* chart, std::optional<Series> series,
+                          std::optional<Fault> fault)
+        : QAccessibleObject(marker), chart_(chart), series_(series), fault_(fault) {}
+
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(chart_);
+    }
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessible::Role role() const override {
+        return series_ ? QAccessible::CheckBox : QAccessible::StaticText;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (series_) {
+            state.checkable = true;
+            state.checked = chart_->seriesVisible(*series_);
+        }
+        return state;
+    }
+    QString text(QAccessible::Text which) const override {
+        if (which == QAccessible::Name) {
+            return series_ ? TrendChart::seriesName(*series_) : TrendChart::faultName(*fault_);
+        }
+        if (which != QAccessible::Description) {
+            return {};
+        }
+        if (series_) {
+            return chart_->shownValues(*series_);
+        }
+        const auto marked =
+            std::count_if(chart_->faults().begin(), chart_->faults().end(),
+                          [this](const FaultRun& run) { return run.fault == fault_; });
+        return TrendChart::tr("%n span(s) marked in the time shown", nullptr,
+                              static_cast<int>(marked));
+    }
+    // Where the legend is drawn: Qt Charts places no entry of its own.
+    QRect rect() const override {
+        auto* marker = static_cast<QLegendMarker*>(object());
+        const QRectF legend = marker->series()->chart()->legend()->sceneBoundingRect();
+        const QPolygon shown = chart_->mapFromScene(legend);
+        return QRect(chart_->mapToGlobal(shown.boundingRect().topLeft()),
+                     shown.boundingRect().size());
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface && series_
+                   ? static_cast<QAccessibleActionInterface*>(this)
+                   : nullptr;
+    }
+
+    QStringList actionNames() const override { return {toggleAction()}; }
+    void doAction(const QString& name) override {
+        if (name == toggleAction() || name == pressAction()) {
+            chart_->setSeriesVisible(*series_, !chart_->seriesVisible(*series_));
+        }
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+  private:
+    TrendChart* chart_;
+    std::optional<Series> series_;
+    std::optional<Fault> fault_;
+};
+
+// The chart is a chart to a screen reader, not a scroll area, and its legend's entries are its
+// items: every series, whether the legend shows its entry or its lane names it, and the faults
+// the legend shows.
+class ChartAccessible final : public QAccessibleWidget {
+  public:
+    explicit ChartAccessible(TrendChart* chart)
+        : QAccessibleWidget(chart, QAccessible::Chart), chart_(chart) {}
+
+    int childCount() const override {
+        return QAccessibleWidget::childCount() + static_cast<int>(entries().size());
+    }
+    QAccessibleInterface* child(int index) const override {
+        const int widgets = QAccessibleWidget::childCount();
+        if (index < widgets) {
+            return QAccessibleWidget::child(index);
+        }
+        const auto shown = entries();
+        const auto entry = static_cast<std::size_t>(index - widgets);
+        return entry < shown.size() ? QAccessible::queryAccessibleInterface(shown[entry]) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const auto shown = entries();
+        const auto found = std::find(shown.begin(), shown.end(), child->object());
+        return found == shown.end()
+                   ? QAccessibleWidget::indexOfChild(child)
+                   : QAccessibleWidget::childCount() + static_cast<int>(found - shown.begin());
+    }
+
+  private:
+    std::vector<QObject*> entries() const {
+        std::vector<QObject*> shown;
+        for (int index = 0; index < kSeriesCount; ++index) {
+            shown.push_back(chart_->legendEntry(static_cast<Series>(index)));
+        }
+        for (int index = 0; index < kFaultCount; ++index) {
+            QLegendMarker* marker = chart_->legendEntry(static_cast<Fault>(index));
+            if (marker->isVisible()) {
+                shown.push_back(marker);
+            }
+        }
+        return shown;
+    }
+
+    TrendChart* chart_;
+};
+
 QAccessibleInterface* chartAccessible(const QString& className, QObject* object) {
     if (className == QLatin1String("vardek::trend::TrendChart") && object->isWidgetType()) {
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+        return new ChartAccessible(static_cast<TrendChart*>(object));
+    }
+    if (className != QLatin1String("QLegendMarker")) {
+        return nullptr;
+    }
+    // A legend entry of a TrendChart's: found through the chart its series is in.
+    auto* marker = static_cast<QLegendMarker*>(object);
+    QChart* chart = marker->series() != nullptr ? marker->series()->chart() : nullptr;
+    if (chart == nullptr || chart->scene() == nullptr) {
+        return nullptr;
+    }
+    for (QGraphicsView* view : chart->scene()->views()) {
+        auto* trend = qobject_cast<TrendChart*>(view);
+        if (trend == nullptr) {
+            continue;
+        }
+        for (int index = 0; index < kSeriesCount; ++index) {
+            if (trend->legendEntry(static_cast<Series>(index)) == marker) {
+                return new LegendEntryAccessible(marker, trend, static_cast<Series>(index),
+                                                 std::nullopt);
+            }
+        }
+        for (int index = 0; index < kFaultCount; ++index) {
+            if (trend->legendEntry(static_cast<Fault>(index)) == marker) {
+                return new LegendEntryAccessible(marker, trend, std::nullopt,
+                                                 static_cast<Fault>(index));
+            }
+        }
     }
     return nullptr;
 }
@@ -705,7 +849,7 @@ View TrendChart::view() const {
         return shown;
     }
     std::int64_t newest =
-        trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.samples().back().timeMs;
+        trace_.empty() ? QDateTime::currentMSecsSinceEpoch() : trace_.newest().timeMs;
     // An outage going on runs on to the right edge.
     if (outage_) {
         newest = std::max(newest, outage_->second);
@@ -715,7 +859,7 @@ View TrendChart::view() const {
         shown.firstMs = newest - windowMs_ + 1;
     } else {
         // All samples, and at least a second, so that a single one has room.
-        const std::int64_t oldest = trace_.empty() ? newest : trace_.samples().front().timeMs;
+        const std::int64_t oldest = trace_.empty() ? newest : trace_.oldest().timeMs;
         shown.firstMs = std::min(oldest, newest - 999);
     }
     return shown;
@@ -740,11 +884,40 @@ void TrendChart::setSeriesVisible(Series series, bool visible) {
     shown = visible;
     updateLegendMarker(series);
     scheduleRefresh();
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(legendEntry(series), changed);
+        QAccessible::updateAccessibility(&event);
+    }
     emit seriesVisibilityChanged(series, visible);
 }
 
 bool TrendChart::seriesVisible(Series series) const {
     return visible_[static_cast<std::size_t>(series)];
+}
+
+QLegendMarker* TrendChart::legendEntry(Series series) const {
+    return main_->legend()->markers(legendSeries_[static_cast<std::size_t>(series)]).value(0);
+}
+
+QLegendMarker* TrendChart::legendEntry(Fault fault) const {
+    return main_->legend()->markers(faultSeries_[static_cast<std::size_t>(fault)]).value(0);
+}
+
+QString TrendChart::shownValues(Series series) const {
+    if (!seriesVisible(series)) {
+        return tr("hidden");
+    }
+    const Extent& extent = reduced(series).extent;
+    if (!extent.hasValue) {
+        return tr("no values shown");
+    }
+    const int decimals = scaleOf(series) == Scale::Temperature ? 1 : 0;
+    return extent.min == extent.max ? QString::number(extent.min, 'f', decimals)
+                                    : tr("%1 to %2")
+                                          .arg(QString::number(extent.min, 'f', decimals),
+                                               QString::number(extent.max, 'f', decimals));
 }
 
 void TrendChart::setAxisRange(Axis axis, std::optional<Range> range) {
@@ -786,7 +959,7 @@ void TrendChart::setMarker(int which, std::optional<std::int64_t> timeMs) {
 }
 
 void TrendChart::samplesAdded() {
-    if (following_ || (!trace_.empty() && trace_.samples().back().timeMs <= held_.lastMs)) {
+    if (following_ || (!trace_.empty() && trace_.newest().timeMs <= held_.lastMs)) {
         scheduleRefresh();
     }
 }
@@ -1039,6 +1212,25 @@ void TrendChart::updateValueAxis(Axis axis) {
     if (extent.hasValue) {
         low = extent.min;
         high = extent.max;
+        // The bounds of a limits file are kept in view beside the readings: how far a reading
+        // lies from its limit is what the limit is drawn for. Not those a series has without
+        // one (the converter's full scale, a room's temperatures), which would flatten the fit.
+        static const SeriesLimits kWithoutFile = seriesLimits(limits::defaultLimits());
+        for (int index = 0; index < kSeriesCount; ++index) {
+            const auto series = static_cast<Series>(index);
+            const auto& bounds = limits_[static_cast<std::size_t>(index)];
+            if (scaleOf(series) != scale || !seriesVisible(series) || !bounds ||
+                bounds == kWithoutFile[static_cast<std::size_t>(index)]) {
+                continue;
+            }
+            for (const auto bound :
+                 {bounds->low, bounds->high, bounds->marginalLow, bounds->marginalHigh}) {
+                if (bound) {
+                    low = std::min(low, *bound);
+                    high = std::max(high, *bound);
+                }
+            }
+        }
         const double least = scale == Scale::Raw ? 2 : 1;
         if (high - low < least) {
             low -= least / 2;

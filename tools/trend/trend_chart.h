@@ -24,6 +24,7 @@ QT_BEGIN_NAMESPACE
 class QChart;
 class QDateTimeAxis;
 class QValueAxis;
+class QLegendMarker;
 class QLineSeries;
 class QPaintDevice;
 class QScatterSeries;
@@ -78,6 +79,12 @@ class TrendChart final : public QGraphicsView {
 
     void setSeriesVisible(Series series, bool visible);
     bool seriesVisible(Series series) const;
+    // The legend's entry of a series or a fault, which a screen reader is given as an item of
+    // the chart; RB2-RB7's entries are kept out of sight, their lanes naming them.
+    QLegendMarker* legendEntry(Series series) const;
+    QLegendMarker* legendEntry(Fault fault) const;
+    // What a series shows in the time shown, for a screen reader: "500 to 510", "hidden".
+    QString shownValues(Series series) const;
 
     // A fixed range for the axis, or none to fit it to the samples shown.
     void setAxisRange(Axis axis, std::optional<Range> range);

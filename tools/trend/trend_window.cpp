@@ -23,7 +23,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -33,6 +35,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <memory>
 
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
@@ -51,6 +54,20 @@ enum Figure { kCount, kMin, kMax, kMean, kDeviation, kExcursions, kFigures };
 constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
+
+// What the window keeps between runs, in vardek-trend.ini beside the settings file: that one is
+// the user's, written by hand, and refuses a key it does not know. None where something other
+// than a file stands at its name: a FIFO would hold the window up.
+constexpr const char* kAlarmSoundKey = "alarm_sound";
+std::unique_ptr<QSettings> keptState() {
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/vardek-control/vardek-trend.ini");
+    const QFileInfo file(path);
+    if (file.exists() && !file.isFile()) {
+        return nullptr;
+    }
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+}
 
 // How often an outage is looked for, and so how often its band grows.
 constexpr int kOutageCheckMs = 1000;
@@ -234,7 +251,7 @@ void TrendWindow::checkOutage() {
     std::uint64_t overdue = 0;
     std::optional<std::pair<std::int64_t, std::int64_t>> outage;
     if (outageCheck_->isActive() && intervalMs > 0 && !trace_.empty()) {
-        const std::int64_t newest = trace_.samples().back().timeMs;
+        const std::int64_t newest = trace_.newest().timeMs;
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         // With the slack the trace allows between two samples before it breaks their line.
         if (2 * (now - newest) > 3 * intervalMs) {
@@ -362,7 +379,18 @@ void TrendWindow::buildMenus() {
     });
     alarmSound_ = view->addAction(tr("Sound on a reading outside its &limits"));
     alarmSound_->setCheckable(true);
-    alarmSound_->setChecked(true);
+    const auto kept = keptState();
+    alarmSound_->setChecked(!kept || kept->value(kAlarmSoundKey, true).toBool());
+    connect(alarmSound_, &QAction::toggled, this, [this](bool on) {
+        const auto state = keptState();
+        if (state) {
+            state->setValue(kAlarmSoundKey, on);
+            state->sync();
+        }
+        if (!state || state->status() != QSettings::NoError) {
+            showProblem(tr("The sound's setting could not be kept: it holds for this run only"));
+        }
+    });
     alarmSound_->setToolTip(tr("Rings the bell when a reading leaves the range of its limits"));
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);
@@ -437,10 +465,10 @@ void TrendWindow::buildMenus() {
                                                         : tr("Set marker &B at the readout"));
         action->setShortcut(QKeySequence(which == 0 ? Qt::Key_A : Qt::Key_B));
         connect(action, &QAction::triggered, this, [this, which] {
-            const std::optional<std::int64_t> at =
-                chart_->readout() ? chart_->readout()
-                : trace_.empty()  ? std::nullopt
-                                  : std::optional(trace_.samples().back().timeMs);
+            const std::optional<std::int64_t> at = chart_->readout() ? chart_->readout()
+                                                   : trace_.empty()
+                                                       ? std::nullopt
+                                                       : std::optional(trace_.newest().timeMs);
             if (at) {
                 chart_->setMarker(which, trace_[trace_.nearest(*at)].timeMs);
             }
@@ -487,11 +515,11 @@ void TrendWindow::buildReadout() {
 void TrendWindow::updateReadout() {
     // The sample at each of the readout's columns, or none.
     std::array<const Sample*, 3> at{};
-    const std::optional<std::int64_t> times[3] = {
-        chart_->readout() ? chart_->readout()
-        : trace_.empty()  ? std::nullopt
-                          : std::optional(trace_.samples().back().timeMs),
-        chart_->marker(0), chart_->marker(1)};
+    const std::optional<std::int64_t> times[3] = {chart_->readout() ? chart_->readout()
+                                                  : trace_.empty()
+                                                      ? std::nullopt
+                                                      : std::optional(trace_.newest().timeMs),
+                                                  chart_->marker(0), chart_->marker(1)};
     for (std::size_t column = 0; column < at.size(); ++column) {
         if (times[column] && !trace_.empty()) {
             at[column] = &trace_[trace_.nearest(*times[column])];

@@ -139,6 +139,24 @@
         <source>not written</source>
         <translation>未記録</translation>
     </message>
+    <message numerus="yes">
+        <source>%n span(s) marked in the time shown</source>
+        <translation>
+            <numerusform>表示中の時間に %n 区間</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>hidden</source>
+        <translation>非表示</translation>
+    </message>
+    <message>
+        <source>no values shown</source>
+        <translation>表示中の値なし</translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation>%1〜%2</translation>
+    </message>
 </context>
 <context>
     <name>vardek::trend::TrendWindow</name>
@@ -477,6 +495,10 @@
     <message>
         <source>The note could not be kept: %1</source>
         <translation>メモを保存できませんでした: %1</translation>
+    </message>
+    <message>
+        <source>The sound&apos;s setting could not be kept: it holds for this run only</source>
+        <translation>音の設定を保存できませんでした: この実行の間だけ有効です</translation>
     </message>
 </context>
 </TS>
