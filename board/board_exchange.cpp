@@ -58,17 +58,17 @@ Task<Answer> BoardExchange::ask(link::Request request, bool evenIfStopped) {
 }
 
 Task<bool> BoardExchange::idle(Clock::time_point until) {
-    while (loop_.stopSignal() == 0 && Clock::now() < until) {
+    while (!loop_.stopped() && Clock::now() < until) {
         const bool readable = co_await waitReadable(until);
         if (readable) {
             discardWaiting();
         }
     }
-    co_return loop_.stopSignal() == 0;
+    co_return !loop_.stopped();
 }
 
 Task<Answer> BoardExchange::tryOnce(link::Request request, bool evenIfStopped) {
-    const auto stopped = [&] { return loop_.stopSignal() != 0 && !evenIfStopped; };
+    const auto stopped = [&] { return loop_.stopped() && !evenIfStopped; };
     if (stopped()) {
         co_return outcome(Answer::Kind::Stopped);
     }
@@ -156,18 +156,18 @@ Task<bool> BoardExchange::awaitLateReply(Clock::time_point until) {
 }
 
 Task<bool> BoardExchange::awaitCutShort() {
-    if (!unanswered_ || loop_.stopSignal() != 0) {
+    if (!unanswered_ || loop_.stopped()) {
         co_return false;
     }
     const auto until = *unanswered_;
-    while (loop_.stopSignal() == 0 && Clock::now() < until) {
+    while (!loop_.stopped() && Clock::now() < until) {
         const bool readable = co_await waitReadable(until);
         if (readable && takeFromBoard()) {
             unanswered_.reset();
             co_return true;
         }
     }
-    if (loop_.stopSignal() == 0) {
+    if (!loop_.stopped()) {
         unanswered_.reset();
     }
     co_return false;

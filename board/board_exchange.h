@@ -46,7 +46,7 @@ class BoardExchange : public CheckedBoard {
     int descriptor() const { return socket_.descriptor(); }
     std::uint16_t localPort() const { return socket_.localAddress().port; }
     // A stop signal came.
-    bool stopped() const { return loop_.stopSignal() != 0; }
+    bool stopped() const { return loop_.stopped(); }
     // Why the last send was refused.
     std::string notSentReason() const { return notSent_.message(); }
 

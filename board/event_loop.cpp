@@ -1,6 +1,7 @@
 #include "board/event_loop.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <poll.h>
 
@@ -50,13 +51,14 @@ void EventLoop::turn(Turn how) {
         fds.push_back({stop_->descriptor(), POLLIN, 0});
     }
     const auto timeout =
-        how == Turn::Now
+        how == Turn::Now || wakeForStop_
             ? std::chrono::milliseconds(0)
             : std::chrono::ceil<std::chrono::milliseconds>(*nextDeadline() - Clock::now());
     const int ready =
         ::poll(fds.data(), fds.size(),
                static_cast<int>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 0)));
-    bool stopped = false;
+    // A stop ends the waits under way when it comes, not those begun after it.
+    bool stopped = std::exchange(wakeForStop_, false);
     if (signals && ready > 0 && (fds.back().revents & POLLIN) != 0) {
         stop_->take();
         stopped = true;

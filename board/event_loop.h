@@ -38,6 +38,12 @@ class EventLoop {
     StopSignals& stop() { return *stop_; }
     // The first stop signal that came; 0 until one did, and always without stop signals.
     int stopSignal() const { return stop_ != nullptr ? stop_->signal() : 0; }
+    // Stops every task as a stop signal would, for a program whose stop comes another way (a
+    // window closed mid-run): the waits under way end at the next turn, and what a task does
+    // after a stop (putting outputs back) is done.
+    void stopTasks() { stopAsked_ = wakeForStop_ = true; }
+    // A stop signal came, or stopTasks() was called.
+    bool stopped() const { return stopAsked_ || stopSignal() != 0; }
     // One receive buffer for every board: a datagram is copied out of it before the next wait.
     std::span<std::uint8_t> buffer() { return buffer_; }
 
@@ -89,6 +95,8 @@ class EventLoop {
 
   private:
     StopSignals* stop_ = nullptr;
+    bool stopAsked_ = false;
+    bool wakeForStop_ = false;  // stopTasks() was called and its turn has not come yet
     std::vector<Readable*> waiters_;
     std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(65536);
 };

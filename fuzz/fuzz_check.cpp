@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "check/board_check.h"
 #include "fuzz/fuzz_input.h"
-#include "tools/probe/board_check.h"
 
 namespace {
 
 namespace link = vardek::link;
-namespace probe = vardek::probe;
-using Kind = probe::Answer::Kind;
+namespace check = vardek::check;
+using Kind = check::Answer::Kind;
 
 constexpr std::uint32_t kTimeoutMs = 500;
 
@@ -28,13 +28,13 @@ struct Asked {
     Kind kind;
 };
 
-class ScriptedBoard : public probe::CheckedBoard {
+class ScriptedBoard : public check::CheckedBoard {
   public:
     explicit ScriptedBoard(vardek::fuzz::Input& input) : input_(input) {}
 
     // Answers at once: the check's coroutines never wait on this board.
-    probe::Task<probe::Answer> ask(link::Request request, bool evenIfStopped) override {
-        probe::Answer answer;
+    check::Task<check::Answer> ask(link::Request request, bool evenIfStopped) override {
+        check::Answer answer;
         const std::uint8_t pick = input_.byte();
         // Mostly replies, so that runs reach the outputs and the readings.
         answer.kind = pick < 0x90   ? Kind::Reply
@@ -58,7 +58,7 @@ class ScriptedBoard : public probe::CheckedBoard {
             if (const auto reply = link::decodeReply(answer.bytes)) {
                 answer.reply = *reply;
             }
-            answer.roundTrip = probe::Milliseconds(
+            answer.roundTrip = check::Milliseconds(
                 answer.kind == Kind::Late ? kTimeoutMs + 1 + input_.byte() : input_.byte() % 50);
             ++sizes_[answer.size];
         }
@@ -92,15 +92,15 @@ std::optional<Kind> firstAnswer(const std::vector<Asked>& asked, const link::Req
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     vardek::fuzz::Input input(data, size);
     const std::uint8_t setup = input.byte();
-    probe::CheckSettings settings;
+    check::CheckSettings settings;
     settings.outputs = (setup & 1) != 0;
     settings.count = 1 + (setup >> 1) % 8;
     ScriptedBoard board(input);
-    probe::Task<probe::CheckRun> checks = probe::runChecks(board, settings);
+    check::Task<check::CheckRun> checks = check::runChecks(board, settings);
     checks.start();
     FUZZ_REQUIRE(checks.done());
-    const probe::CheckRun run = checks.result();
-    if (run.end != probe::CheckRun::End::Finished) {
+    const check::CheckRun run = checks.result();
+    if (run.end != check::CheckRun::End::Finished) {
         return 0;
     }
     FUZZ_REQUIRE(run.results.size() == 5);
@@ -110,21 +110,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // nothing more is asked of it, and it never passes.
     if (asked[0].kind == Kind::NoReply) {
         FUZZ_REQUIRE(asked.size() == 1);
-        FUZZ_REQUIRE(run.results[0].verdict == probe::Outcome::Fail);
+        FUZZ_REQUIRE(run.results[0].verdict == check::Outcome::Fail);
         return 0;
     }
     FUZZ_REQUIRE(asked.size() >= settings.count);
 
     // Reachable passes only when every status request was answered in time, and names the
     // late answers whenever one came.
-    const probe::CheckResult& reachable = run.results[0];
+    const check::CheckResult& reachable = run.results[0];
     bool late = false;
     bool allInTime = true;
     for (std::uint32_t i = 0; i < settings.count; ++i) {
         late = late || asked[i].kind == Kind::Late;
         allInTime = allInTime && (asked[i].kind == Kind::Reply || asked[i].kind == Kind::WrongSize);
     }
-    FUZZ_REQUIRE(reachable.verdict != probe::Outcome::Pass || allInTime);
+    FUZZ_REQUIRE(reachable.verdict != check::Outcome::Pass || allInTime);
     FUZZ_REQUIRE(late == (reachable.detail.find("beyond --timeout 500") != std::string::npos));
 
     // A pin is stuck only by the 8-byte replies to its set and its clear, both in time.
@@ -137,10 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(firstAnswer(asked, link::setBitRequest(number)) == Kind::Reply);
         FUZZ_REQUIRE(firstAnswer(asked, link::clearBitRequest(number)) == Kind::Reply);
     }
-    for (const probe::CheckResult& result : run.results) {
-        FUZZ_REQUIRE(!probe::humanLine(result).empty() &&
-                     !probe::jsonLine(result, "127.0.0.1:10001").empty());
+    for (const check::CheckResult& result : run.results) {
+        FUZZ_REQUIRE(!check::humanLine(result).empty() &&
+                     !check::jsonLine(result, "127.0.0.1:10001").empty());
     }
-    FUZZ_REQUIRE(!probe::summaryLine(run, "127.0.0.1:10001").empty());
+    FUZZ_REQUIRE(!check::summaryLine(run, "127.0.0.1:10001").empty());
     return 0;
 }

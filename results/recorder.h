@@ -43,6 +43,7 @@ class Recorder {
 
     // After the run: how many of its records wait in the spool (`say` has told where).
     int spooled() const { return spooled_; }
+    const std::string& spoolPath() const { return spoolPath_; }
 
   private:
     Recorder(std::optional<Store> store, std::string spoolPath, Say say);

@@ -1,5 +1,5 @@
-// --ask: a question to the person at the jig, for what only they can see (an LED or a relay on
-// an output), answered on the terminal while every other wait goes on.
+// --ask on a terminal: the question on standard error, the answer read from standard input while
+// every other wait goes on.
 #pragma once
 
 #include <chrono>
@@ -7,21 +7,14 @@
 
 #include "board/event_loop.h"
 #include "board/task.h"
+#include "check/operator.h"
 
 namespace vardek::probe {
 
 using board::EventLoop;
 using board::Task;
-
-enum class OperatorAnswer { Yes, No, None, Stopped };
-
-class Operator {
-  public:
-    virtual ~Operator() = default;
-    // "RB5 set: is it on? [y/n]": Yes or No, None when no answer came in time, Stopped when a
-    // stop signal came first.
-    virtual Task<OperatorAnswer> confirm(std::string question) = 0;
-};
+using check::Operator;
+using check::OperatorAnswer;
 
 // Asks on standard error and reads the answer from `input`, a terminal, within `timeout`.
 class TerminalOperator : public Operator {

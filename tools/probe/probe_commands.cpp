@@ -14,19 +14,28 @@
 
 #include <unistd.h>
 
+#include "check/board_check.h"
+#include "check/check_report.h"
+#include "check/rack.h"
 #include "cli/command_line.h"
 #include "link/reply_text.h"
 #include "results/recorder.h"
-#include "tools/probe/board_check.h"
-#include "tools/probe/check_report.h"
+#include "tools/probe/operator_prompt.h"
 #include "tools/probe/report.h"
 #include "tools/probe/results_command.h"
-#include "tools/probe/store_record.h"
 
 namespace vardek::probe {
 
 namespace {
 
+using check::BoardRecord;
+using check::CheckResult;
+using check::CheckRun;
+using check::lateText;
+using check::Measurement;
+using check::Outcome;
+using check::Station;
+using check::unitLabel;
 using cli::complain;
 
 // Bytes of a wrong-sized answer shown in the message.
@@ -71,166 +80,75 @@ board::ExchangeSettings exchangeSettings(const ProbeOptions& options,
     return settings;
 }
 
-// "127.0.0.1:10001, dut-id SN0042, station EOL-3, operator kim": what the person's summary
-// names the board by.
-std::string unitLabel(const BoardRecord& record, const Station& station) {
-    std::string label = record.board;
-    for (const auto& [name, value] : {std::pair{"dut-id", record.dutId},
-                                      {"station", station.station},
-                                      {"operator", station.operatorName}}) {
-        if (!value.empty()) {
-            label += std::string(", ") + name + ' ' + value;
-        }
-    }
-    return label;
-}
-
-// Every board of one check, checked at once: each with its own exchange, record and reports,
-// its lines printed once it and every board before it are done.
-class Rack {
+// One check of every board at once, as the terminal shows it: each board's lines once it and
+// every board before it are done, then a summary per board (and an overall line for several).
+class CheckCommand {
   public:
-    Rack(const ProbeOptions& options, EventLoop& loop)
+    CheckCommand(const ProbeOptions& options, EventLoop& loop)
         : options_(options),
           loop_(loop),
-          station_{options.station, options.operatorName, QSysInfo::machineHostName().toStdString(),
-                   std::string(kProgramName) + ' ' + VARDEK_VERSION} {
+          settings_{options.check, options.port, options.junitPath, options.reportDir,
+                    Station{options.station, options.operatorName,
+                            QSysInfo::machineHostName().toStdString(),
+                            std::string(kProgramName) + ' ' + VARDEK_VERSION}} {
         if (options.ask) {
             asked_ = std::make_unique<TerminalOperator>(
                 loop, std::chrono::seconds(options.askTimeoutS), STDIN_FILENO);
         }
-        const auto start = std::chrono::system_clock::now();
-        for (const RackBoard& board : options.boards) {
-            const link::SocketAddress address{*link::parseIpv4(board.address), options.port};
-            units_.push_back(std::make_unique<Unit>(
-                Unit{BoardExchange(address, exchangeSettings(options, address), loop),
-                     BoardRecord{address.text(), board.dutId, start, start, {}},
-                     {},
-                     false}));
-        }
+        rack_.emplace(
+            settings_, options.boards, loop,
+            [&options](const link::SocketAddress& board) {
+                return exchangeSettings(options, board);
+            },
+            asked_.get(), [](const std::string& text) { complain(kProgramName, text); });
+        rack_->boardDone = [this](std::size_t) { printDone(); };
     }
 
-    // Opened before anything is sent: a report that cannot be written stops nothing half-way.
-    // Each is written in full beside its place and moved into it once its board is done (a
-    // rack's --junit once all are), so a run cut short leaves an earlier report as it was.
-    std::string openReports() {
-        if (!options_.junitPath.empty()) {
-            junit_.emplace(options_.junitPath, ReportFile::Earlier::Replace);
-            if (std::string problem = opened(*junit_); !problem.empty()) {
-                return problem;
-            }
-        }
-        for (auto& unit : units_) {
-            if (options_.reportDir.empty()) {
-                break;
-            }
-            const std::string stem = options_.reportDir + '/' + reportStem(unit->record);
-            for (const char* extension : {".json", ".xml"}) {
-                unit->reports.emplace_back(stem + extension, ReportFile::Earlier::Keep);
-                if (std::string problem = opened(unit->reports.back()); !problem.empty()) {
-                    return problem;
-                }
-            }
-        }
-        return {};
-    }
+    std::string openReports() { return rack_->openReports(); }
 
     // `recorder`, where given, records every board whose check finished.
     int run(results::Recorder* recorder) {
-        std::vector<Task<void>> tasks;
-        for (auto& unit : units_) {
-            tasks.push_back(checkBoard(*unit));
-        }
-        loop_.run(tasks);
+        rack_->run();
         const StopSignals& stop = loop_.stop();
-        for (const auto& unit : units_) {
-            complainAbout(*unit);
-        }
+        rack_->settle(std::string(stop.signalName()));
         std::string text;
-        std::vector<BoardRecord> records;
-        for (auto& unit : units_) {
-            BoardRecord& record = unit->record;
+        for (std::size_t board = 0; board < rack_->size(); ++board) {
+            const BoardRecord& record = rack_->record(board);
+            const std::string label = unitLabel(record, settings_.station);
             if (record.run.end == CheckRun::End::Stopped) {
-                record.run.cutShort = "cut short by " + std::string(stop.signalName());
-                text +=
-                    (options_.json
-                         ? "{\"cut_short\":" + jsonString(record.run.cutShort) +
-                               ",\"board\":" + jsonString(record.board) + ",\"dut_id\":" +
-                               (record.dutId.empty() ? "null" : jsonString(record.dutId)) + '}'
-                         : "check " + unitLabel(record, station_) + ": " + record.run.cutShort) +
-                    '\n';
-                records.push_back(record);
-                continue;
+                text += (options_.json
+                             ? "{\"cut_short\":" + jsonString(record.run.cutShort) +
+                                   ",\"board\":" + jsonString(record.board) + ",\"dut_id\":" +
+                                   (record.dutId.empty() ? "null" : jsonString(record.dutId)) + '}'
+                             : "check " + label + ": " + record.run.cutShort) +
+                        '\n';
+            } else if (record.run.end == CheckRun::End::Finished) {
+                text += (options_.json ? jsonSummaryLine(record, settings_.station)
+                                       : summaryLine(record.run, label)) +
+                        '\n';
             }
-            if (record.run.end != CheckRun::End::Finished) {
-                continue;
-            }
-            records.push_back(record);
-            text += (options_.json ? jsonSummaryLine(record, station_)
-                                   : summaryLine(record.run, unitLabel(record, station_))) +
-                    '\n';
         }
-        if (units_.size() > 1) {
+        if (rack_->size() > 1) {
             text += overallLine() + '\n';
         }
         std::fputs(text.c_str(), stdout);
         std::fflush(stdout);
-        // A rack's report keeps the boards that finished, those cut short in error; of a run
-        // that finished no board, the earlier report stays as it was.
-        const bool anyFinished = std::ranges::any_of(units_, [](const auto& unit) {
-            return unit->record.run.end == CheckRun::End::Finished;
-        });
-        if (junit_ && anyFinished) {
-            commit(*junit_, junitReport(records, station_));
-        }
-        // Each board that finished, also before a stop, as its report is.
-        if (recorder != nullptr) {
-            std::vector<BoardRecord> finished;
-            std::ranges::copy_if(records, std::back_inserter(finished), [](const BoardRecord& r) {
-                return r.run.end == CheckRun::End::Finished;
-            });
-            notWritten_ = !record(*recorder, finished) || notWritten_;
-        }
+        rack_->keep(recorder);
         if (stop.signal() != 0) {
             return exitStatus(stop);
         }
-        return notWritten_ ? kNotWritten : exitCode();
+        return rack_->notWritten() ? kNotWritten : exitCode();
     }
 
   private:
-    struct Unit {
-        BoardExchange exchange;
-        BoardRecord record;
-        std::vector<ReportFile> reports;  // --report-dir's .json and .xml
-        bool done = false;
-    };
-
-    static std::string opened(ReportFile& report) {
-        const std::string problem = report.open();
-        return problem.empty() ? "" : "cannot write " + report.path() + ": " + problem;
-    }
-
-    Task<void> checkBoard(Unit& unit) {
-        unit.record.start = std::chrono::system_clock::now();
-        unit.record.run = co_await runChecks(unit.exchange, options_.check, asked_.get());
-        unit.record.end = std::chrono::system_clock::now();
-        unit.done = true;
-        printDone();
-        // Written the moment the board is done: a signal that cuts the rest of the rack short
-        // leaves this one's record.
-        if (unit.record.run.end == CheckRun::End::Finished && !unit.reports.empty()) {
-            commit(unit.reports[0], jsonSummaryLine(unit.record, station_) + '\n');
-            commit(unit.reports[1], junitReport(std::span(&unit.record, 1), station_));
-        }
-    }
-
     // Each board's lines together, in the order the boards were given.
     void printDone() {
         std::string text;
-        for (; printed_ < units_.size() && units_[printed_]->done; ++printed_) {
-            const BoardRecord& record = units_[printed_]->record;
+        for (; printed_ < rack_->size() && rack_->done(printed_); ++printed_) {
+            const BoardRecord& record = rack_->record(printed_);
             // A rack's person reads which board each block is about.
-            if (!options_.json && units_.size() > 1 && !record.run.results.empty()) {
-                text += "board " + unitLabel(record, station_) + '\n';
+            if (!options_.json && rack_->size() > 1 && !record.run.results.empty()) {
+                text += "board " + unitLabel(record, settings_.station) + '\n';
             }
             for (const CheckResult& result : record.run.results) {
                 if (!options_.json) {
@@ -247,28 +165,14 @@ class Rack {
         std::fflush(stdout);
     }
 
-    // Why a board's check ended early, and what became of its outputs.
-    void complainAbout(const Unit& unit) const {
-        const CheckRun& run = unit.record.run;
-        const std::string restored = run.restored.empty() ? "" : "; " + run.restored;
-        const std::string board = units_.size() > 1 ? unit.record.board + ": " : "";
-        if (run.end == CheckRun::End::Stopped) {
-            complain(kProgramName,
-                     board + "stopped by " + std::string(loop_.stop().signalName()) + restored);
-        } else if (run.end == CheckRun::End::NotSent) {
-            complain(kProgramName, "cannot send to " + unit.record.board + ": " +
-                                       unit.exchange.notSentReason() + restored);
-        }
-    }
-
     // "check 5 boards: FAIL (3 passed, 0 marginal, 2 failed, of which 1 never answered)", and
     // after a signal how many it cut short.
     std::string overallLine() const {
         int counts[3] = {0, 0, 0};  // passed, marginal, failed
         int silent = 0;
         int cutShort = 0;
-        for (const auto& unit : units_) {
-            const CheckRun& run = unit->record.run;
+        for (std::size_t board = 0; board < rack_->size(); ++board) {
+            const CheckRun& run = rack_->record(board).run;
             if (run.end == CheckRun::End::Stopped) {
                 ++cutShort;
                 continue;
@@ -281,7 +185,7 @@ class Rack {
         const char* overall = counts[2] > 0 || cutShort > 0 ? "FAIL"
                               : counts[1] > 0               ? "MARGINAL"
                                                             : "PASS";
-        const std::string boards = std::to_string(units_.size());
+        const std::string boards = std::to_string(rack_->size());
         if (options_.json) {
             return "{\"overall\":" + jsonString(overall) + ",\"boards\":" + boards +
                    ",\"passed\":" + std::to_string(counts[0]) +
@@ -296,63 +200,38 @@ class Rack {
                (cutShort > 0 ? "; " + std::to_string(cutShort) + " cut short" : "") + ")";
     }
 
-    // False when a unit is in neither the store nor the spool.
-    bool record(results::Recorder& recorder, const std::vector<BoardRecord>& finished) const {
-        bool kept = true;
-        for (const BoardRecord& board : finished) {
-            std::string problem;
-            if (!recorder.record(storeRecord(board, station_), problem)) {
-                complain(kProgramName,
-                         "the record of " + unitLabel(board, station_) + " is lost: " + problem);
-                kept = false;
-            }
-        }
-        if (recorder.spooled() > 0) {
-            complain(kProgramName, std::to_string(recorder.spooled()) +
-                                       " record(s) of this run wait in " + spoolPath() +
-                                       " until the next run or vardek-probe results --sync");
-        }
-        return kept;
-    }
-
-    // A report that cannot be written whole fails the run, by its own exit status.
-    void commit(ReportFile& report, const std::string& contents) {
-        if (const std::string problem = report.commit(contents); !problem.empty()) {
-            complain(kProgramName, "cannot write the report " + report.path() + ": " + problem);
-            notWritten_ = true;
-        }
-    }
-
     // 5 when a board that answered failed, else 4 when a request to one could not be sent,
     // else 1 when one never answered, else 0.
     int exitCode() const {
         const auto any = [&](auto test) {
-            return std::ranges::any_of(units_, [&](const auto& unit) { return test(*unit); });
+            for (std::size_t board = 0; board < rack_->size(); ++board) {
+                if (test(rack_->record(board).run)) {
+                    return true;
+                }
+            }
+            return false;
         };
-        const auto finished = [](const Unit& unit) {
-            return unit.record.run.end == CheckRun::End::Finished;
+        const auto finished = [](const CheckRun& run) {
+            return run.end == CheckRun::End::Finished;
         };
-        if (any([&](const Unit& u) {
-                return finished(u) && u.record.run.answered &&
-                       boardOutcome(u.record.run) == Outcome::Fail;
+        if (any([&](const CheckRun& run) {
+                return finished(run) && run.answered && boardOutcome(run) == Outcome::Fail;
             })) {
             return kCheckFailed;
         }
-        if (any([&](const Unit& u) { return u.record.run.end == CheckRun::End::NotSent; })) {
+        if (any([](const CheckRun& run) { return run.end == CheckRun::End::NotSent; })) {
             return kNotSent;
         }
-        return any([&](const Unit& u) { return finished(u) && !u.record.run.answered; }) ? kNoReply
-                                                                                         : kReplied;
+        return any([&](const CheckRun& run) { return finished(run) && !run.answered; }) ? kNoReply
+                                                                                        : kReplied;
     }
 
     const ProbeOptions& options_;
     EventLoop& loop_;
-    const Station station_;
-    std::vector<std::unique_ptr<Unit>> units_;
-    std::optional<ReportFile> junit_;
+    const check::RackSettings settings_;
     std::unique_ptr<Operator> asked_;
+    std::optional<check::Rack> rack_;
     std::size_t printed_ = 0;
-    bool notWritten_ = false;
 };
 
 }  // namespace
@@ -404,7 +283,7 @@ int check(const ProbeOptions& options, EventLoop& loop) {
                  "on, and it is not one");
         return kBadUsage;
     }
-    Rack rack(options, loop);
+    CheckCommand rack(options, loop);
     if (const std::string problem = rack.openReports(); !problem.empty()) {
         complain(kProgramName, problem);
         return kBadUsage;

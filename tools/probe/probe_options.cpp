@@ -6,6 +6,13 @@
 
 namespace vardek::probe {
 
+using check::serialProblem;
+using limits::LimitsTable;
+using limits::parseRange;
+using limits::readLimitsFile;
+using limits::setAdcMax;
+using limits::setTemperatureRange;
+
 namespace {
 
 constexpr std::string_view kCommands = "status, set, clear, read, watch, check or results";

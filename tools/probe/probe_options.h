@@ -9,13 +9,19 @@
 #include <string_view>
 #include <vector>
 
+#include "check/board_check.h"
+#include "check/check_files.h"
 #include "cli/parsed_command_line.h"
 #include "host/board_settings.h"
 #include "link/board_protocol.h"
 #include "readings/sample.h"
-#include "tools/probe/board_check.h"
 
 namespace vardek::probe {
+
+// check's engine, named here as the probe has always named it.
+using check::CheckSettings;
+using check::Limits;
+using check::RackBoard;
 
 inline constexpr std::string_view kProgramName = "vardek-probe";
 

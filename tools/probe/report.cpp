@@ -1,7 +1,5 @@
 #include "tools/probe/report.h"
 
-#include <cstdio>
-
 #include "link/reply_text.h"
 
 namespace vardek::probe {
@@ -27,12 +25,6 @@ const link::Channel* channelRead(const link::Request& request) {
 std::string milliseconds(const Answer& answer) { return decimals(answer.roundTrip.count(), 3); }
 
 }  // namespace
-
-std::string decimals(double value, int places) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", places, value);
-    return text;
-}
 
 std::string humanLine(const link::Request& request, const Answer& answer) {
     const link::Reply& reply = answer.reply;

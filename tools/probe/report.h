@@ -4,6 +4,7 @@
 #include <string>
 
 #include "board/answer.h"
+#include "check/measurement.h"
 #include "link/board_protocol.h"
 #include "readings/log_format.h"
 
@@ -11,10 +12,8 @@ namespace vardek::probe {
 
 using board::Answer;
 
+using check::decimals;
 using readings::jsonString;
-
-// `value` with `places` digits after the point, as every figure the probe prints or reports.
-std::string decimals(double value, int places);
 
 // The reply in `answer` to `request`: the dump as the window shows it, then port B and, for a
 // read, the reading as the window shows it.

@@ -1,4 +1,4 @@
-#include "tools/probe/board_check.h"
+#include "check/board_check.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,11 @@
 #include <cstdio>
 
 #include "link/reply_text.h"
-#include "tools/probe/report.h"
+#include "readings/log_format.h"
 
-namespace vardek::probe {
+namespace vardek::check {
+
+using readings::jsonString;
 
 namespace {
 
@@ -527,4 +529,4 @@ std::string summaryLine(const CheckRun& run, const std::string& board) {
            counted(Outcome::Fail, "failed") + ", " + counted(Outcome::Skip, "skipped") + ')';
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "check/measurement.h"
 #include "limits/limits_file.h"
-#include "tools/probe/measurement.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 using limits::LimitsTable;
 using limits::readLimitsFile;
@@ -40,4 +40,4 @@ std::string repeatedBoard(const std::vector<RackBoard>& boards);
 // line and its text, or an empty text; on a problem `boards` is left as it was.
 std::string readBoardsFile(const std::string& path, std::vector<RackBoard>& boards);
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -1,8 +1,8 @@
-#include "tools/probe/measurement.h"
+#include "check/measurement.h"
 
 #include <cstdio>
 
-namespace vardek::probe {
+namespace vardek::check {
 
 namespace {
 
@@ -15,6 +15,12 @@ std::string crossed(std::optional<double> low, std::optional<double> high) {
 }
 
 }  // namespace
+
+std::string decimals(double value, int places) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", places, value);
+    return text;
+}
 
 Measurement measured(std::string name, std::optional<double> value, std::string unit,
                      const Limits& limits, int decimals) {
@@ -56,4 +62,4 @@ std::string outcomeProblem(const Measurement& measurement) {
     return {};
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -1,4 +1,4 @@
-#include "tools/probe/check_files.h"
+#include "check/check_files.h"
 
 #include <QByteArray>
 #include <QStringDecoder>
@@ -10,7 +10,7 @@
 #include "link/board_address.h"
 #include "link/udp_socket.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 std::string readBoardsFile(const std::string& path, std::vector<RackBoard>& boards) {
     QByteArray bytes;
@@ -117,4 +117,4 @@ std::string repeatedBoard(const std::vector<RackBoard>& boards) {
     return {};
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "board/answer.h"
+#include "check/check_files.h"
+#include "check/measurement.h"
+#include "check/operator.h"
 #include "link/board_protocol.h"
-#include "tools/probe/check_files.h"
-#include "tools/probe/measurement.h"
-#include "tools/probe/operator_prompt.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 // The board as the checks see it, shared with the sampler.
 using board::Answer;
@@ -83,4 +83,4 @@ int countOf(const CheckRun& run, Outcome outcome);
 // "check 127.0.0.1:10001: PASS (5 passed, 0 marginal, 0 failed, 0 skipped)"
 std::string summaryLine(const CheckRun& run, const std::string& board);
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

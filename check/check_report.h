@@ -8,11 +8,11 @@
 #include <span>
 #include <string>
 
-#include "tools/probe/board_check.h"
+#include "check/board_check.h"
 
 class QFileDevice;
 
-namespace vardek::probe {
+namespace vardek::check {
 
 // Who checked, where, and with what: the same for every board of one run.
 struct Station {
@@ -75,4 +75,4 @@ class ReportFile {
     std::unique_ptr<QFileDevice> file_;
 };
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

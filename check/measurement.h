@@ -8,7 +8,7 @@
 
 #include "limits/limits.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 // The limits and their verdicts are the shared ones, named here as check has always named them.
 using limits::Limits;
@@ -29,6 +29,10 @@ struct Measurement {
     std::string note;
 };
 
+// `value` with `places` digits after the point, as every figure check and the probe print or
+// report.
+std::string decimals(double value, int places);
+
 // The value judged against its limits; SKIP without a value.
 Measurement measured(std::string name, std::optional<double> value, std::string unit,
                      const Limits& limits, int decimals);
@@ -41,4 +45,4 @@ std::string valueText(const Measurement& measurement);
 // Empty for PASS and SKIP.
 std::string outcomeProblem(const Measurement& measurement);
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

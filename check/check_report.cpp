@@ -1,4 +1,4 @@
-#include "tools/probe/check_report.h"
+#include "check/check_report.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,9 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/probe/report.h"
+#include "readings/log_format.h"
 
-namespace vardek::probe {
+namespace vardek::check {
+
+using readings::jsonString;
 
 namespace {
 
@@ -383,4 +385,4 @@ std::string ReportFile::commit(const std::string& contents) {
     return "every name up to " + numbered(wanted, kMaxSuffix).toStdString() + " is taken";
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -2,12 +2,12 @@
 // that a change to what check records is a change here alone.
 #pragma once
 
+#include "check/check_report.h"
 #include "results/unit_record.h"
-#include "tools/probe/check_report.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 // A new record (its own id) of `board`, checked at `station`.
 results::UnitRecord storeRecord(const BoardRecord& board, const Station& station);
 
-}  // namespace vardek::probe
+}  // namespace vardek::check

@@ -1,6 +1,6 @@
-#include "tools/probe/store_record.h"
+#include "check/store_record.h"
 
-namespace vardek::probe {
+namespace vardek::check {
 
 namespace {
 
@@ -32,4 +32,4 @@ results::UnitRecord storeRecord(const BoardRecord& board, const Station& station
     return unit;
 }
 
-}  // namespace vardek::probe
+}  // namespace vardek::check
