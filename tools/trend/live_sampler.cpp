@@ -1,6 +1,5 @@
 #include "tools/trend/live_sampler.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -36,12 +35,15 @@ LiveSampler::LiveSampler(SamplerConfig config, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),
       exchange_(boardAddress(config_), exchangeSettings(config_, *this), loop_),
-      readable_(exchange_.descriptor(), QSocketNotifier::Read) {
-    readable_.setEnabled(false);
-    connect(&readable_, &QSocketNotifier::activated, this, &LiveSampler::turn);
-    deadline_.setSingleShot(true);
-    deadline_.setTimerType(Qt::PreciseTimer);
-    connect(&deadline_, &QTimer::timeout, this, &LiveSampler::turn);
+      driver_(loop_) {
+    connect(&driver_, &desktop::BoardLoopDriver::turned, this, [this] {
+        if (sampling_->done()) {
+            // The schedule has no end and this loop no stop signals: the sampling ends only by
+            // an exception, which is let out rather than leave the chart standing still as if
+            // the board had gone silent.
+            sampling_->result();
+        }
+    });
     taken_ = [this](const readings::Sample& sample) {
         if (sample.result == readings::Result::NotSent) {
             emit problemFound(QString::fromLocal8Bit("cannot send to " + exchange_.board().text() +
@@ -58,36 +60,7 @@ void LiveSampler::start() {
     schedule_.emplace(config_.interval, std::nullopt, std::nullopt);
     sampling_.emplace(board::sampleOnSchedule(exchange_, *schedule_, config_.pins, taken_));
     sampling_->start();
-    watchWaits();
-}
-
-void LiveSampler::turn() {
-    // Nothing wakes the sampling while it runs: a slot of its signals that ran a nested event
-    // loop (a message box) would otherwise resume it from inside itself.
-    readable_.setEnabled(false);
-    deadline_.stop();
-    loop_.turn(board::EventLoop::Turn::Now);
-    if (sampling_->done()) {
-        // The schedule has no end and this loop no stop signals: the sampling ends only by an
-        // exception, which is let out rather than leave the chart standing still as if the
-        // board had gone silent.
-        sampling_->result();
-    }
-    watchWaits();
-}
-
-void LiveSampler::watchWaits() {
-    const std::vector<int> descriptors = loop_.descriptors();
-    readable_.setEnabled(std::ranges::find(descriptors, exchange_.descriptor()) !=
-                         descriptors.end());
-    const auto next = loop_.nextDeadline();
-    if (!next) {
-        deadline_.stop();
-        return;
-    }
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(*next - board::EventLoop::Clock::now());
-    deadline_.start(std::max(wait, std::chrono::milliseconds(0)));
+    driver_.watch();
 }
 
 }  // namespace vardek::trend

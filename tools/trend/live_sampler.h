@@ -2,17 +2,12 @@
 // came from, so the control window can stay open beside it. The samples are board/'s, as
 // `vardek-probe watch` takes them: the status request, then one read per pin asked for, each
 // matched by order with the late-reply grace, one sample per slot of the interval.
-//
-// The board client is a sequence of coroutines on a poll() loop; here Qt's event loop turns it
-// rather than a thread of its own: a QSocketNotifier on the exchange's socket and a timer for the
-// next deadline call one turn that does not sleep. So the samples reach the window on its own
-// thread, one at a time, with nothing shared between threads to guard and no thread to stop.
+// Qt's event loop turns the board client's (desktop/board_loop_driver.h), so the samples reach
+// the window on its own thread.
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +17,7 @@
 #include "board/board_exchange.h"
 #include "board/event_loop.h"
 #include "board/sampler.h"
+#include "desktop/board_loop_driver.h"
 #include "link/board_protocol.h"
 #include "readings/sample.h"
 
@@ -61,10 +57,6 @@ class LiveSampler final : public QObject {
     void problemFound(const QString& problem);
 
   private:
-    // One turn of the board's loop, without sleeping, then the next waits watched.
-    void turn();
-    void watchWaits();
-
     SamplerConfig config_;
     board::EventLoop loop_;
     board::BoardExchange exchange_;
@@ -73,8 +65,7 @@ class LiveSampler final : public QObject {
     // Declared after what it refers to, so that it is destroyed first: the sampling's coroutine
     // frames are let go between two turns, whatever they were waiting for.
     std::optional<board::Task<board::SamplingEnd>> sampling_;
-    QSocketNotifier readable_;
-    QTimer deadline_;
+    desktop::BoardLoopDriver driver_;
 };
 
 }  // namespace vardek::trend
