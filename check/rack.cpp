@@ -64,9 +64,9 @@ std::string unitLabel(const BoardRecord& record, const Station& station) {
 }
 
 Rack::Rack(const RackSettings& settings, const std::vector<RackBoard>& boards,
-           board::EventLoop& loop, const ExchangeFor& exchangeFor, Operator* asked,
+           board::EventLoop& loop, const ExchangeFor& exchangeFor, std::vector<Operator*> asked,
            Complain complain)
-    : settings_(settings), loop_(loop), asked_(asked), complain_(std::move(complain)) {
+    : settings_(settings), loop_(loop), asked_(std::move(asked)), complain_(std::move(complain)) {
     const auto start = std::chrono::system_clock::now();
     for (const RackBoard& board : boards) {
         const link::SocketAddress address{*link::parseIpv4(board.address), settings.port};
@@ -136,7 +136,8 @@ board::Task<void> Rack::checkBoard(Unit& unit, std::size_t index) {
         }
     });
     unit.record.start = std::chrono::system_clock::now();
-    unit.record.run = co_await runChecks(counted, settings_.check, asked_);
+    unit.record.run = co_await runChecks(counted, settings_.check,
+                                         index < asked_.size() ? asked_[index] : nullptr);
     unit.record.end = std::chrono::system_clock::now();
     unit.done = true;
     if (boardDone) {

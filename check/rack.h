@@ -40,10 +40,11 @@ class Rack {
     // What the program tells its user of a report, a record or a board that went wrong.
     using Complain = std::function<void(const std::string&)>;
 
-    // `asked`, where given, confirms each output once it is set. `loop`, `asked` and the settings
+    // `asked`, where given, holds for each board who confirms each output once it is set (one
+    // for all on a terminal, one per slot in a window). `loop`, the operators and the settings
     // must outlive the rack. Throws std::system_error when a board's socket cannot be opened.
     Rack(const RackSettings& settings, const std::vector<RackBoard>& boards, board::EventLoop& loop,
-         const ExchangeFor& exchangeFor, Operator* asked, Complain complain);
+         const ExchangeFor& exchangeFor, std::vector<Operator*> asked, Complain complain);
     ~Rack();
     Rack(const Rack&) = delete;
     Rack& operator=(const Rack&) = delete;
@@ -91,7 +92,7 @@ class Rack {
 
     const RackSettings& settings_;
     board::EventLoop& loop_;
-    Operator* asked_;
+    std::vector<Operator*> asked_;
     Complain complain_;
     std::vector<std::unique_ptr<Unit>> units_;
     std::vector<board::Task<void>> tasks_;

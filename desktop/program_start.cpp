@@ -15,6 +15,8 @@ namespace vardek::desktop {
 namespace {
 
 QtMessageHandler qtMessages = nullptr;
+// The stop signals of the program running, for stopSignalName().
+const StopSignals* watchedSignals = nullptr;
 
 // Without a display Qt ends the program with a fatal message (abort, status 134) before any box
 // can open. The refusal is already on standard error, so the program ends as it would after the
@@ -77,6 +79,10 @@ int run(int argc, char** argv, const Program& program, const host::ChosenBoard* 
     // Before the application object, whose threads inherit the blocked signals; after the
     // settings file was read, so that nothing is read with the stop signals blocked and unwatched.
     StopSignals stopSignals;
+    const struct Watched {
+        explicit Watched(const StopSignals& watched) { watchedSignals = &watched; }
+        ~Watched() { watchedSignals = nullptr; }
+    } watched(stopSignals);
     // The programs take no command line of Qt's.
     int qtArgc = argc > 0 ? 1 : 0;
     QApplication application(qtArgc, argv);
@@ -96,6 +102,10 @@ int run(int argc, char** argv, const Program& program, const host::ChosenBoard* 
         QCoreApplication::installTranslator(translation.translator.get());
     }
     return body();
+}
+
+std::string_view stopSignalName() {
+    return watchedSignals != nullptr ? watchedSignals->signalName() : std::string_view();
 }
 
 void showBox(const QString& message) {

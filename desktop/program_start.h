@@ -36,6 +36,10 @@ struct Program {
 int run(int argc, char** argv, const Program& program, const host::ChosenBoard* board,
         const host::ChosenLanguage& language, const std::function<int()>& body);
 
+// The stop signal that closed the windows ("SIGTERM"), for a window that records why its work
+// was cut short; empty until one came.
+std::string_view stopSignalName();
+
 // A failure in a box titled with the program's name, shown at once and closed by the user; none
 // where nobody could see it (the offscreen platform of an export or a test).
 void showBox(const QString& message);

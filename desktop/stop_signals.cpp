@@ -17,6 +17,10 @@ void StopSignals::watch() {
     connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::onSignal);
 }
 
+std::string_view StopSignals::signalName() const {
+    return signals_.signal() != 0 ? signals_.signalName() : std::string_view();
+}
+
 void StopSignals::onSignal() {
     signals_.take();
     // Closing every window also closes an open message box, whose nested loop then returns;

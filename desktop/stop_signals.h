@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <string_view>
+
 #include "host/signal_descriptor.h"
 
 class QSocketNotifier;
@@ -25,6 +27,8 @@ class StopSignals final : public QObject {
 
     // Starts watching; needs the application object.
     void watch();
+    // The signal that ended the program ("SIGTERM"); empty until one did.
+    std::string_view signalName() const;
 
   private:
     void onSignal();

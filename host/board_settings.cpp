@@ -1,6 +1,7 @@
 #include "host/board_settings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringDecoder>
@@ -275,6 +276,28 @@ ChosenResults chooseResults(const std::optional<std::string>& commandLine) {
     }
     std::optional<std::string> location = settings.value(kResultsKey);
     return {location, location ? settings.file() : std::string(), {}};
+}
+
+std::optional<ResultsLocation> chooseResultsLocation(const std::optional<std::string>& commandLine,
+                                                     std::string& problem) {
+    const ChosenResults chosen = chooseResults(commandLine);
+    if (!chosen.problem.empty()) {
+        problem = chosen.problem;
+        return std::nullopt;
+    }
+    if (!chosen.location) {
+        return std::nullopt;
+    }
+    // A relative path in the settings file is the file's folder's; --results' is the working
+    // folder's.
+    const std::string base =
+        chosen.file.empty() ? ""
+                            : QFileInfo(QString::fromStdString(chosen.file)).path().toStdString();
+    auto location = parseResultsLocation(*chosen.location, base);
+    if (!location) {
+        problem = "--results " + resultsLocationProblem(*chosen.location);
+    }
+    return location;
 }
 
 }  // namespace vardek::host

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "host/results_location.h"
+
 namespace vardek::host {
 
 // The board's IPv4 address, when the command line names none.
@@ -95,5 +97,10 @@ struct ChosenResults {
 // The store a run records into: --results' location when the command line gives one (the
 // settings file is then not read), else the settings file's `results`.
 ChosenResults chooseResults(const std::optional<std::string>& commandLine);
+
+// The store that chooseResults() names, its location read; none when nothing names one.
+// `problem` names what is wrong with either; the store is not opened.
+std::optional<ResultsLocation> chooseResultsLocation(const std::optional<std::string>& commandLine,
+                                                     std::string& problem);
 
 }  // namespace vardek::host

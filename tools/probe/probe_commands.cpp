@@ -100,7 +100,8 @@ class CheckCommand {
             [&options](const link::SocketAddress& board) {
                 return exchangeSettings(options, board);
             },
-            asked_.get(), [](const std::string& text) { complain(kProgramName, text); });
+            std::vector<check::Operator*>(asked_ ? options.boards.size() : 0, asked_.get()),
+            [](const std::string& text) { complain(kProgramName, text); });
         rack_->boardDone = [this](std::size_t) { printDone(); };
     }
 
@@ -291,7 +292,8 @@ int check(const ProbeOptions& options, EventLoop& loop) {
     // The store is opened before any output is switched, as the reports are: a store that
     // refuses stops the run before the board is touched.
     std::string problem;
-    const std::optional<host::ResultsLocation> store = chosenStore(options, problem);
+    const std::optional<host::ResultsLocation> store =
+        host::chooseResultsLocation(options.results, problem);
     if (!problem.empty()) {
         // A settings file refused: with --board the run goes on, as it did before there was a
         // store, but not without saying that no results= was read from it.

@@ -3,7 +3,6 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -160,33 +159,12 @@ results::Answer asked(const std::string& name) {
 
 }  // namespace
 
-std::optional<host::ResultsLocation> chosenStore(const ProbeOptions& options,
-                                                 std::string& problem) {
-    const host::ChosenResults chosen = host::chooseResults(options.results);
-    if (!chosen.problem.empty()) {
-        problem = chosen.problem;
-        return std::nullopt;
-    }
-    if (!chosen.location) {
-        return std::nullopt;
-    }
-    // A relative path in the settings file is the file's folder's; --results' is the working
-    // folder's.
-    const std::string base =
-        chosen.file.empty() ? ""
-                            : QFileInfo(QString::fromStdString(chosen.file)).path().toStdString();
-    auto location = host::parseResultsLocation(*chosen.location, base);
-    if (!location) {
-        problem = "--results " + host::resultsLocationProblem(*chosen.location);
-    }
-    return location;
-}
-
 std::string spoolPath() { return results::spoolPathBeside(host::Settings::read().file()); }
 
 int results(const ProbeOptions& options) {
     std::string problem;
-    const std::optional<host::ResultsLocation> location = chosenStore(options, problem);
+    const std::optional<host::ResultsLocation> location =
+        host::chooseResultsLocation(options.results, problem);
     if (!location) {
         complain(kProgramName, problem.empty()
                                    ? "results needs a store: give --results DB, or results=DB "
