@@ -65,7 +65,7 @@ std::vector<Sample> soak(int count) {
         sample.portB = static_cast<std::int16_t>((index / 700 % 2) | (index / 1900 % 2) << 1);
         for (std::size_t pin = 0; pin < 4; ++pin) {
             sample.analogue[pin] = std::round(300 + 200 * std::sin(index / 3000.0 + double(pin)) +
-                                              (index * 7919 % 13));
+                                              (index % 13 * 7919 % 13));
         }
         sample.analogue[4] = std::round(220 + 30 * std::sin(index / 10000.0)) / 10.0F;
     }
