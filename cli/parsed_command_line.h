@@ -1,7 +1,13 @@
 // What a program's command line comes to, in the one shape every program's parser returns.
 #pragma once
 
+#include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "cli/command_line.h"
+#include "cli/exit_status.h"
 
 namespace vardek::cli {
 
@@ -23,6 +29,27 @@ struct ParsedCommandLine {
         } else {
             action = error.empty() ? Action::Run : Action::Refuse;
         }
+    }
+
+    // For a program's main(): the help's text or the version line on standard output, or the
+    // refusal on standard error, and the exit status that follows; none when the program runs.
+    std::optional<int> answered(std::string_view program, std::string_view version,
+                                const std::string& help) const {
+        switch (action) {
+            case Action::Help:
+                std::fputs(help.c_str(), stdout);
+                return kSucceeded;
+            case Action::Version:
+                std::printf("%.*s %.*s\n", int(program.size()), program.data(), int(version.size()),
+                            version.data());
+                return kSucceeded;
+            case Action::Refuse:
+                refuse(program, error);
+                return kBadUsage;
+            case Action::Run:
+                break;
+        }
+        return std::nullopt;
     }
 };
 

@@ -1,6 +1,5 @@
 // VARDEK_Control: reads the command line, chooses the board and the language, and runs the control
 // window until it is closed.
-#include <cstdio>
 
 #include "cli/command_line.h"
 #include "cli/exit_status.h"
@@ -13,18 +12,9 @@ int main(int argc, char* argv[]) {
     namespace app = vardek::app;
     namespace cli = vardek::cli;
     const app::ParsedCommandLine parsed = app::parseCommandLine(cli::arguments(argc, argv));
-    switch (parsed.action) {
-        case app::ParsedCommandLine::Action::Help:
-            std::fputs(app::helpText().c_str(), stdout);
-            return cli::kSucceeded;
-        case app::ParsedCommandLine::Action::Version:
-            std::printf("%s %s\n", app::kApplicationName, app::kVersion);
-            return cli::kSucceeded;
-        case app::ParsedCommandLine::Action::Refuse:
-            cli::refuse(app::kApplicationName, parsed.error);
-            return cli::kBadUsage;
-        case app::ParsedCommandLine::Action::Run:
-            break;
+    if (const auto status =
+            parsed.answered(app::kApplicationName, app::kVersion, app::helpText())) {
+        return *status;
     }
     // The command line before the settings file, before the address built in and the window's
     // own language.

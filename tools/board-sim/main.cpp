@@ -328,17 +328,8 @@ std::variant<Replay, std::string> loadReplay(const Options& options) {
 
 int main(int argc, char** argv) {
     const ParsedCommandLine parsed = parseCommandLine(vardek::cli::arguments(argc, argv));
-    if (parsed.action == ParsedCommandLine::Action::Refuse) {
-        vardek::cli::refuse(kProgramName, parsed.error);
-        return kBadUsage;
-    }
-    if (parsed.action == ParsedCommandLine::Action::Help) {
-        std::fputs(helpText().c_str(), stdout);
-        return kSucceeded;
-    }
-    if (parsed.action == ParsedCommandLine::Action::Version) {
-        std::printf("%s %s\n", kProgramName.data(), VARDEK_VERSION);
-        return kSucceeded;
+    if (const auto status = parsed.answered(kProgramName, VARDEK_VERSION, helpText())) {
+        return *status;
     }
     const Options& options = parsed.options;
     if (!isLoopback(options.bindAddress)) {

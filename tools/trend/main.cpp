@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QSvgGenerator>
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -180,18 +179,8 @@ int chartLive(const TrendOptions& options, const std::string& address) {
 
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseOptions(cli::arguments(argc, argv));
-    switch (parsed.action) {
-        case ParsedOptions::Action::Help:
-            std::fputs(helpText().c_str(), stdout);
-            return cli::kSucceeded;
-        case ParsedOptions::Action::Version:
-            std::printf("%s %s\n", kProgram, VARDEK_VERSION);
-            return cli::kSucceeded;
-        case ParsedOptions::Action::Refuse:
-            cli::refuse(kProgram, parsed.error);
-            return cli::kBadUsage;
-        case ParsedOptions::Action::Run:
-            break;
+    if (const auto status = parsed.answered(kProgram, VARDEK_VERSION, helpText())) {
+        return *status;
     }
     const TrendOptions& options = parsed.options;
     // An export draws without a window, so it needs no display, whatever the session has.
