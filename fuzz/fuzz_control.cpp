@@ -11,10 +11,11 @@
 #include "tools/board-sim/control.h"
 #include "tools/board-sim/options.h"
 
-namespace sim = vardek::sim;
-namespace link = vardek::link;
-
 namespace {
+
+namespace sim = vardek::sim;
+// Inside the file's own namespace: unistd.h's link() is global.
+namespace link = vardek::link;
 
 void requireWithinBounds(const sim::RunningFaults& faults, sim::Millis now,
                          const sim::ControlLimits& limits) {
