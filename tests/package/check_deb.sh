@@ -34,7 +34,7 @@ done
 
 root=$work/root
 dpkg -x "$deb" "$root"
-for program in vardek-probe vardek-trend vardek-board-sim; do
+for program in vardek-probe vardek-trend vardek-station vardek-board-sim; do
     [ "$("$root/usr/bin/$program" --version)" = "$program $version" ] ||
         fail "the packaged $program does not give the package's version"
 done

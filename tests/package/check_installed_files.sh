@@ -17,7 +17,7 @@ fail() {
 
 DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null || fail "cmake --install failed"
 
-for program in VARDEK_Control vardek-board-sim vardek-probe vardek-trend; do
+for program in VARDEK_Control vardek-board-sim vardek-probe vardek-trend vardek-station; do
     [ -f "$root/usr/bin/$program" ] && [ -x "$root/usr/bin/$program" ] ||
         fail "usr/bin/$program missing or not executable"
     page="$root/usr/share/man/man1/$program.1.gz"
