@@ -1,6 +1,5 @@
 // vardek-station's window against a fake engine, offscreen, driven by the keyboard alone: every
 // key goes to whatever has the focus, as a barcode scanner's and an operator's keys do.
-#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -36,6 +35,7 @@ class FakeEngine final : public Engine {
     }
 
     QStringList slotNames() const override { return names; }
+    QStringList rackSerials() const override { return serials; }
     QString serialProblem(const QString& serial) const override {
         return serial.contains(QLatin1Char(' ')) ? QStringLiteral("a serial has no spaces")
                                                  : QString();
@@ -67,6 +67,7 @@ class FakeEngine final : public Engine {
     }
 
     QStringList names;
+    QStringList serials;
     QSet<QString> tested{QStringLiteral("SN0007")};
     ShiftFigures figures;
     QString startProblem;
@@ -335,6 +336,25 @@ class TestStation : public QObject {
             QCOMPARE(window->tile(0)->word(), QStringLiteral("STOPPED"));
             QVERIFY(engine.answers.empty());
         }
+    }
+
+    // Serials the rack file names are taken as scanned, refused as a scan is: the operator
+    // scans only the others.
+    void rackSerials() {
+        FakeEngine engine;
+        engine.serials = {QStringLiteral("SN0007"), QStringLiteral("SN 2"), QString()};
+        const auto window = openWindow(engine);
+        QVERIFY(window);
+        scan(QStringLiteral("Ken"));
+        QCOMPARE(window->tile(0)->serial(), QStringLiteral("SN0007"));
+        QVERIFY(window->tile(0)->retestShown());
+        QVERIFY(window->tile(1)->detail().contains(QStringLiteral("a serial has no spaces")));
+        QCOMPARE(focused(), window->tile(1)->serialField());
+        scan(QStringLiteral("SN0002"));
+        scan(QStringLiteral("SN0003"));
+        press(Qt::Key_Space);
+        QCOMPARE(engine.started.size(), std::size_t(3));
+        QCOMPARE(engine.started[0].serial, QStringLiteral("SN0007"));
     }
 
     // A new shift's operator, and the sound switched off, by their shortcuts; the sound stays

@@ -105,6 +105,13 @@ StationWindow::StationWindow(Engine& engine, QWidget* parent)
     connect(&engine_, &Engine::questionAsked, this, &StationWindow::ask);
     connect(&engine_, &Engine::problemFound, this, &StationWindow::showProblem);
 
+    const QStringList serials = engine_.rackSerials();
+    for (int slot = 0; slot < std::min(tileCount(), int(serials.size())); ++slot) {
+        if (!serials[slot].isEmpty()) {
+            tile(slot)->serialField()->setText(serials[slot]);
+            scanInto(slot, serials[slot]);
+        }
+    }
     updateShift();
     askOperator();
     resize(1200, 740);
