@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -194,7 +195,14 @@ class TestStation : public QObject {
             QVERIFY(!window->questionDialog()->isVisible());
             QTest::keyClick(window->questionDialog(), Qt::Key_Y);  // a key too many
         }
-        QCOMPARE(engine.answers, (std::vector<bool>{true, false}));
+        // A Y held from the last answer, repeating, does not answer the next question.
+        emit engine.questionAsked(QStringLiteral("slot 3: RB6 set: is it on?"));
+        QTRY_VERIFY(focused() && window->questionDialog()->isAncestorOf(focused()));
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Y, Qt::NoModifier, QStringLiteral("y"), true);
+        QApplication::sendEvent(focused(), &repeat);
+        QVERIFY(window->questionDialog()->isVisible());
+        press(Qt::Key_Y);
+        QCOMPARE(engine.answers, (std::vector<bool>{true, false, true}));
 
         emit engine.slotFinished(0, {Verdict::Pass, {}});
         emit engine.slotFinished(1, {Verdict::Fail, QStringLiteral("RB3 stuck at 1")});

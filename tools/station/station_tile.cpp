@@ -129,7 +129,6 @@ StationTile::StationTile(const QString& slotName, QWidget* parent)
     large.setPointSizeF(large.pointSizeF() * 2.4);
     large.setBold(true);
     word_->setFont(large);
-    word_->setAlignment(Qt::AlignCenter);
 
     progress_ = new QProgressBar(this);
     progress_->setAccessibleName(tr("Progress in %1").arg(slotName));
@@ -155,7 +154,7 @@ StationTile::StationTile(const QString& slotName, QWidget* parent)
     layout->addStretch(1);
 
     setAccessibleName(slotName);
-    update();
+    showState();
 }
 
 QString StationTile::word() const { return word_->text(); }
@@ -168,7 +167,7 @@ void StationTile::accept(const QString& serial, bool retest) {
     state_ = State::Waiting;
     refusal_.clear();
     retest_->setVisible(retest);
-    update();
+    showState();
 }
 
 void StationTile::refuse(const QString& reason) {
@@ -176,25 +175,25 @@ void StationTile::refuse(const QString& reason) {
     state_ = State::Waiting;
     refusal_ = reason;
     retest_->hide();
-    update();
+    showState();
 }
 
 void StationTile::forgetSerial() {
     serial_.clear();
     serialField_->clear();
     retest_->hide();
-    update();
+    showState();
 }
 
 void StationTile::setRetest(bool retest) {
     retest_->setVisible(retest && !serial_.isEmpty());
-    update();
+    showState();
 }
 
 void StationTile::startTesting() {
     state_ = State::Testing;
     progress_->setRange(0, 0);  // busy until the first progress tells how far it has to go
-    update();
+    showState();
 }
 
 void StationTile::setProgress(int done, int total) {
@@ -203,19 +202,19 @@ void StationTile::setProgress(int done, int total) {
     }
     progress_->setRange(0, total);
     progress_->setValue(std::min(done, total));
-    update();
+    showState();
 }
 
 void StationTile::showResult(const SlotResult& result) {
     state_ = State::Result;
     result_ = result;
-    update();
+    showState();
 }
 
 void StationTile::stopShort() {
     if (state_ == State::Testing) {
         state_ = State::Stopped;
-        update();
+        showState();
     }
 }
 
@@ -224,14 +223,13 @@ void StationTile::restore(const View& view) {
     serial_ = view.serial;
     result_ = view.result;
     refusal_ = view.refusal;
-    update();
+    showState();
 }
 
-void StationTile::update() {
+void StationTile::showState() {
     QString detail;
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, QPalette().color(QPalette::Window));
-    colours.setColor(QPalette::WindowText, QPalette().color(QPalette::WindowText));
+    // Only a verdict's colours are the tile's own; otherwise it follows the desktop's.
+    QPalette colours;
     switch (state_) {
         case State::Waiting:
             word_->setText(tr("WAITING"));

@@ -69,7 +69,7 @@ class StationTile final : public QFrame {
     void serialEntered(const QString& text);
 
   private:
-    void update();
+    void showState();
 
     QString slotName_;
     QString serial_;

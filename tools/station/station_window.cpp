@@ -69,9 +69,13 @@ class QuestionDialog final : public QDialog {
     void reject() override {}
 
   protected:
+    // A key held down answers once: its repeats would answer the next question unread.
     void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Y || event->key() == Qt::Key_N) {
-            answered_(event->key() == Qt::Key_Y);
+        const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+        if ((event->key() == Qt::Key_Y || event->key() == Qt::Key_N) && plain) {
+            if (!event->isAutoRepeat()) {
+                answered_(event->key() == Qt::Key_Y);
+            }
             return;
         }
         QDialog::keyPressEvent(event);
