@@ -27,11 +27,12 @@
 #include <string>
 #include <vector>
 
-#include <X11/Xlib.h>
-
 #include "check/check_files.h"
 #include "tools/station/rack_engine.h"
 #include "tools/station/station_window.h"
+
+// After every other header: Xlib's macros (None, Status, Success) clash with their names.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -203,8 +204,9 @@ int main(int argc, char* argv[]) {
     parser.process(application);
     for (const auto& option : {program, control, probe, simulator, markdown}) {
         if (!parser.isSet(option)) {
-            std::fprintf(stderr, "bench_station: --program, --control, --probe, --simulator and "
-                                 "--markdown are needed\n");
+            std::fprintf(stderr,
+                         "bench_station: --program, --control, --probe, --simulator and "
+                         "--markdown are needed\n");
             return 2;
         }
     }
@@ -230,8 +232,8 @@ int main(int argc, char* argv[]) {
         config.port = rack.port();
         config.check.outputs = true;
         config.station = "BENCH";
-        config.results = vardek::host::parseResultsLocation(
-            folder.filePath("shift.db").toStdString(), "");
+        config.results =
+            vardek::host::parseResultsLocation(folder.filePath("shift.db").toStdString(), "");
         config.version = "vardek-station bench";
         QString problem;
         const std::unique_ptr<RackEngine> engine = RackEngine::open(config, problem);
@@ -259,9 +261,10 @@ int main(int argc, char* argv[]) {
                 memory.push_back(residentMiB());
             }
         }
-        text << QStringLiteral("A rack of %1 simulated boards, `check --outputs`; %2 rounds each, "
-                               "interleaved; the shift %3 rounds (%4 units) with a results "
-                               "store.\n\n")
+        text << QStringLiteral(
+                    "A rack of %1 simulated boards, `check --outputs`; %2 rounds each, "
+                    "interleaved; the shift %3 rounds (%4 units) with a results "
+                    "store.\n\n")
                     .arg(kSlots)
                     .arg(runs)
                     .arg(shift)

@@ -149,6 +149,14 @@ QStringList RackEngine::slotNames() const {
     return names;
 }
 
+QStringList RackEngine::rackSerials() const {
+    QStringList serials;
+    for (const check::RackBoard& board : config_.boards) {
+        serials << text(board.dutId);
+    }
+    return serials;
+}
+
 QString RackEngine::serialProblem(const QString& serial) const {
     const std::string problem = check::serialProblem(serial.toStdString());
     return problem.empty() ? QString() : text(problem);

@@ -48,6 +48,7 @@ class RackEngine final : public Engine {
     ~RackEngine() override;
 
     QStringList slotNames() const override;
+    QStringList rackSerials() const override;
     QString serialProblem(const QString& serial) const override;
     bool testedBefore(const QString& serial) const override;
     ShiftFigures shift() const override;

@@ -50,6 +50,9 @@ class Engine : public QObject {
 
     // The slots of the rack, in its order: "1: 127.0.0.2" or its comment's name.
     virtual QStringList slotNames() const = 0;
+    // The serials the rack file names, slot by slot, "" where it names none: each taken as if
+    // scanned into its slot when the window opens.
+    virtual QStringList rackSerials() const { return {}; }
     // Why `serial` cannot be a unit's serial, as a phrase; empty when it will do.
     virtual QString serialProblem(const QString& serial) const = 0;
     // Whether a unit with `serial` was tested before (in the store, or in this window's runs).
