@@ -110,12 +110,14 @@ class Rack {
     std::vector<std::unique_ptr<QProcess>> simulators_;
 };
 
-double checkSeconds(const QString& probe, const Rack& rack) {
+// check of the rack, recording into a store of its own as the station records into its own.
+double checkSeconds(const QString& probe, const Rack& rack, const QString& store) {
     QProcess check;
     QElapsedTimer clock;
     clock.start();
-    check.start(probe, {"--port", QString::number(rack.port()), "check", "--outputs", "--boards",
-                        rack.boards()});
+    check.start(probe,
+                {"--port", QString::number(rack.port()), "check", "--outputs", "--boards",
+                 rack.boards(), "--station", "BENCH", "--operator", "bench", "--results", store});
     if (!check.waitForFinished(kWaitMs) || check.exitCode() != 0) {
         throw std::runtime_error("check of the rack failed: " +
                                  check.readAllStandardError().toStdString());
@@ -255,16 +257,17 @@ int main(int argc, char* argv[]) {
         for (int round = 0; round < std::max(runs, shift); ++round) {
             station.push_back(stationRound(window, *engine, round));
             if (round < runs) {
-                check.push_back(checkSeconds(parser.value(probe), rack));
+                check.push_back(
+                    checkSeconds(parser.value(probe), rack, folder.filePath("check.db")));
             }
             if (round == 0 || (round + 1) % 5 == 0) {
                 memory.push_back(residentMiB());
             }
         }
         text << QStringLiteral(
-                    "A rack of %1 simulated boards, `check --outputs`; %2 rounds each, "
-                    "interleaved; the shift %3 rounds (%4 units) with a results "
-                    "store.\n\n")
+                    "A rack of %1 simulated boards, `check --outputs`, each run recording into "
+                    "an SQLite results store; %2 rounds each, interleaved; the shift %3 rounds "
+                    "(%4 units).\n\n")
                     .arg(kSlots)
                     .arg(runs)
                     .arg(shift)
