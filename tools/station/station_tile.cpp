@@ -185,11 +185,6 @@ void StationTile::forgetSerial() {
     showState();
 }
 
-void StationTile::setRetest(bool retest) {
-    retest_->setVisible(retest && !serial_.isEmpty());
-    showState();
-}
-
 void StationTile::startTesting() {
     state_ = State::Testing;
     progress_->setRange(0, 0);  // busy until the first progress tells how far it has to go

@@ -46,7 +46,6 @@ class StationTile final : public QFrame {
     void refuse(const QString& reason);
     // The serial taken away (scanned into another slot); the result stays on screen.
     void forgetSerial();
-    void setRetest(bool retest);
 
     void startTesting();
     void setProgress(int done, int total);

@@ -390,11 +390,14 @@ void StationWindow::start(bool everySlot) {
     if (engine_.running() || pages_->currentWidget() != stationPage_) {
         return;
     }
+    // A slot that shows its last result waits for its next unit's serial, the same one again
+    // to retest that unit: testing it under the serial still shown would give the next board
+    // the last one's record.
     std::vector<Unit> units;
     QStringList missing;
     StationTile* firstMissing = nullptr;
     for (int slot = 0; slot < tileCount(); ++slot) {
-        if (tile(slot)->serial().isEmpty()) {
+        if (tile(slot)->awaitsSerial()) {
             missing << tile(slot)->slotName();
             firstMissing = firstMissing ? firstMissing : tile(slot);
         } else {
@@ -402,10 +405,12 @@ void StationWindow::start(bool everySlot) {
         }
     }
     if (units.empty() || (everySlot && !missing.isEmpty())) {
-        showProblem(units.empty() ? tr("No slot has a serial: scan the units' serials first.")
-                                  : tr("No serial in %1: scan one into each, or test only the "
-                                       "slots that have one (Ctrl+Enter).")
-                                        .arg(missing.join(QStringLiteral(", "))));
+        showProblem(units.empty()
+                        ? tr("No slot has a serial: scan the units' serials first (the same one "
+                             "again to retest a unit).")
+                        : tr("No serial in %1: scan one into each (the same one again to retest "
+                             "a unit), or test only the slots that have one (Ctrl+Enter).")
+                              .arg(missing.join(QStringLiteral(", "))));
         if (firstMissing) {
             firstMissing->serialField()->setFocus();
             tileArea_->ensureWidgetVisible(firstMissing);
@@ -456,7 +461,6 @@ void StationWindow::runFinished() {
     putQuestionAway();
     for (StationTile* tile : tiles_) {
         tile->stopShort();
-        tile->setRetest(!tile->serial().isEmpty() && engine_.testedBefore(tile->serial()));
     }
     setRunning(false);
     updateShift();

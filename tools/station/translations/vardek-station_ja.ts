@@ -204,14 +204,6 @@ with a serial (Ctrl+Enter)</source>
         <translation>すでに %1 にスキャンされています</translation>
     </message>
     <message>
-        <source>No slot has a serial: scan the units&apos; serials first.</source>
-        <translation>シリアル番号のあるスロットがありません。先にユニットのシリアル番号をスキャンしてください。</translation>
-    </message>
-    <message>
-        <source>No serial in %1: scan one into each, or test only the slots that have one (Ctrl+Enter).</source>
-        <translation>%1 にシリアル番号がありません。それぞれにスキャンするか、シリアル番号のあるスロットだけを試験してください (Ctrl+Enter)。</translation>
-    </message>
-    <message>
         <source>The run did not start: %1</source>
         <translation>試験を開始できませんでした: %1</translation>
     </message>
@@ -243,6 +235,14 @@ with a serial (Ctrl+Enter)</source>
     <message>
         <source>Stopping: putting the outputs back. The window closes when that is done.</source>
         <translation>停止中: 出力を元に戻しています。終わるとウィンドウを閉じます。</translation>
+    </message>
+    <message>
+        <source>No slot has a serial: scan the units&apos; serials first (the same one again to retest a unit).</source>
+        <translation>シリアル番号のあるスロットがありません。先にユニットのシリアル番号をスキャンしてください（再試験するときも同じ番号をもう一度スキャンします）。</translation>
+    </message>
+    <message>
+        <source>No serial in %1: scan one into each (the same one again to retest a unit), or test only the slots that have one (Ctrl+Enter).</source>
+        <translation>%1 にシリアル番号がありません。それぞれにスキャンするか（再試験するときも同じ番号をもう一度スキャンします）、シリアル番号のあるスロットだけを試験してください (Ctrl+Enter)。</translation>
     </message>
 </context>
 </TS>
