@@ -19,7 +19,7 @@
 
 #include "check/check_files.h"
 #include "limits/limits_file.h"
-#include "tests/simulator_run.h"
+#include "tests/station_round.h"
 #include "tools/station/rack_engine.h"
 #include "tools/station/station_window.h"
 
@@ -27,9 +27,8 @@ namespace {
 
 using namespace vardek::station;
 
-// The simulators' port B at start: RB7, RB4 and RB2 set, so that putting the outputs back is
-// seen apart from clearing them.
-constexpr int kPortB = 0x95;
+using vardek::test::kStationPortB;
+using vardek::test::startRack;
 
 // RA5 against the limits 15.1:35.2 and the marginal bounds 20:31.3: a raw 65 reads 31.7 ℃.
 constexpr const char* kLimits = "[RA5]\nrange=15.1:35.2\nmarginal=20:31.3\n";
@@ -40,14 +39,7 @@ void write(const QString& path, const QByteArray& contents) {
     QCOMPARE(file.write(contents), contents.size());
 }
 
-// What the operator types into the widget that has the focus, ended by Enter as a scanner ends
-// it.
-void scan(const QString& text) {
-    QWidget* focused = QApplication::focusWidget();
-    QVERIFY(focused != nullptr);
-    QTest::keyClicks(focused, text);
-    QTest::keyClick(focused, Qt::Key_Return);
-}
+void scan(const QString& text) { QVERIFY(vardek::test::scan(text)); }
 
 QString shownText(const QWidget& window) {
     QStringList texts;
@@ -140,28 +132,6 @@ class TestStationRound : public QObject {
 
   private:
     QTemporaryDir configHome_;
-
-    // The simulators of a rack, on 127.0.0.2 and up and on one port: `args` for each, and none
-    // for a slot left empty.
-    template <std::size_t N>
-    quint16 startRack(std::array<vardek::test::SimulatorRun, N>& simulators,
-                      const std::array<QStringList, N>& args, const std::array<bool, N>& present) {
-        quint16 port = 0;
-        for (std::size_t slot = 0; slot < N; ++slot) {
-            if (!present[slot]) {
-                continue;
-            }
-            const QStringList common{"--bind",       QString("127.0.0.%1").arg(slot + 2),
-                                     "--drift-ms",   "0",
-                                     "--initial-pb", QString::number(kPortB)};
-            if (!vardek::test::startSimulator(simulators[slot], VARDEK_BOARD_SIM,
-                                              common + args[slot], vardek::test::kWaitMs, port)) {
-                return 0;
-            }
-            port = simulators[slot].port;
-        }
-        return port;
-    }
 
     static StationConfig configFor(const QString& boards, quint16 port, const QString& folder) {
         StationConfig config;
@@ -290,7 +260,7 @@ class TestStationRound : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
         QTRY_VERIFY(!window.isVisible());
         for (const char* board : {"127.0.0.2", "127.0.0.3"}) {
-            QCOMPARE(portBOf(board, port), kPortB);
+            QCOMPARE(portBOf(board, port), kStationPortB);
         }
         // A unit cut short leaves no report, as check leaves none.
         QCOMPARE(QDir(QString::fromStdString(config.reportDir)).entryList(QDir::Files),

@@ -19,7 +19,8 @@ size() {
 
 "$src/scripts/screenshot" --into "$fresh" "$build"
 status=0
-for picture in vardek-control.png vardek-control-en.png vardek-trend.png; do
+for picture in vardek-control.png vardek-control-en.png vardek-trend.png vardek-station.png \
+    vardek-station-en.png; do
     committed=$(size "$src/docs/$picture")
     taken=$(size "$fresh/$picture")
     if [ "$committed" = "$taken" ]; then
