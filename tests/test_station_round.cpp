@@ -229,8 +229,15 @@ class TestStationRound : public QObject {
     }
 
     // The window closed while the outputs are switched: the test stops, every output is put
-    // back as it was found, and only then does the window close.
+    // back as it was found, and only then does the window close. A stop signal closes the
+    // window and ends Qt's loop at once: the program then finishes the run outside it.
+    void closedMidRun_data() {
+        QTest::addColumn<bool>("loopEnded");
+        QTest::newRow("window closed") << false;
+        QTest::newRow("stop signal") << true;
+    }
     void closedMidRun() {
+        QFETCH(bool, loopEnded);
         std::array<vardek::test::SimulatorRun, 2> simulators;
         const QStringList slow{"--delay-ms", "100"};
         const quint16 port = startRack<2>(simulators, {slow, slow}, {true, true});
@@ -257,6 +264,10 @@ class TestStationRound : public QObject {
                                      vardek::test::kWaitMs);
         }
         window.close();
+        if (loopEnded) {
+            engine->finishAfterLoop();
+            QCOMPARE(finished.count(), 1);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
         QTRY_VERIFY(!window.isVisible());
         for (const char* board : {"127.0.0.2", "127.0.0.3"}) {
