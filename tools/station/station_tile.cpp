@@ -96,6 +96,9 @@ QString verdictWord(Verdict verdict) {
 
 StationTile::StationTile(const QString& slotName, QWidget* parent)
     : QFrame(parent), slotName_(slotName) {
+    progressHeld_.setSingleShot(true);
+    progressHeld_.setInterval(100);
+    connect(&progressHeld_, &QTimer::timeout, this, &StationTile::showProgress);
     setFrameShape(QFrame::StyledPanel);
     setAutoFillBackground(true);
 
@@ -195,9 +198,25 @@ void StationTile::setProgress(int done, int total) {
     if (state_ != State::Testing || total <= 0) {
         return;
     }
-    progress_->setRange(0, total);
-    progress_->setValue(std::min(done, total));
-    showState();
+    progressDone_ = std::min(done, total);
+    progressTotal_ = total;
+    // A rack's checks move every bar hundreds of times a round: the first move is drawn at once,
+    // the rest at most ten times a second. Drawn at every request, the bars made a round of 20
+    // boards three times as long as check's.
+    if (!progressHeld_.isActive()) {
+        showProgress();
+        progressHeld_.start();
+    }
+}
+
+void StationTile::showProgress() {
+    if (state_ != State::Testing ||
+        (progress_->maximum() == progressTotal_ && progress_->value() == progressDone_)) {
+        return;
+    }
+    progress_->setRange(0, progressTotal_);
+    progress_->setValue(progressDone_);
+    describe({});
 }
 
 void StationTile::showResult(const SlotResult& result) {
@@ -253,8 +272,12 @@ void StationTile::showState() {
     progress_->setVisible(testing);
     detail_->setVisible(!testing);
     detail_->setText(detail);
+    describe(detail);
+}
 
-    // What a screen reader says of the tile: its state and detail, as the eye reads them.
+// What a screen reader says of the tile: its state and detail, as the eye reads them.
+void StationTile::describe(const QString& detail) {
+    const bool testing = state_ == State::Testing;
     QString description = word_->text();
     if (testing && progress_->maximum() > 0) {
         description = tr("%1, %2 of %3 requests")

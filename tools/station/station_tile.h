@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QString>
+#include <QTimer>
 
 #include "tools/station/station_engine.h"
 
@@ -69,6 +70,8 @@ class StationTile final : public QFrame {
 
   private:
     void showState();
+    void showProgress();
+    void describe(const QString& detail);
 
     QString slotName_;
     QString serial_;
@@ -82,6 +85,10 @@ class StationTile final : public QFrame {
     QLabel* word_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* detail_ = nullptr;
+    // The progress last told, and the hold after a bar was drawn (setProgress).
+    int progressDone_ = 0;
+    int progressTotal_ = 0;
+    QTimer progressHeld_;
 };
 
 // The word every record uses for a verdict: kept in English in every language, since it is the
