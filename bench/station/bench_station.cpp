@@ -93,6 +93,9 @@ class Rack {
                 throw std::runtime_error("a simulator did not start: " + log.toStdString());
             }
             port_ = match.captured(1).toUShort();
+            // Its log of every request is no figure of the station's: held unread, it would
+            // grow this process by megabytes over a shift.
+            process->closeReadChannel(QProcess::StandardOutput);
         }
     }
     ~Rack() {
