@@ -2,6 +2,7 @@
 // simulators on 127.0.0.2 and up, driven by the keyboard alone, their records held to those of
 // `vardek-probe check` for the same rack.
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -9,6 +10,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -226,6 +228,46 @@ class TestStationRound : public QObject {
         const QStringList units = unitsOf(dir.filePath("station.db"));
         QCOMPARE(units.size(), 3);
         QCOMPARE(units, unitsOf(dir.filePath("check.db")));
+    }
+
+    // --ask through the real engine: each output's question in the dialog, answered by Y or N,
+    // reaches the check waiting for it; an N is the check's failure in its words.
+    void askedOperator_data() {
+        QTest::addColumn<QString>("answers");  // RB2..RB7, each set then cleared
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("every output on, then off") << "yyyyyyyyyyyy"
+                                                   << "PASS";
+        QTest::newRow("RB4 off") << "yyyynyyyyyyy"
+                                 << "RB4 set but not on, says the operator";
+    }
+    void askedOperator() {
+        QFETCH(QString, answers);
+        QFETCH(QString, verdict);
+        std::array<vardek::test::SimulatorRun, 1> simulators;
+        const quint16 port = startRack<1>(simulators, {QStringList{}}, {true});
+        QVERIFY(port != 0);
+        QTemporaryDir dir;
+        const QString boards = dir.filePath("rack.txt");
+        write(boards, "127.0.0.2 SN-1\n");
+        StationConfig config = configFor(boards, port, dir.path());
+        config.ask = true;
+        QString problem;
+        const std::unique_ptr<RackEngine> engine = RackEngine::open(config, problem);
+        QVERIFY2(engine, qPrintable(problem));
+        QSignalSpy finished(engine.get(), &Engine::finished);
+        StationWindow window(*engine);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        scan("kim");
+        QTest::keyClick(window.startButton(), Qt::Key_Space);
+        for (const QChar answer : answers) {
+            QTRY_VERIFY(window.questionDialog()->isVisible());
+            QTRY_VERIFY(QApplication::focusWidget() != nullptr &&
+                        window.questionDialog()->isAncestorOf(QApplication::focusWidget()));
+            QTest::keyClick(QApplication::focusWidget(), answer == 'y' ? Qt::Key_Y : Qt::Key_N);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
+        QVERIFY2(shownText(window).contains(verdict), qPrintable(shownText(window)));
     }
 
     // The window closed while the outputs are switched: the test stops, every output is put
