@@ -43,6 +43,25 @@ void write(const QString& path, const QByteArray& contents) {
 
 void scan(const QString& text) { QVERIFY(vardek::test::scan(text)); }
 
+// The station on `config`, as an operator opens it: its engine, the count of its runs finished,
+// and its window shown, active and given the operator's name.
+struct OpenStation {
+    std::unique_ptr<RackEngine> engine;
+    std::unique_ptr<QSignalSpy> finished;
+    std::unique_ptr<StationWindow> window;
+};
+
+void open(const StationConfig& config, OpenStation& station) {
+    QString problem;
+    station.engine = RackEngine::open(config, problem);
+    QVERIFY2(station.engine, qPrintable(problem));
+    station.finished = std::make_unique<QSignalSpy>(station.engine.get(), &Engine::finished);
+    station.window = std::make_unique<StationWindow>(*station.engine);
+    station.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(station.window.get()));
+    scan("kim");
+}
+
 QString shownText(const QWidget& window) {
     QStringList texts;
     for (const QLabel* label : window.findChildren<QLabel*>()) {
@@ -173,15 +192,12 @@ class TestStationRound : public QObject {
         write(limitsPath, kLimits);
         StationConfig config = configFor(boards, port, dir.path());
         QCOMPARE(vardek::limits::readLimitsFile(limitsPath.toStdString(), config.check.limits), "");
-        QString problem;
-        const std::unique_ptr<RackEngine> engine = RackEngine::open(config, problem);
-        QVERIFY2(engine, qPrintable(problem));
-        QSignalSpy finished(engine.get(), &Engine::finished);
-        StationWindow window(*engine);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-
-        scan("kim");
+        OpenStation station;
+        open(config, station);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        auto& [engine, finished, window] = station;
         QWidget* first = QApplication::focusWidget();
         scan("SN 1");  // a space: refused, the focus stays for the serial scanned again
         QCOMPARE(QApplication::focusWidget(), first);
@@ -191,9 +207,9 @@ class TestStationRound : public QObject {
         scan("SN-2");
         scan("SN-3");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(finished->count(), 1, 3 * vardek::test::kWaitMs);
 
-        const QString shown = shownText(window);
+        const QString shown = shownText(*window);
         for (const char* expected : {"FAIL", "RB3 stuck at 1", "MARGINAL",
                                      "RA5 31.7 ℃ marginal, outside 20:31.3", "NO ANSWER"}) {
             QVERIFY2(shown.contains(QString::fromUtf8(expected)), qPrintable(shown));
@@ -251,23 +267,21 @@ class TestStationRound : public QObject {
         write(boards, "127.0.0.2 SN-1\n");
         StationConfig config = configFor(boards, port, dir.path());
         config.ask = true;
-        QString problem;
-        const std::unique_ptr<RackEngine> engine = RackEngine::open(config, problem);
-        QVERIFY2(engine, qPrintable(problem));
-        QSignalSpy finished(engine.get(), &Engine::finished);
-        StationWindow window(*engine);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        scan("kim");
-        QTest::keyClick(window.startButton(), Qt::Key_Space);
+        OpenStation station;
+        open(config, station);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        auto& [engine, finished, window] = station;
+        QTest::keyClick(window->startButton(), Qt::Key_Space);
         for (const QChar answer : answers) {
-            QTRY_VERIFY(window.questionDialog()->isVisible());
+            QTRY_VERIFY(window->questionDialog()->isVisible());
             QTRY_VERIFY(QApplication::focusWidget() != nullptr &&
-                        window.questionDialog()->isAncestorOf(QApplication::focusWidget()));
+                        window->questionDialog()->isAncestorOf(QApplication::focusWidget()));
             QTest::keyClick(QApplication::focusWidget(), answer == 'y' ? Qt::Key_Y : Qt::Key_N);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
-        QVERIFY2(shownText(window).contains(verdict), qPrintable(shownText(window)));
+        QTRY_COMPARE_WITH_TIMEOUT(finished->count(), 1, 3 * vardek::test::kWaitMs);
+        QVERIFY2(shownText(*window).contains(verdict), qPrintable(shownText(*window)));
     }
 
     // The window closed while the outputs are switched: the test stops, every output is put
@@ -289,14 +303,12 @@ class TestStationRound : public QObject {
         write(boards, "127.0.0.2\n127.0.0.3\n");
         StationConfig config = configFor(boards, port, dir.path());
         config.timeoutMs = 1000;
-        QString problem;
-        const std::unique_ptr<RackEngine> engine = RackEngine::open(config, problem);
-        QVERIFY2(engine, qPrintable(problem));
-        QSignalSpy finished(engine.get(), &Engine::finished);
-        StationWindow window(*engine);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        scan("kim");
+        OpenStation station;
+        open(config, station);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        auto& [engine, finished, window] = station;
         scan("SN-1");
         scan("SN-2");
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
@@ -305,13 +317,13 @@ class TestStationRound : public QObject {
             QTRY_VERIFY_WITH_TIMEOUT(simulator.countLines("\\| set RB3") > 0,
                                      vardek::test::kWaitMs);
         }
-        window.close();
+        window->close();
         if (loopEnded) {
             engine->finishAfterLoop();
-            QCOMPARE(finished.count(), 1);
+            QCOMPARE(finished->count(), 1);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 3 * vardek::test::kWaitMs);
-        QTRY_VERIFY(!window.isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(finished->count(), 1, 3 * vardek::test::kWaitMs);
+        QTRY_VERIFY(!window->isVisible());
         for (const char* board : {"127.0.0.2", "127.0.0.3"}) {
             QCOMPARE(portBOf(board, port), kStationPortB);
         }

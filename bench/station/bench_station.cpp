@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/figures.h"
 #include "check/check_files.h"
 #include "tools/station/rack_engine.h"
 #include "tools/station/station_window.h"
@@ -36,24 +37,14 @@
 
 namespace {
 
+using vardek::bench::row;
+using vardek::bench::Spread;
+using vardek::bench::spread;
+
 using namespace vardek::station;
 
 constexpr int kSlots = 20;
 constexpr int kWaitMs = 60'000;
-
-struct Spread {
-    double median = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Spread spread(std::vector<double> values) {
-    if (values.empty()) {
-        throw std::runtime_error("a figure was not measured");
-    }
-    std::ranges::sort(values);
-    return {values[values.size() / 2], values.front(), values.back()};
-}
 
 double residentMiB() {
     std::ifstream status("/proc/self/status");
@@ -177,19 +168,6 @@ double mappedSeconds(Display* display, const QString& program, const QStringList
         throw std::runtime_error(program.toStdString() + " mapped no window");
     }
     return seconds;
-}
-
-QString row(const QString& figure, const QString& unit, const Spread& program,
-            const Spread& baseline) {
-    const auto cell = [](const Spread& value) {
-        return QStringLiteral("%1 (%2–%3)")
-            .arg(value.median, 0, 'g', 3)
-            .arg(value.min, 0, 'g', 3)
-            .arg(value.max, 0, 'g', 3);
-    };
-    return QStringLiteral("| %1 | %2 | %3 | %4 | %5× |\n")
-        .arg(figure, unit, cell(program), cell(baseline))
-        .arg(program.median / baseline.median, 0, 'f', 2);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/figures.h"
 #include "link/udp_socket.h"
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
@@ -37,6 +38,10 @@
 #include "tools/trend/trend_window.h"
 
 namespace {
+
+using vardek::bench::row;
+using vardek::bench::Spread;
+using vardek::bench::spread;
 
 using namespace vardek::trend;
 namespace readings = vardek::readings;
@@ -89,17 +94,6 @@ void pause(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-struct Spread {
-    double median = 0;
-    double min = 0;
-    double max = 0;
-};
-
-Spread spread(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values.front(), values.back()};
 }
 
 // This thread's time on a CPU: unlike the wall clock's, it does not count the moments that the
@@ -275,19 +269,6 @@ bool boardAnswers() {
     }
     std::vector<std::uint8_t> reply(link::kReceiveCapacity);
     return socket.waitReadable(std::chrono::milliseconds(200)) && socket.receive(reply);
-}
-
-QString row(const QString& figure, const QString& unit, const Spread& program,
-            const Spread& baseline) {
-    const auto cell = [](const Spread& value) {
-        return QStringLiteral("%1 (%2–%3)")
-            .arg(value.median, 0, 'g', 3)
-            .arg(value.min, 0, 'g', 3)
-            .arg(value.max, 0, 'g', 3);
-    };
-    return QStringLiteral("| %1 | %2 | %3 | %4 | %5× |\n")
-        .arg(figure, unit, cell(program), cell(baseline))
-        .arg(program.median / baseline.median, 0, 'f', 2);
 }
 
 }  // namespace
