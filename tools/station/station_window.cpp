@@ -5,7 +5,6 @@
 #include <QAudioDevice>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -21,7 +20,6 @@
 #include <QShortcut>
 #include <QSoundEffect>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -30,24 +28,17 @@
 #include <functional>
 #include <memory>
 
+#include "desktop/kept_state.h"
 #include "tools/station/station_tile.h"
 
 namespace vardek::station {
 
 namespace {
 
-// What the window keeps between runs, in vardek-station.ini beside the settings file: that one
-// is the user's, written by hand, and refuses a key it does not know. None where something other
-// than a file stands at its name: a FIFO would hold the window up.
+// What the window keeps between runs, in vardek-station.ini (desktop/kept_state.h).
 constexpr const char* kSoundKey = "sound";
 std::unique_ptr<QSettings> keptState() {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         QStringLiteral("/vardek-control/vardek-station.ini");
-    const QFileInfo file(path);
-    if (file.exists() && !file.isFile()) {
-        return nullptr;
-    }
-    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    return desktop::keptState(QStringLiteral("vardek-station"));
 }
 
 // The most tiles side by side: five columns of four rows hold a 20-slot rack on a 1280 x 800

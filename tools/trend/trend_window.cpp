@@ -25,7 +25,6 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -37,6 +36,7 @@
 #include <cmath>
 #include <memory>
 
+#include "desktop/kept_state.h"
 #include "readings/log_format.h"
 #include "tools/trend/log_samples.h"
 #include "tools/trend/statistics.h"
@@ -55,18 +55,10 @@ constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
 
-// What the window keeps between runs, in vardek-trend.ini beside the settings file: that one is
-// the user's, written by hand, and refuses a key it does not know. None where something other
-// than a file stands at its name: a FIFO would hold the window up.
+// What the window keeps between runs, in vardek-trend.ini (desktop/kept_state.h).
 constexpr const char* kAlarmSoundKey = "alarm_sound";
 std::unique_ptr<QSettings> keptState() {
-    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         QStringLiteral("/vardek-control/vardek-trend.ini");
-    const QFileInfo file(path);
-    if (file.exists() && !file.isFile()) {
-        return nullptr;
-    }
-    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    return desktop::keptState(QStringLiteral("vardek-trend"));
 }
 
 // How often an outage is looked for, and so how often its band grows.
