@@ -33,6 +33,11 @@ struct Key {
     std::string (*problem)(std::string_view value);
 };
 
+// A path or a name: empty is the one value that names nothing.
+std::string nothingProblem(std::string_view value) {
+    return value.empty() ? "an empty value names nothing" : "";
+}
+
 // Every key the file may set, outside any section (or under [General], which is the same to
 // QSettings). A key or a section not listed is refused by name: a misspelt `Board=` would
 // otherwise leave the built-in board in place without a word.
@@ -40,6 +45,10 @@ constexpr std::array kKeys{
     Key{kBoardKey, "name the board", &link::boardAddressProblem},
     Key{kLanguageKey, "name a language", &languageNameProblem},
     Key{kResultsKey, "name the results store", &resultsLocationProblem},
+    Key{kBoardsKey, "name the rack file", &nothingProblem},
+    Key{kLimitsKey, "name the limits file", &nothingProblem},
+    Key{kStationKey, "name the station", &nothingProblem},
+    Key{kReportDirKey, "name the report folder", &nothingProblem},
 };
 
 const Key* knownKey(std::string_view name) {
@@ -276,6 +285,21 @@ ChosenResults chooseResults(const std::optional<std::string>& commandLine) {
     }
     std::optional<std::string> location = settings.value(kResultsKey);
     return {location, location ? settings.file() : std::string(), {}};
+}
+
+std::optional<std::string> settingsValue(std::string_view key, bool isPath, std::string& problem) {
+    const Settings settings = Settings::read();
+    if (!settings.problem().empty()) {
+        problem = settings.problem();
+        return std::nullopt;
+    }
+    std::optional<std::string> value = settings.value(key);
+    if (value && isPath) {
+        value = QDir(QFileInfo(QString::fromStdString(settings.file())).path())
+                    .filePath(QString::fromStdString(*value))
+                    .toStdString();
+    }
+    return value;
 }
 
 std::optional<ResultsLocation> chooseResultsLocation(const std::optional<std::string>& commandLine,

@@ -22,6 +22,13 @@ inline constexpr std::string_view kLanguageKey = "language";
 // (host/results_location.h).
 inline constexpr std::string_view kResultsKey = "results";
 
+// What vardek-station tests, when its command line names none: the rack file, the limits file,
+// the station's name and the report folder (a relative path from the settings file's folder).
+inline constexpr std::string_view kBoardsKey = "boards";
+inline constexpr std::string_view kLimitsKey = "limits";
+inline constexpr std::string_view kStationKey = "station";
+inline constexpr std::string_view kReportDirKey = "report_dir";
+
 // Above this, a file is no settings file: a 10 MB value would hang the window laying it out.
 inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 
@@ -97,6 +104,11 @@ struct ChosenResults {
 // The store a run records into: --results' location when the command line gives one (the
 // settings file is then not read), else the settings file's `results`.
 ChosenResults chooseResults(const std::optional<std::string>& commandLine);
+
+// The settings file's `key`, for a program whose command line left it out: a path (`isPath`)
+// taken from the file's folder where it is relative; none when the file does not set it.
+// `problem` names a settings file refused.
+std::optional<std::string> settingsValue(std::string_view key, bool isPath, std::string& problem);
 
 // The store that chooseResults() names, its location read; none when nothing names one.
 // `problem` names what is wrong with either; the store is not opened.

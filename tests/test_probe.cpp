@@ -557,13 +557,14 @@ class TestProbe : public QObject {
             << file + "line 2 sets 'board' again, as line 1 did: each key is given once\n";
         QTest::newRow("unknown key")
             << text << QByteArray("Board=127.0.0.7\n") << QStringList{} << ""
-            << file + "unknown key 'Board' \\(the file may set board, language, results\\)\n";
+            << file +
+                   "unknown key 'Board' \\(the file may set board, language, results, boards, "
+                   "limits, station, report_dir\\)\n";
         QTest::newRow("a section")
             << text << QByteArray("[vardek]\nboard=127.0.0.7\n") << QStringList{} << ""
             << file +
                    "unknown section '\\[vardek\\]' \\(the file's keys, board, language, results, "
-                   "stand "
-                   "before any section\\)\n";
+                   "boards, limits, station, report_dir, stand before any section\\)\n";
     }
     void boardFromTheSettingsFile() {
         QFETCH(SettingsKind, kind);

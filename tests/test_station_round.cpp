@@ -23,6 +23,7 @@
 #include "limits/limits_file.h"
 #include "tests/station_round.h"
 #include "tools/station/rack_engine.h"
+#include "tools/station/station_options.h"
 #include "tools/station/station_window.h"
 
 namespace {
@@ -244,6 +245,50 @@ class TestStationRound : public QObject {
         const QStringList units = unitsOf(dir.filePath("station.db"));
         QCOMPARE(units.size(), 3);
         QCOMPARE(units, unitsOf(dir.filePath("check.db")));
+    }
+
+    // A station's own files named in the settings file, for a desktop entry that starts it
+    // ready: paths from the file's folder, the command line before the file, an empty value
+    // refused by name.
+    void settingsNameTheFiles_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("station");  // or the refusal
+        const QString files = "boards=rack.txt\nlimits=limits.ini\nreport_dir=reports\n";
+        QTest::newRow("from the file") << files + "station=EOL-9\n" << QStringList{} << "EOL-9";
+        QTest::newRow("the command line first") << files + "station=EOL-9\n"
+                                                << QStringList{"--station", "EOL-1"} << "EOL-1";
+        QTest::newRow("an empty value")
+            << files + "station=\n"
+            << QStringList{} << "station= cannot name the station: an empty value names nothing";
+    }
+    void settingsNameTheFiles() {
+        QFETCH(QString, settings);
+        QFETCH(QStringList, args);
+        QFETCH(QString, station);
+        const QDir folder(configHome_.filePath("vardek-control"));
+        QVERIFY(folder.mkpath("."));
+        const auto cleanUp = qScopeGuard([&folder] { QDir(folder).removeRecursively(); });
+        write(folder.filePath("vardek-control.conf"), settings.toUtf8());
+        write(folder.filePath("rack.txt"), "127.0.0.2 SN-1\n127.0.0.3\n");
+        write(folder.filePath("limits.ini"), kLimits);
+        std::vector<std::string> held;
+        for (const QString& arg : args) {
+            held.push_back(arg.toStdString());
+        }
+        const std::vector<std::string_view> given(held.begin(), held.end());
+        const ParsedOptions parsed = parseOptions(given);
+        if (!station.startsWith("EOL")) {
+            QCOMPARE(parsed.action, ParsedOptions::Action::Refuse);
+            QVERIFY2(QString::fromStdString(parsed.error).contains(station), parsed.error.c_str());
+            return;
+        }
+        QCOMPARE(QString::fromStdString(parsed.error), QString());
+        QCOMPARE(QString::fromStdString(parsed.options.station), station);
+        QCOMPARE(parsed.options.boards.size(), std::size_t(2));
+        QCOMPARE(parsed.options.boards[0].dutId, "SN-1");
+        QCOMPARE(QString::fromStdString(parsed.options.reportDir), folder.filePath("reports"));
+        QCOMPARE(parsed.options.check.limits.at("RA5").low, std::optional<double>(15.1));
     }
 
     // --ask through the real engine: each output's question in the dialog, answered by Y or N,

@@ -1,6 +1,9 @@
 #include "tools/station/station_options.h"
 
+#include <tuple>
+
 #include "cli/command_line.h"
+#include "host/board_settings.h"
 #include "limits/limits_file.h"
 #include "link/board_protocol.h"
 
@@ -34,8 +37,19 @@ ParsedOptions parseOptions(std::span<const std::string_view> args) {
     app.add_option_function<std::string>("--language",
                                          [&o](const std::string& name) { o.language = name; });
     parsed.error = cli::parse(app, args);
+    // What the command line leaves out, the settings file may name: a station's own files.
+    for (const auto& [key, isPath, value] : {std::tuple{host::kBoardsKey, true, &o.boardsPath},
+                                             {host::kLimitsKey, true, &limitsPath},
+                                             {host::kStationKey, false, &o.station},
+                                             {host::kReportDirKey, true, &o.reportDir}}) {
+        if (parsed.error.empty() && value->empty()) {
+            *value = host::settingsValue(key, isPath, parsed.error).value_or("");
+        }
+    }
     if (parsed.error.empty() && o.boardsPath.empty()) {
-        parsed.error = "--boards FILE is needed: the rack file, one board's address a line";
+        parsed.error =
+            "--boards FILE is needed (or boards=FILE in the settings file): the rack "
+            "file, one board's address a line";
     }
     if (parsed.error.empty()) {
         parsed.error = check::readBoardsFile(o.boardsPath, o.boards);
@@ -72,11 +86,16 @@ Options (numbers are decimal or 0x-prefixed hex):
   --ask              asks the operator to confirm each output once it is set
   --report-dir DIR   a JSON and a JUnit XML report per unit in DIR
   --results DB       records each unit in the results store DB: an SQLite file or a
-                     postgresql:// URI; else the key results= of the settings file
+                     postgresql:// URI
   --language LANGUAGE  the window's language, en (its own) or ja; else the key language=
                      of the settings file, else the locale's
   -h, --help         shows this help and ends
   -v, --version      shows the version and ends
+
+Without --boards, --limits, --station, --report-dir or --results, the keys boards=,
+limits=, station=, report_dir= and results= of
+$XDG_CONFIG_HOME/vardek-control/vardek-control.conf name them (a relative path
+from the file's folder).
 )";
 }
 
