@@ -16,7 +16,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QShortcut>
 #include <QSoundEffect>
 #include <QStackedWidget>
@@ -34,12 +33,6 @@
 namespace vardek::station {
 
 namespace {
-
-// What the window keeps between runs, in vardek-station.ini (desktop/kept_state.h).
-constexpr const char* kSoundKey = "sound";
-std::unique_ptr<QSettings> keptState() {
-    return desktop::keptState(QStringLiteral("vardek-station"));
-}
 
 // The most tiles side by side: five columns of four rows hold a 20-slot rack on a 1280 x 800
 // screen with the word still large.
@@ -128,18 +121,10 @@ void StationWindow::buildMenus() {
     sound_ = station->addAction(tr("&Sound on each verdict"));
     sound_->setCheckable(true);
     sound_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
-    const auto kept = keptState();
-    sound_->setChecked(!kept || kept->value(kSoundKey, true).toBool());
-    connect(sound_, &QAction::toggled, this, [this](bool on) {
-        const auto state = keptState();
-        if (state) {
-            state->setValue(kSoundKey, on);
-            state->sync();
-        }
-        if (!state || state->status() != QSettings::NoError) {
+    desktop::keepChecked(
+        *sound_, QStringLiteral("vardek-station"), QStringLiteral("sound"), [this] {
             showProblem(tr("The sound's setting could not be kept: it holds for this run only"));
-        }
-    });
+        });
     station->addSeparator();
     QAction* quit = station->addAction(tr("&Quit"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -23,7 +23,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
-#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSvgGenerator>
@@ -54,12 +53,6 @@ enum Figure { kCount, kMin, kMax, kMean, kDeviation, kExcursions, kFigures };
 constexpr int kMissedRow = kSeriesCount;
 
 QString seriesName(Series series) { return TrendChart::seriesName(series); }
-
-// What the window keeps between runs, in vardek-trend.ini (desktop/kept_state.h).
-constexpr const char* kAlarmSoundKey = "alarm_sound";
-std::unique_ptr<QSettings> keptState() {
-    return desktop::keptState(QStringLiteral("vardek-trend"));
-}
 
 // How often an outage is looked for, and so how often its band grows.
 constexpr int kOutageCheckMs = 1000;
@@ -371,18 +364,13 @@ void TrendWindow::buildMenus() {
     });
     alarmSound_ = view->addAction(tr("Sound on a reading outside its &limits"));
     alarmSound_->setCheckable(true);
-    const auto kept = keptState();
-    alarmSound_->setChecked(!kept || kept->value(kAlarmSoundKey, true).toBool());
-    connect(alarmSound_, &QAction::toggled, this, [this](bool on) {
-        const auto state = keptState();
-        if (state) {
-            state->setValue(kAlarmSoundKey, on);
-            state->sync();
-        }
-        if (!state || state->status() != QSettings::NoError) {
-            showProblem(tr("The sound's setting could not be kept: it holds for this run only"));
-        }
-    });
+    // Kept between runs in vardek-trend.ini (desktop/kept_state.h).
+    desktop::keepChecked(*alarmSound_, QStringLiteral("vardek-trend"),
+                         QStringLiteral("alarm_sound"), [this] {
+                             showProblem(
+                                 tr("The sound's setting could not be kept: it holds "
+                                    "for this run only"));
+                         });
     alarmSound_->setToolTip(tr("Rings the bell when a reading leaves the range of its limits"));
     QMenu* windows = view->addMenu(tr("Time &window"));
     windowActions_ = new QActionGroup(this);
