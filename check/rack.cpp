@@ -115,10 +115,6 @@ bool Rack::done(std::size_t board) const { return units_[board]->done; }
 
 const BoardRecord& Rack::record(std::size_t board) const { return units_[board]->record; }
 
-const board::BoardExchange& Rack::exchange(std::size_t board) const {
-    return units_[board]->exchange;
-}
-
 void Rack::run() {
     start();
     while (!done()) {

@@ -78,7 +78,6 @@ class Rack {
 
     std::size_t size() const { return units_.size(); }
     const BoardRecord& record(std::size_t board) const;
-    const board::BoardExchange& exchange(std::size_t board) const;
     const Station& station() const { return settings_.station; }
     // A report or a record could not be written.
     bool notWritten() const { return notWritten_; }

@@ -3,13 +3,9 @@
 #include <QString>
 #include <QSysInfo>
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 
 #include <unistd.h>

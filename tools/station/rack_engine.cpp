@@ -277,10 +277,10 @@ bool RackEngine::start(const std::vector<Unit>& units, QString& problem) {
     });
     operators_.clear();
     std::vector<check::Operator*> asked;
+    const QStringList names = slotNames();
     for (const int slot : slots_) {
         if (config_.ask) {
-            operators_.push_back(
-                std::make_unique<SlotOperator>(*this, slotNames()[slot].toStdString()));
+            operators_.push_back(std::make_unique<SlotOperator>(*this, names[slot].toStdString()));
             asked.push_back(operators_.back().get());
         }
     }
@@ -316,13 +316,13 @@ bool RackEngine::start(const std::vector<Unit>& units, QString& problem) {
 
 void RackEngine::boardDone(std::size_t board) {
     const check::BoardRecord& record = rack_->record(board);
+    const SlotResult result = resultOf(record);
     if (record.run.end == check::CheckRun::End::Finished) {
-        const SlotResult result = resultOf(record);
         tested_.push_back({record.dutId,
                            result.verdict == Verdict::Pass || result.verdict == Verdict::Marginal,
                            serialsSeen_.insert(record.dutId).second, result.detail.toStdString()});
     }
-    emit slotFinished(slots_[board], resultOf(record));
+    emit slotFinished(slots_[board], result);
 }
 
 std::string RackEngine::stoppedBy() const {
